@@ -1,0 +1,34 @@
+# The two set-up commands: `make run` and `make test`. Both install missing Debian packages first.
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 20
+
+.PHONY: deps run test build-dev build-release bench fuzz clean
+
+deps:
+	@bash scripts/deps.sh
+
+build-release: deps
+	cmake --preset release >/dev/null
+	cmake --build build/release -j $(JOBS) --target plindo
+
+run: build-release
+	build/release/app/plindo --headless $(ARGS)
+
+build-dev: deps
+	cmake --preset dev >/dev/null
+	cmake --build build/dev -j $(JOBS)
+
+test: build-dev
+	cd build/dev && ctest -j $(JOBS) --output-on-failure --timeout 300
+	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) bash scripts/fuzz.sh build/dev
+
+fuzz: build-dev
+	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) bash scripts/fuzz.sh build/dev
+
+bench: deps
+	cmake --preset release >/dev/null
+	cmake --build build/release -j $(JOBS)
+	bash scripts/bench.sh build/release
+
+clean:
+	rm -rf build

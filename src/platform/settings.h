@@ -1,0 +1,78 @@
+#pragma once
+// The user's settings: typed values that can be told apart from "nothing stored". The file store keeps one
+// JSON object in $XDG_CONFIG_HOME/plindo/settings.json, written atomically; the memory store serves tests.
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace plindo::platform {
+
+class Settings {
+public:
+    virtual ~Settings() = default;
+
+    // The stored value, or none when the key holds nothing.
+    virtual std::optional<nlohmann::json> value(const std::string& key) const = 0;
+    virtual void setValue(const std::string& key, const nlohmann::json& v) = 0;
+    virtual void remove(const std::string& key) = 0;
+
+    // Typed reads: none when nothing is stored or the stored value has another type. A bool read accepts a
+    // stored number (non-zero is true); a number read accepts a stored bool.
+    std::optional<bool> boolValue(const std::string& key) const;
+    std::optional<double> doubleValue(const std::string& key) const;
+    std::optional<int64_t> intValue(const std::string& key) const;
+    std::optional<std::string> stringValue(const std::string& key) const;
+
+    // Called after every change, with the key, on the thread that made it. Returns an id for removal.
+    int addChangeListener(std::function<void(const std::string& key)> f);
+    void removeChangeListener(int id);
+
+protected:
+    void notifyChanged(const std::string& key);
+
+private:
+    mutable std::mutex listenersMutex_;
+    std::vector<std::pair<int, std::function<void(const std::string&)>>> listeners_;
+    int nextListener_ = 1;
+};
+
+// Settings kept in memory only.
+class MemorySettings final : public Settings {
+public:
+    std::optional<nlohmann::json> value(const std::string& key) const override;
+    void setValue(const std::string& key, const nlohmann::json& v) override;
+    void remove(const std::string& key) override;
+
+private:
+    mutable std::mutex mutex_;
+    nlohmann::json data_ = nlohmann::json::object();
+};
+
+// Settings in a JSON file. A missing file gives defaults; a corrupt one gives defaults and a log line, and is
+// kept aside (renamed with a ".corrupt" suffix) before the first write so the user's keys are never lost.
+class FileSettings final : public Settings {
+public:
+    explicit FileSettings(std::string path);
+    std::optional<nlohmann::json> value(const std::string& key) const override;
+    void setValue(const std::string& key, const nlohmann::json& v) override;
+    void remove(const std::string& key) override;
+
+    const std::string& path() const { return path_; }
+    // $XDG_CONFIG_HOME/plindo/settings.json (or ~/.config/plindo/settings.json).
+    static std::string defaultPath();
+
+private:
+    void save();  // temp file + fsync + rename, under mutex_
+
+    std::string path_;
+    mutable std::mutex mutex_;
+    nlohmann::json data_ = nlohmann::json::object();
+    bool corruptKeptAside_ = true;
+};
+
+}  // namespace plindo::platform

@@ -16,7 +16,8 @@ struct ServiceInstance {
     int port = 0;
 };
 
-// Keeps one service advertised while alive.
+// Keeps one service advertised while alive. Later status lines (a name taken on the network, the daemon
+// gone) reach the `onStatus` given to `advertise`, on a thread of the backend's, never under its lock.
 class ServiceRegistration {
 public:
     virtual ~ServiceRegistration() = default;
@@ -36,6 +37,9 @@ public:
     virtual ~ServiceBrowser() = default;
     // The instances of `type` currently known, waiting up to `timeoutSec` for the first results.
     virtual std::vector<ServiceInstance> browse(const std::string& type, double timeoutSec) = 0;
+
+    // Why browsing cannot run (no daemon); called on the browsing thread. Browsing then finds nothing.
+    std::function<void(const std::string&)> onStatus;
 };
 
 // The in-process registry: what one advertiser registers, every browser of the same registry finds.
@@ -46,13 +50,15 @@ public:
     std::vector<ServiceInstance> browse(const std::string& type, double timeoutSec) override;
     std::vector<ServiceInstance> all() const;
 
+    struct Impl;  // shared with the live registrations, which withdraw themselves on destruction
+
 private:
-    struct Impl;
     std::shared_ptr<Impl> impl_ = makeImpl();
     static std::shared_ptr<Impl> makeImpl();
 };
 
-// The Avahi client backends. When no daemon answers they report it and do nothing.
+// The Avahi client backends. When no daemon answers they report it and do nothing. A name already taken on
+// the network is replaced by Avahi's alternative ("name #2") and reported.
 std::unique_ptr<ServiceAdvertiser> makeAvahiAdvertiser();
 std::unique_ptr<ServiceBrowser> makeAvahiBrowser();
 

@@ -18,6 +18,7 @@ public:
 
     // The stored value, or none when the key holds nothing.
     virtual std::optional<nlohmann::json> value(const std::string& key) const = 0;
+    // Storing null is the same as removing the key.
     virtual void setValue(const std::string& key, const nlohmann::json& v) = 0;
     virtual void remove(const std::string& key) = 0;
 
@@ -28,7 +29,8 @@ public:
     std::optional<int64_t> intValue(const std::string& key) const;
     std::optional<std::string> stringValue(const std::string& key) const;
 
-    // Called after every change, with the key, on the thread that made it. Returns an id for removal.
+    // Called after every change, with the key, on the thread that made it and never under the store's lock.
+    // Returns an id for removal.
     int addChangeListener(std::function<void(const std::string& key)> f);
     void removeChangeListener(int id);
 
@@ -54,7 +56,8 @@ private:
 };
 
 // Settings in a JSON file. A missing file gives defaults; a corrupt one gives defaults and a log line, and is
-// kept aside (renamed with a ".corrupt" suffix) before the first write so the user's keys are never lost.
+// kept aside (renamed with a ".corrupt" suffix, or ".corrupt.N" when that name is taken) before the first write
+// so the user's keys are never lost; when it cannot be moved aside, changes stay in memory only.
 class FileSettings final : public Settings {
 public:
     explicit FileSettings(std::string path);
@@ -67,12 +70,15 @@ public:
     static std::string defaultPath();
 
 private:
-    void save();  // temp file + fsync + rename, under mutex_
+    void load();
+    bool save();  // temp file + fsync + rename, under mutex_; false after logging why
+    bool keepCorruptAside();
 
     std::string path_;
     mutable std::mutex mutex_;
     nlohmann::json data_ = nlohmann::json::object();
-    bool corruptKeptAside_ = true;
+    // The file on disk could not be read as settings; it is moved aside before anything replaces it.
+    bool corruptOnDisk_ = false;
 };
 
 }  // namespace plindo::platform

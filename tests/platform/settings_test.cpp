@@ -1,0 +1,192 @@
+#include "platform/log.h"
+#include "platform/settings.h"
+
+#include <gtest/gtest.h>
+#include <spdlog/sinks/ostream_sink.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+using namespace plindo::platform;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempFolder {
+    TempFolder() {
+        std::string t = (fs::temp_directory_path() / "plindo-settings-XXXXXX").string();
+        path = ::mkdtemp(t.data());
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    std::string path;
+};
+
+std::string readFile(const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& p, const std::string& bytes) {
+    fs::create_directories(fs::path(p).parent_path());
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+// Collects what the "settings" category logs while alive.
+struct LogCapture {
+    LogCapture() : sink(std::make_shared<spdlog::sinks::ostream_sink_mt>(out)) { logger("settings").sinks().push_back(sink); }
+    ~LogCapture() {
+        auto& sinks = logger("settings").sinks();
+        std::erase(sinks, sink);
+    }
+    std::ostringstream out;
+    std::shared_ptr<spdlog::sinks::ostream_sink_mt> sink;
+};
+
+}  // namespace
+
+TEST(Settings, TypedReadsTellAbsentFromStoredAndAcceptNeighbourTypes) {
+    TempFolder dir;
+    MemorySettings mem;
+    FileSettings file(dir.path + "/plindo/settings.json");
+    for (Settings* s : {static_cast<Settings*>(&mem), static_cast<Settings*>(&file)}) {
+        EXPECT_FALSE(s->value("orv.followEase"));
+        EXPECT_FALSE(s->boolValue("orv.followEase"));
+        EXPECT_FALSE(s->intValue("orv.oscPort"));
+
+        s->setValue("f", false);
+        EXPECT_EQ(s->boolValue("f"), false);  // a stored false is not "nothing"
+        s->setValue("zero", 0);
+        s->setValue("two", 2);
+        s->setValue("half", 0.5);
+        s->setValue("text", "7100");
+        s->setValue("yes", true);
+        s->setValue("huge", 1e300);
+        EXPECT_EQ(s->boolValue("zero"), false);
+        EXPECT_EQ(s->boolValue("two"), true);
+        EXPECT_EQ(s->boolValue("half"), true);
+        EXPECT_FALSE(s->boolValue("text"));
+        EXPECT_EQ(s->intValue("yes"), 1);
+        EXPECT_EQ(s->intValue("half"), 0);
+        EXPECT_FALSE(s->intValue("huge"));  // does not fit: nothing rather than garbage
+        EXPECT_FALSE(s->intValue("text"));
+        EXPECT_EQ(s->doubleValue("two"), 2.0);
+        EXPECT_EQ(s->doubleValue("yes"), 1.0);
+        EXPECT_EQ(s->stringValue("text"), "7100");
+        EXPECT_FALSE(s->stringValue("two"));
+
+        s->setValue("two", nullptr);  // storing null removes
+        EXPECT_FALSE(s->value("two"));
+        s->remove("text");
+        EXPECT_FALSE(s->stringValue("text"));
+    }
+}
+
+TEST(Settings, FileKeepsValuesAcrossInstancesAndLeavesNoTemporaries) {
+    TempFolder dir;
+    const std::string path = dir.path + "/deep/plindo/settings.json";
+    {
+        FileSettings s(path);
+        s.setValue("orv.oscPort", 7200);
+        s.setValue("orv.libraryFolder", "/home/dj/Müsic & Co");
+        s.setValue("gone", 1);
+        s.remove("gone");
+    }
+    FileSettings again(path);
+    EXPECT_EQ(again.intValue("orv.oscPort"), 7200);
+    EXPECT_EQ(again.stringValue("orv.libraryFolder"), "/home/dj/Müsic & Co");
+    EXPECT_FALSE(again.value("gone"));
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(fs::path(path).parent_path())) ++entries;
+    EXPECT_EQ(entries, 1);
+}
+
+TEST(Settings, ReaderNeverSeesAHalfWrittenFile) {
+    TempFolder dir;
+    const std::string path = dir.path + "/settings.json";
+    FileSettings s(path);
+    s.setValue("pad", std::string(64 * 1024, 'x'));
+    std::atomic<bool> stop{false};
+    std::atomic<int> bad{0};
+    std::thread reader([&] {
+        while (!stop) {
+            const auto text = readFile(path);
+            const auto j = json::parse(text, nullptr, false);
+            if (j.is_discarded() || !j.is_object() || !j.contains("pad")) ++bad;
+        }
+    });
+    for (int i = 0; i < 200; ++i) s.setValue("n", i);
+    stop = true;
+    reader.join();
+    EXPECT_EQ(bad, 0);
+    EXPECT_EQ(FileSettings(path).intValue("n"), 199);
+}
+
+TEST(Settings, CorruptFileGivesDefaultsAndIsKeptBeforeTheFirstWrite) {
+    TempFolder dir;
+    const std::string path = dir.path + "/settings.json";
+    const std::string broken = "{\"orv.oscPort\": 7200, \"orv.libraryFolder\": \"/mus";
+    writeFile(path, broken);
+    LogCapture logs;
+    {
+        FileSettings s(path);
+        EXPECT_FALSE(s.value("orv.oscPort"));
+        EXPECT_NE(logs.out.str().find("using defaults"), std::string::npos);
+        EXPECT_EQ(readFile(path), broken);  // reading alone changes nothing on disk
+        s.setValue("orv.followEase", false);
+        EXPECT_EQ(readFile(path + ".corrupt"), broken);
+        EXPECT_EQ(FileSettings(path).boolValue("orv.followEase"), false);
+        s.setValue("second", 1);  // later writes do not touch the kept copy again
+        EXPECT_EQ(readFile(path + ".corrupt"), broken);
+    }
+    // A second bad file never replaces the first kept copy; a top-level non-object counts as bad too.
+    writeFile(path, "[1, 2]");
+    FileSettings s(path);
+    EXPECT_FALSE(s.value("second"));
+    s.remove("absent");  // nothing changes, so nothing is written
+    EXPECT_EQ(readFile(path), "[1, 2]");
+    s.setValue("third", 3);
+    EXPECT_EQ(readFile(path + ".corrupt"), broken);
+    EXPECT_EQ(readFile(path + ".corrupt.1"), "[1, 2]");
+}
+
+TEST(Settings, ListenersRunOutsideTheLockAndMayUnsubscribe) {
+    TempFolder dir;
+    MemorySettings mem;
+    FileSettings file(dir.path + "/settings.json");
+    for (Settings* s : {static_cast<Settings*>(&mem), static_cast<Settings*>(&file)}) {
+        std::vector<std::string> seen;
+        int id = 0;
+        id = s->addChangeListener([&](const std::string& key) {
+            // Reading and writing the store from a listener would deadlock under its lock.
+            seen.push_back(key + "=" + (s->value(key) ? s->value(key)->dump() : "none"));
+            if (key == "stop") s->removeChangeListener(id);
+        });
+        s->setValue("a", 1);
+        s->remove("a");
+        s->setValue("stop", true);
+        s->setValue("after", 2);
+        EXPECT_EQ(seen, (std::vector<std::string>{"a=1", "a=none", "stop=true"}));
+    }
+}
+
+TEST(Settings, DefaultPathFollowsXdgConfigHome) {
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = old ? old : "";
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
+    EXPECT_EQ(FileSettings::defaultPath(), "/tmp/cfg/plindo/settings.json");
+    ::setenv("XDG_CONFIG_HOME", "relative", 1);  // not absolute: ignored as XDG asks
+    ::setenv("HOME", "/home/dj", 1);
+    EXPECT_EQ(FileSettings::defaultPath(), "/home/dj/.config/plindo/settings.json");
+    if (old) ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1); else ::unsetenv("XDG_CONFIG_HOME");
+    ::setenv("HOME", home.c_str(), 1);
+}

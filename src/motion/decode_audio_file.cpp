@@ -1,0 +1,281 @@
+#include "motion/decode_audio_file.h"
+
+#include "motion/async_wait.h"
+
+#include <sndfile.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace plindo::motion {
+
+namespace {
+// Frames converted per block.
+constexpr int kBlockFrames = 65536;
+// Extra room reserved beyond the expected length, so that rounding never forces a reallocation.
+constexpr double kReserveSlack = 4096;
+// A header may claim any length; the reservation never exceeds an hour of audio, and the buffers simply
+// grow past it for longer files.
+constexpr double kMaxReserveSec = 3600;
+// How long the second road waits for the container to open.
+constexpr double kOpenTimeoutSec = 5.0;
+
+DecodeResult fail(int code, std::string message) { return {nullptr, StemError{"stem", code, std::move(message)}}; }
+DecodeResult cancelledResult() { return {nullptr, StemError{"cancelled", 0, "cancelled"}}; }
+
+struct SwrFree {
+    void operator()(SwrContext* s) const { swr_free(&s); }
+};
+using SwrPtr = std::unique_ptr<SwrContext, SwrFree>;
+
+// Accumulates converted blocks into the two result channels.
+struct Sink {
+    std::vector<float> left, right;
+    std::vector<float> outL, outR;  // converter output planes
+
+    void reserve(double frames, double targetRate) {
+        const double cap = kMaxReserveSec * targetRate + kReserveSlack;
+        const double n = std::isfinite(frames) && frames > 0 ? std::min(frames + kReserveSlack, cap) : 0.0;
+        left.reserve(static_cast<size_t>(n));
+        right.reserve(static_cast<size_t>(n));
+    }
+
+    // Converts `inFrames` frames from `in` (nullptr flushes); returns false on a converter error.
+    bool convert(SwrContext* swr, const uint8_t** in, int inFrames) {
+        const int room = swr_get_out_samples(swr, inFrames);
+        if (room < 0) return false;
+        if (outL.size() < static_cast<size_t>(room) + 16) {
+            outL.resize(static_cast<size_t>(room) + 16);
+            outR.resize(outL.size());
+        }
+        uint8_t* planes[2] = {reinterpret_cast<uint8_t*>(outL.data()), reinterpret_cast<uint8_t*>(outR.data())};
+        const int got = swr_convert(swr, planes, static_cast<int>(outL.size()), in, inFrames);
+        if (got < 0) return false;
+        left.insert(left.end(), outL.begin(), outL.begin() + got);
+        right.insert(right.end(), outR.begin(), outR.begin() + got);
+        return true;
+    }
+
+    bool flush(SwrContext* swr) {
+        // The converter may hold more than one call's worth of delayed frames.
+        for (int guard = 0; guard < 64; ++guard) {
+            const size_t before = left.size();
+            if (!convert(swr, nullptr, 0)) return false;
+            if (left.size() == before) return true;
+        }
+        return true;
+    }
+
+    StemRef take(double rate) {
+        auto s = std::make_shared<StemBuf>();
+        s->left = std::move(left);
+        s->right = std::move(right);
+        s->sampleRate = rate;
+        return s;
+    }
+};
+
+SwrPtr makeConverter(AVChannelLayout* inLayout, AVSampleFormat inFmt, int inRate, int outRate) {
+    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    SwrContext* raw = nullptr;
+    if (swr_alloc_set_opts2(&raw, &stereo, AV_SAMPLE_FMT_FLTP, outRate, inLayout, inFmt, inRate, 0, nullptr) < 0)
+        return nullptr;
+    SwrPtr swr(raw);
+    if (swr_init(swr.get()) < 0) return nullptr;
+    return swr;
+}
+
+// Bytes per frame of an uncompressed libsndfile subformat, or 0 when the format is compressed.
+int pcmBytesPerSample(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8: return 1;
+        case SF_FORMAT_PCM_16: return 2;
+        case SF_FORMAT_PCM_24: return 3;
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT: return 4;
+        case SF_FORMAT_DOUBLE: return 8;
+        default: return 0;
+    }
+}
+
+DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool()>& cancelled, double rate);
+
+DecodeResult decodeWithSndfile(const std::string& path, const std::function<bool()>& cancelled, double rate) {
+    SF_INFO info{};
+    SNDFILE* raw = sf_open(path.c_str(), SFM_READ, &info);
+    if (!raw) return decodeWithFFmpeg(path, cancelled, rate);
+    std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(raw, &sf_close);
+    if (info.frames <= 0) {
+        file.reset();
+        return decodeWithFFmpeg(path, cancelled, rate);
+    }
+    if (info.channels < 1 || info.samplerate < 1) return fail(1, "converter setup failed");
+    AVChannelLayout inLayout{};
+    av_channel_layout_default(&inLayout, info.channels);
+    SwrPtr swr = makeConverter(&inLayout, AV_SAMPLE_FMT_FLT, info.samplerate, static_cast<int>(std::lround(rate)));
+    av_channel_layout_uninit(&inLayout);
+    if (!swr) return fail(1, "converter setup failed");
+
+    // Keep a block to a bounded size whatever channel count the header claims.
+    const int block = std::max(1, std::min(kBlockFrames, (1 << 22) / info.channels));
+    std::vector<float> in(static_cast<size_t>(block) * static_cast<size_t>(info.channels));
+
+    Sink sink;
+    double expected = static_cast<double>(info.frames);
+    if (const int bps = pcmBytesPerSample(info.format); bps > 0) {
+        std::error_code ec;
+        const auto bytes = std::filesystem::file_size(path, ec);
+        if (!ec) expected = std::min(expected, static_cast<double>(bytes) / (bps * info.channels));
+    }
+    sink.reserve(expected * rate / std::max(static_cast<double>(info.samplerate), 1.0), rate);
+
+    for (;;) {
+        if (cancelled && cancelled()) return cancelledResult();
+        // A read error ends the file quietly with what was read so far.
+        const sf_count_t got = sf_readf_float(file.get(), in.data(), block);
+        if (got <= 0) break;
+        const uint8_t* planes[1] = {reinterpret_cast<const uint8_t*>(in.data())};
+        if (!sink.convert(swr.get(), planes, static_cast<int>(got))) return fail(2, "convert failed");
+    }
+    if (!sink.flush(swr.get())) return fail(2, "convert failed");
+    return {sink.take(rate), std::nullopt};
+}
+
+struct FormatClose {
+    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+};
+struct CodecFree {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+
+std::string avText(int err) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(err, buf, sizeof buf);
+    return buf;
+}
+
+DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool()>& cancelled, double rate) {
+    // Opening probes the container, which may block on odd files; give it a time limit.
+    auto opened = AsyncWait::wait(kOpenTimeoutSec, [path]() -> std::shared_ptr<AVFormatContext> {
+        AVFormatContext* raw = nullptr;
+        if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return nullptr;
+        std::shared_ptr<AVFormatContext> fmt(raw, FormatClose{});
+        if (avformat_find_stream_info(raw, nullptr) < 0) return nullptr;
+        return fmt;
+    });
+    if (!opened || !*opened) return fail(3, "no readable audio track");
+    std::shared_ptr<AVFormatContext> fmt = *opened;
+    const AVCodec* codec = nullptr;
+    const int stream = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (stream < 0 || !codec) return fail(3, "no readable audio track");
+    AVStream* st = fmt->streams[stream];
+
+    std::unique_ptr<AVCodecContext, CodecFree> dec(avcodec_alloc_context3(codec));
+    if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0 ||
+        avcodec_open2(dec.get(), codec, nullptr) < 0) {
+        return fail(4, "reader rejects PCM output");
+    }
+
+    Sink sink;
+    double seconds = 0;
+    if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0) {
+        seconds = static_cast<double>(fmt->duration) / AV_TIME_BASE;
+    } else if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
+        seconds = static_cast<double>(st->duration) * av_q2d(st->time_base);
+    }
+    sink.reserve(seconds * rate, rate);
+
+    std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+    if (!pkt || !frame) return fail(5, "reader did not start");
+
+    SwrPtr swr;
+    AVChannelLayout swrLayout{};
+    int swrFormat = -1, swrRate = 0;
+    const int outRate = static_cast<int>(std::lround(rate));
+    bool convertFailed = false;
+
+    auto drainFrames = [&]() {
+        while (avcodec_receive_frame(dec.get(), frame.get()) == 0) {
+            if (frame->nb_samples > 0 && frame->ch_layout.nb_channels > 0 && frame->sample_rate > 0) {
+                // A stream may change its layout or rate midway; follow it with a new converter.
+                if (!swr || frame->format != swrFormat || frame->sample_rate != swrRate ||
+                    av_channel_layout_compare(&frame->ch_layout, &swrLayout) != 0) {
+                    if (swr && !sink.flush(swr.get())) convertFailed = true;
+                    av_channel_layout_uninit(&swrLayout);
+                    av_channel_layout_copy(&swrLayout, &frame->ch_layout);
+                    swrFormat = frame->format;
+                    swrRate = frame->sample_rate;
+                    swr = makeConverter(&swrLayout, static_cast<AVSampleFormat>(swrFormat), swrRate, outRate);
+                    if (!swr) convertFailed = true;
+                }
+                if (swr && !sink.convert(swr.get(), const_cast<const uint8_t**>(frame->extended_data),
+                                         frame->nb_samples)) {
+                    convertFailed = true;
+                }
+            }
+            av_frame_unref(frame.get());
+            if (convertFailed) return;
+        }
+    };
+
+    bool anyPacket = false;
+    int readErr = 0;
+    for (;;) {
+        if (cancelled && cancelled()) {
+            av_channel_layout_uninit(&swrLayout);
+            return cancelledResult();
+        }
+        const int r = av_read_frame(fmt.get(), pkt.get());
+        if (r < 0) {
+            if (r != AVERROR_EOF) readErr = r;
+            break;
+        }
+        anyPacket = true;
+        if (pkt->stream_index == stream) {
+            // A damaged packet is skipped; the decoder resynchronises on the next one.
+            avcodec_send_packet(dec.get(), pkt.get());
+            drainFrames();
+        }
+        av_packet_unref(pkt.get());
+        if (convertFailed) break;
+    }
+    if (!convertFailed) {
+        avcodec_send_packet(dec.get(), nullptr);
+        drainFrames();
+    }
+    if (swr && !convertFailed && !sink.flush(swr.get())) convertFailed = true;
+    av_channel_layout_uninit(&swrLayout);
+
+    if (convertFailed) return fail(4, "reader rejects PCM output");
+    if (!anyPacket && readErr) return fail(5, avText(readErr));
+    if (readErr) return fail(6, avText(readErr));
+    if (sink.left.empty()) return fail(6, "decode produced nothing");
+    return {sink.take(rate), std::nullopt};
+}
+}  // namespace
+
+DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate) {
+    if (!(sampleRate >= 1 && sampleRate <= 1e6)) return fail(1, "converter setup failed");
+    return decodeWithSndfile(path, cancelled, sampleRate);
+}
+
+}  // namespace plindo::motion

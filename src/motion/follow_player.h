@@ -1,0 +1,105 @@
+#pragma once
+// One deck that the host plays itself: its decoded track, its output, and the render servo that steers the
+// play position towards the platter anchor on the audio thread. Every exchange with other threads goes
+// through the cells below.
+#include "motion/audio_out.h"
+#include "motion/cells.h"
+#include "platform/clock.h"
+#include "platform/spin_lock.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace plindo::motion {
+
+// The servo's fixed tuning; the defaults are the host's constants.
+struct FollowTuning {
+    double feedStaleSec = 0.6;         // an anchor this old no longer drives the deck
+    double leadTrimSec = 0.0;          // fixed offset added to the anchor position
+    double anchorExtrapMaxSec = 0.25;  // longest extrapolation of an anchor with its rate
+    double snapSec = 0.25;             // above this error the deck jumps instead of servoing
+    double servoSat = 0.5;             // limit of the integral term and of the correction (rate units)
+    double servoI = 0.5;               // integral gain
+    double servoP = 2.0;               // proportional gain (per second of error)
+};
+
+// What start() takes from the settings: "orv.followEase" and "orv.stillGate".
+struct FollowConfig {
+    bool followEase = true;
+    double stillGate = 0.005;
+    FollowTuning tuning;
+};
+
+class FollowPlayer {
+public:
+    // Output buffer size each player requests from its device.
+    static constexpr uint32_t defaultBufferFrames = 128;
+
+    FollowPlayer(const AudioOutDevice& device, int channelStart, uint32_t bufferFrames,
+                 const platform::Clock& clock = platform::systemClock());
+    ~FollowPlayer();
+    FollowPlayer(const FollowPlayer&) = delete;
+    FollowPlayer& operator=(const FollowPlayer&) = delete;
+
+    // Sets the cells from the config, makes the render state and starts the output. Failures are status
+    // lines; the player then stays silent and stopped.
+    void start(const FollowConfig& config);
+    // The same without a device: for rendering offline (tests, benchmarks).
+    void prepare(const FollowConfig& config);
+
+    // The render: one callback of `frames` output frames at `outRate`, with `now` the media-clock time.
+    // Real-time safe: no allocation, no log, only cell locks.
+    void render(double now, double outRate, float* left, float* right, uint32_t frames);
+
+    // Puts a decoded track in place (control side). The render fades it in because the number changes.
+    // The replaced buffer is released here, never on the audio thread.
+    void install(StemRef stem, int gen);
+    // Frees the buffers the render has let go of. Called by install and by the owner's periodic tick.
+    void collectRetired();
+
+    AnchorCell anchor;
+    ValueCell easeOn{1.0};
+    ValueCell errCell{0.0};
+    ValueCell posCell{0.0};
+    ValueCell rateCell{0.0};
+    SeekCell seek;
+    ValueCell mute{0.0};
+    ValueCell stillGate{0.0};
+    ValueCell loadGenCell{0.0};
+
+    std::function<void(const std::string&)> onStatus;
+    std::function<void()> onLoaded;
+    std::function<void()> onLoadFailed;
+    std::function<void(StemRef, const std::string&)> onDecoded;
+
+    std::unique_ptr<AudioOut> out;
+    StemTable table;
+    int loadGen = 0;          // load counter; main thread only
+    std::string loadedPath;   // path of the loaded or pending track; main thread only
+
+private:
+    struct RenderState;
+
+    // Buffers the render has stopped using wait here until the control side frees them, so that the
+    // last release of a track never happens on the audio thread.
+    class RetireSlot {
+    public:
+        bool put(StemRef& ref);
+        void drain();
+
+    private:
+        platform::SpinLock lock_;
+        std::array<StemRef, 8> slots_;
+    };
+
+    const platform::Clock& clock_;
+    std::unique_ptr<RenderState> state_;
+    FollowTuning tuning_;
+    RetireSlot retired_;
+};
+
+}  // namespace plindo::motion

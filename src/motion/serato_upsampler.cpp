@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <utility>
 
 namespace plindo::motion {
 
@@ -82,7 +83,7 @@ SeratoUpsampler::Outs SeratoUpsampler::drain(double until) {
     return outs;
 }
 
-std::vector<std::string> SeratoUpsampler::selfTest(const Tunables& tunables) {
+SeratoUpsampler::Report SeratoUpsampler::run(const Tunables& tunables) {
     std::vector<std::string> fail;
     SeratoUpsampler up(tunables.sub, tunables.maxLead);
     up.tun.k = tunables.tunnel.k;
@@ -116,7 +117,7 @@ std::vector<std::string> SeratoUpsampler::selfTest(const Tunables& tunables) {
     if (sum != final) fail.push_back("upsampler Summe " + std::to_string(sum) + " != " + std::to_string(final));
     if (count <= 499) fail.push_back("upsampler zu wenig Teilschritte " + std::to_string(count));
     if (largest >= 301) fail.push_back("upsampler Stufe zu gross " + std::to_string(largest));
-    return fail;
+    return Report{count, largest, sum, final, std::move(fail)};
 }
 
 std::vector<std::string> SeratoUpsampler::selfTest() { return selfTest(Tunables{}); }

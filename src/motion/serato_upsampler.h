@@ -49,9 +49,17 @@ public:
     std::optional<SeratoTunnel::Tick> lastTick() const { return lastTick_; }
     int64_t restarts() const { return restarts_; }
 
+    struct Report {
+        int64_t count = 0;    // outputs taken during the run
+        int64_t largest = 0;  // largest |delta| among them
+        int64_t sum = 0;      // what all outputs add up to, final drain included
+        int64_t final = 0;    // the rounded final count
+        std::vector<std::string> failures;
+    };
+    static Report run(const Tunables& t);
     static std::vector<std::string> selfTest();
     // The same check with other tunables, so a test can show that a changed constant is caught.
-    static std::vector<std::string> selfTest(const Tunables& t);
+    static std::vector<std::string> selfTest(const Tunables& t) { return run(t).failures; }
 
 private:
     void pushFirst(double ts, double cum);

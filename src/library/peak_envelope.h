@@ -1,0 +1,75 @@
+#pragma once
+// The waveform of one track: equally spaced columns of normalised band energies and peak levels, optional
+// per-side peaks and colours, and beat and cue marks. Computed from decoded audio, cut to a time window at
+// the column count a phone can draw, and served as JSON.
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plindo::library {
+
+struct PeakEnvelope {
+    struct Beat {
+        double timeSec = 0;
+        bool isDownbeat = false;
+        bool isAnchor = false;
+        double xFrac = 0;
+        std::optional<int> bar;  // not part of the JSON form
+        bool operator==(const Beat&) const = default;
+    };
+    struct Cue {
+        int idx = 0;
+        double timeSec = 0;
+        std::vector<int> colorRGB;
+        std::string label;
+        double xFrac = 0;
+        bool operator==(const Cue&) const = default;
+    };
+
+    std::string audioPath;
+    double centerSec = 0;
+    std::vector<double> windowSec;  // [start, end], seconds
+    int columns = 0;
+    double durationSec = 0;
+    std::vector<double> bass, mid, treble, peak;
+    std::optional<std::vector<double>> peakL, peakR;
+    std::optional<std::vector<double>> rgbL, rgbR;  // r, g, b per column
+    std::vector<Beat> beats;
+    std::vector<Cue> cues;
+    std::optional<double> bpm;
+    std::optional<std::string> trackColor;
+    bool finalRGB = false;  // colours taken as they are from the DJ application's screen; not in JSON
+    int rev = 0;            // maker's running count; not in JSON
+
+    bool operator==(const PeakEnvelope&) const = default;
+
+    // The whole-track envelope of a decoded stereo track, about 250 columns per second.
+    static PeakEnvelope analyze(std::span<const float> left, std::span<const float> right, double sampleRate,
+                                std::string audioPath);
+
+    // The span around centerSec of length windowSec (<= 0, or not finite: the whole track) resampled by
+    // maxima to `columns` (clamped to 8...20000) columns, with the marks inside the span.
+    PeakEnvelope windowed(int columns, double centerSec, double windowSec) const;
+
+    // JSON with snake-case keys in a fixed order; none when a number is not finite (JSON has no form for it).
+    std::optional<std::string> toJson() const;
+    // None when a required key is missing or any value has the wrong type.
+    static std::optional<PeakEnvelope> fromJson(std::string_view json);
+};
+
+// The analysis' transform layout for a sample rate, exposed for the views and for checking.
+struct EnvelopeBands {
+    int fftSize = 0;  // N
+    int hop = 0;      // N / 8
+    struct Range {
+        int first = 0;
+        int last = 0;  // exclusive
+    };
+    Range low, middle, high;
+
+    static EnvelopeBands forSampleRate(double sampleRate);
+};
+
+}  // namespace plindo::library

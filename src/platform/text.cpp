@@ -1,0 +1,220 @@
+#include "platform/text.h"
+
+#include <unicode/coll.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+#include <memory>
+#include <mutex>
+
+namespace plindo::platform::text {
+
+namespace {
+
+icu::UnicodeString toUnicode(std::string_view s) {
+    return icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+}
+
+std::string toUtf8(const icu::UnicodeString& u) {
+    std::string out;
+    u.toUTF8String(out);
+    return out;
+}
+
+const icu::Normalizer2* nfcNormalizer() {
+    UErrorCode ec = U_ZERO_ERROR;
+    const icu::Normalizer2* n = icu::Normalizer2::getNFCInstance(ec);
+    return U_SUCCESS(ec) ? n : nullptr;
+}
+
+const icu::Normalizer2* nfdNormalizer() {
+    UErrorCode ec = U_ZERO_ERROR;
+    const icu::Normalizer2* n = icu::Normalizer2::getNFDInstance(ec);
+    return U_SUCCESS(ec) ? n : nullptr;
+}
+
+icu::UnicodeString normalize(const icu::Normalizer2* n, const icu::UnicodeString& u) {
+    if (!n) return u;
+    UErrorCode ec = U_ZERO_ERROR;
+    icu::UnicodeString out = n->normalize(u, ec);
+    return U_SUCCESS(ec) ? out : u;
+}
+
+// Collators are cloned per thread: one shared prototype for the user's locale, secondary strength so case
+// is ignored but accents still order.
+icu::Collator* threadCollator() {
+    static std::once_flag once;
+    static icu::Collator* prototype = nullptr;
+    std::call_once(once, [] {
+        UErrorCode ec = U_ZERO_ERROR;
+        std::unique_ptr<icu::Collator> c(icu::Collator::createInstance(icu::Locale::getDefault(), ec));
+        if (U_FAILURE(ec) || !c) {
+            ec = U_ZERO_ERROR;
+            c.reset(icu::Collator::createInstance(icu::Locale::getRoot(), ec));
+        }
+        if (U_FAILURE(ec) || !c) return;
+        c->setStrength(icu::Collator::SECONDARY);
+        prototype = c.release();
+    });
+    thread_local std::unique_ptr<icu::Collator> local(prototype ? prototype->clone() : nullptr);
+    return local.get();
+}
+
+bool isSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+std::string fold(std::string_view s) {
+    icu::UnicodeString decomposed = normalize(nfdNormalizer(), toUnicode(s));
+    icu::UnicodeString stripped;
+    for (int32_t i = 0; i < decomposed.length();) {
+        UChar32 c = decomposed.char32At(i);
+        if (u_charType(c) != U_NON_SPACING_MARK) stripped.append(c);
+        i += U16_LENGTH(c);
+    }
+    stripped.foldCase();
+    return toUtf8(normalize(nfcNormalizer(), stripped));
+}
+
+std::string nfc(std::string_view s) { return toUtf8(normalize(nfcNormalizer(), toUnicode(s))); }
+std::string nfd(std::string_view s) { return toUtf8(normalize(nfdNormalizer(), toUnicode(s))); }
+
+std::string_view trimWhitespace(std::string_view s) {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const int32_t n = static_cast<int32_t>(s.size());
+    int32_t begin = -1, end = 0;
+    for (int32_t i = 0; i < n;) {
+        const int32_t at = i;
+        UChar32 c;
+        U8_NEXT(p, i, n, c);
+        if (c >= 0 && u_isUWhiteSpace(c)) continue;
+        if (begin < 0) begin = at;
+        end = i;
+    }
+    if (begin < 0) return s.substr(0, 0);
+    return s.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin));
+}
+
+std::string_view trimSpacesAndTabs(std::string_view s) {
+    while (!s.empty() && isSpaceOrTab(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isSpaceOrTab(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+int compareLocalized(std::string_view a, std::string_view b) {
+    if (icu::Collator* c = threadCollator()) {
+        UErrorCode ec = U_ZERO_ERROR;
+        UCollationResult r = c->compareUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
+                                            icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), ec);
+        if (U_SUCCESS(ec)) return r;
+    }
+    const std::string fa = fold(a), fb = fold(b);
+    return fa < fb ? -1 : (fb < fa ? 1 : 0);
+}
+
+std::string localizedSortKey(std::string_view s) {
+    icu::Collator* c = threadCollator();
+    if (!c) return fold(s);
+    const icu::UnicodeString u = toUnicode(s);
+    std::string key(64, '\0');
+    for (;;) {
+        const int32_t need = c->getSortKey(u, reinterpret_cast<uint8_t*>(key.data()), static_cast<int32_t>(key.size()));
+        if (need <= 0) return fold(s);
+        if (static_cast<size_t>(need) <= key.size()) {
+            key.resize(static_cast<size_t>(need) - 1);  // drop the terminating zero byte
+            return key;
+        }
+        key.resize(static_cast<size_t>(need));
+    }
+}
+
+bool canonicalLess(std::string_view a, std::string_view b) {
+    // UTF-8 byte order is code-point order.
+    return nfc(a) < nfc(b);
+}
+
+std::optional<std::string> fromUtf16BE(const uint8_t* data, size_t size) {
+    const size_t units = size / 2;
+    std::u16string u;
+    u.reserve(units);
+    for (size_t i = 0; i < units; ++i) u.push_back(static_cast<char16_t>((data[2 * i] << 8) | data[2 * i + 1]));
+    std::string out;
+    out.reserve(units);
+    for (size_t i = 0; i < units; ++i) {
+        uint32_t c = u[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 >= units || u[i + 1] < 0xDC00 || u[i + 1] > 0xDFFF) return std::nullopt;
+            c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            return std::nullopt;
+        }
+        char buf[4];
+        int32_t len = 0;
+        UBool err = false;
+        U8_APPEND(reinterpret_cast<uint8_t*>(buf), len, 4, static_cast<UChar32>(c), err);
+        out.append(buf, static_cast<size_t>(len));
+    }
+    return out;
+}
+
+bool isValidUtf8(std::string_view s) {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const int32_t n = static_cast<int32_t>(s.size());
+    for (int32_t i = 0; i < n;) {
+        UChar32 c;
+        U8_NEXT(p, i, n, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
+std::string fromLatin1(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() * 2);
+    for (char ch : s) {
+        const auto b = static_cast<uint8_t>(ch);
+        if (b < 0x80) {
+            out.push_back(ch);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+            out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::vector<std::string_view> splitLines(std::string_view s) {
+    std::vector<std::string_view> lines;
+    size_t start = 0;
+    auto emit = [&](size_t end) {
+        if (end > start) lines.push_back(s.substr(start, end - start));
+    };
+    for (size_t i = 0; i < s.size();) {
+        const auto b = static_cast<uint8_t>(s[i]);
+        size_t breakLen = 0;
+        if (b == '\n' || b == '\v' || b == '\f') {
+            breakLen = 1;
+        } else if (b == '\r') {
+            breakLen = (i + 1 < s.size() && s[i + 1] == '\n') ? 2 : 1;
+        } else if (b == 0xC2 && i + 1 < s.size() && static_cast<uint8_t>(s[i + 1]) == 0x85) {
+            breakLen = 2;  // U+0085
+        } else if (b == 0xE2 && i + 2 < s.size() && static_cast<uint8_t>(s[i + 1]) == 0x80 &&
+                   (static_cast<uint8_t>(s[i + 2]) == 0xA8 || static_cast<uint8_t>(s[i + 2]) == 0xA9)) {
+            breakLen = 3;  // U+2028, U+2029
+        }
+        if (breakLen) {
+            emit(i);
+            i += breakLen;
+            start = i;
+        } else {
+            ++i;
+        }
+    }
+    emit(s.size());
+    return lines;
+}
+
+}  // namespace plindo::platform::text

@@ -1,0 +1,174 @@
+#include "motion/async_wait.h"
+#include "motion/decode_audio_file.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <thread>
+
+using namespace plindo::motion;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Fixtures are made here: a WAV written with libsndfile, the compressed ones by the ffmpeg command.
+class Decode : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir = fs::temp_directory_path() / ("plindo-decode-" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        writeTone(path("tone.wav"), 44100, 2, 2.0);
+        writeTone(path("mono.wav"), 22050, 1, 1.0);
+        for (const char* ext : {"mp3", "flac", "m4a"}) {
+            const std::string cmd = "ffmpeg -nostdin -loglevel error -y -i '" + path("tone.wav") + "' '" +
+                                    path(std::string("tone.") + ext) + "'";
+            ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        }
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir); }
+
+    static std::string path(const std::string& name) { return (dir / name).string(); }
+
+    static void writeTone(const std::string& p, int rate, int channels, double seconds) {
+        SF_INFO info{};
+        info.samplerate = rate;
+        info.channels = channels;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        SNDFILE* f = sf_open(p.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        const auto frames = static_cast<size_t>(rate * seconds);
+        std::vector<float> buf(frames * channels);
+        for (size_t i = 0; i < frames; ++i)
+            for (int c = 0; c < channels; ++c)
+                buf[i * channels + c] = 0.5f * std::sin(2 * std::numbers::pi * 440.0 * i / rate);
+        sf_writef_float(f, buf.data(), static_cast<sf_count_t>(frames));
+        sf_close(f);
+    }
+
+    // Frequency from the rising zero crossings of the middle half.
+    static double frequency(const std::vector<float>& x, double rate) {
+        const size_t a = x.size() / 4, b = 3 * x.size() / 4;
+        size_t first = 0, last = 0, count = 0;
+        for (size_t i = a + 1; i < b; ++i) {
+            if (x[i - 1] < 0 && x[i] >= 0) {
+                if (!count) first = i;
+                last = i;
+                ++count;
+            }
+        }
+        return count > 1 ? (count - 1) * rate / static_cast<double>(last - first) : 0.0;
+    }
+
+    static inline fs::path dir;
+};
+
+TEST_F(Decode, EveryFormatKeepsLengthAndToneAt48k) {
+    for (const char* name : {"tone.wav", "tone.mp3", "tone.flac", "tone.m4a"}) {
+        DecodeResult r = decodeAudioFile(path(name), 48000);
+        ASSERT_TRUE(r) << name << ": " << (r.error ? r.error->message : "");
+        const StemBuf& s = *r.stem;
+        EXPECT_EQ(s.sampleRate, 48000);
+        EXPECT_EQ(s.left.size(), s.right.size());
+        EXPECT_NEAR(s.seconds(), 2.0, 0.06) << name;
+        EXPECT_NEAR(frequency(s.left, 48000), 440.0, 1.0) << name;
+        EXPECT_NEAR(frequency(s.right, 48000), 440.0, 1.0) << name;
+    }
+    DecodeResult mono = decodeAudioFile(path("mono.wav"), 48000);
+    ASSERT_TRUE(mono);
+    EXPECT_NEAR(mono.stem->seconds(), 1.0, 0.01);
+    EXPECT_EQ(mono.stem->left, mono.stem->right) << "a mono file plays on both channels";
+    EXPECT_GT(*std::max_element(mono.stem->left.begin(), mono.stem->left.end()), 0.3f);
+}
+
+TEST_F(Decode, FailuresAreStemErrorsNeverCrashes) {
+    DecodeResult missing = decodeAudioFile(path("nope.wav"), 48000);
+    ASSERT_FALSE(missing);
+    ASSERT_TRUE(missing.error);
+    EXPECT_EQ(missing.error->domain, "stem");
+    EXPECT_EQ(missing.error->code, 3);
+    EXPECT_EQ(missing.error->message, "no readable audio track");
+
+    std::ofstream(path("empty.wav")).close();
+    std::ofstream(path("junk.mp3")) << std::string(5000, 'x');
+    std::string truncated;
+    {
+        std::ifstream in(path("tone.flac"), std::ios::binary);
+        truncated.assign(std::istreambuf_iterator<char>(in), {});
+        truncated.resize(truncated.size() / 3);
+        std::ofstream(path("cut.flac"), std::ios::binary) << truncated;
+    }
+    for (const char* name : {"empty.wav", "junk.mp3"}) {
+        DecodeResult r = decodeAudioFile(path(name), 48000);
+        EXPECT_FALSE(r) << name;
+        ASSERT_TRUE(r.error) << name;
+        EXPECT_EQ(r.error->domain, "stem");
+    }
+    DecodeResult cut = decodeAudioFile(path("cut.flac"), 48000);
+    ASSERT_TRUE(cut) << "a truncated file gives what it holds";
+    EXPECT_GT(cut.stem->seconds(), 0.1);
+    EXPECT_LT(cut.stem->seconds(), 1.5);
+
+    EXPECT_EQ(decodeAudioFile(path("tone.wav"), 0).error->code, 1);
+    DecodeResult stopped = decodeAudioFile(path("tone.wav"), [] { return true; }, 48000);
+    ASSERT_TRUE(stopped.error);
+    EXPECT_EQ(stopped.error->domain, "cancelled");
+}
+
+TEST_F(Decode, HostileLengthInTheHeaderDoesNotSizeTheBuffers) {
+    // A FLAC header claiming 2^36 - 1 frames over a file of two seconds.
+    std::string bytes;
+    {
+        std::ifstream in(path("tone.flac"), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    ASSERT_EQ(bytes.substr(0, 4), "fLaC");
+    bytes[21] = static_cast<char>(bytes[21] | 0x0F);
+    for (int i = 22; i < 26; ++i) bytes[i] = static_cast<char>(0xFF);
+    std::ofstream(path("liar.flac"), std::ios::binary) << bytes;
+
+    // A WAV whose data chunk claims 4 GB.
+    std::string wav;
+    {
+        std::ifstream in(path("tone.wav"), std::ios::binary);
+        wav.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const size_t data = wav.find("data");
+    ASSERT_NE(data, std::string::npos);
+    for (int i = 4; i < 8; ++i) wav[data + i] = static_cast<char>(0xF0);
+    std::ofstream(path("liar.wav"), std::ios::binary) << wav;
+
+    const double rate = 8000;
+    for (const char* name : {"liar.flac", "liar.wav"}) {
+        DecodeResult r = decodeAudioFile(path(name), rate);
+        ASSERT_TRUE(r) << name;
+        EXPECT_NEAR(r.stem->seconds(), 2.0, 0.06) << name;
+        EXPECT_LE(r.stem->left.capacity(), static_cast<size_t>(3600 * rate + 4096)) << name;
+    }
+}
+
+TEST(AsyncWait, ReturnsTheValueOrGivesUpWithoutWaitingForTheOperation) {
+    EXPECT_EQ(AsyncWait::wait(1.0, [] { return 42; }), 42);
+
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    const auto t0 = std::chrono::steady_clock::now();
+    auto r = AsyncWait::wait(0.05, [finished] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        finished->store(true);
+        return std::string("late");
+    });
+    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_FALSE(r);
+    EXPECT_LT(waited, 0.25);
+    EXPECT_FALSE(finished->load());
+    for (int i = 0; i < 100 && !finished->load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(finished->load()) << "the operation runs on to its end";
+}
+
+}  // namespace

@@ -73,7 +73,9 @@ TEST(RepeatingTimer, CancelThenDestroyAndDestroyWithoutStartAreSafe) {
         if (++selfTicks == 3) self->cancel();
     });
     self->start();
-    std::this_thread::sleep_for(30ms);
+    const auto until = std::chrono::steady_clock::now() + 2s;
+    while (selfTicks < 3 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(10ms);
     EXPECT_EQ(selfTicks, 3);
     self.reset();
     const int before = *ticks;

@@ -190,3 +190,23 @@ TEST(Settings, DefaultPathFollowsXdgConfigHome) {
     if (old) ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1); else ::unsetenv("XDG_CONFIG_HOME");
     ::setenv("HOME", home.c_str(), 1);
 }
+
+TEST(Settings, WriteFailuresAndOddTextNeverThrowOrLoseTheOtherKeys) {
+    TempFolder dir;
+    // A folder that cannot exist: its parent is a plain file.
+    writeFile(dir.path + "/plain", "x");
+    LogCapture logs;
+    FileSettings stuck(dir.path + "/plain/plindo/settings.json");
+    stuck.setValue("orv.oscPort", 7300);
+    EXPECT_EQ(stuck.intValue("orv.oscPort"), 7300);  // kept in memory for this run
+    EXPECT_NE(logs.out.str().find("cannot write"), std::string::npos);
+
+    // A path from a non-UTF-8 file system must not make the whole file unwritable.
+    const std::string path = dir.path + "/settings.json";
+    FileSettings s(path);
+    s.setValue("orv.oscPort", 7200);
+    EXPECT_NO_THROW(s.setValue("orv.libraryFolder", std::string("/mnt/\xFF\xFEmusic")));
+    FileSettings again(path);
+    EXPECT_EQ(again.intValue("orv.oscPort"), 7200);
+    EXPECT_TRUE(again.stringValue("orv.libraryFolder"));
+}

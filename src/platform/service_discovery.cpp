@@ -87,7 +87,7 @@ namespace {
 // Longest wait a browse may ask for; longer requests are cut to it.
 constexpr double kMaxBrowseSec = 60.0;
 
-spdlog::logger& log() { return logger("discovery"); }
+spdlog::logger& discoveryLog() { return logger("discovery"); }
 
 // Status lines raised inside Avahi's callbacks run here, so they never run under the event loop's lock
 // and may freely destroy a registration. Never freed: a late line may still be queued at exit.
@@ -145,7 +145,7 @@ void renameAfterCollision(AvahiRegistration* r, AvahiClient* c) {
     const std::string old = r->name;
     r->name = alt ? alt : r->name + " 2";
     avahi_free(alt);
-    log().warn("service name \"{}\" is taken on the network; advertising as \"{}\"", old, r->name);
+    discoveryLog().warn("service name \"{}\" is taken on the network; advertising as \"{}\"", old, r->name);
     postStatus(r->onStatus, "Service name \"" + old + "\" is taken; advertising as \"" + r->name + "\"");
     if (r->group) avahi_entry_group_reset(r->group);
     addServices(r, c);
@@ -156,14 +156,14 @@ void onGroupState(AvahiEntryGroup* g, AvahiEntryGroupState state, void* userdata
     AvahiClient* c = avahi_entry_group_get_client(g);
     switch (state) {
     case AVAHI_ENTRY_GROUP_ESTABLISHED:
-        log().info("advertising \"{}\" {} on port {}", r->name, r->type, r->port);
+        discoveryLog().info("advertising \"{}\" {} on port {}", r->name, r->type, r->port);
         break;
     case AVAHI_ENTRY_GROUP_COLLISION:
         renameAfterCollision(r, c);
         break;
     case AVAHI_ENTRY_GROUP_FAILURE: {
         const std::string why = avahi_strerror(avahi_client_errno(c));
-        log().error("advertising \"{}\" {} failed: {}", r->name, r->type, why);
+        discoveryLog().error("advertising \"{}\" {} failed: {}", r->name, r->type, why);
         postStatus(r->onStatus, "Service advertising failed for " + r->type + ": " + why);
         break;
     }
@@ -190,7 +190,7 @@ void addServices(AvahiRegistration* r, AvahiClient* c) {
     }
     if (rc >= 0) rc = avahi_entry_group_commit(r->group);
     if (rc < 0) {
-        log().error("advertising \"{}\" {} failed: {}", r->name, r->type, avahi_strerror(rc));
+        discoveryLog().error("advertising \"{}\" {} failed: {}", r->name, r->type, avahi_strerror(rc));
         postStatus(r->onStatus, "Service advertising failed for " + r->type + ": " + avahi_strerror(rc));
     }
 }
@@ -212,7 +212,7 @@ void onClientState(AvahiClient* c, AvahiClientState state, void* userdata) {
     case AVAHI_CLIENT_FAILURE: {
         conn->failed = true;
         const std::string why = avahi_strerror(avahi_client_errno(c));
-        log().error("service discovery stopped: {}", why);
+        discoveryLog().error("service discovery stopped: {}", why);
         for (auto* r : conn->registrations) postStatus(r->onStatus, "Service discovery stopped (" + why + ")");
         break;
     }
@@ -235,7 +235,7 @@ std::shared_ptr<AvahiConnection> connectAvahi(std::string& why) {
     if (!c) {
         conn->client = nullptr;
         why = avahi_strerror(error);
-        log().warn("no mDNS daemon: {}", why);
+        discoveryLog().warn("no mDNS daemon: {}", why);
         return nullptr;
     }
     conn->client = c;
@@ -339,7 +339,7 @@ void onBrowse(AvahiServiceBrowser* b, AvahiIfIndex iface, AvahiProtocol proto, A
         break;
     }
     case AVAHI_BROWSER_FAILURE: {
-        log().error("browsing {} failed: {}", run->type, avahi_strerror(avahi_client_errno(c)));
+        discoveryLog().error("browsing {} failed: {}", run->type, avahi_strerror(avahi_client_errno(c)));
         std::lock_guard lock(run->mutex);
         run->failed = true;
         run->cv.notify_all();
@@ -379,7 +379,7 @@ public:
                                           AvahiLookupFlags(0), onBrowse, &run);
             if (!b) {
                 const std::string why = avahi_strerror(avahi_client_errno(conn_->client));
-                log().error("browsing {} failed: {}", type, why);
+                discoveryLog().error("browsing {} failed: {}", type, why);
                 if (onStatus) onStatus("Cannot browse " + type + ": " + why);
                 return {};
             }

@@ -22,7 +22,7 @@ namespace {
 // Aside names tried for a corrupt file before giving up on writing at all.
 constexpr int kMaxAsideNames = 100;
 
-spdlog::logger& log() { return logger("settings"); }
+spdlog::logger& settingsLog() { return logger("settings"); }
 
 bool writeAll(int fd, const std::string& bytes) {
     size_t done = 0;
@@ -158,7 +158,7 @@ void FileSettings::load() {
     if (!in) {
         std::error_code ec;
         if (std::filesystem::exists(path_, ec)) {
-            log().error("cannot read {}: {}; using defaults", path_, std::strerror(errno));
+            settingsLog().error("cannot read {}: {}; using defaults", path_, std::strerror(errno));
             corruptOnDisk_ = true;
         }
         return;  // no file yet: defaults
@@ -167,7 +167,7 @@ void FileSettings::load() {
     text << in.rdbuf();
     auto parsed = nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
     if (parsed.is_discarded() || !parsed.is_object()) {
-        log().error("{} is not a settings object; using defaults, the file is kept aside before the next write",
+        settingsLog().error("{} is not a settings object; using defaults, the file is kept aside before the next write",
                     path_);
         corruptOnDisk_ = true;
         return;
@@ -209,7 +209,7 @@ bool FileSettings::keepCorruptAside() {
         const std::string aside = path_ + ".corrupt" + (i == 0 ? std::string() : "." + std::to_string(i));
         // A hard link never replaces an existing file, so an older kept copy survives.
         if (::link(path_.c_str(), aside.c_str()) == 0) {
-            log().warn("kept the unreadable settings file as {}", aside);
+            settingsLog().warn("kept the unreadable settings file as {}", aside);
             return true;
         }
         if (errno == EEXIST) continue;
@@ -217,15 +217,15 @@ bool FileSettings::keepCorruptAside() {
         // File systems without hard links: copy, refusing to replace.
         std::error_code ec;
         if (std::filesystem::copy_file(path_, aside, std::filesystem::copy_options::none, ec)) {
-            log().warn("kept the unreadable settings file as {}", aside);
+            settingsLog().warn("kept the unreadable settings file as {}", aside);
             return true;
         }
         if (ec == std::errc::file_exists) continue;
-        log().error("cannot keep the unreadable settings file {} aside: {}; changes stay in memory", path_,
+        settingsLog().error("cannot keep the unreadable settings file {} aside: {}; changes stay in memory", path_,
                     ec.message());
         return false;
     }
-    log().error("too many kept settings files next to {}; changes stay in memory", path_);
+    settingsLog().error("too many kept settings files next to {}; changes stay in memory", path_);
     return false;
 }
 
@@ -246,7 +246,7 @@ bool FileSettings::save() {
     } catch (const nlohmann::json::type_error&) {
         // A value that is not valid UTF-8 (a path from an odd file system) is written with replacement
         // characters rather than dropping the whole file.
-        log().warn("a settings value is not valid UTF-8; writing it with replacement characters");
+        settingsLog().warn("a settings value is not valid UTF-8; writing it with replacement characters");
         bytes = data_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
     }
     bytes += '\n';
@@ -254,7 +254,7 @@ bool FileSettings::save() {
     std::string tmp = path_ + ".XXXXXX";
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0) {
-        log().error("cannot write {}: {}", path_, std::strerror(errno));
+        settingsLog().error("cannot write {}: {}", path_, std::strerror(errno));
         return false;
     }
     ::fchmod(fd, 0644);
@@ -262,7 +262,7 @@ bool FileSettings::save() {
     const int err = errno;
     ::close(fd);
     if (!ok || ::rename(tmp.c_str(), path_.c_str()) != 0) {
-        log().error("cannot write {}: {}", path_, std::strerror(ok ? errno : err));
+        settingsLog().error("cannot write {}: {}", path_, std::strerror(ok ? errno : err));
         ::unlink(tmp.c_str());
         return false;
     }

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include <unistd.h>
+
 using namespace plindo::platform;
 
 TEST(FakeServiceRegistry, BrowsersSeeWhatIsAdvertisedUntilItsRegistrationEnds) {
@@ -69,4 +71,19 @@ TEST(NetInterfaces, ListsTheLoopbackAsAnUpIPv4Entry) {
         if (n.loopback && n.ipv4 == "127.0.0.1") loopback = n.up;
     }
     EXPECT_TRUE(loopback);
+}
+
+TEST(AvahiBackends, AdvertisedServiceIsFoundWhenADaemonRuns) {
+    auto adv = makeAvahiAdvertiser();
+    std::string status;
+    const std::string name = "plindo-test-" + std::to_string(::getpid());
+    auto reg = adv->advertise(name, "_plindo-test._udp", 7199, [&](const std::string& s) { status = s; });
+    if (!reg) GTEST_SKIP() << "no mDNS daemon here: " << status;
+    auto browser = makeAvahiBrowser();
+    bool found = false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!found && std::chrono::steady_clock::now() < until) {
+        for (const auto& s : browser->browse("_plindo-test._udp", 1.0)) found = found || (s.name == name && s.port == 7199);
+    }
+    EXPECT_TRUE(found);
 }

@@ -1,0 +1,66 @@
+#pragma once
+// The track server: HTTP/1.1, one GET and one response per connection. Phones and other hosts fetch audio
+// files, cover art, tags, track metadata, waveform peaks and library lists from it, and "/ctl" drives the
+// host controller. Listener, connections, head reading and every synchronous route run on the queue
+// "orv.filesrv"; peaks are worked off on "plindo.peaks".
+#include "link/track_payloads.h"
+#include "platform/main_executor.h"
+#include "platform/serial_queue.h"
+#include "platform/service_discovery.h"
+
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace plindo::link {
+
+class DeckFileServer {
+public:
+    static constexpr int kDefaultPort = 17600;
+    static constexpr const char* kServiceType = "_plindo-file._tcp";
+    // Connections held at once; past this the oldest one still waiting for its head is dropped.
+    static constexpr size_t kMaxConnections = 256;
+    // A head not complete after this long is dropped without an answer.
+    static constexpr double kHeadTimeoutSec = 30.0;
+
+    // `advertiser` may be null (no service advertised); `main` runs "/ctl" (null: the control route answers
+    // that there is no handler).
+    DeckFileServer(platform::ServiceAdvertiser* advertiser, std::string serviceName, platform::MainExecutor* main);
+    ~DeckFileServer();
+    DeckFileServer(const DeckFileServer&) = delete;
+    DeckFileServer& operator=(const DeckFileServer&) = delete;
+
+    // Listens on every IPv4 address at `port` (0: an ephemeral port). Nothing happens while
+    // running. A port that cannot be bound leaves the server stopped with the "in use" status line.
+    void start(int port = kDefaultPort);
+    void stop();
+    bool running() const;
+    int boundPort() const;  // the listening port while running, else 0
+
+    // Set before start().
+    std::function<std::vector<std::string>()> onFolderCrates;
+    std::function<bool()> onSeratoRunning;
+    std::function<std::vector<TrackEntry>(const std::string& crate)> onFolderCrateTracks;
+    std::function<void(const std::string&)> onStatus;
+    std::function<nlohmann::json(const std::string& cmd, const std::map<std::string, std::string>& params)> onControl;
+    TrackPayloads payloads;
+    double headTimeoutSec = kHeadTimeoutSec;  // tests shorten it
+
+    // The path itself, or its NFD or NFC form, under which a regular file exists; none otherwise (also for a
+    // path holding NUL, a folder, a FIFO or a device).
+    static std::optional<std::string> existingPath(const std::string& path);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<platform::SerialQueue> queue_;       // "orv.filesrv"
+    std::unique_ptr<platform::SerialQueue> peaksQueue_;  // "plindo.peaks"
+    std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace plindo::link

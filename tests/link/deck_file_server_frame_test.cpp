@@ -1,0 +1,202 @@
+#include "link/deck_file_server.h"
+#include "raw_http.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <mutex>
+#include <random>
+#include <vector>
+
+namespace plindo::link {
+namespace {
+
+using namespace testing;
+
+const std::string kBuildReply =
+    "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Type: text/plain\r\n"
+    "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\norv";
+const std::string kBadRequestReply =
+    "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nContent-Type: application/octet-stream\r\n"
+    "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n";
+
+struct Server {
+    platform::FakeServiceRegistry registry;
+    DeckFileServer server{&registry, "studio-AB12", nullptr};
+    std::mutex m;
+    std::vector<std::string> lines;
+    Server() {
+        server.onStatus = [this](const std::string& s) {
+            std::lock_guard l(m);
+            lines.push_back(s);
+        };
+        server.start(0);
+    }
+    int port() const { return server.boundPort(); }
+    std::vector<std::string> status() {
+        std::lock_guard l(m);
+        return lines;
+    }
+};
+
+int openDescriptors() {
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (::readdir(d)) ++n;
+        ::closedir(d);
+    }
+    return n;
+}
+
+TEST(DeckFileServerFrame, AssemblesAHeadFromManySegmentsAndAnswersWithTheExactHead) {
+    Server s;
+    const int fd = connectLoopback(s.port());
+    ASSERT_GE(fd, 0);
+    for (char c : getRequest("/deck_build")) {
+        ASSERT_TRUE(sendAll(fd, std::string(1, c)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const Reply r = readAll(fd);
+    ::close(fd);
+    EXPECT_EQ(r.bytes, kBuildReply);
+    EXPECT_TRUE(r.closed);
+}
+
+TEST(DeckFileServerFrame, AbandonsHeadsThatNeverComplete) {
+    Server s;
+    {  // 65535 bytes without the terminator: still waiting
+        const int fd = connectLoopback(s.port());
+        ASSERT_TRUE(sendAll(fd, "GET /deck_build HTTP/1.1\r\n" + std::string(65535 - 26, 'x')));
+        const Reply r = readAll(fd, 0.4);
+        EXPECT_FALSE(r.closed);
+        // ...and a terminator still completes it.
+        ASSERT_TRUE(sendAll(fd, "\r\n\r\n"));
+        EXPECT_EQ(readAll(fd).bytes, kBuildReply);
+        ::close(fd);
+    }
+    {  // 65536 bytes: dropped without an answer
+        const int fd = connectLoopback(s.port());
+        ASSERT_TRUE(sendAll(fd, "GET /deck_build HTTP/1.1\r\n" + std::string(65536 - 26, 'x')));
+        const Reply r = readAll(fd, 3);
+        EXPECT_TRUE(r.closed);
+        EXPECT_EQ(r.bytes, "");
+        ::close(fd);
+    }
+    {  // bare line feeds never form the terminator; a half-close then ends it without an answer
+        const int fd = connectLoopback(s.port());
+        ASSERT_TRUE(sendAll(fd, "GET /deck_build HTTP/1.1\n\n"));
+        EXPECT_FALSE(readAll(fd, 0.3).closed);
+        ::shutdown(fd, SHUT_WR);
+        const Reply r = readAll(fd, 3);
+        EXPECT_TRUE(r.closed);
+        EXPECT_EQ(r.bytes, "");
+        ::close(fd);
+    }
+}
+
+TEST(DeckFileServerFrame, ClosesHeadsNotCompleteInTime) {
+    platform::FakeServiceRegistry registry;
+    DeckFileServer server(&registry, "x", nullptr);
+    server.headTimeoutSec = 0.3;
+    server.start(0);
+    const int fd = connectLoopback(server.boundPort());
+    ASSERT_TRUE(sendAll(fd, "GET /deck_build HT"));
+    const auto t0 = std::chrono::steady_clock::now();
+    const Reply r = readAll(fd, 5);
+    EXPECT_TRUE(r.closed);
+    EXPECT_EQ(r.bytes, "");
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+    ::close(fd);
+}
+
+TEST(DeckFileServerFrame, AnswersOnlyGetWithATarget) {
+    Server s;
+    const struct {
+        std::string request;
+        bool ok;
+    } cases[] = {
+        {"GET /deck_build\r\n\r\n", true},
+        {"GET  /deck_build   HTTP/1.1\r\n\r\n", true},
+        {"GET /deck_build HTTP/1.1\r\n\r\nPOST / HTTP/1.1\r\n\r\n", true},
+        {"GET\r\n\r\n", false},
+        {"get /deck_build HTTP/1.1\r\n\r\n", false},
+        {"POST /deck_build HTTP/1.1\r\n\r\n", false},
+        {"HEAD /deck_build HTTP/1.1\r\n\r\n", false},
+        {"OPTIONS /deck_build HTTP/1.1\r\n\r\n", false},
+        {"\r\n\r\n", false},
+        {"GET /deck%zz_build HTTP/1.1\r\n\r\n", false},
+    };
+    for (const auto& c : cases) {
+        const Reply r = roundTrip(s.port(), c.request);
+        EXPECT_EQ(r.bytes, c.ok ? kBuildReply : kBadRequestReply) << c.request;
+        EXPECT_TRUE(r.closed) << c.request;
+    }
+    EXPECT_EQ(statusLineOf(roundTrip(s.port(), getRequest("/deck%5Fbuild"))), "HTTP/1.1 200 OK");
+    EXPECT_EQ(bodyOf(roundTrip(s.port(), getRequest("/deck_build/"))), R"({"error":"no route"})");
+}
+
+TEST(DeckFileServerFrame, StartsOnceStopsAndStartsAgainAndAdvertises) {
+    Server s;
+    const int port = s.port();
+    ASSERT_GT(port, 0);
+    ASSERT_TRUE(s.server.running());
+    s.server.start(0);  // already running: nothing changes
+    EXPECT_EQ(s.server.boundPort(), port);
+    auto ads = s.registry.browse(DeckFileServer::kServiceType, 0);
+    ASSERT_EQ(ads.size(), 1u);
+    EXPECT_EQ(ads[0].name, "studio-AB12");
+    EXPECT_EQ(ads[0].port, port);
+
+    s.server.stop();
+    EXPECT_FALSE(s.server.running());
+    EXPECT_LT(connectLoopback(port), 0);
+    EXPECT_TRUE(s.registry.browse(DeckFileServer::kServiceType, 0).empty());
+
+    s.server.start(port);
+    EXPECT_EQ(roundTrip(port, getRequest("/deck_build")).bytes, kBuildReply);
+
+    // A second server on the same port steps back with the status line.
+    DeckFileServer other(nullptr, "y", nullptr);
+    std::string line;
+    other.onStatus = [&](const std::string& l) { line = l; };
+    other.start(port);
+    EXPECT_FALSE(other.running());
+    EXPECT_EQ(line, "Track server: :" + std::to_string(port) +
+                        " in use \u2014 companion media server is serving (ok, host steps back)");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto lines = s.status();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "Track server: :" + std::to_string(port) + " /deck/stem (files served directly from the host)"),
+              lines.end());
+}
+
+TEST(DeckFileServerFrame, KeepsAnsweringThroughFloodsOfIdleConnectionsAndGarbage) {
+    Server s;
+    const int before = openDescriptors();
+    std::vector<int> idle;
+    for (int i = 0; i < 500; ++i) {
+        const int fd = connectLoopback(s.port());
+        ASSERT_GE(fd, 0);
+        sendAll(fd, "GET /deck_b");
+        idle.push_back(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The server holds at most its bound of connections, however many clients hold theirs open.
+    EXPECT_LE(openDescriptors() - before, 500 + static_cast<int>(DeckFileServer::kMaxConnections) + 8);
+    EXPECT_EQ(roundTrip(s.port(), getRequest("/deck_build")).bytes, kBuildReply);
+
+    std::mt19937 rng(7);
+    for (int i = 0; i < 30; ++i) {
+        std::string junk(static_cast<size_t>(rng() % 3000), '\0');
+        for (auto& c : junk) c = static_cast<char>(rng());
+        const Reply r = roundTrip(s.port(), junk + "\r\n\r\n");
+        EXPECT_TRUE(r.closed);
+        EXPECT_EQ(statusLineOf(r), "HTTP/1.1 400 Bad Request");
+    }
+    EXPECT_EQ(roundTrip(s.port(), getRequest("/deck_build")).bytes, kBuildReply);
+    for (int fd : idle) ::close(fd);
+}
+
+}  // namespace
+}  // namespace plindo::link

@@ -21,7 +21,7 @@ constexpr float kGainStep = 0.02f;
 // A pending seek is applied once the gain has fallen below this.
 constexpr float kSeekGain = 0.03f;
 // Still gate used when none is set, and how long the rate must stay under it before the deck fades.
-constexpr double kDefaultStillGate = 0.005;
+constexpr double kDefaultStillGate = HostConfig::defaultStillGate;
 constexpr double kStillFadeSec = 0.15;
 
 double finiteOr0(double v) { return std::isfinite(v) ? v : 0.0; }

@@ -4,6 +4,7 @@
 // through the cells below.
 #include "motion/audio_out.h"
 #include "motion/cells.h"
+#include "motion/host_config.h"
 #include "platform/clock.h"
 #include "platform/spin_lock.h"
 
@@ -16,28 +17,30 @@
 
 namespace plindo::motion {
 
-// The servo's fixed tuning; the defaults are the host's constants.
+// The servo's fixed tuning: the host's constants.
 struct FollowTuning {
-    double feedStaleSec = 0.6;         // an anchor this old no longer drives the deck
-    double leadTrimSec = 0.0;          // fixed offset added to the anchor position
-    double anchorExtrapMaxSec = 0.25;  // longest extrapolation of an anchor with its rate
-    double snapSec = 0.25;             // above this error the deck jumps instead of servoing
-    double servoSat = 0.5;             // limit of the integral term and of the correction (rate units)
-    double servoI = 0.5;               // integral gain
-    double servoP = 2.0;               // proportional gain (per second of error)
+    double feedStaleSec = HostConfig::feedStaleSec;
+    double leadTrimSec = HostConfig::leadTrimSec;
+    double anchorExtrapMaxSec = HostConfig::anchorExtrapMaxSec;
+    double snapSec = HostConfig::snapSec;
+    double servoSat = HostConfig::servoSat;
+    double servoI = HostConfig::servoI;
+    double servoP = HostConfig::servoP;
 };
 
 // What start() takes from the settings: "orv.followEase" and "orv.stillGate".
 struct FollowConfig {
     bool followEase = true;
-    double stillGate = 0.005;
+    double stillGate = HostConfig::defaultStillGate;
     FollowTuning tuning;
+
+    static FollowConfig from(const HostConfig& c) { return {c.followEase(), c.stillGate(), {}}; }
 };
 
 class FollowPlayer {
 public:
     // Output buffer size each player requests from its device.
-    static constexpr uint32_t defaultBufferFrames = 128;
+    static constexpr uint32_t defaultBufferFrames = HostConfig::outBufferFrames;
 
     FollowPlayer(const AudioOutDevice& device, int channelStart, uint32_t bufferFrames,
                  const platform::Clock& clock = platform::systemClock());
@@ -48,6 +51,7 @@ public:
     // Sets the cells from the config, makes the render state and starts the output. Failures are status
     // lines; the player then stays silent and stopped.
     void start(const FollowConfig& config);
+    void start(const HostConfig& config) { start(FollowConfig::from(config)); }
     // The same without a device: for rendering offline (tests, benchmarks).
     void prepare(const FollowConfig& config);
 

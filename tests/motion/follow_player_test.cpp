@@ -1,4 +1,5 @@
 #include "motion/follow_player.h"
+#include "platform/settings.h"
 
 #include <gtest/gtest.h>
 
@@ -102,6 +103,23 @@ struct Rig {
         return true;
     }
 };
+
+TEST(FollowRender, StartTakesEaseAndStillGateFromTheSettings) {
+    plindo::platform::MemorySettings settings;
+    HostConfig config(settings);
+    settings.setValue("orv.followEase", false);
+    settings.setValue("orv.stillGate", 0.02);
+    FollowPlayer p(AudioOutDevice{AudioOutDevice::nullId, "null", "null", 2}, 0, kN);
+    p.start(config);
+    EXPECT_TRUE(p.out->running());
+    EXPECT_EQ(p.easeOn.value(), 0.0);
+    EXPECT_EQ(p.stillGate.value(), 0.02);
+    settings.setValue("orv.stillGate", -1);
+    settings.remove("orv.followEase");
+    p.start(config);
+    EXPECT_EQ(p.easeOn.value(), 1.0);
+    EXPECT_EQ(p.stillGate.value(), 0.005);
+}
 
 TEST(FollowRender, SilentWithoutTrackAndKeepsSeekUntilOneArrives) {
     Rig rig;

@@ -2,6 +2,7 @@
 // The waveform of one track: equally spaced columns of normalised band energies and peak levels, optional
 // per-side peaks and colours, and beat and cue marks. Computed from decoded audio, cut to a time window at
 // the column count a phone can draw, and served as JSON.
+#include <array>
 #include <optional>
 #include <span>
 #include <string>
@@ -70,6 +71,11 @@ struct EnvelopeBands {
     Range low, middle, high;
 
     static EnvelopeBands forSampleRate(double sampleRate);
+
+    // Per analysis frame, the sums of |2·X[k]| over the low, middle and high bins of the Hann-windowed frame
+    // of `a`, or of the mix (a + b) × 0.5 when `b` is not empty. All zero when no transform can be set up.
+    static std::array<std::vector<float>, 3> frameSums(std::span<const float> a, std::span<const float> b,
+                                                        double sampleRate);
 };
 
 }  // namespace plindo::library

@@ -41,13 +41,13 @@ FftwBuffer<T> fftwAlloc(size_t count) {
 // caller's buffers are.
 fftwf_plan planFor(int n) {
     static std::mutex mutex;
-    static std::map<int, fftwf_plan> plans;
+    static auto* plans = new std::map<int, fftwf_plan>;  // kept for the process: analyses may run at exit
     std::lock_guard lock(mutex);
-    if (auto it = plans.find(n); it != plans.end()) return it->second;
+    if (auto it = plans->find(n); it != plans->end()) return it->second;
     auto in = fftwAlloc<float>(static_cast<size_t>(n));
     auto out = fftwAlloc<fftwf_complex>(static_cast<size_t>(n / 2 + 1));
     fftwf_plan p = (in && out) ? fftwf_plan_dft_r2c_1d(n, in.get(), out.get(), FFTW_ESTIMATE) : nullptr;
-    if (p) plans.emplace(n, p);
+    if (p) plans->emplace(n, p);
     return p;
 }
 
@@ -111,6 +111,52 @@ EnvelopeBands EnvelopeBands::forSampleRate(double sampleRate) {
     return b;
 }
 
+std::array<std::vector<float>, 3> EnvelopeBands::frameSums(std::span<const float> a, std::span<const float> b,
+                                                             double sampleRate) {
+    const bool mix = !b.empty();
+    const size_t n = mix ? std::min(a.size(), b.size()) : a.size();
+    const EnvelopeBands bands = forSampleRate(sampleRate);
+    const int N = bands.fftSize;
+    const size_t hop = static_cast<size_t>(bands.hop);
+    const size_t frames = std::max<size_t>(1, (n + hop - 1) / hop);
+    std::array<std::vector<float>, 3> sums;
+    for (auto& list : sums) list.assign(frames, 0.0f);
+    fftwf_plan plan = planFor(N);
+    if (!plan) return sums;
+
+    const Range ranges[3] = {bands.low, bands.middle, bands.high};
+    const int usedBins = std::max({bands.low.last, bands.middle.last, bands.high.last});
+    auto window = fftwAlloc<float>(static_cast<size_t>(N));
+    auto frame = fftwAlloc<float>(static_cast<size_t>(N));
+    auto spectrum = fftwAlloc<fftwf_complex>(static_cast<size_t>(N / 2 + 1));
+    std::vector<float> magnitude(static_cast<size_t>(N / 2));
+    for (int i = 0; i < N; ++i) window[i] = static_cast<float>(0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * i / N)));
+    for (size_t f = 0; f < frames; ++f) {
+        const size_t start = f * hop;
+        const size_t avail = std::min(n - std::min(start, n), static_cast<size_t>(N));
+        float* x = frame.get();
+        if (mix) {
+            for (size_t i = 0; i < avail; ++i) x[i] = (a[start + i] + b[start + i]) * 0.5f * window[i];
+        } else {
+            for (size_t i = 0; i < avail; ++i) x[i] = a[start + i] * window[i];
+        }
+        std::fill(x + avail, x + N, 0.0f);
+        fftwf_execute_dft_r2c(plan, x, spectrum.get());
+        // |2·X[k]|; bin 0 holds the DC term alone.
+        for (int k = 0; k < usedBins; ++k) {
+            const float re = spectrum[k][0], im = spectrum[k][1];
+            magnitude[static_cast<size_t>(k)] = 2.0f * std::sqrt(re * re + im * im);
+        }
+        for (int band = 0; band < 3; ++band) {
+            float sum = 0;
+            for (int k = ranges[band].first; k < ranges[band].last; ++k) sum += magnitude[static_cast<size_t>(k)];
+            // Samples that are not finite (a damaged float file) must not poison the whole envelope.
+            sums[static_cast<size_t>(band)][f] = std::isfinite(sum) ? sum : 0.0f;
+        }
+    }
+    return sums;
+}
+
 PeakEnvelope PeakEnvelope::analyze(std::span<const float> left, std::span<const float> right, double sampleRate,
                                    std::string audioPath) {
     const size_t n = std::min(left.size(), right.size());
@@ -149,49 +195,11 @@ PeakEnvelope PeakEnvelope::analyze(std::span<const float> left, std::span<const 
 
     // Band energies per analysis frame, for left, right and the mono mix.
     const EnvelopeBands bands = EnvelopeBands::forSampleRate(sr);
-    const int N = bands.fftSize;
     const size_t hop = static_cast<size_t>(bands.hop);
-    const size_t frames = std::max<size_t>(1, (n + hop - 1) / hop);
-    const EnvelopeBands::Range ranges[3] = {bands.low, bands.middle, bands.high};
-    const int usedBins = std::max({bands.low.last, bands.middle.last, bands.high.last});
-    std::vector<float> frameLists[3][3];  // [signal][band]
-    for (auto& signal : frameLists)
-        for (auto& list : signal) list.assign(frames, 0.0f);
-
-    if (fftwf_plan plan = planFor(N)) {
-        auto window = fftwAlloc<float>(static_cast<size_t>(N));
-        auto frame = fftwAlloc<float>(static_cast<size_t>(N));
-        auto spectrum = fftwAlloc<fftwf_complex>(static_cast<size_t>(N / 2 + 1));
-        std::vector<float> magnitude(static_cast<size_t>(N / 2));
-        for (int i = 0; i < N; ++i)
-            window[i] = static_cast<float>(0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * i / N)));
-        for (int signal = 0; signal < 3; ++signal) {
-            for (size_t f = 0; f < frames; ++f) {
-                const size_t start = f * hop;
-                const size_t avail = std::min(n - start, static_cast<size_t>(N));
-                float* x = frame.get();
-                if (signal == 0) {
-                    for (size_t i = 0; i < avail; ++i) x[i] = left[start + i] * window[i];
-                } else if (signal == 1) {
-                    for (size_t i = 0; i < avail; ++i) x[i] = right[start + i] * window[i];
-                } else {
-                    for (size_t i = 0; i < avail; ++i) x[i] = (left[start + i] + right[start + i]) * 0.5f * window[i];
-                }
-                std::fill(x + avail, x + N, 0.0f);
-                fftwf_execute_dft_r2c(plan, x, spectrum.get());
-                // |2·X[k]|; bin 0 holds the DC term alone.
-                for (int k = 0; k < usedBins; ++k) {
-                    const float re = spectrum[k][0], im = spectrum[k][1];
-                    magnitude[static_cast<size_t>(k)] = 2.0f * std::sqrt(re * re + im * im);
-                }
-                for (int b = 0; b < 3; ++b) {
-                    float sum = 0;
-                    for (int k = ranges[b].first; k < ranges[b].last; ++k) sum += magnitude[static_cast<size_t>(k)];
-                    frameLists[signal][b][f] = std::isfinite(sum) ? sum : 0.0f;
-                }
-            }
-        }
-    }
+    const std::span<const float> l = left.first(n), r = right.first(n);
+    const std::array<std::vector<float>, 3> frameLists[3] = {
+        EnvelopeBands::frameSums(l, {}, sr), EnvelopeBands::frameSums(r, {}, sr), EnvelopeBands::frameSums(l, r, sr)};
+    const size_t frames = frameLists[0][0].size();
 
     // Frames to columns by linear interpolation at each column's first sample.
     std::vector<double> columnLists[3][3];

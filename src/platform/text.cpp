@@ -49,7 +49,10 @@ icu::Collator* threadCollator() {
     static icu::Collator* prototype = nullptr;
     std::call_once(once, [] {
         UErrorCode ec = U_ZERO_ERROR;
-        std::unique_ptr<icu::Collator> c(icu::Collator::createInstance(icu::Locale::getDefault(), ec));
+        // The C/POSIX locale's collation is plain ASCII order ("B" before "a"); it means "no preference" here.
+        const icu::Locale& def = icu::Locale::getDefault();
+        const bool posix = std::string_view(def.getVariant()) == "POSIX" || std::string_view(def.getName()) == "c";
+        std::unique_ptr<icu::Collator> c(icu::Collator::createInstance(posix ? icu::Locale::getRoot() : def, ec));
         if (U_FAILURE(ec) || !c) {
             ec = U_ZERO_ERROR;
             c.reset(icu::Collator::createInstance(icu::Locale::getRoot(), ec));

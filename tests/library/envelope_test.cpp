@@ -1,0 +1,314 @@
+#include "library/peak_envelope.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <numbers>
+
+using namespace plindo::library;
+
+namespace {
+
+std::vector<float> sine(size_t n, double hz, double sr, double amp = 0.5) {
+    std::vector<float> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<float>(amp * std::sin(2 * std::numbers::pi * hz * double(i) / sr));
+    return v;
+}
+
+bool allEqual(const std::vector<double>& v, double x) {
+    for (double y : v)
+        if (y != x) return false;
+    return true;
+}
+
+// A source envelope of `cols` columns over [0, seconds] whose column k holds k in every list.
+PeakEnvelope ramp(int cols, double seconds, bool sides = true) {
+    PeakEnvelope e;
+    e.audioPath = "a.mp3";
+    e.columns = cols;
+    e.durationSec = seconds;
+    e.windowSec = {0, seconds};
+    e.centerSec = seconds / 2;
+    for (int k = 0; k < cols; ++k) {
+        for (auto* l : {&e.bass, &e.mid, &e.treble, &e.peak}) l->push_back(k);
+    }
+    if (sides) {
+        e.peakL = e.peak;
+        e.peakR = e.peak;
+        e.rgbL = std::vector<double>(3 * size_t(cols));
+        for (int k = 0; k < 3 * cols; ++k) (*e.rgbL)[size_t(k)] = k;
+        e.rgbR = e.rgbL;
+    }
+    return e;
+}
+
+}  // namespace
+
+TEST(EnvelopeAnalysis, ColumnCounts) {
+    struct Case {
+        double seconds, sr;
+        int columns;
+    } cases[] = {{10, 44100, 2500}, {0.1, 44100, 64}, {600, 8000, 120000}, {0, 44100, 64}};
+    for (const auto& c : cases) {
+        const std::vector<float> s(static_cast<size_t>(c.seconds * c.sr), 0.25f);
+        const auto e = PeakEnvelope::analyze(s, s, c.sr, "x");
+        EXPECT_EQ(e.columns, c.columns) << c.seconds;
+        EXPECT_EQ(e.bass.size(), size_t(c.columns));
+        EXPECT_EQ(e.peak.size(), size_t(c.columns));
+        EXPECT_EQ(e.peakL.has_value(), !s.empty());
+        if (e.rgbR) {
+            EXPECT_EQ(e.rgbR->size(), 3 * size_t(c.columns));
+        }
+    }
+}
+
+TEST(EnvelopeAnalysis, TransformSizeAndBandBins) {
+    EXPECT_EQ(EnvelopeBands::forSampleRate(30000).fftSize, 4096);
+    EXPECT_EQ(EnvelopeBands::forSampleRate(30000).hop, 512);
+    EXPECT_EQ(EnvelopeBands::forSampleRate(29999).fftSize, 2048);
+    EXPECT_EQ(EnvelopeBands::forSampleRate(29999).hop, 256);
+    EXPECT_EQ(EnvelopeBands::forSampleRate(std::nan("")).fftSize, 2048);  // taken as 1 Hz
+    struct Case {
+        double sr;
+        int n, lo0, lo1, mid1, hi1;
+    } cases[] = {
+        {22050, 2048, 2, 19, 186, 1024},
+        {44100, 4096, 2, 19, 186, 1024},
+        {48000, 4096, 2, 18, 171, 941},
+        {96000, 4096, 1, 9, 86, 471},
+    };
+    for (const auto& c : cases) {
+        const auto b = EnvelopeBands::forSampleRate(c.sr);
+        EXPECT_EQ(b.fftSize, c.n) << c.sr;
+        EXPECT_EQ(b.low.first, c.lo0) << c.sr;
+        EXPECT_EQ(b.low.last, c.lo1) << c.sr;
+        EXPECT_EQ(b.middle.first, c.lo1) << c.sr;
+        EXPECT_EQ(b.middle.last, c.mid1) << c.sr;
+        EXPECT_EQ(b.high.first, c.mid1) << c.sr;
+        EXPECT_EQ(b.high.last, c.hi1) << c.sr;
+    }
+    const auto low = EnvelopeBands::forSampleRate(4000);
+    EXPECT_EQ(low.high.first, 1024);
+    EXPECT_EQ(low.high.last, 1024);
+    const std::vector<float> s = sine(8000, 1500, 4000);
+    EXPECT_TRUE(allEqual(PeakEnvelope::analyze(s, s, 4000, "x").treble, 0.0));
+}
+
+TEST(EnvelopeAnalysis, BandSumsMatchANaiveTransform) {
+    constexpr double sr = 44100;
+    constexpr int N = 4096, hop = 512;
+    // A sine on bin 60 (middle band) plus a little on bin 7 (low band); one short last frame.
+    std::vector<float> x = sine(3 * N + 100, 60 * sr / N, sr, 0.6);
+    const auto lowPart = sine(x.size(), 7 * sr / N, sr, 0.1);
+    for (size_t i = 0; i < x.size(); ++i) x[i] += lowPart[i];
+    const auto sums = EnvelopeBands::frameSums(x, {}, sr);
+    const auto bands = EnvelopeBands::forSampleRate(sr);
+    ASSERT_EQ(sums[0].size(), (x.size() + hop - 1) / hop);
+    for (size_t f : {size_t(0), size_t(3), sums[0].size() - 1}) {
+        std::vector<double> frame(N, 0.0);
+        for (int i = 0; i < N && f * hop + size_t(i) < x.size(); ++i)
+            frame[size_t(i)] = x[f * hop + size_t(i)] * 0.5 * (1 - std::cos(2 * std::numbers::pi * i / N));
+        const EnvelopeBands::Range ranges[3] = {bands.low, bands.middle, bands.high};
+        double want[3] = {0, 0, 0};
+        for (int b = 0; b < 3; ++b) {
+            for (int k = ranges[b].first; k < ranges[b].last; ++k) {
+                std::complex<double> X = 0;
+                for (int m = 0; m < N; ++m) X += frame[size_t(m)] * std::polar(1.0, -2 * std::numbers::pi * k * m / N);
+                want[b] += 2 * std::abs(X);
+            }
+        }
+        // Single-precision rounding spreads about 1e-4 of the frame's energy over the near-empty bands.
+        const double total = want[0] + want[1] + want[2];
+        if (f == 0) EXPECT_GT(want[1], 1000);
+        for (int b = 0; b < 3; ++b)
+            EXPECT_NEAR(sums[size_t(b)][f], want[b], 1e-3 * want[b] + 1e-4 * total) << "frame " << f << " band " << b;
+    }
+    // The mix form is (a + b) / 2.
+    const auto mixed = EnvelopeBands::frameSums(x, std::vector<float>(x.size(), 0.0f), sr);
+    EXPECT_NEAR(mixed[1][1], sums[1][1] / 2, 1e-3 * sums[1][1]);
+}
+
+TEST(EnvelopeAnalysis, SquareWaveOnTheLeftOnly) {
+    constexpr double sr = 44100;
+    std::vector<float> left(size_t(sr) * 2), right(left.size(), 0.0f);
+    for (size_t i = 0; i < left.size(); ++i) left[i] = (i / 50) % 2 ? 1.0f : -1.0f;
+    const auto e = PeakEnvelope::analyze(left, right, sr, "sq.wav");
+    EXPECT_TRUE(allEqual(*e.peakL, 1.0));
+    EXPECT_TRUE(allEqual(*e.peakR, 0.0));
+    EXPECT_TRUE(allEqual(e.peak, 1.0));  // 0.5 before normalisation
+    EXPECT_TRUE(allEqual(*e.rgbR, 0.0));
+    EXPECT_GT((*e.rgbL)[3 * 100 + 1], 0.0);
+    EXPECT_EQ(e.audioPath, "sq.wav");
+    EXPECT_DOUBLE_EQ(e.durationSec, 2.0);
+    EXPECT_EQ(e.windowSec, (std::vector<double>{0, 2.0}));
+    EXPECT_DOUBLE_EQ(e.centerSec, 1.0);
+}
+
+TEST(EnvelopeAnalysis, SilenceEmptyAndTinyTracks) {
+    const std::vector<float> silence(44100, 0.0f);
+    const auto s = PeakEnvelope::analyze(silence, silence, 44100, "s");
+    for (const auto* l : {&s.bass, &s.mid, &s.treble, &s.peak, &*s.peakL, &*s.rgbL, &*s.rgbR})
+        EXPECT_TRUE(allEqual(*l, 0.0));
+
+    const auto empty = PeakEnvelope::analyze({}, std::vector<float>(10, 1.0f), 44100, "e");
+    EXPECT_EQ(empty.columns, 64);
+    EXPECT_TRUE(allEqual(empty.peak, 0.0));
+    EXPECT_FALSE(empty.peakL || empty.peakR || empty.rgbL || empty.rgbR);
+    EXPECT_EQ(empty.windowSec, (std::vector<double>{0, 0}));
+
+    // Ten samples: every column takes one sample, several columns the same one, one frame for all.
+    std::vector<float> ten(10);
+    for (size_t i = 0; i < 10; ++i) ten[i] = float(i + 1) / 10;
+    const auto t = PeakEnvelope::analyze(ten, ten, 44100, "t");
+    ASSERT_EQ(t.columns, 64);
+    for (size_t c = 0; c < 64; ++c) {
+        const double sample = double(c * 10 / 64 + 1) / 10;
+        EXPECT_NEAR((*t.peakL)[c], std::pow(sample, 1.7), 1e-6) << c;
+        EXPECT_EQ(t.bass[c], t.bass[0]);
+    }
+
+    // Samples that are not numbers leave finite lists.
+    std::vector<float> bad = sine(44100, 440, 44100);
+    bad[1000] = std::numeric_limits<float>::quiet_NaN();
+    bad[2000] = std::numeric_limits<float>::infinity();
+    const auto b = PeakEnvelope::analyze(bad, bad, 44100, "b");
+    EXPECT_TRUE(b.toJson().has_value());
+}
+
+TEST(EnvelopeWindow, SpanRules) {
+    const PeakEnvelope src = ramp(300, 3.0);
+    struct Case {
+        double center, window, lo, hi;
+    } cases[] = {
+        {7, 0, 0, 3},         // whole track whatever the centre
+        {5, 4, 0, 3},         // lo = 3 = hi falls back
+        {-10, 4, 0, 3},       // far before the start
+        {1, 4, 0, 3},         // clipped at 0
+        {1.5, 1, 1, 2},
+        {std::nan(""), 1, 0, 3},
+        {1, std::numeric_limits<double>::infinity(), 0, 3},
+        {std::numeric_limits<double>::infinity(), 1, 0, 3},
+        {1, std::nan(""), 0, 3},
+    };
+    for (const auto& c : cases) {
+        const auto w = src.windowed(100, c.center, c.window);
+        EXPECT_EQ(w.windowSec, (std::vector<double>{c.lo, c.hi})) << c.center << " " << c.window;
+        EXPECT_DOUBLE_EQ(w.centerSec, (c.lo + c.hi) / 2);
+        EXPECT_DOUBLE_EQ(w.durationSec, 3);
+    }
+    EXPECT_EQ(src.windowed(1, 0, 0).columns, 8);
+    EXPECT_EQ(src.windowed(50000, 0, 0).peak.size(), 20000u);
+    EXPECT_EQ(src.windowed(-5, 0, 0).columns, 8);
+}
+
+TEST(EnvelopeWindow, ResamplesByMaxima) {
+    const PeakEnvelope src = ramp(2500, 10.0);
+    const auto same = src.windowed(2500, 0, 0);
+    ASSERT_EQ(same.peak.size(), 2500u);
+    for (size_t j = 0; j + 1 < 2500; ++j) EXPECT_GE(same.peak[j], double(j + 1)) << j;  // takes its right neighbour
+    EXPECT_EQ(same.peak[2499], 2499);
+    EXPECT_EQ(same.rgbL->size(), 3 * 2500u);
+    EXPECT_EQ((*same.rgbL)[3 * 10 + 2], (*src.rgbL)[3 * 11 + 2]);
+
+    const auto coarse = src.windowed(10, 0, 0);
+    EXPECT_EQ(coarse.peak[0], 250);  // 0 ... 250 inclusive
+    EXPECT_EQ(coarse.peak[9], 2499);
+
+    // More output columns than source columns: runs of repeated values.
+    const auto fine = src.windowed(400, 1.0, 0.4);  // 100 source columns over 400
+    for (size_t j = 0; j < 400; ++j) {
+        EXPECT_GE(fine.peak[j], 200) << j;
+        EXPECT_LE(fine.peak[j], 301) << j;
+    }
+    EXPECT_EQ(fine.peak[0], fine.peak[1]);
+}
+
+TEST(EnvelopeWindow, SideListsAndMarks) {
+    PeakEnvelope src = ramp(300, 3.0);
+    src.peakR->pop_back();  // one side short: both left out
+    src.rgbR.reset();
+    src.beats = {{0.5, true, false, 0.1, 1}, {1.0, false, true, 0.2, 2}, {2.0, false, false, 0.3, std::nullopt}};
+    src.cues = {{1, 2.0, {255, 0, 0}, "drop", 0.7}, {2, 2.5, {0, 0, 255}, "out", 0.9}};
+    src.bpm = 128;
+    src.trackColor = "#ff0000";
+    src.finalRGB = true;
+    src.rev = 7;
+    const auto w = src.windowed(16, 1.5, 1.0);  // [1, 2]
+    EXPECT_FALSE(w.peakL || w.peakR || w.rgbL || w.rgbR);
+    ASSERT_EQ(w.beats.size(), 2u);  // both ends included
+    EXPECT_EQ(w.beats[0], src.beats[1]);
+    EXPECT_EQ(w.beats[1], src.beats[2]);
+    ASSERT_EQ(w.cues.size(), 1u);
+    EXPECT_EQ(w.cues[0].label, "drop");
+    EXPECT_EQ(w.bpm, 128);
+    EXPECT_EQ(w.trackColor, "#ff0000");
+    EXPECT_TRUE(w.finalRGB);
+    EXPECT_EQ(w.rev, 7);
+    EXPECT_EQ(src.peak.size(), 300u);  // the source is unchanged
+
+    PeakEnvelope empty;
+    const auto e = empty.windowed(8, 0, 0);
+    EXPECT_TRUE(allEqual(e.peak, 0.0));
+    EXPECT_EQ(e.windowSec, (std::vector<double>{0, 0}));
+}
+
+TEST(EnvelopeJson, RoundTripAndForm) {
+    std::vector<float> s = sine(44100, 440, 44100);
+    PeakEnvelope e = PeakEnvelope::analyze(s, s, 44100, "t\xC3\xA9st.mp3").windowed(50, 0.5, 1);
+    auto text = e.toJson();
+    ASSERT_TRUE(text);
+    EXPECT_NE(text->find("\"beats\":[]"), std::string::npos);
+    EXPECT_NE(text->find("\"cues\":[]"), std::string::npos);
+    EXPECT_EQ(text->find("bpm"), std::string::npos);
+    EXPECT_EQ(text->find("track_color"), std::string::npos);
+    EXPECT_NE(text->find("\"rgb_r\""), std::string::npos);
+    EXPECT_LT(text->find("audio_path"), text->find("center_sec"));
+    EXPECT_LT(text->find("cues"), text->find("peak_l"));
+    auto back = PeakEnvelope::fromJson(*text);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, e);
+
+    e.beats = {{1.5, true, true, 0.25, 3}};
+    e.cues = {{4, 2.0, {1, 2, 3}, "x", 0.5}};
+    e.bpm = 126.5;
+    e.trackColor = "#00ff00";
+    e.finalRGB = true;
+    e.rev = 3;
+    back = PeakEnvelope::fromJson(*e.toJson());
+    ASSERT_TRUE(back);
+    EXPECT_FALSE(back->finalRGB);
+    EXPECT_EQ(back->rev, 0);
+    EXPECT_EQ(back->beats[0].bar, std::nullopt);
+    e.finalRGB = false;
+    e.rev = 0;
+    e.beats[0].bar.reset();
+    EXPECT_EQ(*back, e);
+
+    e.peak[3] = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_FALSE(e.toJson().has_value());  // never written as null
+}
+
+TEST(EnvelopeJson, WrongTypesFailTheWholeRead) {
+    const std::string base =
+        R"({"audio_path":"a","center_sec":1,"window_sec":[0,2],"columns":2,"duration_sec":2,"bass":[0,0],)"
+        R"("mid":[0,0],"treble":[0,0],"peak":[0,1],"beats":[],"cues":[])";
+    ASSERT_TRUE(PeakEnvelope::fromJson(base + "}"));
+    const auto nullBpm = PeakEnvelope::fromJson(base + R"(,"bpm":null,"peak_l":null,"extra":{"x":1}})");
+    ASSERT_TRUE(nullBpm);
+    EXPECT_FALSE(nullBpm->bpm || nullBpm->peakL);
+    EXPECT_TRUE(PeakEnvelope::fromJson(base + R"(,"columns":2.0})"));  // integral number
+    const char* bad[] = {
+        R"(,"columns":2.5})",         R"(,"bpm":"120"})",          R"(,"peak_l":[0,"x"]})",
+        R"(,"center_sec":"1"})",      R"(,"beats":[{"time_sec":1,"is_downbeat":true,"is_anchor":false}]})",
+        R"(,"cues":[{"idx":1.5,"time_sec":1,"color_rgb":[1],"label":"x","x_frac":0}]})",
+        R"(,"track_color":5})",       R"(,"window_sec":{}})",      R"(,"columns":99999999999})",
+    };
+    for (const char* b : bad) EXPECT_FALSE(PeakEnvelope::fromJson(base + b)) << b;
+    std::string noBeats = base;
+    noBeats.erase(noBeats.find(R"("beats":[],)"), 11);
+    EXPECT_FALSE(PeakEnvelope::fromJson(noBeats + "}"));
+    EXPECT_FALSE(PeakEnvelope::fromJson("[]"));
+    EXPECT_FALSE(PeakEnvelope::fromJson("{"));
+}

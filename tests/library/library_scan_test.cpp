@@ -1,0 +1,126 @@
+#include "library/crate_node.h"
+#include "library/library_scan.h"
+#include "library_test_files.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <unordered_set>
+
+using namespace plindo::library;
+using namespace plindo::library::testfiles;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> names(const std::vector<LibTrack>& rows) {
+    std::vector<std::string> out;
+    for (const auto& r : rows) out.push_back(r.name);
+    return out;
+}
+
+}  // namespace
+
+TEST(LibraryScan, ListAudioFilesKeepsVisibleAudioOnly) {
+    TempDir d;
+    for (const char* f : {"b.MP3", "A.flac", "c.txt", ".hidden.mp3", "noext", "d.Aiff"}) writeText(d.path / f, "x");
+    fs::create_directories(d.path / "sub.mp3");  // kinds are not checked
+    writeText(d.path / "deeper" / "e.mp3", "x");
+    const auto rows = listAudioFiles(d.path.string());
+    EXPECT_EQ(names(rows), (std::vector<std::string>{"A", "b", "d", "sub"}));
+    EXPECT_EQ(rows[0].path, (d.path / "A.flac").string());
+    EXPECT_TRUE(listAudioFiles((d.path / "missing").string()).empty());
+}
+
+TEST(LibraryScan, FindPlaylistsListsAudioFoldersThenPlaylists) {
+    TempDir d;
+    writeText(d.path / "X" / "Y" / "t.mp3", "x");
+    writeText(d.path / "Z" / "list.m3u8", "");
+    writeText(d.path / "top.mp3", "x");
+    writeText(d.path / "b" / "a.ogg", "x");
+    writeText(d.path / "Other" / "Set.M3U", "");
+    writeText(d.path / ".hidden" / "h.mp3", "x");
+    writeText(d.path / "X" / ".secret.m3u", "");
+    EXPECT_EQ(findPlaylists(d.path.string() + "/"),
+              (std::vector<std::string>{"X", "X%%Y", "b", "Playlists%%Set", "Playlists%%list"}));
+    EXPECT_TRUE(findPlaylists((d.path / "missing").string()).empty());
+}
+
+TEST(LibraryScan, WalksNeverFollowFolderLinksAndSkipUnreadableFolders) {
+    TempDir d;
+    writeText(d.path / "A" / "a.mp3", "x");
+    fs::create_directory_symlink(d.path, d.path / "A" / "loop");  // would recurse forever
+    fs::create_directory_symlink(d.path / "A", d.path / "Alias");
+    writeText(d.path / "Locked" / "l.mp3", "x");
+    writeText(d.path / "Locked" / "inside.m3u", "l.mp3\n");
+    writeText(d.path / "Open" / "o.mp3", "x");
+    fs::permissions(d.path / "Locked", fs::perms::none);
+    const bool enforced = ::access((d.path / "Locked").c_str(), R_OK) != 0;  // not for root
+    const auto found = findPlaylists(d.path.string());
+    if (enforced)
+        EXPECT_EQ(found, (std::vector<std::string>{"A", "Open"}));
+    else
+        EXPECT_EQ(found, (std::vector<std::string>{"A", "Locked", "Open", "Playlists%%inside"}));
+    EXPECT_TRUE(readM3U(d.path.string(), "missing").empty());
+    fs::permissions(d.path / "Locked", fs::perms::owner_all);
+}
+
+TEST(LibraryScan, ReadM3UResolvesEveryLineForm) {
+    TempDir d;
+    const fs::path lib = d.path / "lib";
+    for (const char* f : {"Z/a.mp3", "Z/b c.mp3", "Other/t.mp3", "Z/x.flac", "Z/\xC3\xA9t\xC3\xA9.mp3"})
+        writeText(lib / f, "x");
+    const std::string abs = (lib / "Other" / "t.mp3").string();
+    writeText(lib / "Z" / "mix.m3u8",
+              "\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:1,a\r\n  a.mp3\t\r\n\r\nb c.mp3\n../Other/t.mp3\n" + abs +
+                  "\nmissing.mp3\nnot-audio.txt\n\xC3\xA9t\xC3\xA9.mp3\ra.mp3");
+    const auto rows = readM3U(lib.string(), "mix");
+    EXPECT_EQ(names(rows), (std::vector<std::string>{"a", "b c", "t", "t", "\xC3\xA9t\xC3\xA9", "a"}));
+    EXPECT_EQ(rows[0].path, (lib / "Z" / "a.mp3").string());
+    EXPECT_EQ(rows[2].path, abs);
+    EXPECT_TRUE(readM3U(lib.string(), "mi").empty());  // names match exactly
+}
+
+TEST(LibraryScan, ReadM3UFallsBackToLatin1AndReadsTheFirstOfTwoNamesakes) {
+    TempDir d;
+    writeText(d.path / "A" / "caf\xC3\xA9.mp3", "x");
+    writeText(d.path / "A" / "list.m3u", "caf\xE9.mp3\n");  // Latin-1
+    writeText(d.path / "B" / "one.mp3", "x");
+    writeText(d.path / "B" / "list.m3u", "one.mp3\n");
+    const auto rows = readM3U(d.path.string(), "list");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].path, (d.path / "A" / "caf\xC3\xA9.mp3").string());
+}
+
+TEST(CrateTree, BuildsSortedTreeFromFlatNames) {
+    const auto tree = CrateNode::build({"A%%B", "A", "C%%D%%E", "A%%B", "", "F%%"});
+    ASSERT_EQ(tree.size(), 3u);
+    EXPECT_EQ(tree[0].name, "A");
+    ASSERT_TRUE(tree[0].children);
+    EXPECT_EQ(tree[0].children->at(0).fullName, "A%%B");
+    EXPECT_FALSE(tree[0].children->at(0).children);
+    const CrateNode& e = tree[1].children->at(0).children->at(0);
+    EXPECT_EQ(e.fullName, "C%%D%%E");
+    EXPECT_EQ(tree[2].children->at(0).name, "");
+    EXPECT_EQ(tree[2].children->at(0).fullName, "F%%");
+
+    const auto siblings = CrateNode::build({"b", "A", "a"});
+    ASSERT_EQ(siblings.size(), 3u);
+    EXPECT_EQ(siblings[2].name, "b");
+    EXPECT_TRUE(CrateNode::build({}).empty());
+    EXPECT_TRUE(CrateNode::build({"", ""}).empty());
+}
+
+TEST(CrateTree, EqualityAndHashCoverChildren) {
+    const CrateNode leaf{"A", "A", std::nullopt};
+    const CrateNode parent{"A", "A", std::vector<CrateNode>{{"B", "A%%B", std::nullopt}}};
+    EXPECT_NE(leaf, parent);
+    EXPECT_EQ(parent, CrateNode::build({"A%%B"})[0]);
+    std::unordered_set<CrateNode> set{leaf, parent, CrateNode::build({"A%%B"})[0]};
+    EXPECT_EQ(set.size(), 2u);
+
+    const LibTrack a{"/m/a.mp3", "a"}, b{"/m/a.mp3", "other"};
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a.id(), b.id());
+    EXPECT_EQ((std::unordered_set<LibTrack>{a, b, a}.size()), 2u);
+}

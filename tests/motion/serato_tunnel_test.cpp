@@ -1,0 +1,244 @@
+#include "motion/serato_tunnel.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace plindo::motion {
+namespace {
+
+using Tick = SeratoTunnel::Tick;
+
+std::vector<Tick> ramp(int64_t lo, int64_t hi, int64_t step) {
+    std::vector<Tick> t;
+    for (int64_t q = lo; q <= hi; ++q) t.push_back({q, q * step, q * 0.01, true});
+    return t;
+}
+
+std::vector<Tick> withCum(int64_t lo, int64_t hi, auto cumOf) {
+    std::vector<Tick> t;
+    for (int64_t q = lo; q <= hi; ++q) t.push_back({q, cumOf(q), q * 0.01, true});
+    return t;
+}
+
+TEST(SeratoTunnel, NewTunnelWaitsAndFirstBatchBecomesTheReference) {
+    SeratoTunnel t;
+    EXPECT_FALSE(t.next());
+    EXPECT_EQ(t.cum(-1), 0);
+    EXPECT_FALSE(t.cum(0));
+
+    EXPECT_TRUE(t.ingest(ramp(31, 40, 3)));
+    EXPECT_EQ(t.nextSeq(), 32);
+    EXPECT_EQ(t.sentCum(), 93);
+    EXPECT_EQ(t.lastDelta(), 3);
+    EXPECT_DOUBLE_EQ(t.period(), 0.01);
+    for (int64_t s = 32; s <= 40; ++s) {
+        const auto o = t.next();
+        ASSERT_TRUE(o);
+        EXPECT_EQ(o->seq, s);
+        EXPECT_EQ(o->delta, 3);
+        EXPECT_FALSE(o->guessed);
+    }
+    const auto o = t.next();
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->seq, 41);
+    EXPECT_EQ(o->delta, 3);
+    EXPECT_NEAR(o->stamp, 0.41, 1e-12);
+    EXPECT_TRUE(o->guessed);
+    EXPECT_EQ(t.guessedAt(41), 123);
+}
+
+TEST(SeratoTunnel, JudgesABatchByItsNewestTickAndStoresTheLaterDuplicate) {
+    SeratoTunnel t;
+    t.ingest(ramp(31, 40, 3));
+    auto older = ramp(25, 40, 7);  // unseen 25..30, but nothing newer than 40
+    EXPECT_FALSE(t.ingest(older));
+    EXPECT_EQ(t.cum(35), 105);
+
+    std::vector<Tick> dup = {{41, 500, 0.41, true}, {41, 126, 0.41, true}};
+    EXPECT_TRUE(t.ingest(dup));
+    EXPECT_EQ(t.cum(41), 126);
+}
+
+TEST(SeratoTunnel, KnownAnswersOfPayBackJumpAndRest) {
+    {  // Guesses 123 and 126 against the truth 127, 133, then +5 per step.
+        SeratoTunnel t;
+        t.ingest(ramp(31, 40, 3));
+        for (int i = 0; i < 11; ++i) t.next();
+        auto truth = [](int64_t q) { return q <= 40 ? 3 * q : q == 41 ? 127 : 133 + 5 * (q - 42); };
+        for (int64_t hi = 43; hi <= 60; ++hi) {
+            t.ingest(withCum(hi - 9, hi, truth));
+            const auto o = t.next();
+            ASSERT_TRUE(o);
+            EXPECT_EQ(o->delta, hi <= 49 ? 6 : 5) << "seq " << hi;
+            EXPECT_FALSE(o->jumped);
+        }
+        EXPECT_EQ(t.sentCum(), truth(60));
+    }
+    {  // A backlog of 100 at +5 per step goes out in one jump.
+        SeratoTunnel t;
+        t.ingest(ramp(31, 40, 5));
+        for (int i = 0; i < 10; ++i) t.next();
+        t.ingest(withCum(33, 42, [](int64_t q) { return q <= 40 ? 5 * q : q == 41 ? 305 : 310; }));
+        const auto o = t.next();
+        ASSERT_TRUE(o);
+        EXPECT_EQ(o->delta, 105);
+        EXPECT_TRUE(o->jumped);
+    }
+    {  // Overshoot, then rest: the whole backlog at once, then nothing.
+        SeratoTunnel t;
+        t.ingest(ramp(31, 40, 3));
+        for (int i = 0; i < 10; ++i) t.next();
+        t.ingest(withCum(36, 45, [](int64_t q) { return q <= 40 ? 3 * q : 118; }));
+        const auto o1 = t.next();
+        const auto o2 = t.next();
+        ASSERT_TRUE(o1 && o2);
+        EXPECT_EQ(o1->delta, -5);
+        EXPECT_TRUE(o1->jumped);
+        EXPECT_EQ(o2->delta, 0);
+    }
+    {  // Overshoot while moving on: -5 paid one tick at a time, never reversing.
+        SeratoTunnel t;
+        t.ingest(ramp(31, 40, 3));
+        for (int i = 0; i < 10; ++i) t.next();
+        std::vector<Tick> window = ramp(32, 40, 3);
+        window.push_back({41, 118, 0.41, true});
+        std::vector<int64_t> deltas;
+        for (int64_t q = 42, c = 121; q <= 80; ++q, c += 3) {
+            window.push_back({q, c, q * 0.01, true});
+            if (window.size() > 10) window.erase(window.begin(), window.end() - 10);
+            t.ingest(window);
+            deltas.push_back(t.next()->delta);
+        }
+        const std::vector<int64_t> firstTen(deltas.begin(), deltas.begin() + 10);
+        EXPECT_EQ(firstTen, (std::vector<int64_t>{3, 2, 3, 2, 2, 3, 2, 3, 2, 3}));
+        for (std::size_t i = 10; i < deltas.size(); ++i) EXPECT_EQ(deltas[i], 3);
+    }
+}
+
+TEST(SeratoTunnel, LateDataRebasesOutstandingGuesses) {
+    SeratoTunnel t;
+    t.ingest(ramp(31, 40, 3));
+    for (int i = 0; i < 14; ++i) t.next();
+    EXPECT_EQ(t.sentCum(), 135);
+    EXPECT_FALSE(t.ingest(ramp(20, 29, 3)));  // older than anything seen
+    auto late = ramp(33, 42, 3);
+    late[8].cum = 121;
+    late[9].cum = 122;
+    ASSERT_TRUE(t.ingest(late));
+    EXPECT_EQ(t.guessedAt(44), 124);
+    EXPECT_EQ(t.guessedAt(45), 125);
+    EXPECT_FALSE(t.guessedAt(43));
+    const auto o = t.next();
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->seq, 46);
+    EXPECT_EQ(o->delta, -9);
+    EXPECT_TRUE(o->jumped);
+}
+
+TEST(SeratoTunnel, SelfTestPassesAndCatchesChangedConstants) {
+    EXPECT_TRUE(SeratoTunnel::selfTest().empty());
+
+    SeratoTunnel::Tunables fastPay;
+    fastPay.k = 0.5;
+    const auto f1 = SeratoTunnel::selfTest(fastPay);
+    ASSERT_FALSE(f1.empty());
+    EXPECT_EQ(f1[0].rfind("E2 Kappe ", 0), 0u) << f1[0];
+
+    SeratoTunnel::Tunables impatient;
+    impatient.jumpDrainSec = 0.01;  // every backlog jumps
+    EXPECT_FALSE(SeratoTunnel::selfTest(impatient).empty());
+}
+
+// A lossy, reordering channel over a random platter walk: whatever the channel does, once the platter
+// rests and the backlog is paid the outputs add up to the true count.
+TEST(SeratoTunnel, OutputsAddUpToTheTruthOnceTheBacklogIsPaid) {
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        std::mt19937 rng(seed);
+        std::uniform_int_distribution<int> step(-40, 40);
+        std::uniform_real_distribution<double> u(0, 1);
+        std::vector<int64_t> truth = {1000};
+        SeratoTunnel t;
+        int64_t sum = 0;
+        bool started = false;
+        std::vector<std::vector<Tick>> inFlight;
+        for (int i = 1; i < 600; ++i) {
+            truth.push_back(truth.back() + step(rng));
+            const int64_t lo = std::max<int64_t>(0, i - 9);
+            std::vector<Tick> batch;
+            for (int64_t q = lo; q <= i; ++q) batch.push_back({q, truth[q], q * 0.01, true});
+            if (u(rng) < 0.3) {
+                inFlight.push_back(batch);  // delayed
+            } else if (u(rng) > 0.1) {
+                t.ingest(batch);  // else lost
+            }
+            if (!inFlight.empty() && u(rng) < 0.3) {
+                t.ingest(inFlight.back());  // late and possibly out of order
+                inFlight.pop_back();
+            }
+            if (!started && t.nextSeq()) {
+                started = true;
+                sum = t.sentCum();
+            }
+            if (!started) continue;
+            const int take = u(rng) < 0.2 ? 1 : static_cast<int>(t.pending());
+            for (int k = 0; k < take; ++k) sum += t.next()->delta;
+        }
+        // The platter comes to rest and the sender keeps resending.
+        const int64_t rest = truth.back();
+        for (int i = 600; i < 700; ++i) {
+            truth.push_back(rest);
+            std::vector<Tick> batch;
+            for (int64_t q = i - 9; q <= i; ++q) batch.push_back({q, truth[q], q * 0.01, true});
+            t.ingest(batch);
+            while (t.pending() > 0) sum += t.next()->delta;
+        }
+        EXPECT_EQ(sum, t.sentCum()) << "seed " << seed;
+        EXPECT_EQ(t.sentCum(), rest) << "seed " << seed;
+    }
+}
+
+TEST(SeratoTunnel, HostileBatchesNeitherHangNorOverflow) {
+    {  // A sequence jump to 2^31 starts afresh instead of leaving 2^31 steps to guess through.
+        SeratoTunnel t;
+        t.ingest(ramp(91, 100, 3));
+        while (t.pending() > 0) t.next();
+        const int64_t far = int64_t(1) << 31;
+        EXPECT_TRUE(t.ingest(withCum(far - 9, far, [](int64_t q) { return q % 1000; })));
+        EXPECT_EQ(t.restarts(), 1);
+        EXPECT_LE(t.pending(), 10);
+        EXPECT_GE(*t.nextSeq(), far - 9);
+    }
+    {  // One batch that spans a billion steps keeps only what fits beside its newest tick.
+        SeratoTunnel t;
+        std::vector<Tick> wide = {{0, 0, 0.0, true}, {1'000'000'000, 5, 0.5, true}, {999'999'999, 4, 0.49, true}};
+        EXPECT_TRUE(t.ingest(wide));
+        EXPECT_LT(t.pending(), SeratoTunnel::kWindow);
+        EXPECT_EQ(t.nextSeq(), 1'000'000'000);
+    }
+    {  // Counts beyond any platter, NaN or infinite stamps are ignored; nothing else is.
+        SeratoTunnel t;
+        std::vector<Tick> bad = {{1, INT64_MAX, 0.01, true},
+                                 {2, 10, std::nan(""), true},
+                                 {INT64_MAX, 0, 0.02, true},
+                                 {3, 10, INFINITY, true}};
+        EXPECT_FALSE(t.ingest(bad));
+        EXPECT_FALSE(t.ingest({}));
+        bad.push_back({4, 12, 0.04, true});
+        EXPECT_TRUE(t.ingest(bad));
+        EXPECT_EQ(t.nextSeq(), 5);
+        EXPECT_EQ(t.sentCum(), 12);
+    }
+    {  // A huge per-step delta guessed on and on wraps instead of overflowing, and late data still lands.
+        SeratoTunnel t;
+        const int64_t big = SeratoTunnel::kCountLimit;
+        t.ingest(std::vector<Tick>{{1, -big, 0.01, true}, {2, big, 0.02, true}});
+        for (int i = 0; i < 100'000; ++i) t.next();
+        EXPECT_TRUE(t.ingest(std::vector<Tick>{{3, 0, 0.03, true}, {4, 0, 0.04, true}}));
+        EXPECT_TRUE(t.next());
+    }
+}
+
+}  // namespace
+}  // namespace plindo::motion

@@ -1,0 +1,81 @@
+#include "link/http_head.h"
+
+#include <gtest/gtest.h>
+
+namespace plindo::link::http_head {
+namespace {
+
+TEST(HttpHead, FindsTheTerminatorOrGivesUpAtTheCap) {
+    EXPECT_EQ(scan("GET / HTTP/1.1\r\n\r\nrest").state, Scan::Complete);
+    EXPECT_EQ(scan("GET / HTTP/1.1\r\n\r\nrest").headLength, 14u);
+    EXPECT_EQ(scan("GET / HTTP/1.1\n\n").state, Scan::NeedMore);
+    EXPECT_EQ(scan(std::string(kMaxHead - 1, 'x')).state, Scan::NeedMore);
+    EXPECT_EQ(scan(std::string(kMaxHead, 'x')).state, Scan::Overflow);
+}
+
+TEST(HttpHead, ParsesTargetsAsTheRestOfAnAbsoluteUrl) {
+    const struct {
+        std::string head;
+        std::optional<std::pair<std::string, std::string>> pathQuery;
+    } cases[] = {
+        {"GET /deck%2Fstem?path=%2Fa+b HTTP/1.1\r\nHost: x", std::pair{"/deck/stem", "path=%2Fa+b"}},
+        {"GET /x?#frag HTTP/1.1", std::pair{"/x", ""}},
+        {"GET /x", std::pair{"/x", ""}},
+        {"GET deck_build HTTP/1.1", std::pair{"", ""}},  // runs into the host name
+        {"GET x/deck_build", std::pair{"/deck_build", ""}},
+        {"GET @evil/ctl?cmd=a", std::pair{"/ctl", "cmd=a"}},
+        {"GET :99/ctl", std::pair{"/ctl", ""}},
+        {"GET :9x/ctl", std::nullopt},
+        {"GET /a%zz", std::nullopt},
+        {"GET /a%4", std::nullopt},
+        {"GET /a<b>", std::nullopt},
+        {"GET /caf\xC3\xA9", std::nullopt},
+        {"GET /a%00b", std::pair{std::string("/a\0b", 4), ""}},
+        {"PUT /x", std::nullopt},
+        {"GET", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto r = parse(c.head);
+        ASSERT_EQ(r.has_value(), c.pathQuery.has_value()) << c.head;
+        if (!r) continue;
+        EXPECT_EQ(r->path, c.pathQuery->first) << c.head;
+        EXPECT_EQ(r->rawQuery, c.pathQuery->second) << c.head;
+    }
+    EXPECT_EQ(logTarget("GET /x HTTP/1.1"), "/x");
+    EXPECT_EQ(logTarget(std::string(300, 'A')), std::string(120, 'A'));
+}
+
+TEST(HttpHead, DecodesQueryValuesLikeAForm) {
+    EXPECT_EQ(formDecode("%41%2b+x%zz%4"), "A+ x%zz%4");
+    EXPECT_EQ(formDecode("%C3%A9"), "\u00e9");
+    EXPECT_EQ(formDecode("%FF"), "\uFFFD");
+    const struct {
+        std::string query;
+        std::string name;
+        std::optional<std::string> value;
+    } cases[] = {
+        {"a=1&a=2", "a", "1"}, {"b&a", "a", ""},       {"a=1", "c", std::nullopt}, {"=b", "b", ""},
+        {"a=b=c", "a", "b=c"}, {"&&a=1&&", "a", "1"},  {"a=", "a", ""},            {"p%61th=x+y", "path", "x y"},
+        {"", "a", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(queryValue(c.name, c.query), c.value) << c.query << " " << c.name;
+    EXPECT_EQ(queryItems("cmd=play&slot=2&slot=1&x=a+b&flag&y=%C3%A9"),
+              (std::map<std::string, std::string>{{"cmd", "play"}, {"slot", "1"}, {"x", "a+b"}, {"flag", ""}, {"y", "\u00e9"}}));
+}
+
+TEST(HttpHead, WritesTheFiveHeadLinesInOrder) {
+    EXPECT_EQ(responseHead("404 Not Found", 20, "application/json; charset=utf-8"),
+              "HTTP/1.1 404 Not Found\r\nContent-Length: 20\r\nContent-Type: application/json; charset=utf-8\r\n"
+              "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n");
+}
+
+TEST(HttpHead, ReplacesInvalidUtf8) {
+    EXPECT_EQ(validUtf8("ok \xC3\xA9"), "ok \u00e9");
+    EXPECT_EQ(validUtf8("\xC3"), "\uFFFD");
+    EXPECT_EQ(validUtf8("\xED\xA0\x80x"), "\uFFFDx");  // a surrogate
+    EXPECT_EQ(validUtf8("\xC0\xAF"), "\uFFFD");        // overlong
+}
+
+}  // namespace
+}  // namespace plindo::link::http_head

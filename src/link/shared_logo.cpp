@@ -14,7 +14,7 @@ std::vector<std::string> chunks(std::span<const std::uint8_t> bytes) {
 }
 
 std::optional<std::vector<std::uint8_t>> Assembler::add(double generation, int index, int chunkCount,
-                                                         const std::string& chunk) {
+                                                         std::string_view chunk) {
     // A NaN generation compares neither older nor newer and would slip into the current set; a huge count
     // would have us store parts up to it.
     if (!std::isfinite(generation) || chunkCount < 0 || chunkCount > kMaxChunks) return std::nullopt;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace plindo::link::SharedLogo {
@@ -28,7 +29,7 @@ struct Assembler {
     // (a count of 0), otherwise none: an older generation, a misplaced or disagreeing chunk, an incomplete
     // set, or text that is not base64. A non-finite generation or a count outside 0...kMaxChunks is refused
     // without touching the assembler.
-    std::optional<std::vector<std::uint8_t>> add(double generation, int index, int count, const std::string& chunk);
+    std::optional<std::vector<std::uint8_t>> add(double generation, int index, int count, std::string_view chunk);
 };
 
 // Failure texts of the round trip, the refusal of an older generation and the reset by an empty logo;

@@ -26,26 +26,39 @@ uint8_t SeratoFileMeta::u8(TagBytes b, int64_t at) {
     return at >= 0 && static_cast<uint64_t>(at) < b.size() ? b[static_cast<size_t>(at)] : 0;
 }
 
+namespace {
+
+// The byte k places after `at`; 0 outside the buffer, also when the position does not fit in 64 bits.
+uint8_t byteAt(TagBytes b, int64_t at, int64_t k) {
+    int64_t pos = 0;
+    if (__builtin_add_overflow(at, k, &pos)) return 0;
+    return SeratoFileMeta::u8(b, pos);
+}
+
+}  // namespace
+
 uint16_t SeratoFileMeta::u16BE(TagBytes b, int64_t at) {
-    return static_cast<uint16_t>((u8(b, at) << 8) | u8(b, at + 1));
+    return static_cast<uint16_t>((u8(b, at) << 8) | byteAt(b, at, 1));
 }
 
 uint32_t SeratoFileMeta::u24BE(TagBytes b, int64_t at) {
-    return (uint32_t{u8(b, at)} << 16) | (uint32_t{u8(b, at + 1)} << 8) | u8(b, at + 2);
+    return (uint32_t{u8(b, at)} << 16) | (uint32_t{byteAt(b, at, 1)} << 8) | byteAt(b, at, 2);
 }
 
 uint32_t SeratoFileMeta::u32BE(TagBytes b, int64_t at) {
-    return (uint32_t{u8(b, at)} << 24) | (uint32_t{u8(b, at + 1)} << 16) | (uint32_t{u8(b, at + 2)} << 8) |
-           u8(b, at + 3);
+    return (uint32_t{u8(b, at)} << 24) | (uint32_t{byteAt(b, at, 1)} << 16) | (uint32_t{byteAt(b, at, 2)} << 8) |
+           byteAt(b, at, 3);
 }
 
 uint32_t SeratoFileMeta::u32LE(TagBytes b, int64_t at) {
-    return (uint32_t{u8(b, at + 3)} << 24) | (uint32_t{u8(b, at + 2)} << 16) | (uint32_t{u8(b, at + 1)} << 8) |
+    return (uint32_t{byteAt(b, at, 3)} << 24) | (uint32_t{byteAt(b, at, 2)} << 16) | (uint32_t{byteAt(b, at, 1)} << 8) |
            u8(b, at);
 }
 
 uint64_t SeratoFileMeta::u64BE(TagBytes b, int64_t at) {
-    return (uint64_t{u32BE(b, at)} << 32) | u32BE(b, at + 4);
+    uint64_t v = 0;
+    for (int64_t k = 0; k < 8; ++k) v = (v << 8) | byteAt(b, at, k);
+    return v;
 }
 
 float SeratoFileMeta::f32BE(TagBytes b, int64_t at) { return std::bit_cast<float>(u32BE(b, at)); }
@@ -53,8 +66,8 @@ float SeratoFileMeta::f32BE(TagBytes b, int64_t at) { return std::bit_cast<float
 double SeratoFileMeta::f64BE(TagBytes b, int64_t at) { return std::bit_cast<double>(u64BE(b, at)); }
 
 uint32_t SeratoFileMeta::synchsafe(TagBytes b, int64_t at) {
-    return (uint32_t{u8(b, at) & 0x7Fu} << 21) | (uint32_t{u8(b, at + 1) & 0x7Fu} << 14) |
-           (uint32_t{u8(b, at + 2) & 0x7Fu} << 7) | (u8(b, at + 3) & 0x7Fu);
+    return (uint32_t{u8(b, at) & 0x7Fu} << 21) | (uint32_t{byteAt(b, at, 1) & 0x7Fu} << 14) |
+           (uint32_t{byteAt(b, at, 2) & 0x7Fu} << 7) | (byteAt(b, at, 3) & 0x7Fu);
 }
 
 std::vector<uint8_t> SeratoFileMeta::bytes(TagBytes b, int64_t at, int64_t count) {

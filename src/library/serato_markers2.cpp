@@ -167,10 +167,16 @@ std::optional<std::vector<uint8_t>> decodeBase64(TagBytes text, std::string_view
     if (text.empty()) return std::nullopt;
     std::optional<std::vector<uint8_t>> fallback;
     std::vector<uint8_t> candidate;
+    // Padding is judged on the characters that carry data: a carriage return or space left in the text
+    // would otherwise skew the count and cut off the last bytes.
+    std::vector<size_t> significantBefore(text.size() + 1, 0);
+    for (size_t i = 0; i < text.size(); ++i) {
+        significantBefore[i + 1] = significantBefore[i] + (kAlphabet[text[i]] >= 0 || text[i] == '=' ? 1 : 0);
+    }
     for (size_t k = 0; k < 4; ++k) {
         if (k >= text.size()) continue;
         const size_t len = text.size() - k;
-        const size_t r = len % 4;
+        const size_t r = significantBefore[len] % 4;
         if (r == 1) continue;
         candidate.assign(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(len));
         candidate.insert(candidate.end(), (4 - r) % 4, '=');

@@ -1,0 +1,195 @@
+// ID3v2 tags at the start of MP3 files and inside AIFF and WAV chunks, and the file entry's choice of
+// reader.
+#include "library/id3v2_reader.h"
+#include "library/serato_file_meta.h"
+#include "tag_file_writer.h"
+
+#include <gtest/gtest.h>
+
+using namespace plindo::library;
+using namespace tagwriter;
+
+namespace {
+
+std::optional<SeratoFileMeta> readMp3(const Buf& tag) { return SeratoFileMeta::readBytes(tag + fakeAudio(64)); }
+
+SeratoFileMeta parse(const Buf& tag) {
+    SeratoFileMeta m;
+    Id3v2Reader::parseID3(tag, 0, m);
+    return m;
+}
+
+}  // namespace
+
+TEST(Id3Tags, FrameSizesFollowTheMajorVersion) {
+    const Buf title257 = Buf{0} + Buf(256, 'a');
+    for (int version : {3, 4}) {
+        // Size bytes 00 00 01 01: 257 as a plain number, 129 as a synchsafe one.
+        const Buf frame = bytes("TIT2") + Buf{0, 0, 1, 1, 0, 0} + title257 + textFrame("TPE1", 0, bytes("A"), version);
+        const auto m = parse(id3Tag(version, frame));
+        if (version == 3) {
+            EXPECT_EQ(m.title, std::string(256, 'a'));
+            EXPECT_EQ(m.artist, "A");
+        } else {
+            EXPECT_EQ(m.title, std::string(128, 'a'));
+            EXPECT_EQ(m.artist, "");  // the next frame header is read inside the title's bytes
+        }
+    }
+}
+
+TEST(Id3Tags, ExtendedHeaderIsSkipped) {
+    // v3: a 4-byte size that does not count itself; v4: a synchsafe size that does.
+    const auto v3 = id3Tag(3, textFrame("TIT2", 0, bytes("T3"), 3), be32(6) + Buf(6, 0));
+    const auto v4 = id3Tag(4, textFrame("TIT2", 0, bytes("T4"), 4), synchsafe(10) + Buf(6, 0));
+    EXPECT_EQ(parse(v3).title, "T3");
+    EXPECT_EQ(parse(v4).title, "T4");
+    // An extended size running past the tag leaves nothing to read and does not crash.
+    EXPECT_EQ(parse(id3Tag(3, textFrame("TIT2", 0, bytes("T"), 3), be32(0xFFFFFFFF))).title, "");
+}
+
+TEST(Id3Tags, TextEncodingsAndByteOrderMarks) {
+    struct Case {
+        uint8_t encoding;
+        Buf text;
+        std::string want;
+    };
+    const Case cases[] = {
+        {0, Buf{'C', 'a', 'f', 0xE9}, "Caf\xC3\xA9"},
+        {0, bytes("Trailing") + Buf{0, 0}, "Trailing"},
+        {1, Buf{0xFF, 0xFE} + utf16("Le", false) + Buf{0, 0}, "Le"},
+        {1, Buf{0xFE, 0xFF} + utf16("Be", true), "Be"},
+        // A little-endian text ending in an ASCII letter keeps that letter's high zero byte.
+        {1, Buf{0xFF, 0xFE} + utf16("A", false), "A"},
+        {1, utf16("NoBom", true), "NoBom"},
+        {2, utf16("Big", true) + Buf{0, 0}, "Big"},
+        {3, bytes("K\xC3\xA4se") + Buf{0}, "K\xC3\xA4se"},
+        {3, Buf{0xEF, 0xBB, 0xBF} + bytes("Bom8"), "Bom8"},
+        {3, Buf{0xC3, 0x28}, ""},  // invalid UTF-8
+        {1, Buf{0xFF, 0xFE, 0x00, 0xD8}, ""},  // lone surrogate
+        {9, Buf{0xE9}, "\xC3\xA9"},  // unknown encodings read as ISO 8859-1
+    };
+    for (const auto& c : cases) {
+        for (int version : {3, 4}) {
+            EXPECT_EQ(parse(id3Tag(version, textFrame("TIT2", c.encoding, c.text, version))).title, c.want)
+                << int(c.encoding) << " v" << version;
+        }
+    }
+    // The key and artist frames read the same way; a later frame of one ID replaces the earlier one.
+    const auto m = parse(id3Tag(3, textFrame("TKEY", 0, bytes("8A"), 3) + textFrame("TPE1", 0, bytes("X"), 3) +
+                                       textFrame("TPE1", 3, bytes("Y"), 3)));
+    EXPECT_EQ(m.key, "8A");
+    EXPECT_EQ(m.artist, "Y");
+}
+
+TEST(Id3Tags, BpmTextMustBeAFiniteNumber) {
+    const auto bpm = [](std::string_view text) {
+        return parse(id3Tag(3, textFrame("TBPM", 0, bytes("100"), 3) + textFrame("TBPM", 0, bytes(text), 3))).bpmField;
+    };
+    EXPECT_EQ(bpm("128"), 128.0);
+    EXPECT_EQ(bpm("127.97"), 127.97);
+    // A failing later frame clears the earlier value.
+    EXPECT_EQ(bpm(" 128"), std::nullopt);
+    EXPECT_EQ(bpm("nan"), std::nullopt);
+    EXPECT_EQ(bpm("inf"), std::nullopt);
+    EXPECT_EQ(bpm("1e400"), std::nullopt);
+}
+
+TEST(Id3Tags, PlayCountFromTheFirstMatchingUserText) {
+    const auto count = [](const Buf& frames) { return parse(id3Tag(4, frames)).playcount; };
+    EXPECT_EQ(count(txxx(0, bytes("Play Count"), bytes(" 42 times"), 4)), 42);
+    EXPECT_EQ(count(txxx(0, bytes("PCNT_serato"), bytes("7"), 4)), 7);
+    EXPECT_EQ(count(txxx(3, bytes("play-count"), bytes("5\n"), 4)), 5);
+    EXPECT_EQ(count(txxx(1, Buf{0xFF, 0xFE} + utf16("PLAYCOUNT", false), Buf{0xFF, 0xFE} + utf16("12", false), 4)), 12);
+    EXPECT_EQ(count(txxx(2, utf16("playcount", true), utf16("13", true), 4)), 13);
+    // First wins, even over a later valid one.
+    EXPECT_EQ(count(txxx(0, bytes("playcount"), bytes("3"), 4) + txxx(0, bytes("playcount"), bytes("9"), 4)), 3);
+    EXPECT_EQ(count(txxx(0, bytes("playcount"), bytes("none"), 4) + txxx(0, bytes("playcount"), bytes("9"), 4)), 9);
+    EXPECT_EQ(count(txxx(0, bytes("other"), bytes("3"), 4)), std::nullopt);
+    EXPECT_EQ(count(txxx(0, bytes("playcount"), {}, 4)), std::nullopt);
+    EXPECT_EQ(count(id3Frame("TXXX", Buf{0} + bytes("playcount"), 4)), std::nullopt);  // no terminator
+    EXPECT_EQ(count(txxx(0, bytes("playcount"), bytes("99999999999999999999999"), 4)), std::nullopt);
+}
+
+TEST(Id3Tags, GeobCarriesTheDjObjects) {
+    const Buf overview = overviewPayload(3);
+    for (int version : {3, 4}) {
+        for (uint8_t enc : {0, 3}) {
+            const auto m = parse(id3Tag(version, geob(enc, bytes("Serato Overview"), overview, version, bytes("f.bin"))));
+            ASSERT_TRUE(m.overview) << version << " " << int(enc);
+            EXPECT_EQ(m.overview->size(), 3840u);
+        }
+        // Wide descriptions: little-endian, big-endian (as the fallback only fails for invalid LE), with a BOM.
+        const auto le = parse(id3Tag(version, geob(1, utf16("Serato Overview", false), overview, version)));
+        EXPECT_TRUE(le.overview);
+        const auto bom = parse(id3Tag(version, geob(1, Buf{0xFE, 0xFF} + utf16("Serato Overview", true), overview, version)));
+        EXPECT_TRUE(bom.overview);
+    }
+    // Empty object, or a description with no terminator: skipped.
+    EXPECT_FALSE(parse(id3Tag(3, geob(0, bytes("Serato Overview"), {}, 3))).overview);
+    EXPECT_FALSE(parse(id3Tag(3, id3Frame("GEOB", Buf{0} + bytes("mime") + Buf{0, 0} + bytes("Serato Overview"), 3))).overview);
+    EXPECT_FALSE(parse(id3Tag(3, geob(0, bytes("serato overview"), overview, 3))).overview);
+}
+
+TEST(Id3Tags, WalkStopsQuietlyAtFillAndBadFrames) {
+    const Buf title = textFrame("TIT2", 0, bytes("T"), 3);
+    // Zero fill after the last frame.
+    EXPECT_EQ(parse(id3Tag(3, title, {}, 100)).title, "T");
+    // A frame of size 0, or one that passes the tag's end, ends the tag: the frames after it are not read.
+    EXPECT_EQ(parse(id3Tag(3, bytes("TPE1") + Buf(6, 0) + title)).title, "");
+    EXPECT_EQ(parse(id3Tag(3, bytes("TPE1") + be32(0xFFFFFFFF) + Buf{0, 0} + title)).title, "");
+    // A version-2 tag is walked with the version-3 layout: its three-character frames mean nothing.
+    EXPECT_EQ(parse(id3Tag(2, bytes("TT2") + Buf{0, 0, 3, 0} + bytes("AB") + Buf(20, 0))).title, "");
+    // A tag size claiming more than the file holds is clipped to the file.
+    Buf cut = id3Tag(3, title + textFrame("TPE1", 0, bytes("Artist"), 3));
+    cut.resize(cut.size() - 3);
+    const auto m = parse(cut);
+    EXPECT_EQ(m.title, "T");
+    EXPECT_EQ(m.artist, "");
+}
+
+TEST(TagFileEntry, MagicSizeAndEmptyRecordRules) {
+    // 16 bytes are too few even with a valid tag; 17 are enough.
+    const Buf tag = id3Tag(3, textFrame("TIT2", 0, bytes("T"), 3));
+    ASSERT_EQ(tag.size(), 22u);
+    Buf sixteen(tag.begin(), tag.begin() + 16);
+    EXPECT_FALSE(SeratoFileMeta::readBytes(sixteen));
+    const Buf tiny = cat({bytes("ID3"), Buf{3, 0, 0}, synchsafe(11), bytes("TIT2"), be32(1), Buf{0, 0}, Buf{0}});
+    EXPECT_EQ(tiny.size(), 21u);
+    EXPECT_FALSE(SeratoFileMeta::readBytes(tiny));  // a title of size 1 is empty: the record is empty
+
+    // A play count alone does not make a record; a title brings the count along.
+    const Buf count = txxx(0, bytes("playcount"), bytes("4"), 3);
+    EXPECT_FALSE(readMp3(id3Tag(3, count)));
+    const auto m = readMp3(id3Tag(3, count + textFrame("TIT2", 0, bytes("T"), 3)));
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->playcount, 4);
+    EXPECT_FALSE(readMp3(id3Tag(3, geob(0, bytes("Serato Overview"), overviewPayload(), 3))));
+
+    // MP4 only by "ftyp" at offset 4; unknown magic gives nothing.
+    Buf mp4 = tagwriter::mp4File(textItem("\xA9nam", "T"));
+    EXPECT_TRUE(SeratoFileMeta::readBytes(mp4));
+    EXPECT_FALSE(SeratoFileMeta::readBytes(Buf(mp4.begin() + 4, mp4.end())));
+    EXPECT_FALSE(SeratoFileMeta::readBytes(Buf(64, 'x')));
+    EXPECT_FALSE(SeratoFileMeta::read("/nonexistent/file.mp3"));
+    EXPECT_FALSE(SeratoFileMeta::read("/tmp"));
+}
+
+TEST(ChunkedFiles, WavAndAiffCarryId3Chunks) {
+    const Buf tag = id3Tag(4, textFrame("TIT2", 3, bytes("In a chunk"), 4));
+    const Buf odd = chunk("junk", Buf(7, 1), true);  // odd size: a pad byte follows
+    ASSERT_EQ(odd.size(), 16u);
+    for (const char* id : {"id3 ", "ID3 ", "Id3 "}) {
+        const auto wav = SeratoFileMeta::readBytes(riffFile(chunk("fmt ", Buf(16, 0), true) + odd + chunk(id, tag, true)));
+        ASSERT_TRUE(wav) << id;
+        EXPECT_EQ(wav->title, "In a chunk");
+        const auto aiff = SeratoFileMeta::readBytes(aiffFile(chunk("COMM", Buf(18, 0), false) + chunk("junk", Buf(7, 1), false) +
+                                                             chunk(id, tag, false)));
+        ASSERT_TRUE(aiff) << id;
+        EXPECT_EQ(aiff->title, "In a chunk");
+    }
+    // Big-endian sizes in a RIFF file read as huge little-endian ones and end the walk.
+    EXPECT_FALSE(SeratoFileMeta::readBytes(riffFile(chunk("fmt ", Buf(16, 0), false) + chunk("id3 ", tag, false))));
+    // A zero-size chunk, or one as large as the file, ends the walk.
+    EXPECT_FALSE(SeratoFileMeta::readBytes(riffFile(bytes("junk") + le32(0) + chunk("id3 ", tag, true))));
+    EXPECT_FALSE(SeratoFileMeta::readBytes(riffFile(bytes("junk") + le32(0xFFFFFFFF) + chunk("id3 ", tag, true))));
+}

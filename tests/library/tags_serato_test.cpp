@@ -1,0 +1,219 @@
+// The DJ application's objects: Markers2 entries, the beat grid, the overview and their dispatch.
+#include "library/serato_file_meta.h"
+#include "library/serato_markers2.h"
+#include "library/serato_payload.h"
+#include "tag_file_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace plindo::library;
+using namespace tagwriter;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+SeratoFileMeta markers(const Buf& entries, bool lineFeeds = true) {
+    SeratoFileMeta m;
+    SeratoMarkers2::parseMarkers2(markers2Payload(entries, lineFeeds), m);
+    return m;
+}
+
+// A payload from base64 text of an arbitrary decoded body.
+SeratoFileMeta markersFromBody(const Buf& body) {
+    SeratoFileMeta m;
+    SeratoMarkers2::parseMarkers2(Buf{1, 1} + bytes(base64(body)) + Buf{0}, m);
+    return m;
+}
+
+}  // namespace
+
+TEST(SeratoMarkers2, CuesLoopsColourAndLock) {
+    const auto m = markers(cat({cueEntry(3, 1500, 0xCC, 0, 0, "Drop"), cueEntry(1, 0, 0, 0x88, 0xFF, ""),
+                                loopEntry(0, 1000, 5000, true, 0x27, 0xAA, 0xE1, "Verse"),
+                                loopEntry(1, 2000, 3000, false, 1, 2, 3, ""), colorEntry(0xFF, 0x99, 0xFF),
+                                bpmLockEntry(true), entry("UNKNOWN", Buf(9, 1)), colorEntry(0x12, 0x34, 0x56)}));
+    ASSERT_EQ(m.cues.size(), 2u);
+    EXPECT_EQ(m.cues[0], (SeratoFileMeta::Cue{1, 0.0, "#0088ff", ""}));
+    EXPECT_EQ(m.cues[1], (SeratoFileMeta::Cue{3, 1.5, "#cc0000", "Drop"}));
+    ASSERT_EQ(m.loops.size(), 2u);
+    EXPECT_EQ(m.loops[0], (SeratoFileMeta::Loop{0, 1.0, 5.0, "#27aae1", "Verse", true}));
+    EXPECT_EQ(m.loops[1], (SeratoFileMeta::Loop{1, 2.0, 3.0, "#010203", "", false}));
+    EXPECT_EQ(m.trackColorHex, "#123456");  // a later colour replaces the earlier one
+    EXPECT_EQ(m.bpmLock, true);
+    // The same without line feeds in the text.
+    EXPECT_EQ(markers(cueEntry(2, 10, 1, 2, 3, "x"), false).cues.size(), 1u);
+}
+
+TEST(SeratoMarkers2, EntryLengthRules) {
+    // A CUE of exactly 12 bytes is skipped; 13 bytes make a cue with an empty label.
+    EXPECT_TRUE(markers(entry("CUE", Buf(12, 0)) + colorEntry(1, 1, 1)).cues.empty());
+    const auto thirteen = markers(entry("CUE", Buf{0, 5, 0, 0, 0, 10, 0, 1, 2, 3, 0, 0, 0}));
+    ASSERT_EQ(thirteen.cues.size(), 1u);
+    EXPECT_EQ(thirteen.cues[0].label, "");
+    // A LOOP of 17 bytes reads its colour's missing bytes as zero and has no label.
+    const auto loop = markers(entry("LOOP", cat({Buf{0, 2}, be32(0), be32(1000), be32(7), Buf{0, 0}, Buf{0xAB}})));
+    ASSERT_EQ(loop.loops.size(), 1u);
+    EXPECT_EQ(loop.loops[0].colorHex, "#ab0000");
+    EXPECT_TRUE(loop.loops[0].locked);
+    // ISO 8859-1 labels.
+    EXPECT_EQ(markers(cueEntry(0, 0, 0, 0, 0, "Caf\xE9")).cues[0].label, "Caf\xC3\xA9");
+    // An entry of length 0 ends the walk: the cue after it is not read.
+    EXPECT_TRUE(markers(bytes("COLOR") + Buf{0} + be32(0) + cueEntry(1, 1, 1, 1, 1, "x")).cues.empty());
+    // A length of 2^32-1 cannot wrap past the end: the walk ends, keeping what came before.
+    const auto huge = markers(cueEntry(4, 4, 4, 4, 4, "kept") + bytes("CUE") + Buf{0} + be32(0xFFFFFFFF) + Buf(20, 1));
+    EXPECT_EQ(huge.cues.size(), 1u);
+    // A decoded body of 6 bytes adds nothing; undecodable text changes nothing.
+    EXPECT_TRUE(markersFromBody(Buf{1, 1, 'C', 'U', 'E', 0}).cues.empty());
+    SeratoFileMeta m;
+    m.trackColorHex = "#000000";
+    SeratoMarkers2::parseMarkers2(bytes("\x01\x01!!!!"), m);
+    EXPECT_EQ(m.trackColorHex, "#000000");
+    SeratoMarkers2::parseMarkers2(Buf{1}, m);
+}
+
+TEST(SeratoMarkers2, CuesFromEarlierSourcesAreSortedTogether) {
+    SeratoFileMeta m;
+    SeratoMarkers2::parseMarkers2(markers2Payload(cueEntry(5, 0, 0, 0, 0, "")), m);
+    SeratoMarkers2::parseMarkers2(markers2Payload(cueEntry(2, 0, 0, 0, 0, "") + cueEntry(7, 0, 0, 0, 0, "")), m);
+    ASSERT_EQ(m.cues.size(), 3u);
+    EXPECT_EQ(m.cues[0].idx, 2);
+    EXPECT_EQ(m.cues[1].idx, 5);
+    EXPECT_EQ(m.cues[2].idx, 7);
+}
+
+TEST(SeratoMarkers2, FlipsAndTheirActions) {
+    const auto m = markers(cat({flipEntry(0, "Intro edit", true, {jumpAction(10.0, 2.5), censorAction(1, 2, -1)}),
+                                flipEntry(1, "Cut", false, {jumpAction(1, 2), Buf{0} + be32(40) + Buf(8, 0)}),  // 2nd truncated
+                                flipEntry(2, "Short", false, {Buf{0} + be32(8) + f64(1.0), Buf{7} + be32(0)}),
+                                flipEntry(3, "\xFF\xFE", false, {}, 0)}));
+    ASSERT_EQ(m.flips.size(), 4u);
+    EXPECT_EQ(m.flips[0].name, "Intro edit");
+    EXPECT_TRUE(m.flips[0].loop);
+    ASSERT_EQ(m.flips[0].actions.size(), 2u);
+    EXPECT_EQ(m.flips[0].actions[0], (SeratoFileMeta::FlipAction{"jump", 10.0, 2.5, {}, {}, {}}));
+    EXPECT_EQ(m.flips[0].actions[1], (SeratoFileMeta::FlipAction{"censor", {}, {}, 1.0, 2.0, -1.0}));
+    EXPECT_EQ(m.flips[1].actions.size(), 1u);
+    ASSERT_EQ(m.flips[2].actions.size(), 2u);
+    EXPECT_EQ(m.flips[2].actions[0], (SeratoFileMeta::FlipAction{"unknown", {}, {}, {}, {}, {}}));
+    EXPECT_EQ(m.flips[2].actions[1].type, "unknown");
+    EXPECT_EQ(m.flips[3].name, "");  // not UTF-8
+    EXPECT_EQ(m.flips[3].slot, 3);
+
+    // A count of 2^32-1 ends with the entry's bytes.
+    const auto many = markers(flipEntry(4, "Many", false, {jumpAction(1, 2)}, 0xFFFFFFFF));
+    ASSERT_EQ(many.flips.size(), 1u);
+    EXPECT_EQ(many.flips[0].actions.size(), 1u);
+    // A flip name without its zero byte skips the flip.
+    EXPECT_TRUE(markers(entry("FLIP", Buf{0, 1, 0, 'a', 'b', 'c'})).flips.empty());
+}
+
+TEST(SeratoMarkers2, NonFiniteFlipValuesAreAbsent) {
+    const auto m = markers(flipEntry(0, "f", false, {jumpAction(kNaN, 3.0), censorAction(kInf, -kInf, kNaN)}));
+    ASSERT_EQ(m.flips.size(), 1u);
+    const auto& a = m.flips[0].actions;
+    ASSERT_EQ(a.size(), 2u);
+    EXPECT_EQ(a[0].type, "jump");
+    EXPECT_EQ(a[0].fromS, std::nullopt);
+    EXPECT_EQ(a[0].toS, 3.0);
+    EXPECT_EQ(a[1].type, "censor");
+    EXPECT_FALSE(a[1].triggerS || a[1].reverseTargetS || a[1].speed);
+}
+
+TEST(SeratoBeatGrid, MarkersTerminalAndLimits) {
+    using SeratoPayload::parseBeatGrid;
+    const auto one = parseBeatGrid(beatGridPayload({}, 0.25f, 128.0f));
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->bpm, 128.0);
+    EXPECT_TRUE(one->markers.empty());
+    EXPECT_EQ(one->terminalT, 0.25);
+
+    const auto two = parseBeatGrid(beatGridPayload({{0.5f, 16}, {8.5f, 32}}, 24.5f, 120.0f));
+    ASSERT_TRUE(two);
+    EXPECT_EQ(two->markers, (std::vector<SeratoFileMeta::GridMarker>{{0.5, 16}, {8.5, 32}}));
+
+    EXPECT_TRUE(parseBeatGrid(beatGridPayload({}, 0, 300.0f)));
+    EXPECT_FALSE(parseBeatGrid(beatGridPayload({}, 0, 300.5f)));
+    EXPECT_FALSE(parseBeatGrid(beatGridPayload({}, 0, 0.0f)));
+    EXPECT_FALSE(parseBeatGrid(beatGridPayload({}, 0, std::numeric_limits<float>::quiet_NaN())));
+    EXPECT_FALSE(parseBeatGrid(beatGridPayload({}, 0, std::numeric_limits<float>::infinity())));
+
+    // A count claiming more markers than the bytes hold, 0, 2^32-1 or over 10000.
+    Buf claims3 = beatGridPayload({{0, 4}}, 1, 120);
+    claims3[5] = 3;
+    EXPECT_FALSE(parseBeatGrid(claims3));
+    for (uint32_t n : {0u, 10001u, 0xFFFFFFFFu}) {
+        Buf p = beatGridPayload({}, 1, 120);
+        const Buf c = be32(n);
+        std::copy(c.begin(), c.end(), p.begin() + 2);
+        EXPECT_FALSE(parseBeatGrid(p)) << n;
+    }
+    std::vector<std::pair<float, uint32_t>> many(9999, {1.0f, 1});
+    EXPECT_TRUE(parseBeatGrid(beatGridPayload(many, 2, 120)));
+    many.push_back({1.0f, 1});
+    EXPECT_FALSE(parseBeatGrid(beatGridPayload(many, 2, 120)));
+    EXPECT_FALSE(parseBeatGrid(Buf(13, 1)));
+
+    // Non-finite positions count as absent.
+    const auto nonFinite = parseBeatGrid(beatGridPayload({{-std::numeric_limits<float>::infinity(), 4}, {1.0f, 4}},
+                                                         std::numeric_limits<float>::quiet_NaN(), 120));
+    ASSERT_TRUE(nonFinite);
+    EXPECT_EQ(nonFinite->markers, (std::vector<SeratoFileMeta::GridMarker>{{1.0, 4}}));
+    EXPECT_EQ(nonFinite->terminalT, std::nullopt);
+}
+
+TEST(SeratoPayloadDispatch, ByExactDescription) {
+    SeratoFileMeta m;
+    SeratoPayload::applySeratoPayload("Serato BeatGrid", beatGridPayload({{0, 4}}, 2, 120), m);
+    SeratoPayload::applySeratoPayload("Serato BeatGrid", beatGridPayload({}, 2, 301), m);  // rejected: grid kept
+    EXPECT_EQ(m.gridBpm, 120.0);
+    EXPECT_EQ(m.gridMarkers.size(), 1u);
+    EXPECT_EQ(m.gridTerminalT, 2.0);
+
+    SeratoPayload::applySeratoPayload("Serato Overview", overviewPayload(9, 3998), m);
+    ASSERT_TRUE(m.overview);
+    EXPECT_EQ(m.overview->size(), 3840u);
+    EXPECT_EQ(m.overview->front(), 9);
+    // An invalid overview clears a valid earlier one.
+    SeratoPayload::applySeratoPayload("Serato Overview", overviewPayload(9, 3839), m);
+    EXPECT_FALSE(m.overview);
+    SeratoPayload::applySeratoPayload("Serato Overview", Buf{1, 4} + Buf(3840, 0), m);
+    EXPECT_FALSE(m.overview);
+
+    SeratoPayload::applySeratoPayload("Serato Markers2", markers2Payload(colorEntry(1, 2, 3)), m);
+    EXPECT_EQ(m.trackColorHex, "#010203");
+    const SeratoFileMeta before = m;
+    SeratoPayload::applySeratoPayload("Serato Markers", markers2Payload(colorEntry(9, 9, 9)), m);
+    SeratoPayload::applySeratoPayload("serato markers2", markers2Payload(colorEntry(9, 9, 9)), m);
+    EXPECT_EQ(m, before);
+}
+
+TEST(SeratoTagObject, UnwrapsBase64ObjectsAndFallsBack) {
+    using SeratoPayload::decodeTagObject;
+    const Buf grid = beatGridPayload({}, 1, 100);
+    const auto o = decodeTagObject(bytes(tagObject("Serato BeatGrid", grid)), "fallback");
+    EXPECT_EQ(o.description, "Serato BeatGrid");
+    EXPECT_EQ(o.payload, grid);
+    // Base64 lengths 4k+1 (a stray character), spaces and zero bytes in the value.
+    const auto stray = decodeTagObject(bytes(tagObject("Serato Overview", overviewPayload(), 64) + "A"), "x");
+    EXPECT_EQ(stray.description, "Serato Overview");
+    EXPECT_EQ(stray.payload.size(), 3842u);
+    const auto noisy = decodeTagObject(bytes(" " + tagObject("D", Buf{1, 2, 3}, 10) + " ") + Buf{0}, "x");
+    EXPECT_EQ(noisy.payload, (Buf{1, 2, 3}));
+
+    // Not base64: the raw value under the fallback.
+    const auto rawValue = decodeTagObject(bytes("@@@"), "Serato BeatGrid");
+    EXPECT_EQ(rawValue.description, "Serato BeatGrid");
+    EXPECT_EQ(rawValue.payload, bytes("@@@"));
+    // Base64 of something else: the decoded bytes under the fallback.
+    const auto other = decodeTagObject(bytes(base64(bytes("hello!"))), "F");
+    EXPECT_EQ(other.description, "F");
+    EXPECT_EQ(other.payload, bytes("hello!"));
+    // No zero after the description: empty payload; an empty description takes the fallback.
+    EXPECT_TRUE(decodeTagObject(bytes(base64(raw("application/octet-stream\0\0abc"))), "F").payload.empty());
+    EXPECT_EQ(decodeTagObject(bytes(base64(raw("application/octet-stream\0\0\xC3\xA9\0p"))), "F").description, "F");
+}

@@ -13,6 +13,10 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cmath>
 #include <filesystem>
 #include <memory>
@@ -130,7 +134,6 @@ DecodeResult decodeWithSndfile(const std::string& path, const std::function<bool
 
     // Keep a block to a bounded size whatever channel count the header claims.
     const int block = std::max(1, std::min(kBlockFrames, (1 << 22) / info.channels));
-    std::vector<float> in(static_cast<size_t>(block) * static_cast<size_t>(info.channels));
 
     Sink sink;
     double expected = static_cast<double>(info.frames);
@@ -141,14 +144,63 @@ DecodeResult decodeWithSndfile(const std::string& path, const std::function<bool
     }
     sink.reserve(expected * rate / std::max(static_cast<double>(info.samplerate), 1.0), rate);
 
+    // Reading (which decompresses) and converting overlap: a reader thread fills blocks while this
+    // thread converts the ones before.
+    struct Block {
+        std::vector<float> data;
+        sf_count_t frames = 0;
+    };
+    std::array<Block, 3> blocks;
+    for (Block& b : blocks) b.data.resize(static_cast<size_t>(block) * static_cast<size_t>(info.channels));
+    std::mutex m;
+    std::condition_variable cv;
+    size_t produced = 0, consumed = 0;
+    bool ended = false, stop = false;
+    std::thread reader([&] {
+        for (;;) {
+            std::unique_lock lk(m);
+            cv.wait(lk, [&] { return stop || produced - consumed < blocks.size(); });
+            if (stop) return;
+            Block& b = blocks[produced % blocks.size()];
+            lk.unlock();
+            // A read error ends the file quietly with what was read so far.
+            b.frames = sf_readf_float(file.get(), b.data.data(), block);
+            lk.lock();
+            if (b.frames <= 0) ended = true;
+            else ++produced;
+            cv.notify_all();
+            if (ended) return;
+        }
+    });
+
+    std::optional<DecodeResult> early;
     for (;;) {
-        if (cancelled && cancelled()) return cancelledResult();
-        // A read error ends the file quietly with what was read so far.
-        const sf_count_t got = sf_readf_float(file.get(), in.data(), block);
-        if (got <= 0) break;
-        const uint8_t* planes[1] = {reinterpret_cast<const uint8_t*>(in.data())};
-        if (!sink.convert(swr.get(), planes, static_cast<int>(got))) return fail(2, "convert failed");
+        if (cancelled && cancelled()) {
+            early = cancelledResult();
+            break;
+        }
+        std::unique_lock lk(m);
+        cv.wait(lk, [&] { return produced > consumed || ended; });
+        if (produced == consumed) break;
+        Block& b = blocks[consumed % blocks.size()];
+        lk.unlock();
+        const uint8_t* planes[1] = {reinterpret_cast<const uint8_t*>(b.data.data())};
+        const bool ok = sink.convert(swr.get(), planes, static_cast<int>(b.frames));
+        lk.lock();
+        ++consumed;
+        cv.notify_all();
+        if (!ok) {
+            early = fail(2, "convert failed");
+            break;
+        }
     }
+    {
+        std::lock_guard g(m);
+        stop = true;
+    }
+    cv.notify_all();
+    reader.join();
+    if (early) return *early;
     if (!sink.flush(swr.get())) return fail(2, "convert failed");
     return {sink.take(rate), std::nullopt};
 }

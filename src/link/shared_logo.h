@@ -17,7 +17,8 @@ constexpr size_t kChunkChars = 6000;
 // rather than collected.
 constexpr int kMaxChunks = 4096;
 
-// The standard base64 text of the bytes cut from the start into kChunkChars pieces; empty bytes give none.
+// The standard base64 text of the bytes cut from the start into chunks of kChunkChars characters, the last
+// holding the rest; empty bytes give none.
 std::vector<std::string> chunks(std::span<const std::uint8_t> bytes);
 
 struct Assembler {

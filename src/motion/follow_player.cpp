@@ -86,9 +86,11 @@ FollowPlayer::~FollowPlayer() {
 void FollowPlayer::prepare(const FollowConfig& config) {
     easeOn.setValue(config.followEase ? 1.0 : 0.0);
     stillGate.setValue(config.stillGate > 0 ? config.stillGate : kDefaultStillGate);
-    tuning_ = config.tuning;
-    // A running output renders from the current state; it is never swapped under the audio thread.
-    if (!out->running()) state_ = std::make_unique<RenderState>();
+    // A running output renders from the current state and tuning; they never change under the audio thread.
+    if (!out->running()) {
+        tuning_ = config.tuning;
+        state_ = std::make_unique<RenderState>();
+    }
 }
 
 void FollowPlayer::start(const FollowConfig& config) {

@@ -1,0 +1,142 @@
+// The whole road in one process: a phone on loopback says hello and streams a platter turning at 33 1/3 rpm;
+// deck 1 plays a ramp track on the "file" device, and the recording shows the track advancing at 1.8 s per
+// revolution.
+#include "host/host_state.h"
+#include "platform/log.h"
+#include "platform/queue_executor.h"
+#include "platform/settings.h"
+
+#include <asio/io_context.hpp>
+#include <asio/ip/udp.hpp>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <numbers>
+#include <thread>
+#include <vector>
+
+using namespace plindo;
+namespace fs = std::filesystem;
+
+namespace {
+
+void putString(std::vector<uint8_t>& out, const std::string& s) {
+    out.insert(out.end(), s.begin(), s.end());
+    do out.push_back(0); while (out.size() % 4 != 0);
+}
+void putInt(std::vector<uint8_t>& out, int32_t v) {
+    for (int i = 3; i >= 0; --i) out.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i)));
+}
+void putDouble(std::vector<uint8_t>& out, double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, 8);
+    for (int i = 7; i >= 0; --i) out.push_back(static_cast<uint8_t>(bits >> (8 * i)));
+}
+
+int freeUdpPort() {
+    asio::io_context io;
+    asio::ip::udp::socket s(io, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0));
+    return s.local_endpoint().port();
+}
+
+// A mono ramp written as stereo float WAV: sample i holds i / frames, so a recorded value names the position.
+void writeRamp(const std::string& path, int frames, int rate) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    std::vector<float> buf(static_cast<size_t>(frames) * 2);
+    for (int i = 0; i < frames; ++i) buf[2 * i] = buf[2 * i + 1] = static_cast<float>(i) / static_cast<float>(frames);
+    sf_writef_float(f, buf.data(), frames);
+    sf_close(f);
+}
+
+}  // namespace
+
+TEST(WholeRoad, RecordingFollowsPlatterAtOnePointEightSecondsPerRevolution) {
+    const fs::path dir = fs::temp_directory_path() / ("plindo-road-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string track = (dir / "ramp.wav").string();
+    const std::string recording = (dir / "deck1.wav").string();
+    constexpr int kRate = 48000;
+    constexpr int kFrames = kRate * 20;
+    writeRamp(track, kFrames, kRate);
+    ::setenv("PLINDO_FILE_DEVICE", recording.c_str(), 1);
+
+    platform::setLogFolder("");
+    platform::MemorySettings settings;
+    const int port = freeUdpPort();
+    settings.setValue("orv.oscPort", port);
+    settings.setValue("orv.devUID.1", "file");
+    settings.setValue("orv.devUID.2", "null");
+    platform::QueueExecutor main;
+    {
+        host::HostState host({.settings = settings, .main = main, .interfaces = [] {
+                                  return std::vector<platform::NetInterface>{};
+                              }});
+        main.invokeSync([&] { host.start(); });
+        ASSERT_EQ(host.players.size(), 2u);
+        main.invokeSync([&] { host.loadLocal(1, track); });
+        for (int i = 0; i < 200 && host.players[0]->table.read() == nullptr; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            main.drain();
+        }
+        ASSERT_NE(host.players[0]->table.read(), nullptr) << host.statusLine();
+
+        asio::io_context io;
+        asio::ip::udp::socket phone(io, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0));
+        const asio::ip::udp::endpoint to(asio::ip::address_v4::loopback(), static_cast<unsigned short>(port));
+        std::vector<uint8_t> hello;
+        putString(hello, "/orv/hello");
+        putString(hello, ",isssiss");
+        putInt(hello, 1);
+        putString(hello, "Road Phone");
+        putString(hello, "x");
+        putString(hello, "remote");
+        putInt(hello, 1);
+        putString(hello, "1215");
+        putString(hello, "0");
+        phone.send_to(asio::buffer(hello), to);
+
+        // 33 1/3 rpm; the angle falls while the record plays forward.
+        const double omega = 2 * std::numbers::pi * (100.0 / 3.0) / 60.0;
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int k = 0; k < 250; ++k) {  // 2.5 s at 100 Hz
+            const double ts = 0.01 * k;
+            std::vector<uint8_t> frame;
+            putString(frame, "/orv/frame");
+            putString(frame, ",isdddd");
+            putInt(frame, 1);
+            putString(frame, "");
+            putDouble(frame, 0.0);
+            putDouble(frame, 1.0);
+            putDouble(frame, -omega * ts);
+            putDouble(frame, ts);
+            phone.send_to(asio::buffer(frame), to);
+            std::this_thread::sleep_until(t0 + std::chrono::milliseconds(10 * (k + 1)));
+        }
+    }  // the host stops its outputs, which closes the recording
+
+    SF_INFO info{};
+    SNDFILE* f = sf_open(recording.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    std::vector<float> rec(static_cast<size_t>(info.frames) * info.channels);
+    sf_readf_float(f, rec.data(), info.frames);
+    sf_close(f);
+    ASSERT_GT(info.frames, kRate * 2);
+
+    // Over the last second of motion the recorded position must advance by one second of track.
+    const auto posAt = [&](sf_count_t frame) { return rec[static_cast<size_t>(frame) * info.channels] * kFrames / double(kRate); };
+    sf_count_t end = info.frames - 1;
+    while (end > 0 && posAt(end) == 0) --end;  // the tail after the host stopped may be silent
+    const sf_count_t begin = end - info.samplerate;
+    const double advance = posAt(end - info.samplerate / 10) - posAt(begin);
+    EXPECT_NEAR(advance, 0.9, 0.05) << "track seconds played over 0.9 s of platter motion";
+    fs::remove_all(dir);
+}

@@ -1,0 +1,64 @@
+// Tags of multi-gigabyte files cost what the tags cost: the readers fetch the tag regions only.
+#include "library/serato_file_meta.h"
+#include "tag_file_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <filesystem>
+
+using namespace plindo::library;
+using namespace tagwriter;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Writes `head`, leaves a hole up to `tailAt`, then writes `tail`: a sparse file that takes no disk space.
+void writeSparse(const fs::path& p, const Buf& head, uint64_t tailAt, const Buf& tail) {
+    std::ofstream f(p, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(head.data()), std::streamsize(head.size()));
+    f.seekp(std::streamoff(tailAt));
+    f.write(reinterpret_cast<const char*>(tail.data()), std::streamsize(tail.size()));
+}
+
+long maxRssKb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+}  // namespace
+
+TEST(TagLargeFiles, ReadsOnlyTheTagRegions) {
+    char tmpl[] = "/tmp/plindo-large-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const fs::path dir = tmpl;
+    constexpr uint64_t kGap = 6ull << 30;  // 6 GiB of audio that is never read
+    const Buf id3 = id3Tag(3, textFrame("TIT2", 0, bytes("Far"), 3));
+
+    // WAV: a data chunk of almost 4 GiB, then the tag chunk.
+    const uint32_t dataSize = 0xF0000001;  // odd: a pad byte follows
+    const Buf wavHead = cat({bytes("RIFF"), le32(0xFFFFFFFF), bytes("WAVE"), chunk("fmt ", Buf(16, 0), true), bytes("data"), le32(dataSize)});
+    writeSparse(dir / "big.wav", wavHead, wavHead.size() + uint64_t{dataSize} + 1, chunk("id3 ", id3, true));
+    // MP4: a 64-bit mdat of 6 GiB before moov.
+    const Buf mp4Head = cat({ftyp(), be32(1), bytes("mdat"), be64(kGap + 16)});
+    writeSparse(dir / "big.m4a", mp4Head, ftyp().size() + kGap + 16,
+                atom("moov", atom("udta", metaAtom(textItem("\xA9nam", "Far")))));
+    // MP3 and FLAC: tags first, then gigabytes of audio.
+    writeSparse(dir / "big.mp3", id3, kGap, Buf{0});
+    writeSparse(dir / "big.flac", flacFile({flacBlock(4, vorbisComments({"TITLE=Far"}), true)}), kGap, Buf{0});
+
+    const long rssBefore = maxRssKb();
+    const auto start = std::chrono::steady_clock::now();
+    for (const char* name : {"big.wav", "big.m4a", "big.mp3", "big.flac"}) {
+        ASSERT_GT(fs::file_size(dir / name), uint64_t{0xF0000000}) << name;
+        const auto m = SeratoFileMeta::read((dir / name).string());
+        ASSERT_TRUE(m) << name;
+        EXPECT_EQ(m->title, "Far") << name;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_LT(maxRssKb() - rssBefore, 64 * 1024);
+    fs::remove_all(dir);
+}

@@ -375,6 +375,14 @@ TEST(FollowRender, AllocatesNothingAndFreesReplacedTracksOffTheAudioThread) {
     rig.p.collectRetired();
     EXPECT_TRUE(watch.expired());
 
+    // The counter sees allocations at all.
+    tAllocs = 0;
+    tCounting = true;
+    int* volatile probe = new int(1);
+    delete probe;
+    tCounting = false;
+    ASSERT_EQ(tAllocs, 1);
+
     // Servo, snap, still, seek, mute and track change: not one allocation inside the render.
     StemRef next = ramp(10);
     tCounting = true;
@@ -390,7 +398,6 @@ TEST(FollowRender, AllocatesNothingAndFreesReplacedTracksOffTheAudioThread) {
     rig.p.table.replace(nullptr);
     rig.render();
     tCounting = false;
-    // install() itself runs on the control side; only count what the render did.
     EXPECT_EQ(tAllocs, 0);
 }
 

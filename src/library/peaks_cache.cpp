@@ -1,0 +1,78 @@
+#include "library/peaks_cache.h"
+
+#include "link/json_body.h"
+#include "motion/decode_audio_file.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace plindo::library {
+
+namespace {
+
+motion::StemRef decodeWhole(const std::string& path, double rate) { return motion::decodeAudioFile(path, rate).stem; }
+
+bool sameStamp(const PeaksCache::FileStamp& a, const PeaksCache::FileStamp& b) {
+    if (a.size != b.size || a.mtime.has_value() != b.mtime.has_value()) return false;
+    return !a.mtime || (a.mtime->tv_sec == b.mtime->tv_sec && a.mtime->tv_nsec == b.mtime->tv_nsec);
+}
+
+std::string fileName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+PeaksCache::PeaksCache(const platform::Clock& clock, Decoder decode)
+    : clock_(clock), decode_(decode ? std::move(decode) : Decoder(decodeWhole)) {}
+
+PeaksCache& PeaksCache::shared() {
+    static PeaksCache* cache = new PeaksCache();  // lives for the process, like the queue that uses it
+    return *cache;
+}
+
+PeaksCache::FileStamp PeaksCache::fileStamp(const std::string& path) {
+    FileStamp s;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return s;
+    s.size = static_cast<int64_t>(st.st_size);
+    s.mtime = st.st_mtim;
+    return s;
+}
+
+std::optional<PeakEnvelope> PeaksCache::cachedEnvelope(const std::string& path) {
+    if (auto it = cache_.find(path); it != cache_.end()) return it->second;
+    const FileStamp stamp = fileStamp(path);
+    if (auto it = failures_.find(path); it != failures_.end()) {
+        if (sameStamp(it->second.stamp, stamp) && clock_.now() - it->second.at < kFailureMemorySec) return std::nullopt;
+    }
+    const motion::StemRef stem = decode_(path, kDecodeRate);
+    if (!stem) {
+        failures_[path] = Failure{stamp, clock_.now()};
+        if (failures_.size() > kMaxFailures) failures_.clear();
+        return std::nullopt;
+    }
+    failures_.erase(path);
+    PeakEnvelope env = PeakEnvelope::analyze(stem->left, stem->right, stem->sampleRate, fileName(path));
+    cache_[path] = env;
+    order_.push_back(path);
+    while (order_.size() > kMaxEnvelopes) {
+        cache_.erase(order_.front());
+        order_.erase(order_.begin());
+    }
+    return env;
+}
+
+link::PeaksAnswer PeaksCache::serve(const std::string& path, int columns, double center, double window) {
+    const auto env = cachedEnvelope(path);
+    if (!env) {
+        return {"500 Internal Server Error",
+                link::json_body::encode({{"error", "decode failed"}, {"path", path}}).value_or(std::string())};
+    }
+    if (auto body = env->windowed(columns, center, window).toJson()) return {"200 OK", std::move(*body)};
+    return {"500 Internal Server Error", R"({"error":"encode failed"})"};
+}
+
+}  // namespace plindo::library

@@ -124,8 +124,9 @@ void SeratoLibrary::reloadIndex() {
     for (auto& t : db.tracks) {
         std::optional<TrackMeta> m = readTrackRecord(t);
         if (!m) continue;
-        std::string ka = titleArtistKey(m->title, m->artist);
-        std::string kt = titleKey(m->title);
+        const std::string foldedTitle = foldKey(m->title);
+        std::string ka = foldedTitle + kKeySeparator + foldKey(m->artist);
+        std::string kt = foldedTitle + kKeySeparator;
         meta->try_emplace(ka, *m);
         meta->try_emplace(kt, *m);
         (*candidates)[ka].push_back(*m);

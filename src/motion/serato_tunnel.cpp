@@ -39,10 +39,20 @@ std::optional<int64_t> SeratoTunnel::guessedAt(int64_t s) const {
 }
 
 void SeratoTunnel::prune(int64_t below) {
-    for (auto& key : knownKey_)
-        if (key != kEmpty && key < below) key = kEmpty;
-    for (auto& key : guessKey_)
-        if (key != kEmpty && key < below) key = kEmpty;
+    if (below <= prunedBelow_) return;
+    // Keys are only ever stored at or above the watermark, so only the steps it moves past can hold any.
+    if (prunedBelow_ == INT64_MIN || below - prunedBelow_ >= kWindow) {
+        for (auto& key : knownKey_)
+            if (key != kEmpty && key < below) key = kEmpty;
+        for (auto& key : guessKey_)
+            if (key != kEmpty && key < below) key = kEmpty;
+    } else {
+        for (int64_t s = prunedBelow_; s < below; ++s) {
+            if (knownKey_[slot(s, kWindow)] == s) knownKey_[slot(s, kWindow)] = kEmpty;
+            if (guessKey_[slot(s, kGuessRing)] == s) guessKey_[slot(s, kGuessRing)] = kEmpty;
+        }
+    }
+    prunedBelow_ = below;
 }
 
 void SeratoTunnel::startAfresh() {

@@ -99,6 +99,7 @@ private:
     double period_ = 0.01;
     double allowance_ = 0;
     int64_t restarts_ = 0;
+    int64_t prunedBelow_ = INT64_MIN;  // every key below this is already gone from both rings
 
     std::array<int64_t, kWindow> knownKey_ = filled<kWindow>();
     std::array<Tick, kWindow> known_{};

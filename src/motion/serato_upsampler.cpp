@@ -48,25 +48,24 @@ bool SeratoUpsampler::push(double ts, double cum) {
         return true;
     }
 
-    std::array<SeratoTunnel::Tick, kMaxPushTicks + 2> batch;
-    std::size_t n = 0;
-    if (lastTick_) batch[n++] = *lastTick_;
-    const std::size_t firstNew = n;
+    FixedList<SeratoTunnel::Tick, kMaxPushTicks + 2> batch;
+    if (lastTick_) batch.push(*lastTick_);
+    const std::size_t firstNew = batch.size();
     const Sample prev = *last_;
-    for (int64_t j = knownUpTo_ + 1; n < batch.size(); ++j) {
+    for (int64_t j = knownUpTo_ + 1; !batch.full(); ++j) {
         const double t = *base_ + static_cast<double>(j) * sub_;
         if (!(t <= ts)) break;
         double f = (t - prev.ts) / (ts - prev.ts);
         if (!(f >= 0)) f = 0;
         if (f >= 1) f = 1;
-        batch[n++] = SeratoTunnel::Tick{j, rounded(prev.cum + f * (cum - prev.cum)), t, true};
+        batch.push(SeratoTunnel::Tick{j, rounded(prev.cum + f * (cum - prev.cum)), t, true});
     }
     last_ = Sample{ts, cum};
-    if (n == firstNew) return true;
+    if (batch.size() == firstNew) return true;
 
-    knownUpTo_ = batch[n - 1].seq;
-    lastTick_ = batch[n - 1];
-    tun.ingest(std::span<const SeratoTunnel::Tick>(batch.data(), n));
+    knownUpTo_ = batch.back().seq;
+    lastTick_ = batch.back();
+    tun.ingest(std::span<const SeratoTunnel::Tick>(batch.data(), batch.size()));
     return true;
 }
 

@@ -16,8 +16,8 @@ public:
     // Most grid points one push may pass. A larger gap (the stream stalled, or a hostile stamp) starts the
     // grid afresh at the new sample instead of interpolating through it.
     static constexpr int kMaxPushTicks = 200;
-    // Most outputs one drain hands back; the rest follow with the next drain.
-    static constexpr int kMaxDrain = 256;
+    // Most outputs one drain hands back (0.32 s of grid); the rest follow with the next drain.
+    static constexpr int kMaxDrain = 64;
     using Outs = FixedList<SeratoTunnel::Out, kMaxDrain>;
 
     struct Sample {

@@ -1,0 +1,108 @@
+#include "library/deck_meta_json.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+namespace plindo::library {
+namespace {
+
+using nlohmann::json;
+using Meta = SeratoFileMeta;
+
+json base(const std::string& path) {
+    return {{"path", path}, {"api_version", "0004"}, {"cues", json::array()}, {"loops", json::array()}, {"flips", json::array()}};
+}
+
+TEST(DeckMetaJson, WritesOnlyWhatTheTagsHold) {
+    EXPECT_EQ(deckMetaDocument("/m/a.mp3", std::nullopt, std::nullopt), base("/m/a.mp3"));
+    json withDuration = base("/m/a.mp3");
+    withDuration["duration_sec"] = 212.5;
+    EXPECT_EQ(deckMetaDocument("/m/a.mp3", std::nullopt, 212.5), withDuration);
+    for (double bad : {0.0, -1.0, double(INFINITY), double(NAN)}) EXPECT_EQ(deckMetaDocument("/m/a.mp3", std::nullopt, bad), base("/m/a.mp3"));
+
+    Meta m;
+    m.bpmField = 124.0;
+    m.key = "";
+    m.cues = {{3, 1.234, "#cc0000", ""}};
+    json fieldOnly = deckMetaDocument("/p", m, std::nullopt);
+    EXPECT_EQ(fieldOnly["bpm"], 124.0);
+    EXPECT_FALSE(fieldOnly.contains("beatgrid"));
+    EXPECT_FALSE(fieldOnly.contains("key"));
+    EXPECT_EQ(fieldOnly["cues"], (json::array({{{"idx", 3}, {"t_start", 1.234}, {"color", "#cc0000"}, {"label", ""}}})));
+
+    m.gridBpm = 128.0;
+    json grid = deckMetaDocument("/p", m, std::nullopt);
+    EXPECT_EQ(grid["bpm"], 128.0);
+    EXPECT_EQ(grid["beatgrid"], (json{{"bpm", 128.0}}));
+
+    m.gridTerminalT = 212.5;
+    EXPECT_EQ(deckMetaDocument("/p", m, std::nullopt)["beatgrid"],
+              (json{{"bpm", 128.0}, {"first_anchor_sec", 212.5}, {"terminal_sec", 212.5}}));
+    m.gridMarkers = {{0.5, 16}};
+    EXPECT_EQ(deckMetaDocument("/p", m, std::nullopt)["beatgrid"]["first_anchor_sec"], 0.5);
+}
+
+TEST(DeckMetaJson, WritesEveryMemberOfAFullyTaggedTrack) {
+    Meta m;
+    m.key = "Am";
+    m.bpmLock = true;
+    m.trackColorHex = "#ff8800";
+    m.playcount = 7;
+    m.overview = std::vector<uint8_t>(3840, 1);
+    m.loops = {{0, 1.0, 2.5, "#00ff00", "L", true}};
+    m.flips = {{2, "F", true,
+                {{"jump", 1.0, 2.0, std::nullopt, std::nullopt, std::nullopt},
+                 {"censor", std::nullopt, std::nullopt, 3.0, 4.0, -1.0},
+                 {"unknown", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt}}}};
+    const json d = deckMetaDocument("/p", m, 60.0);
+    EXPECT_EQ(d["key"], "Am");
+    EXPECT_EQ(d["bpm_lock"], true);
+    EXPECT_EQ(d["track_color"], "#ff8800");
+    EXPECT_EQ(d["plays"], 7);
+    EXPECT_EQ(d["serato_overview"]["columns"], 240);
+    EXPECT_EQ(d["serato_overview"]["rows"], 16);
+    EXPECT_EQ(d["serato_overview"]["layout"], "column_major_cube6");
+    EXPECT_EQ(d["serato_overview"]["b64"].get<std::string>().size(), 5120u);
+    EXPECT_EQ(d["loops"][0], (json{{"idx", 0}, {"t_start", 1.0}, {"t_end", 2.5}, {"color", "#00ff00"}, {"label", "L"}, {"locked", true}}));
+    EXPECT_EQ(d["flips"][0]["actions"],
+              (json::array({{{"type", "jump"}, {"from_s", 1.0}, {"to_s", 2.0}},
+                            {{"type", "censor"}, {"trigger_s", 3.0}, {"reverse_target_s", 4.0}, {"speed", -1.0}},
+                            {{"type", "unknown"}}})));
+    EXPECT_FALSE(d.contains("bpm"));
+    EXPECT_EQ(deckMetaDocument("/p", m, 60.0), d);  // no hidden state
+}
+
+TEST(DeckMetaJson, LeavesOutNumbersThatAreNotFinite) {
+    Meta m;
+    m.gridBpm = NAN;
+    m.bpmField = 120.0;
+    m.cues = {{0, INFINITY, "#000000", "gone"}, {1, 2.0, "#000000", "kept"}};
+    m.loops = {{0, 1.0, NAN, "#000000", "", false}};
+    m.flips = {{0, "", false, {{"jump", NAN, 1.0, std::nullopt, std::nullopt, std::nullopt}}}};
+    const json d = deckMetaDocument("/p", m, std::nullopt);
+    EXPECT_EQ(d["bpm"], 120.0);
+    EXPECT_FALSE(d.contains("beatgrid"));
+    ASSERT_EQ(d["cues"].size(), 1u);
+    EXPECT_EQ(d["cues"][0]["label"], "kept");
+    EXPECT_TRUE(d["loops"].empty());
+    EXPECT_EQ(d["flips"][0]["actions"][0], (json{{"type", "jump"}, {"to_s", 1.0}}));
+    EXPECT_NO_THROW(d.dump());
+}
+
+TEST(DeckMetaJson, ReadsTheLengthOfARealFile) {
+    const auto path = std::filesystem::temp_directory_path() / ("plindo-meta-" + std::to_string(::getpid()) + ".wav");
+    const std::string cmd = "ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:duration=2.5 -ar 44100 '" +
+                            path.string() + "' </dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const json d = deckMetaJSON(path.string());
+    EXPECT_NEAR(d["duration_sec"].get<double>(), 2.5, 0.01);
+    EXPECT_EQ(d["cues"], json::array());
+    std::filesystem::remove(path);
+    EXPECT_EQ(deckMetaJSON(path.string()), base(path.string()));
+}
+
+}  // namespace
+}  // namespace plindo::library

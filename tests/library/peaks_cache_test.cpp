@@ -1,0 +1,93 @@
+#include "library/peaks_cache.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+namespace plindo::library {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct PeaksCacheTest : ::testing::Test {
+    fs::path dir = fs::temp_directory_path() / ("plindo-peaks-" + std::to_string(::getpid()));
+    platform::FakeClock clock;
+    std::vector<std::string> decoded;
+    bool fail = false;
+    PeaksCache cache{clock, [this](const std::string& p, double rate) -> motion::StemRef {
+                         decoded.push_back(fs::path(p).filename().string());
+                         EXPECT_EQ(rate, 44100.0);
+                         if (fail || p.find("bad") != std::string::npos) return nullptr;
+                         auto s = std::make_shared<motion::StemBuf>();
+                         s->sampleRate = 44100;
+                         s->left.assign(44100 * 4, 0.0f);
+                         for (size_t i = 0; i < s->left.size(); ++i) s->left[i] = 0.5f * std::sin(0.05f * float(i));
+                         s->right = s->left;
+                         return s;
+                     }};
+
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string file(const std::string& name, const std::string& bytes = "x") {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+        return (dir / name).string();
+    }
+};
+
+TEST_F(PeaksCacheTest, DecodesEachTrackOnceWhileItIsCached) {
+    const std::string a = file("Track.mp3");
+    const auto first = cache.serve(a, 3, 0, 0);
+    ASSERT_EQ(first.status, "200 OK");
+    const json j = json::parse(first.body);
+    EXPECT_EQ(j["columns"], 8);
+    EXPECT_EQ(j["audio_path"], "Track.mp3");
+    EXPECT_EQ(json::parse(cache.serve(a, 50000, 1, 2).body)["columns"], 20000);
+    EXPECT_EQ(json::parse(cache.serve(a, 1400, 1, -1).body)["columns"], 1400);
+    EXPECT_EQ(decoded.size(), 1u);
+
+    // A replaced file keeps being served from the cache.
+    file("Track.mp3", "changed");
+    EXPECT_EQ(cache.serve(a, 100, 0, 0).status, "200 OK");
+    EXPECT_EQ(decoded.size(), 1u);
+
+    std::vector<std::string> paths;
+    for (int i = 0; i < 6; ++i) paths.push_back(file("t" + std::to_string(i) + ".wav"));
+    for (const auto& p : paths) cache.serve(p, 100, 0, 0);  // seven tracks analysed: the first is pushed out
+    EXPECT_EQ(decoded.size(), 7u);
+    cache.serve(paths[5], 100, 0, 0);
+    EXPECT_EQ(decoded.size(), 7u);
+    cache.serve(a, 100, 0, 0);
+    EXPECT_EQ(decoded.size(), 8u);
+    cache.serve(paths[0], 100, 0, 0);  // pushed out by the re-analysis of the first
+    EXPECT_EQ(decoded.size(), 9u);
+}
+
+TEST_F(PeaksCacheTest, RemembersFailuresForAMinuteUnlessTheFileChanges) {
+    const std::string bad = file("bad.mp3", "1234");
+    const auto r = cache.serve(bad, 100, 0, 0);
+    EXPECT_EQ(r.status, "500 Internal Server Error");
+    EXPECT_EQ(json::parse(r.body), (json{{"error", "decode failed"}, {"path", bad}}));
+    clock.advance(59);
+    EXPECT_EQ(cache.serve(bad, 100, 0, 0).status, "500 Internal Server Error");
+    EXPECT_EQ(decoded.size(), 1u);
+    clock.advance(1.5);
+    cache.serve(bad, 100, 0, 0);
+    EXPECT_EQ(decoded.size(), 2u);
+    file("bad.mp3", "123456");  // another size: decoded at once
+    cache.serve(bad, 100, 0, 0);
+    EXPECT_EQ(decoded.size(), 3u);
+
+    // The 33rd failing file empties the memory: every one of them is decoded again.
+    for (int i = 0; i < 32; ++i) cache.serve(file("bad" + std::to_string(i) + ".mp3"), 100, 0, 0);
+    const size_t before = decoded.size();
+    cache.serve(bad, 100, 0, 0);
+    cache.serve((dir / "bad0.mp3").string(), 100, 0, 0);
+    EXPECT_EQ(decoded.size(), before + 2);
+}
+
+}  // namespace
+}  // namespace plindo::library

@@ -128,8 +128,7 @@ void HostState::wireServer() {
                        std::span<const link::OrvServer::FrameSample> samples) {
         routeFrame(deck, samples, clock_.now());
     };
-    s.onStatus = [this, &serverLog](const std::string& line) {
-        serverLog.info("{}", line);
+    s.onStatus = [this](const std::string& line) {
         std::weak_ptr<int> alive = life_;
         main_.post([this, alive, line] {
             if (alive.lock()) setStatus(line);

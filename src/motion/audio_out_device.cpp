@@ -1,7 +1,9 @@
 #include "motion/audio_out_device.h"
 
+#include <alsa/asoundlib.h>
 #include <portaudio.h>
 
+#include <cstdlib>
 #include <map>
 
 namespace plindo::motion {
@@ -26,8 +28,20 @@ std::vector<AudioOutDevice> AudioOutDevice::outputDevices(const Source& source) 
     return out;
 }
 
+namespace {
+void silentAlsaError(const char*, int, const char*, int, const char*, ...) {}
+}  // namespace
+
 std::mutex& portAudioLock() {
     static std::mutex m;
+    // ALSA prints a line to stderr for every card name its configuration mentions but this machine lacks,
+    // and JACK would try to start a server; neither says anything the device list does not.
+    static const bool quiet = [] {
+        snd_lib_error_set_handler(&silentAlsaError);
+        ::setenv("JACK_NO_START_SERVER", "1", 0);
+        return true;
+    }();
+    (void)quiet;
     return m;
 }
 

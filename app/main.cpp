@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);  // a phone that drops its connection mid-download must not end the host
     QTimer quitPoll;
     QObject::connect(&quitPoll, &QTimer::timeout, [&] {
         if (quitRequested) app.quit();

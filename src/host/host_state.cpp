@@ -1,5 +1,6 @@
 #include "host/host_state.h"
 
+#include "host/self_tests.h"
 #include "motion/decode_audio_file.h"
 #include "platform/log.h"
 
@@ -111,6 +112,7 @@ void HostState::startServices() {
 
     wireServer();
     server->start(oscPort(), motion::HostConfig::bindStaleSec);
+    runAndLogSelfTests();
 
     if (settings_.boolValue("orv.mePlayhead").value_or(false)) {
         playheadIn->onPlayhead = [this](int deckIndex, double seconds) { routePlayhead(deckIndex, seconds); };

@@ -6,6 +6,7 @@
 #include "motion/cells.h"
 #include "motion/host_config.h"
 #include "platform/clock.h"
+#include "platform/main_executor.h"
 #include "platform/spin_lock.h"
 
 #include <array>
@@ -85,6 +86,22 @@ public:
     int loadGen = 0;          // load counter; main thread only
     std::string loadedPath;   // path of the loaded or pending track; main thread only
 
+    // Track loading (follow_player_load.cpp). load and unload run on the main thread; a load fetches and
+    // decodes in the background and comes back through `loadMain` to install its track or report.
+    struct FetchedFile {
+        std::optional<std::string> path;  // a temporary file the loader now owns
+        std::string error;                // why there is none, as the user reads it
+    };
+    // Fetches a file from another host's track server: request target, service name (none: any other
+    // host), suggested file name, time limit. Blocks the background load that calls it.
+    using PeerFetch = std::function<FetchedFile(const std::string& requestPath, const std::optional<std::string>& server,
+                                                const std::string& suggestedName, double timeoutSec)>;
+    void load(const std::string& path, const HostConfig& config, const std::optional<std::string>& base = std::nullopt,
+              const std::optional<std::string>& server = std::nullopt);
+    void unload();
+    platform::MainExecutor* loadMain = nullptr;  // the main thread; null runs those steps on the load's thread
+    PeerFetch peerFetch;
+
 private:
     struct RenderState;
 
@@ -104,6 +121,18 @@ private:
     std::unique_ptr<RenderState> state_;
     FollowTuning tuning_;
     RetireSlot retired_;
+
+public:
+    struct LoadLink;  // lets background loads find out whether the player still exists
+
+private:
+    // Declared last so that it lets go of the player first.
+    struct LoadAnchor {
+        LoadAnchor();
+        ~LoadAnchor();
+        std::shared_ptr<LoadLink> link;
+    };
+    LoadAnchor loadAnchor_;
 };
 
 }  // namespace plindo::motion

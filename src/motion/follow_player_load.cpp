@@ -1,0 +1,189 @@
+// Loading a track into a deck player: fetch the file (this host's or another host's track server over HTTP,
+// else straight from a peer's track server), decode it whole in the background, and install it on the main
+// thread unless a newer load or an unload has overtaken this one.
+#include "motion/decode_audio_file.h"
+#include "motion/follow_player.h"
+#include "platform/http_client.h"
+#include "platform/log.h"
+#include "platform/temp_files.h"
+#include "platform/url.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+namespace plindo::motion {
+
+namespace {
+
+// The peer fetch's one time limit.
+constexpr double kPeerFetchTimeoutSec = 12.0;
+// An HTTP download that receives nothing for this long gives up.
+constexpr double kDownloadIdleSec = 60.0;
+constexpr double kFallbackDecodeRate = 48000.0;
+
+spdlog::logger& log() { return platform::logger("follow-load"); }
+
+std::string lastComponent(const std::string& path) {
+    std::string_view p = path;
+    while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
+    const size_t slash = p.rfind('/');
+    return std::string(slash == std::string_view::npos ? p : p.substr(slash + 1));
+}
+
+std::string extensionOf(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) return {};
+    return name.substr(dot + 1);
+}
+
+std::string streamRequest(const std::string& path) {
+    return "/audio/stream?path=" + platform::percentEncodeQueryValue(path);
+}
+
+struct Fetched {
+    std::optional<std::string> file;
+    std::string error;
+};
+
+// This host's own or the given track server over HTTP first; any failure there falls back to the peer fetch,
+// whose error is the one the user sees.
+Fetched fetchTrackFile(const std::optional<std::string>& url, const std::string& path,
+                       const std::optional<std::string>& server, const std::string& fileName,
+                       const FollowPlayer::PeerFetch& peerFetch) {
+    if (url) {
+        const std::string file = platform::tempFolder() + "/" + platform::randomUuid() + "-" + platform::safeFileNameTail(fileName);
+        if (platform::httpDownloadToFile(*url, file, kDownloadIdleSec).ok) return {file, {}};
+    }
+    if (!peerFetch) return {std::nullopt, "no file service found (none advertised)"};
+    auto got = peerFetch(streamRequest(path), server, fileName, kPeerFetchTimeoutSec);
+    return {std::move(got.path), std::move(got.error)};
+}
+
+}  // namespace
+
+struct FollowPlayer::LoadLink {
+    std::mutex mutex;  // held while a background load calls into the player, and by the player's release
+    FollowPlayer* player = nullptr;
+};
+
+namespace {
+// The player, if it still exists. The main-thread steps run where the player is released too, so they use it
+// without holding the lock (and its callbacks may start another load).
+FollowPlayer* playerOf(FollowPlayer::LoadLink& link) {
+    std::lock_guard lock(link.mutex);
+    return link.player;
+}
+}  // namespace
+
+FollowPlayer::LoadAnchor::LoadAnchor() : link(std::make_shared<LoadLink>()) {}
+
+FollowPlayer::LoadAnchor::~LoadAnchor() {
+    std::lock_guard lock(link->mutex);
+    link->player = nullptr;
+}
+
+void FollowPlayer::unload() {
+    if (loadedPath.empty() && !table.read()) return;
+    loadedPath.clear();
+    ++loadGen;
+    StemRef old = table.replace(nullptr);
+    old.reset();
+    collectRetired();
+    anchor.cell.update([](AnchorCell::Snap& s) { s.valid = false; });
+}
+
+void FollowPlayer::load(const std::string& path, const HostConfig& config, const std::optional<std::string>& base,
+                        const std::optional<std::string>& server) {
+    if (path.empty() || path == loadedPath) return;
+    loadedPath = path;
+    const int gen = ++loadGen;
+    StemRef old = table.replace(nullptr);
+    old.reset();
+    collectRetired();
+    anchor.cell.update([](AnchorCell::Snap& s) { s.valid = false; });
+
+    std::optional<std::string> url;
+    if (base) {
+        const std::string candidate = *base + "/audio/stream";
+        if (platform::parseHttpUrl(candidate)) url = candidate + "?path=" + platform::percentEncodeQueryValue(path);
+    } else {
+        url = config.audioStreamURL(path);
+    }
+    const std::string fileName = lastComponent(path);
+    std::string ext = extensionOf(fileName);
+    if (ext.empty()) ext = "wav";
+    if (onStatus) onStatus("Deck loading " + fileName + " \u2026");
+    log().info("load start: {} base={} server={}", fileName, base.value_or("nil"), server.value_or("nil"));
+    const double rate = out && out->sampleRate > 0 ? out->sampleRate : kFallbackDecodeRate;
+
+    auto link = loadAnchor_.link;
+    {
+        std::lock_guard lock(link->mutex);
+        link->player = this;
+    }
+    platform::MainExecutor* main = loadMain;
+    auto onMain = [main](std::function<void()> f) {
+        if (main)
+            main->post(std::move(f));
+        else
+            f();
+    };
+
+    std::thread([link, onMain, url, path, server, fileName, ext, rate, gen, fetch = peerFetch] {
+        auto fail = [&](const std::string& error) {
+            const std::string message = "Load failed: " + error;
+            onMain([link, gen, message] {
+                FollowPlayer* p = playerOf(*link);
+                if (!p || p->loadGen != gen) return;
+                p->loadedPath.clear();
+                log().error("{}", message);
+                if (p->onStatus) p->onStatus(message);
+                if (p->onLoadFailed) p->onLoadFailed();
+            });
+        };
+
+        const Fetched fetched = fetchTrackFile(url, path, server, fileName, fetch);
+        if (!fetched.file) return fail(fetched.error);
+
+        // Give the file the track's extension: the decoder goes by it.
+        namespace fs = std::filesystem;
+        fs::path target = fs::path(*fetched.file).replace_extension(ext);
+        if (target != fs::path(*fetched.file)) {
+            std::error_code ec;
+            fs::remove(target, ec);
+            std::error_code renameError;
+            fs::rename(*fetched.file, target, renameError);
+            if (renameError) {
+                fs::remove(*fetched.file, ec);  // never leave the download behind
+                return fail(renameError.message());
+            }
+        }
+        DecodeResult decoded = decodeAudioFile(target.string(), rate);
+        std::error_code ignored;
+        fs::remove(target, ignored);
+        if (!decoded) return fail(decoded.error ? decoded.error->message : "decoding failed");
+
+        {
+            std::lock_guard lock(link->mutex);
+            if (link->player && link->player->onDecoded) link->player->onDecoded(decoded.stem, fileName);
+        }
+        onMain([link, gen, stem = decoded.stem, fileName, rate] {
+            FollowPlayer* p = playerOf(*link);
+            if (!p || p->loadGen != gen) return;
+            p->install(stem, gen);
+            const double seconds = static_cast<double>(stem->left.size()) / rate;
+            log().info("load ok: {} {} s", fileName, static_cast<long>(seconds));
+            if (p->onStatus) {
+                char line[512];
+                std::snprintf(line, sizeof line, "Deck ready: %s (%.0f s @ %.0f kHz)", fileName.c_str(), seconds, rate / 1000.0);
+                p->onStatus(line);
+            }
+            if (p->onLoaded) p->onLoaded();
+        });
+    }).detach();
+}
+
+}  // namespace plindo::motion

@@ -1,0 +1,82 @@
+// An outside player moves a deck through the external playhead input once "orv.mePlayhead" is on.
+#include "host/host_state.h"
+#include "platform/log.h"
+#include "platform/queue_executor.h"
+#include "platform/settings.h"
+
+#include <asio/io_context.hpp>
+#include <asio/ip/udp.hpp>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+using namespace plindo;
+
+namespace {
+int freeUdpPort() {
+    asio::io_context io;
+    asio::ip::udp::socket s(io, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0));
+    return s.local_endpoint().port();
+}
+
+std::vector<uint8_t> positionMessage(const std::string& address, float units) {
+    std::vector<uint8_t> m(address.begin(), address.end());
+    do m.push_back(0); while (m.size() % 4);
+    for (char c : std::string(",f\0\0", 4)) m.push_back(static_cast<uint8_t>(c));
+    uint32_t bits;
+    std::memcpy(&bits, &units, 4);
+    for (int i = 3; i >= 0; --i) m.push_back(static_cast<uint8_t>(bits >> (8 * i)));
+    return m;
+}
+
+struct PlayheadHost : ::testing::Test {
+    platform::MemorySettings settings;
+    platform::QueueExecutor main;
+    int playheadPort = freeUdpPort();
+
+    void SetUp() override {
+        platform::setLogFolder("");
+        settings.setValue("orv.oscPort", freeUdpPort());
+        settings.setValue("orv.meOscPort", playheadPort);
+    }
+    std::unique_ptr<host::HostState> startHost() {
+        auto h = std::make_unique<host::HostState>(host::HostState::Deps{
+            .settings = settings, .main = main, .interfaces = [] { return std::vector<platform::NetInterface>{}; }});
+        main.invokeSync([&] { h->start(); });
+        return h;
+    }
+    void send(const std::vector<uint8_t>& bytes) {
+        asio::io_context io;
+        asio::ip::udp::socket s(io, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0));
+        s.send_to(asio::buffer(bytes), asio::ip::udp::endpoint(asio::ip::address_v4::loopback(),
+                                                               static_cast<unsigned short>(playheadPort)));
+    }
+    static motion::AnchorCell::Snap waitValid(motion::AnchorCell& a) {
+        for (int i = 0; i < 200 && !a.cell.read().valid; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return a.cell.read();
+    }
+};
+}  // namespace
+
+TEST_F(PlayheadHost, PositionMovesTheDeckAnchorWhenEnabled) {
+    settings.setValue("orv.mePlayhead", true);
+    auto host = startHost();
+    ASSERT_TRUE(host->playheadIn->running());
+    send(positionMessage("/deck/position1", 3000.0f));
+    auto snap = waitValid(host->players[0]->anchor);
+    EXPECT_TRUE(snap.valid);
+    EXPECT_DOUBLE_EQ(snap.pos, 1.0);
+    EXPECT_FALSE(host->players[1]->anchor.cell.read().valid);
+
+    send(positionMessage("/x/POSITION2", 6000.0f));
+    snap = waitValid(host->players[1]->anchor);
+    EXPECT_DOUBLE_EQ(snap.pos, 2.0);
+}
+
+TEST_F(PlayheadHost, StaysClosedWhenDisabled) {
+    auto host = startHost();
+    EXPECT_FALSE(host->playheadIn->running());
+}

@@ -1,7 +1,6 @@
 #include "library/embedded_art.h"
 
 #include "library/flac_reader.h"
-#include "library/id3v2_reader.h"
 #include "library/mp4_reader.h"
 #include "library/riff_aiff_reader.h"
 #include "library/serato_file_meta.h"
@@ -9,7 +8,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace plindo::library::EmbeddedArt {
 
@@ -26,9 +27,33 @@ std::optional<std::vector<uint8_t>> nonEmpty(std::vector<uint8_t> v) {
     return v;
 }
 
+struct Id3Frame {
+    std::string_view id;
+    int64_t dataAt = 0;
+    int64_t size = 0;
+};
+
+// The first frame with `id` of the tag at the start of `tag` (versions 3 and 4, as the tag readers take them).
+std::optional<Id3Frame> firstId3Frame(TagBytes tag, std::string_view id) {
+    const auto n = static_cast<int64_t>(tag.size());
+    if (n < kId3HeaderSize || std::memcmp(tag.data(), "ID3", 3) != 0) return std::nullopt;
+    const bool old = M::u8(tag, 3) < 4;
+    const int64_t end = std::min<int64_t>(kId3HeaderSize + M::synchsafe(tag, 6), n);
+    int64_t pos = kId3HeaderSize;
+    if ((M::u8(tag, 5) & 0x40) != 0) pos += old ? 4 + int64_t{M::u32BE(tag, pos)} : int64_t{M::synchsafe(tag, pos)};
+    while (pos + kId3HeaderSize <= end && tag[static_cast<size_t>(pos)] != 0) {
+        const std::string_view frameId(reinterpret_cast<const char*>(tag.data() + pos), 4);
+        const int64_t size = old ? int64_t{M::u32BE(tag, pos + 4)} : int64_t{M::synchsafe(tag, pos + 4)};
+        if (size == 0 || pos + kId3HeaderSize + size > end) return std::nullopt;
+        if (frameId == id) return Id3Frame{frameId, pos + kId3HeaderSize, size};
+        pos += kId3HeaderSize + size;
+    }
+    return std::nullopt;
+}
+
 // APIC: encoding, MIME type (Latin-1, zero-ended), picture type, description (zero-ended in the encoding),
 // then the picture.
-std::optional<std::vector<uint8_t>> apic(TagBytes tag, const Id3v2Reader::Frame& f) {
+std::optional<std::vector<uint8_t>> apic(TagBytes tag, const Id3Frame& f) {
     const int64_t end = f.dataAt + f.size;
     const uint8_t encoding = M::u8(tag, f.dataAt);
     const auto mimeEnd = M::findZero(tag, f.dataAt + 1, end);
@@ -42,14 +67,11 @@ std::optional<std::vector<uint8_t>> apic(TagBytes tag, const Id3v2Reader::Frame&
 std::optional<std::vector<uint8_t>> fromId3(const TagSource& source, int64_t off) {
     uint8_t header[kId3HeaderSize] = {};
     if (!source.readAt(off, header) || std::memcmp(header, "ID3", 3) != 0) return std::nullopt;
+    // The synchsafe size is below 2^28, so the tag costs at most that much whatever the file's length.
     const auto tag = source.clipped(off, kId3HeaderSize + M::synchsafe(header, 6));
-    std::optional<std::vector<uint8_t>> art;
-    Id3v2Reader::forEachFrame(tag, 0, [&](const Id3v2Reader::Frame& f) {
-        if (f.id != "APIC") return true;
-        art = apic(tag, f);
-        return false;  // the first picture only, even when it is empty
-    });
-    return art;
+    const auto frame = firstId3Frame(tag, "APIC");
+    if (!frame) return std::nullopt;
+    return apic(tag, *frame);
 }
 
 std::optional<std::vector<uint8_t>> fromChunks(const TagSource& source, bool littleEndian) {

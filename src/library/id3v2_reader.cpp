@@ -23,11 +23,15 @@ TagBytes range(TagBytes data, int64_t from, int64_t to) {
     return data.subspan(static_cast<size_t>(from), static_cast<size_t>(to - from));
 }
 
-// The frame's text after its encoding byte; empty for a frame of size 1 or one that passes the data's end.
-std::string frameText(TagBytes data, const Frame& f) {
-    const uint8_t encoding = M::u8(data, f.dataAt);
-    if (f.size <= 1 || f.dataAt + f.size > static_cast<int64_t>(data.size())) return decodeText({}, encoding);
-    return decodeText(range(data, f.dataAt + 1, f.dataAt + f.size), encoding);
+// The frame's text after its encoding byte; empty for a frame of size 1.
+std::string frameText(TagBytes frame) {
+    const uint8_t encoding = M::u8(frame, 0);
+    if (frame.size() <= 1) return decodeText({}, encoding);
+    return decodeText(frame.subspan(1), encoding);
+}
+
+bool wanted(std::string_view id) {
+    return id == "TPE1" || id == "TIT2" || id == "TKEY" || id == "TBPM" || id == "TXXX" || id == "GEOB";
 }
 
 // Drops trailing U+0000 code units; an odd trailing byte cannot be a whole code unit and goes too.
@@ -62,54 +66,63 @@ std::string decodeText(TagBytes b, uint8_t encoding) {
     return TagText::latin1(b);
 }
 
-void forEachFrame(TagBytes data, int64_t off, const std::function<bool(const Frame&)>& onFrame) {
-    const auto n = static_cast<int64_t>(data.size());
-    if (off < 0 || off > n - 3 || std::memcmp(data.data() + off, "ID3", 3) != 0) return;
-    // A version byte outside the data counts as below 4.
-    const bool old = M::u8(data, off + 3) < 4;
-    const bool extended = (M::u8(data, off + 5) & 0x40) != 0;
-    const int64_t end = std::min<int64_t>(off + kHeaderSize + M::synchsafe(data, off + 6), n);
+void forEachFrame(const TagSource& source, int64_t off, const std::function<bool(const Frame&)>& onFrame) {
+    const int64_t n = source.size();
+    uint8_t h[kHeaderSize] = {};
+    // Bytes past the end of the file read as zero.
+    const auto head = source.clipped(off, kHeaderSize);
+    std::copy(head.begin(), head.end(), h);
+    if (head.size() < 3 || std::memcmp(h, "ID3", 3) != 0) return;
+    const bool old = h[3] < 4;
+    const bool extended = (h[5] & 0x40) != 0;
+    const int64_t end = std::min<int64_t>(off + kHeaderSize + M::synchsafe(h, 6), n);
 
     int64_t pos = off + kHeaderSize;
-    if (extended) pos += old ? 4 + int64_t{M::u32BE(data, pos)} : int64_t{M::synchsafe(data, pos)};
+    if (extended) {
+        uint8_t e[4] = {};
+        const auto ext = source.clipped(pos, 4);
+        std::copy(ext.begin(), ext.end(), e);
+        pos += old ? 4 + int64_t{M::u32BE(e, 0)} : int64_t{M::synchsafe(e, 0)};
+    }
 
     while (pos + kHeaderSize <= end) {
-        if (n - pos < 4 || data[static_cast<size_t>(pos)] == 0) return;
-        const std::string_view id(reinterpret_cast<const char*>(data.data() + pos), 4);
-        const int64_t size = old ? int64_t{M::u32BE(data, pos + 4)} : int64_t{M::synchsafe(data, pos + 4)};
+        uint8_t f[kHeaderSize];
+        if (!source.readAt(pos, f) || f[0] == 0) return;
+        const int64_t size = old ? int64_t{M::u32BE(f, 4)} : int64_t{M::synchsafe(f, 4)};
         if (size == 0 || pos + kHeaderSize + size > end) return;
-        if (!onFrame(Frame{id, pos + kHeaderSize, size})) return;
+        if (!onFrame(Frame{std::string(reinterpret_cast<const char*>(f), 4), pos + kHeaderSize, size})) return;
         pos += kHeaderSize + size;
     }
 }
 
-void parseID3(TagBytes data, int64_t off, SeratoFileMeta& meta) {
-    forEachFrame(data, off, [&](const Frame& f) {
+void forEachFrame(TagBytes data, int64_t off, const std::function<bool(const Frame&)>& onFrame) {
+    forEachFrame(MemoryTagSource(data), off, onFrame);
+}
+
+void readTag(const TagSource& source, int64_t off, SeratoFileMeta& meta) {
+    forEachFrame(source, off, [&](const Frame& f) {
+        if (!wanted(f.id)) return true;
+        const auto data = source.region(f.dataAt, f.size);
+        if (!data) return false;
+        const TagBytes frame(*data);
         if (f.id == "TPE1") {
-            meta.artist = frameText(data, f);
+            meta.artist = frameText(frame);
         } else if (f.id == "TIT2") {
-            meta.title = frameText(data, f);
+            meta.title = frameText(frame);
         } else if (f.id == "TKEY") {
-            meta.key = frameText(data, f);
+            meta.key = frameText(frame);
         } else if (f.id == "TBPM") {
-            meta.bpmField = TagText::decimal(frameText(data, f));
+            meta.bpmField = TagText::decimal(frameText(frame));
         } else if (f.id == "TXXX") {
-            parseTXXX(data, f.dataAt, f.size, meta);
+            parseTXXX(frame, 0, f.size, meta);
         } else if (f.id == "GEOB") {
-            parseGEOB(data, f.dataAt, f.dataAt + f.size, meta);
+            parseGEOB(frame, 0, f.size, meta);
         }
         return true;
     });
 }
 
-void readTag(const TagSource& source, int64_t off, SeratoFileMeta& meta) {
-    uint8_t header[kHeaderSize] = {};
-    if (!source.readAt(off, header) || std::memcmp(header, "ID3", 3) != 0) return;
-    const int64_t tagSize = kHeaderSize + M::synchsafe(header, 6);
-    // The synchsafe size is below 2^28, so the tag costs at most that much whatever the file's length.
-    const auto tag = source.clipped(off, tagSize);
-    parseID3(tag, 0, meta);
-}
+void parseID3(TagBytes data, int64_t off, SeratoFileMeta& meta) { readTag(MemoryTagSource(data), off, meta); }
 
 void parseTXXX(TagBytes data, int64_t from, int64_t size, SeratoFileMeta& meta) {
     if (size < 3 || meta.playcount) return;

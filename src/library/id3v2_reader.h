@@ -15,19 +15,21 @@ class TagSource;
 namespace Id3v2Reader {
 
 struct Frame {
-    std::string_view id;  // four characters
-    int64_t dataAt = 0;    // offset of the frame's data in the tag buffer
-    int64_t size = 0;      // size of the data
+    std::string id;       // four characters
+    int64_t dataAt = 0;   // offset of the frame's data in the source
+    int64_t size = 0;     // size of the data
 };
 
 // Calls `onFrame` for every frame of the tag whose header starts at `off`, in file order, until the zero
-// fill, a zero size or a frame that would pass the tag's end. `onFrame` returns false to stop early.
+// fill, a zero size or a frame that would pass the tag's end. Only the headers are read: a handler fetches
+// the data of the frames it wants, so pictures and other large frames cost nothing. `onFrame` returns false
+// to stop early.
+void forEachFrame(const TagSource& source, int64_t off, const std::function<bool(const Frame&)>& onFrame);
+// The same over a tag already in memory; offsets are into `data`.
 void forEachFrame(TagBytes data, int64_t off, const std::function<bool(const Frame&)>& onFrame);
 
-// Reads the tag at `off` into `meta` (later frames of one ID replace earlier values).
+// Reads the tag whose header is at `off` into `meta` (later frames of one ID replace earlier values).
 void parseID3(TagBytes data, int64_t off, SeratoFileMeta& meta);
-
-// Fetches only the tag whose header is at `off` of the source and parses it.
 void readTag(const TagSource& source, int64_t off, SeratoFileMeta& meta);
 
 // Text in an ID3 encoding (0 ISO 8859-1, 1 UTF-16 with BOM, 2 UTF-16 big-endian, 3 UTF-8, other ISO 8859-1)

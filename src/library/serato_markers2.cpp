@@ -28,38 +28,55 @@ constexpr std::array<int8_t, 256> kAlphabet = [] {
 }();
 
 // Standard base64 that skips bytes outside the alphabet; "=" ends the data and only "=" may follow it.
-// Nothing when the data cannot be whole bytes.
+// Nothing when the data cannot be whole bytes. Missing padding needs no "=" appended: the end of the text
+// ends the data just the same.
 std::optional<std::vector<uint8_t>> decodeStrict(TagBytes text) {
-    std::vector<uint8_t> out;
-    out.reserve(text.size() / 4 * 3 + 3);
+    std::vector<uint8_t> out(text.size() / 4 * 3 + 3);
+    size_t o = 0;
     uint32_t acc = 0;
     size_t sextets = 0;
     bool padded = false;
-    for (uint8_t c : text) {
-        if (c == '=') {
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        // Whole groups of four alphabet characters, the common case, in one step.
+        if (sextets % 4 == 0 && !padded && n - i >= 4) {
+            const int a = kAlphabet[text[i]], b = kAlphabet[text[i + 1]], c = kAlphabet[text[i + 2]], d = kAlphabet[text[i + 3]];
+            if ((a | b | c | d) >= 0) {
+                const uint32_t v = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | uint32_t(d);
+                out[o++] = uint8_t(v >> 16);
+                out[o++] = uint8_t(v >> 8);
+                out[o++] = uint8_t(v);
+                i += 4;
+                continue;
+            }
+        }
+        const uint8_t ch = text[i++];
+        if (ch == '=') {
             padded = true;
             continue;
         }
-        const int8_t v = kAlphabet[c];
+        const int8_t v = kAlphabet[ch];
         if (v < 0) continue;
         if (padded) return std::nullopt;
         acc = (acc << 6) | static_cast<uint32_t>(v);
         if (++sextets % 4 == 0) {
-            out.push_back(static_cast<uint8_t>(acc >> 16));
-            out.push_back(static_cast<uint8_t>(acc >> 8));
-            out.push_back(static_cast<uint8_t>(acc));
+            out[o++] = uint8_t(acc >> 16);
+            out[o++] = uint8_t(acc >> 8);
+            out[o++] = uint8_t(acc);
             acc = 0;
         }
     }
     switch (sextets % 4) {
         case 1: return std::nullopt;
-        case 2: out.push_back(static_cast<uint8_t>(acc >> 4)); break;
+        case 2: out[o++] = uint8_t(acc >> 4); break;
         case 3:
-            out.push_back(static_cast<uint8_t>(acc >> 10));
-            out.push_back(static_cast<uint8_t>(acc >> 2));
+            out[o++] = uint8_t(acc >> 10);
+            out[o++] = uint8_t(acc >> 2);
             break;
         default: break;
     }
+    out.resize(o);
     return out;
 }
 
@@ -165,22 +182,23 @@ void handleEntry(std::string_view name, TagBytes e, SeratoFileMeta& meta) {
 
 std::optional<std::vector<uint8_t>> decodeBase64(TagBytes text, std::string_view expectedPrefix) {
     if (text.empty()) return std::nullopt;
-    std::optional<std::vector<uint8_t>> fallback;
-    std::vector<uint8_t> candidate;
+    static constexpr std::array<uint8_t, 256> kSignificant = [] {
+        std::array<uint8_t, 256> t{};
+        for (size_t c = 0; c < 256; ++c) t[c] = kAlphabet[c] >= 0 || c == '=' ? 1 : 0;
+        return t;
+    }();
+    const auto significant = [](uint8_t c) { return kSignificant[c] != 0; };
     // Padding is judged on the characters that carry data: a carriage return or space left in the text
     // would otherwise skew the count and cut off the last bytes.
-    std::vector<size_t> significantBefore(text.size() + 1, 0);
-    for (size_t i = 0; i < text.size(); ++i) {
-        significantBefore[i + 1] = significantBefore[i] + (kAlphabet[text[i]] >= 0 || text[i] == '=' ? 1 : 0);
-    }
+    size_t count = 0;
+    for (uint8_t c : text) count += kSignificant[c];
+    std::optional<std::vector<uint8_t>> fallback;
     for (size_t k = 0; k < 4; ++k) {
-        if (k >= text.size()) continue;
+        if (k >= text.size()) break;
         const size_t len = text.size() - k;
-        const size_t r = significantBefore[len] % 4;
-        if (r == 1) continue;
-        candidate.assign(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(len));
-        candidate.insert(candidate.end(), (4 - r) % 4, '=');
-        auto decoded = decodeStrict(candidate);
+        if (k > 0 && significant(text[len])) --count;
+        if (count % 4 == 1) continue;
+        auto decoded = decodeStrict(text.first(len));
         if (!decoded || decoded->empty()) continue;
         if (decoded->size() >= expectedPrefix.size() &&
             std::memcmp(decoded->data(), expectedPrefix.data(), expectedPrefix.size()) == 0) {

@@ -3,6 +3,7 @@
 #include "library/serato_markers2.h"
 #include "library/tag_text.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -18,10 +19,14 @@ constexpr double kMaxGridBpm = 300.0;
 constexpr size_t kOverviewSize = 3840;
 constexpr std::string_view kObjectPrefix = "application/octet-stream";
 
-bool isBase64Byte(uint8_t c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
-           c == '=';
-}
+constexpr std::array<bool, 256> kBase64Byte = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        t[static_cast<size_t>(c)] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                                    c == '+' || c == '/' || c == '=';
+    }
+    return t;
+}();
 
 }  // namespace
 
@@ -70,11 +75,13 @@ std::optional<std::vector<uint8_t>> parseOverview(TagBytes payload) {
 }
 
 TagObject decodeTagObject(TagBytes value, std::string_view fallbackDescription) {
-    std::vector<uint8_t> text;
-    text.reserve(value.size());
+    std::vector<uint8_t> text(value.size());
+    size_t kept = 0;
     for (uint8_t c : value) {
-        if (isBase64Byte(c)) text.push_back(c);
+        text[kept] = c;
+        kept += kBase64Byte[c] ? 1 : 0;
     }
+    text.resize(kept);
     auto decoded = SeratoMarkers2::decodeBase64(text, kObjectPrefix);
     if (!decoded) return {std::string(fallbackDescription), {value.begin(), value.end()}};
     const TagBytes d(*decoded);

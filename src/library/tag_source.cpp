@@ -60,8 +60,34 @@ FileTagSource::~FileTagSource() {
     if (fd_ >= 0) ::close(fd_);
 }
 
+namespace {
+
+// Covers a header walk (the atoms of a movie header, the blocks of a FLAC file) in one read.
+constexpr int64_t kWindow = 16 << 10;
+// Reads above this size are regions (a tag, an item): taken from the window when it holds them, else read
+// directly so the window never doubles their cost.
+constexpr int64_t kHeaderRead = 512;
+
+}  // namespace
+
 bool FileTagSource::readAt(int64_t offset, std::span<uint8_t> out) const {
     if (fd_ < 0 || !TagRange::fits(offset, out.size(), size_)) return false;
+    const auto n = static_cast<int64_t>(out.size());
+    const bool inWindow = offset >= windowAt_ && offset - windowAt_ <= static_cast<int64_t>(window_.size()) - n;
+    if (!inWindow) {
+        if (n > kHeaderRead) return readFile(offset, out);
+        window_.resize(static_cast<size_t>(std::min(kWindow, size_ - offset)));
+        windowAt_ = offset;
+        if (!readFile(offset, window_)) {
+            window_.clear();
+            return false;
+        }
+    }
+    if (n > 0) std::memcpy(out.data(), window_.data() + (offset - windowAt_), out.size());
+    return true;
+}
+
+bool FileTagSource::readFile(int64_t offset, std::span<uint8_t> out) const {
     size_t done = 0;
     while (done < out.size()) {
         const ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));

@@ -33,6 +33,8 @@ private:
     std::span<const uint8_t> bytes_;
 };
 
+// Small reads (headers on a walk) are served from one read-ahead window, so walking a few dozen atoms or
+// blocks costs one or two system calls; large reads go straight to the file. One reader at a time.
 class FileTagSource final : public TagSource {
 public:
     // Opens read-only; ok() is false when the file cannot be opened or is not a regular file.
@@ -46,8 +48,12 @@ public:
     bool readAt(int64_t offset, std::span<uint8_t> out) const override;
 
 private:
+    bool readFile(int64_t offset, std::span<uint8_t> out) const;
+
     int fd_ = -1;
     int64_t size_ = 0;
+    mutable std::vector<uint8_t> window_;
+    mutable int64_t windowAt_ = 0;
 };
 
 // Checked 64-bit range arithmetic for offsets and sizes taken from files.

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace plindo::library::TagText {
 
@@ -54,6 +55,15 @@ std::optional<std::string> utf8(std::span<const uint8_t> b) {
     size_t i = 0;
     const size_t n = b.size();
     while (i < n) {
+        // ASCII runs, the common case, eight bytes at a time.
+        if (n - i >= 8) {
+            uint64_t w;
+            std::memcpy(&w, b.data() + i, 8);
+            if ((w & 0x8080808080808080ull) == 0) {
+                i += 8;
+                continue;
+            }
+        }
         const uint8_t c = b[i];
         if (c < 0x80) {
             ++i;

@@ -73,30 +73,31 @@ constexpr int64_t kHeaderRead = 512;
 bool FileTagSource::readAt(int64_t offset, std::span<uint8_t> out) const {
     if (fd_ < 0 || !TagRange::fits(offset, out.size(), size_)) return false;
     const auto n = static_cast<int64_t>(out.size());
-    const bool inWindow = offset >= windowAt_ && offset - windowAt_ <= static_cast<int64_t>(window_.size()) - n;
-    if (!inWindow) {
-        if (n > kHeaderRead) return readFile(offset, out);
+    const auto inWindow = [&] {
+        return offset >= windowAt_ && offset - windowAt_ <= static_cast<int64_t>(window_.size()) - n;
+    };
+    if (!inWindow()) {
+        if (n > kHeaderRead) return readFile(offset, out) == out.size();
         window_.resize(static_cast<size_t>(std::min(kWindow, size_ - offset)));
         windowAt_ = offset;
-        if (!readFile(offset, window_)) {
-            window_.clear();
-            return false;
-        }
+        // A file that shrank since it was opened fills less of the window; what it holds still serves.
+        window_.resize(readFile(offset, window_));
+        if (!inWindow()) return false;
     }
     if (n > 0) std::memcpy(out.data(), window_.data() + (offset - windowAt_), out.size());
     return true;
 }
 
-bool FileTagSource::readFile(int64_t offset, std::span<uint8_t> out) const {
+size_t FileTagSource::readFile(int64_t offset, std::span<uint8_t> out) const {
     size_t done = 0;
     while (done < out.size()) {
-        const ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t r = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (r < 0 && errno == EINTR) continue;
         // A file that shrank since it was opened reads short: that region is simply not there.
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
+        if (r <= 0) break;
+        done += static_cast<size_t>(r);
     }
-    return true;
+    return done;
 }
 
 }  // namespace plindo::library

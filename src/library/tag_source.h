@@ -48,7 +48,8 @@ public:
     bool readAt(int64_t offset, std::span<uint8_t> out) const override;
 
 private:
-    bool readFile(int64_t offset, std::span<uint8_t> out) const;
+    // Bytes read into `out` from `offset`; fewer when the file ends early.
+    size_t readFile(int64_t offset, std::span<uint8_t> out) const;
 
     int fd_ = -1;
     int64_t size_ = 0;

@@ -1,5 +1,6 @@
 // Tags of multi-gigabyte files cost what the tags cost: the readers fetch the tag regions only.
 #include "library/serato_file_meta.h"
+#include "library/tag_source.h"
 #include "tag_file_writer.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,21 @@ void writeSparse(const fs::path& p, const Buf& head, uint64_t tailAt, const Buf&
     f.seekp(std::streamoff(tailAt));
     f.write(reinterpret_cast<const char*>(tail.data()), std::streamsize(tail.size()));
 }
+
+// Counts what a reader asks for.
+class CountingSource final : public TagSource {
+public:
+    explicit CountingSource(const Buf& b) : inner_(b) {}
+    int64_t size() const override { return inner_.size(); }
+    bool readAt(int64_t offset, std::span<uint8_t> out) const override {
+        bytesRead += out.size();
+        return inner_.readAt(offset, out);
+    }
+    mutable size_t bytesRead = 0;
+
+private:
+    MemoryTagSource inner_;
+};
 
 long maxRssKb() {
     rusage u{};
@@ -61,4 +77,43 @@ TEST(TagLargeFiles, ReadsOnlyTheTagRegions) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_LT(maxRssKb() - rssBefore, 64 * 1024);
     fs::remove_all(dir);
+}
+
+TEST(TagLargeFiles, PicturesAndAudioAreNotRead) {
+    constexpr size_t kBig = 1 << 20;
+    const Buf picture(kBig, 0x55);
+    const Buf markers = markers2Payload(cueEntry(1, 1000, 1, 2, 3, "c"));
+    const Buf files[] = {
+        id3Tag(4, cat({id3Frame("APIC", Buf{0} + bytes("image/png") + Buf{0, 3, 0} + picture, 4), textFrame("TIT2", 0, bytes("t"), 4),
+                       geob(0, bytes("Serato Markers2"), markers, 4)})) + fakeAudio(kBig),
+        flacFile({flacBlock(6, picture, false), flacBlock(4, vorbisComments({"TITLE=t", "SERATO_MARKERS_V2=" + tagObject("Serato Markers2", markers)}), true)}) +
+            Buf(kBig, 0),
+        mp4File(cat({atom("covr", dataAtom(14, picture)), textItem("\xA9nam", "t"),
+                     freeform("com.serato.dj", "markersv2", bytes(tagObject("Serato Markers2", markers)))}),
+                true, Buf(kBig, 0)),
+        riffFile(chunk("data", Buf(kBig, 0), true) + chunk("id3 ", id3Tag(3, textFrame("TIT2", 0, bytes("t"), 3)), true)),
+    };
+    for (const auto& file : files) {
+        CountingSource source(file);
+        const auto m = SeratoFileMeta::read(source);
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->title, "t");
+        EXPECT_LT(source.bytesRead, 16u << 10) << "of " << file.size();
+    }
+}
+
+TEST(TagLargeFiles, AFileThatShrinksReadsAsMissingRegions) {
+    char tmpl[] = "/tmp/plindo-shrink-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const fs::path p = fs::path(tmpl) / "s.mp3";
+    writeFile(p, id3Tag(3, textFrame("TIT2", 0, bytes("t"), 3)) + fakeAudio(1 << 20));
+    FileTagSource source(p.string());
+    ASSERT_TRUE(source.ok());
+    fs::resize_file(p, 100);
+    uint8_t buf[64];
+    EXPECT_FALSE(source.readAt(500000, buf));  // beyond the new end: a missing region, no signal
+    const auto m = SeratoFileMeta::read(source);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->title, "t");
+    fs::remove_all(tmpl);
 }

@@ -1,5 +1,7 @@
 #include "link/http_head.h"
 
+#include "platform/url.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -198,31 +200,10 @@ std::optional<Request> parse(std::string_view head) {
     return r;
 }
 
-std::string formDecode(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c == '+') {
-            out.push_back(' ');
-        } else if (c == '%' && isEscape(s, i)) {
-            out.push_back(static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2])));
-            i += 2;
-        } else {
-            out.push_back(c);
-        }
-    }
-    return validUtf8(out);
-}
+std::string formDecode(std::string_view s) { return platform::formDecode(s); }
 
 std::optional<std::string> queryValue(std::string_view name, std::string_view rawQuery) {
-    for (const auto piece : splitNonEmpty(rawQuery, '&', 0)) {
-        const auto nv = splitNonEmpty(piece, '=', 2);
-        if (nv.empty()) continue;
-        if (formDecode(nv[0]) != name) continue;
-        return nv.size() > 1 ? formDecode(nv[1]) : std::string();
-    }
-    return std::nullopt;
+    return platform::queryValue(name, rawQuery);
 }
 
 std::map<std::string, std::string> queryItems(std::string_view rawQuery) {

@@ -70,12 +70,5 @@ TEST(HttpHead, WritesTheFiveHeadLinesInOrder) {
               "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n");
 }
 
-TEST(HttpHead, ReplacesInvalidUtf8) {
-    EXPECT_EQ(validUtf8("ok \xC3\xA9"), "ok \u00e9");
-    EXPECT_EQ(validUtf8("\xC3"), "\uFFFD");
-    EXPECT_EQ(validUtf8("\xED\xA0\x80x"), "\uFFFDx");  // a surrogate
-    EXPECT_EQ(validUtf8("\xC0\xAF"), "\uFFFD");        // overlong
-}
-
 }  // namespace
 }  // namespace plindo::link::http_head

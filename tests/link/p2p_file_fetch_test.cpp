@@ -81,13 +81,6 @@ std::string ok(const std::string& body) {
     return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-TEST(P2PFileFetchChoice, TakesTheWantedNameOrAnyButOurOwn) {
-    EXPECT_EQ(P2PFileFetch::chooseService({"me", "b", "c"}, std::nullopt, "me"), "b");
-    EXPECT_EQ(P2PFileFetch::chooseService({"me"}, std::nullopt, "me"), std::nullopt);
-    EXPECT_EQ(P2PFileFetch::chooseService({"me", "b"}, "me", "me"), "me");
-    EXPECT_EQ(P2PFileFetch::chooseService({"b"}, "c", "me"), std::nullopt);
-}
-
 TEST_F(P2PFileFetchTest, FetchesFromTheChosenServiceIntoANewTemporaryFile) {
     ScriptedHttpServer mine([](const std::string&) { return ok("mine"); });
     ScriptedHttpServer other([](const std::string&) { return ok("other body"); });

@@ -107,9 +107,10 @@ public:
     // no such destination.
     bool inject(int port, std::span<const uint8_t> bytes, int64_t hostTimeNs = 0);
 
-private:
-    // Shared with the ports, so a port that outlives the backend stays harmless.
+    // Shared with the ports, so a port that outlives the backend stays harmless; defined in the .cpp.
     struct Core;
+
+private:
     std::shared_ptr<Core> core_;
 };
 

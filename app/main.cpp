@@ -60,11 +60,12 @@ int main(int argc, char** argv) {
 
     plindo::platform::FileSettings settings(plindo::platform::FileSettings::defaultPath());
     auto advertiser = plindo::platform::makeAvahiAdvertiser();
+    std::shared_ptr<plindo::platform::ServiceBrowser> browser = plindo::platform::makeAvahiBrowser();
     plindo::host::QtMainExecutor main;
-    plindo::host::HostState host({.settings = settings, .main = main, .advertiser = advertiser.get()});
+    plindo::host::HostState host({.settings = settings, .main = main, .advertiser = advertiser.get(), .browser = browser});
     host.start();
     for (int d = 0; d < 2; ++d) {
-        if (!deckPath[d].empty()) host.loadLocal(d + 1, deckPath[d]);
+        if (!deckPath[d].empty()) host.loadTrack(d + 1, deckPath[d]);
     }
     const int rc = app.exec();
     plindo::platform::logger("host").info("Plindo: stopping");

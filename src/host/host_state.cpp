@@ -1,7 +1,9 @@
 #include "host/host_state.h"
 
+#include "group/host_wire_name.h"
 #include "host/self_tests.h"
-#include "motion/decode_audio_file.h"
+#include "library/deck_file_payloads.h"
+#include "link/peer_track_fetch.h"
 #include "platform/log.h"
 
 #include <algorithm>
@@ -27,7 +29,9 @@ HostState::HostState(Deps deps)
       clock_(deps.clock),
       advertiser_(deps.advertiser),
       interfaces_(std::move(deps.interfaces)),
-      deviceSource_(std::move(deps.deviceSource)) {
+      browser_(std::move(deps.browser)),
+      deviceSource_(std::move(deps.deviceSource)),
+      trackServerPort_(deps.trackServerPort) {
     server = std::make_unique<link::OrvServer>(link::OrvServer::Deps{.main = main_,
                                                                      .clock = clock_,
                                                                      .interfaces = interfaces_,
@@ -35,12 +39,16 @@ HostState::HostState(Deps deps)
                                                                      .sink = nullptr,
                                                                      .serviceName = {}});
     playheadIn = std::make_unique<link::OSCPlayheadIn>();
+    fileServer = std::make_unique<link::DeckFileServer>(advertiser_, group::hostWireName(settings_), &main_);
+    fileServer->payloads = library::deckFilePayloads();
+    fileServer->onStatus = [this](const std::string& line) { postStatus(line); };
 }
 
 HostState::~HostState() {
     // The inputs go first so that no callback reaches a player that is being torn down.
     playheadIn.reset();
     server.reset();
+    fileServer.reset();
     for (auto& p : players) {
         if (p && p->out) p->out->stop();
     }
@@ -100,16 +108,18 @@ void HostState::startServices() {
         const auto device = *deviceFor(i);
         auto player = std::make_unique<motion::FollowPlayer>(device, selectedChan[i],
                                                              motion::FollowPlayer::defaultBufferFrames, clock_);
-        player->onStatus = [this](const std::string& line) {
-            std::weak_ptr<int> alive = life_;
-            main_.post([this, alive, line] {
-                if (alive.lock()) setStatus(line);
-            });
-        };
+        player->onStatus = [this](const std::string& line) { postStatus(line); };
+        player->loadMain = &main_;
+        if (browser_) player->peerFetch = link::peerTrackFetch(browser_, group::hostWireName(settings_));
         player->start(config);
         players.push_back(std::move(player));
     }
 
+    if (config.anyDeckSharesTracks()) {
+        fileServer->start(trackServerPort_);
+        const int bound = fileServer->boundPort();
+        if (bound > 0 && bound != link::DeckFileServer::kDefaultPort) server->setHttpPortOverride(bound);
+    }
     wireServer();
     server->start(oscPort(), motion::HostConfig::bindStaleSec);
     runAndLogSelfTests();
@@ -130,12 +140,7 @@ void HostState::wireServer() {
                        std::span<const link::OrvServer::FrameSample> samples) {
         routeFrame(deck, samples, clock_.now());
     };
-    s.onStatus = [this](const std::string& line) {
-        std::weak_ptr<int> alive = life_;
-        main_.post([this, alive, line] {
-            if (alive.lock()) setStatus(line);
-        });
-    };
+    s.onStatus = [this](const std::string& line) { postStatus(line); };
     s.onHello = [&serverLog](int deck, const std::string& name, const std::string& mode) {
         serverLog.info("hello: deck {} from \"{}\" ({})", deck, name, mode);
     };
@@ -172,28 +177,16 @@ void HostState::routePlayhead(int deckIndex, double seconds) {
     players[deckIndex]->anchor.cell.write({std::max(0.0, seconds), now, rate, true});
 }
 
-void HostState::loadLocal(int deck, const std::string& path) {
+void HostState::loadTrack(int deck, const std::string& path) {
     if (deck < 1 || deck > 2 || players.size() < 2) return;
-    auto* player = players[deck - 1].get();
-    const double rate = player->out && player->out->sampleRate > 0 ? player->out->sampleRate : 48000.0;
-    const int gen = ++player->loadGen;
-    player->loadedPath = path;
+    players[deck - 1]->load(path, config);
+}
+
+void HostState::postStatus(const std::string& line) {
     std::weak_ptr<int> alive = life_;
-    // Decoding takes seconds: it runs off the main thread and hops back to install.
-    std::thread([this, alive, deck, path, rate, gen] {
-        auto result = motion::decodeAudioFile(path, rate);
-        main_.post([this, alive, deck, path, gen, result = std::move(result)] {
-            if (!alive.lock() || players.size() < 2) return;
-            auto* p = players[deck - 1].get();
-            if (p->loadGen != gen) return;  // a newer load overtook this one
-            if (!result) {
-                setStatus("Deck " + std::to_string(deck) + ": " + (result.error ? result.error->message : "load failed"));
-                return;
-            }
-            p->install(result.stem, gen);
-            setStatus("Deck " + std::to_string(deck) + ": loaded " + path);
-        });
-    }).detach();
+    main_.post([this, alive, line] {
+        if (alive.lock()) setStatus(line);
+    });
 }
 
 void HostState::setStatus(const std::string& line) {

@@ -1,6 +1,7 @@
 #pragma once
 // The host controller: owns every long-lived part, starts them in order and routes phone events to the
 // players. This is the headless core; the window reads its status line and the parts it owns.
+#include "link/deck_file_server.h"
 #include "link/orv_server.h"
 #include "link/osc_playhead_in.h"
 #include "motion/angle_integrator.h"
@@ -31,8 +32,10 @@ public:
         const platform::Clock& clock = platform::systemClock();
         platform::ServiceAdvertiser* advertiser = nullptr;
         platform::InterfaceSource interfaces = platform::systemInterfaces;
-        motion::AudioOutDevice::Source deviceSource;  // empty: the system's devices
-        std::string homeFolder;                        // empty: $HOME
+        std::shared_ptr<platform::ServiceBrowser> browser;  // null: no peer fetch
+        motion::AudioOutDevice::Source deviceSource;        // empty: the system's devices
+        std::string homeFolder;                              // empty: $HOME
+        int trackServerPort = link::DeckFileServer::kDefaultPort;  // 0: an ephemeral port (tests)
     };
 
     explicit HostState(Deps deps);
@@ -44,8 +47,9 @@ public:
     // yet, starts them: players, the phone server, the external playhead when "orv.mePlayhead" is on.
     void start();
 
-    // Loads a local track file into a deck (1 or 2). Status lines report the outcome.
-    void loadLocal(int deck, const std::string& path);
+    // Loads a track into a deck (1 or 2) through the track server, as a phone's load would. Status lines
+    // report the outcome.
+    void loadTrack(int deck, const std::string& path);
 
     // Enumerates the output devices and picks each deck's device and first channel.
     void loadDeviceChannels();
@@ -60,6 +64,7 @@ public:
     std::vector<std::unique_ptr<motion::FollowPlayer>> players;  // empty until the services start
     std::unique_ptr<link::OrvServer> server;
     std::unique_ptr<link::OSCPlayheadIn> playheadIn;
+    std::unique_ptr<link::DeckFileServer> fileServer;
 
     std::vector<motion::AudioOutDevice> devices;
     std::array<std::string, 2> selectedUID;
@@ -76,6 +81,8 @@ private:
     void routeFrame(int deck, std::span<const link::OrvServer::FrameSample> samples, double now);
     void routePlayhead(int deckIndex, double seconds);
     void setStatus(const std::string& line);
+    // A status line from any thread: hops to the main thread.
+    void postStatus(const std::string& line);
     std::optional<motion::AudioOutDevice> deviceFor(int deckIndex) const;
 
     platform::Settings& settings_;
@@ -83,7 +90,9 @@ private:
     const platform::Clock& clock_;
     platform::ServiceAdvertiser* advertiser_;
     platform::InterfaceSource interfaces_;
+    std::shared_ptr<platform::ServiceBrowser> browser_;
     motion::AudioOutDevice::Source deviceSource_;
+    int trackServerPort_;
     Phase phase_ = Phase::start;
     std::string statusLine_;
 

@@ -44,7 +44,10 @@ struct PlayheadHost : ::testing::Test {
     }
     std::unique_ptr<host::HostState> startHost() {
         auto h = std::make_unique<host::HostState>(host::HostState::Deps{
-            .settings = settings, .main = main, .interfaces = [] { return std::vector<platform::NetInterface>{}; }});
+            .settings = settings,
+            .main = main,
+            .interfaces = [] { return std::vector<platform::NetInterface>{}; },
+            .trackServerPort = 0});
         main.invokeSync([&] { h->start(); });
         return h;
     }

@@ -77,13 +77,16 @@ TEST(WholeRoad, RecordingFollowsPlatterAtOnePointEightSecondsPerRevolution) {
     settings.setValue("orv.devUID.2", "null");
     platform::QueueExecutor main;
     {
-        host::HostState host({.settings = settings, .main = main, .interfaces = [] {
-                                  return std::vector<platform::NetInterface>{};
-                              }});
+        host::HostState host({.settings = settings,
+                              .main = main,
+                              .interfaces = [] { return std::vector<platform::NetInterface>{}; },
+                              .trackServerPort = 0});
         main.invokeSync([&] { host.start(); });
         ASSERT_EQ(host.players.size(), 2u);
-        main.invokeSync([&] { host.loadLocal(1, track); });
-        for (int i = 0; i < 200 && host.players[0]->table.read() == nullptr; ++i) {
+        ASSERT_GT(host.fileServer->boundPort(), 0);
+        settings.setValue("orv.guiBase", "http://127.0.0.1:" + std::to_string(host.fileServer->boundPort()));
+        main.invokeSync([&] { host.loadTrack(1, track); });
+        for (int i = 0; i < 500 && host.players[0]->table.read() == nullptr; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             main.drain();
         }

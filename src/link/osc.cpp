@@ -257,10 +257,15 @@ void OSCDecoder::decodeElement(const uint8_t* data, size_t size, Visitor visit, 
     std::string_view tags;
     if (!readStringView(data, size, off, tags) || tags.empty() || tags[0] != ',') return;
 
-    args_.clear();
-    for (size_t k = 1; k < tags.size(); ++k) {
-        OSCArg a;
-        switch (tags[k]) {
+    // Arguments are written in place: the list only grows, so a warm decoder never allocates.
+    const size_t count = tags.size() - 1;
+    if (args_.size() < count) args_.resize(count);
+    for (size_t k = 0; k < count; ++k) {
+        OSCArg& a = args_[k];
+        a.i = 0;
+        a.f = 0;
+        a.s = {};
+        switch (tags[k + 1]) {
             case 'i':
                 if (size - off < 4) return;
                 a.kind = OSCValue::Kind::Int;
@@ -291,14 +296,16 @@ void OSCDecoder::decodeElement(const uint8_t* data, size_t size, Visitor visit, 
                 a.kind = OSCValue::Kind::String;
                 if (!readStringView(data, size, off, a.s)) return;
                 break;
-            case 'T': a.i = 1; break;
+            case 'T':
+                a.kind = OSCValue::Kind::Int;
+                a.i = 1;
+                break;
             case 'F':
-            case 'N': a.i = 0; break;
+            case 'N': a.kind = OSCValue::Kind::Int; break;
             default: return;  // blobs, impulses, characters, colours, MIDI, arrays: not understood
         }
-        args_.push_back(a);
     }
-    visit(ctx, OSCMessageView{address, std::span<const OSCArg>(args_.data(), args_.size())});
+    visit(ctx, OSCMessageView{address, std::span<const OSCArg>(args_.data(), count)});
 }
 
 }  // namespace plindo::link

@@ -72,10 +72,13 @@ TEST(OrvHello, BindListsExtraThenLocalThenInterfaceAddresses) {
     rig.hello(unknownLocal, 2, "Bob");
     EXPECT_EQ(rig.sink.take()[0].msg, (OSCMessage{"/orv/bind", {I(2), S("172.20.0.1"), I(17600), S("10.0.0.5"), S("192.168.1.10")}}));
 
-    // Nothing found at all: one empty address.
+    // Nothing found at all: one empty address. The port override applies to every later reply.
     rig.interfaces.clear();
     rig.hello(unknownLocal, 2, "Bob");
     EXPECT_EQ(rig.sink.take()[0].msg, (OSCMessage{"/orv/bind", {I(2), S(""), I(17600)}}));
+    rig.server.setHttpPortOverride(8080);
+    rig.hello(unknownLocal, 2, "Bob");
+    EXPECT_EQ(rig.sink.take()[0].msg, (OSCMessage{"/orv/bind", {I(2), S(""), I(8080)}}));
 }
 
 TEST(OrvHello, MalformedHellosAreDroppedWithoutReply) {

@@ -203,7 +203,7 @@ std::optional<RaneScreenEvent> RaneScreenEvent::decode(std::span<const uint8_t> 
         return std::nullopt;
     const uint8_t type = m[7];
     const uint8_t param = m[12];
-    std::vector<uint8_t> p = unpackSeptets(m.subspan(13, n - 14));
+    std::vector<uint8_t> p = unpackSeptets(n > 14 ? m.subspan(13, n - 14) : std::span<const uint8_t>());
     p.insert(p.begin(), param);
     dumpFrame(type, param, p);
 

@@ -11,6 +11,9 @@
 
 #include <fcntl.h>
 #include <sys/sendfile.h>
+
+#include <csignal>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -539,6 +542,14 @@ DeckFileServer::DeckFileServer(platform::ServiceAdvertiser* advertiser, std::str
     : queue_(std::make_unique<platform::SerialQueue>("orv.filesrv")),
       peaksQueue_(std::make_unique<platform::SerialQueue>("plindo.peaks")) {
     impl_ = std::make_shared<Impl>(*this, queue_->context(), *queue_, *peaksQueue_);
+    // sendfile has no MSG_NOSIGNAL: a phone that hangs up mid-download would raise SIGPIPE and end the
+    // process. Blocked on the server's own thread, the write fails with EPIPE instead.
+    queue_->sync([] {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    });
     impl_->advertiser = advertiser;
     impl_->serviceName = std::move(serviceName);
     impl_->main = main;

@@ -70,13 +70,20 @@ std::optional<int64_t> parseBuild(std::string_view t) {
 
 bool startsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
+// Bridges ("bridge0", Linux "br0") come first; then the machine's own Ethernet and Wi-Fi under their
+// usual names ("en0", Linux "eth0", "enp3s0", "wlan0", "wlp2s0").
+bool isBridge(std::string_view name) { return startsWith(name, "bridge") || startsWith(name, "br"); }
+bool isLanPort(std::string_view name) {
+    return startsWith(name, "en") || startsWith(name, "eth") || startsWith(name, "wl");
+}
+
 std::string primaryIPv4(const std::vector<platform::NetInterface>& ifs) {
     const platform::NetInterface* en = nullptr;
     const platform::NetInterface* any = nullptr;
     for (const auto& i : ifs) {
         if (!i.up || i.loopback || i.ipv4.empty()) continue;
-        if (startsWith(i.name, "bridge")) return i.ipv4;
-        if (!en && startsWith(i.name, "en")) en = &i;
+        if (isBridge(i.name)) return i.ipv4;
+        if (!en && isLanPort(i.name)) en = &i;
         if (!any) any = &i;
     }
     if (en) return en->ipv4;
@@ -683,7 +690,7 @@ std::vector<std::string> OrvServer::addressCandidates(const Origin& from) const 
     if (!local.empty()) out.push_back(local);
     for (const auto& i : ifs) {
         if (!i.up || i.loopback || i.ipv4.empty()) continue;
-        if (!startsWith(i.name, "bridge") && !startsWith(i.name, "en")) continue;
+        if (!isBridge(i.name) && !isLanPort(i.name)) continue;
         if (std::find(out.begin(), out.end(), i.ipv4) == out.end()) out.push_back(i.ipv4);
     }
     return out;

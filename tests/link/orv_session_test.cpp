@@ -57,6 +57,7 @@ TEST(OrvHello, BindListsExtraThenLocalThenInterfaceAddresses) {
     ServerRig rig;
     rig.interfaces = {
         {"lo", true, true, "127.0.0.1"},    {"wlan0", true, false, "192.168.1.10"}, {"en1", false, false, "10.9.9.9"},
+        {"docker0", true, false, "172.17.0.1"},
         {"bridge0", true, false, "172.20.0.1"}, {"en0", true, false, "10.0.0.5"}, {"enp3s0", true, false, "192.168.1.10"},
     };
     rig.server.setHttpCandidatesExtra({"peer.local"});
@@ -70,7 +71,8 @@ TEST(OrvHello, BindListsExtraThenLocalThenInterfaceAddresses) {
     rig.server.setHttpCandidatesExtra({});
     OrvServer::Origin unknownLocal{phone(2).remote, {}};
     rig.hello(unknownLocal, 2, "Bob");
-    EXPECT_EQ(rig.sink.take()[0].msg, (OSCMessage{"/orv/bind", {I(2), S("172.20.0.1"), I(17600), S("10.0.0.5"), S("192.168.1.10")}}));
+    EXPECT_EQ(rig.sink.take()[0].msg,
+              (OSCMessage{"/orv/bind", {I(2), S("172.20.0.1"), I(17600), S("192.168.1.10"), S("10.0.0.5")}}));
 
     // Nothing found at all: one empty address. The port override applies to every later reply.
     rig.interfaces.clear();

@@ -1,0 +1,262 @@
+#include "serato/serato_midi_in.h"
+
+#include "platform/midi_backend.h"
+#include "serato/midi_bridge_client.h"
+#include "serato/serato_return.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace plindo::serato {
+namespace {
+
+using B = std::vector<uint8_t>;
+
+// Keeps posted blocks until the test runs them, so the test sees what is posted and when.
+class ManualExecutor final : public platform::MainExecutor {
+public:
+    void post(std::function<void()> f) override {
+        std::lock_guard g(m_);
+        q_.push_back(std::move(f));
+    }
+    void invokeSync(const std::function<void()>& f) override { f(); }
+    size_t pending() {
+        std::lock_guard g(m_);
+        return q_.size();
+    }
+    void run() {
+        std::deque<std::function<void()>> q;
+        {
+            std::lock_guard g(m_);
+            q.swap(q_);
+        }
+        for (auto& f : q) f();
+    }
+
+private:
+    std::mutex m_;
+    std::deque<std::function<void()>> q_;
+};
+
+// Every callback as one line of text, in the order they ran.
+struct Recorder {
+    std::vector<std::string> lines;
+    std::vector<SeratoReturn::PlatterPosition> platters;
+    std::vector<B> others;
+
+    void attach(SeratoMIDIIn& in) {
+        in.onStartStop = [this](int d, SeratoMIDIIn::StartStop s) {
+            lines.push_back("play " + std::to_string(d) + " " + std::string(SeratoFeedback::name(s)));
+        };
+        in.onCueSet = [this](int d, int slot, bool set, int v) {
+            lines.push_back("cue " + std::to_string(d) + " " + std::to_string(slot) + " " + (set ? "on " : "off ") +
+                            std::to_string(v));
+        };
+        in.onPitch = [this](int d, double p) { lines.push_back("pitch " + std::to_string(d) + " " + std::to_string(p)); };
+        in.onTime = [this](int d, double s) { lines.push_back("time " + std::to_string(d) + " " + std::to_string(s)); };
+        in.onPath = [this](int d, const std::string& p) { lines.push_back("path " + std::to_string(d) + " " + p); };
+        in.onText = [this](int d, int slot, const std::string& t) {
+            lines.push_back("text " + std::to_string(d) + " " + std::to_string(slot) + " " + t);
+        };
+        in.onScreenWave = [this](const SeratoReturn::ScreenWave& w) {
+            lines.push_back("wave " + std::to_string(w.deck) + " " + std::to_string(w.offsetMs));
+        };
+        in.onPlatter = [this](const SeratoReturn::PlatterPosition& p) { platters.push_back(p); };
+        in.onOtherRaneFrame = [this](std::span<const uint8_t> m) { others.emplace_back(m.begin(), m.end()); };
+        in.onStatus = [this](const std::string& s) { lines.push_back("status " + s); };
+    }
+};
+
+B rane(uint8_t device, uint8_t type, const B& payload) {
+    const B body = SeratoReturn::packSeptets(payload);
+    B m{0xF0, 0x00, 0x00, 0x17, device, 0x25, 0x05, type, 0, 0,
+        static_cast<uint8_t>(body.size() / 128), static_cast<uint8_t>(body.size() % 128)};
+    m.insert(m.end(), body.begin(), body.end());
+    m.push_back(0xF7);
+    return m;
+}
+
+TEST(SeratoMIDIIn, OwnDestinationParsesInjectedPacketsIntoMainQueueCallbacks) {
+    platform::LoopbackMidiBackend backend;
+    ManualExecutor main;
+    SeratoMIDIIn in(backend, main, nullptr);
+    Recorder rec;
+    rec.attach(in);
+
+    in.start();
+    ASSERT_TRUE(in.running());
+    EXPECT_EQ(rec.lines, std::vector<std::string>{"status Serato in: MIDI destination 'Plindo MIDI Bridge' up"});
+    rec.lines.clear();
+    const auto eps = backend.endpoints();
+    ASSERT_EQ(eps.size(), 1u);
+    EXPECT_EQ(eps[0].name, "Plindo MIDI Bridge");
+    EXPECT_EQ(eps[0].clientName, "PlindoSeratoIn");
+    EXPECT_TRUE(eps[0].isDestination);
+
+    in.start();  // a second start does nothing
+    EXPECT_TRUE(rec.lines.empty());
+    EXPECT_EQ(backend.endpoints().size(), 1u);
+
+    // A running-status pair, a cue pad, a pitch pair split across packets and a time SysEx split across
+    // three packets with a real-time byte inside.
+    const B time = {0xF0, 0x00, 0x20, 0x7F, 0x02, 0x04, 0x08, 0x00, 0x00, 0x00, 0xF, 0x0, 0x3, 0xC, 0xF7};
+    ASSERT_TRUE(backend.inject(SeratoMIDIIn::kDestinationPort, B{0x90, 0x14, 0x7F, 0x14, 0x00, 0x91, 0x2A, 0x05}));
+    ASSERT_TRUE(backend.inject(SeratoMIDIIn::kDestinationPort, B{0xB0, 0x70, 0x40, 0xB0}));
+    ASSERT_TRUE(backend.inject(SeratoMIDIIn::kDestinationPort, B{0x71, 0x00, time[0], time[1], time[2]}));
+    ASSERT_TRUE(backend.inject(SeratoMIDIIn::kDestinationPort, B(time.begin() + 3, time.begin() + 9)));
+    B tail{0xF8};
+    tail.insert(tail.end(), time.begin() + 9, time.end());
+    ASSERT_TRUE(backend.inject(SeratoMIDIIn::kDestinationPort, tail));
+
+    EXPECT_TRUE(rec.lines.empty());  // nothing runs on the delivering thread
+    main.run();
+    EXPECT_EQ(rec.lines, (std::vector<std::string>{"play 1 start", "play 1 stop", "cue 2 2 on 5",
+                                                   "pitch 1 0.000000", "time 2 61.500000"}));
+}
+
+TEST(SeratoMIDIIn, SysexRoadsReachPlatterOtherFrameScreenWaveAndSongInfo) {
+    platform::LoopbackMidiBackend backend;
+    ManualExecutor main;
+    SeratoMIDIIn in(backend, main, nullptr);
+    Recorder rec;
+    rec.attach(in);
+
+    B platter(15, 0);
+    platter[0] = 1;
+    platter[1] = 42;
+    const B platterMsg = rane(0, 5, platter);
+    in.receive(platterMsg);
+    in.receive(platterMsg);  // a repeat
+    ASSERT_EQ(rec.platters.size(), 1u);  // directly on the delivering thread
+    EXPECT_EQ(rec.platters[0].clockMs, 42u);
+
+    const B library = rane(1, 0x21, B(12, 1));
+    in.receive(library);
+    ASSERT_EQ(rec.others.size(), 1u);
+    EXPECT_EQ(rec.others[0], library);
+
+    B wave(SeratoReturn::ScreenWave::kRecordSize, 0);
+    wave[0] = 1;
+    wave[2] = 0xE8;
+    wave[3] = 0x03;
+    wave[8] = 0x70;
+    wave[9] = 0x08;
+    in.receive(rane(1, 9, wave));
+    in.receive(SeratoReturn::songInfoMessage(7, "/music/a b.mp3"));
+    in.receive(SeratoReturn::songInfoMessage(0, "Title"));
+    main.run();
+    EXPECT_EQ(rec.lines, (std::vector<std::string>{"wave 1 1000", "path 1 /music/a b.mp3", "text 1 0 Title"}));
+}
+
+TEST(SeratoMIDIIn, CallbacksSetLateRunAndADestroyedInputRunsNone) {
+    platform::LoopbackMidiBackend backend;
+    ManualExecutor main;
+    Recorder rec;
+    {
+        SeratoMIDIIn in(backend, main, nullptr);
+        in.start();
+        in.receive(B{0x90, 0x14, 0x7F});
+        rec.attach(in);  // the posted block reads the callback when it runs
+        main.run();
+        EXPECT_EQ(rec.lines.size(), 1u);
+        in.receive(B{0x90, 0x14, 0x00});
+        EXPECT_EQ(main.pending(), 1u);
+    }
+    main.run();  // the input is gone: the block does nothing
+    EXPECT_EQ(rec.lines, std::vector<std::string>{"play 1 start"});
+    EXPECT_FALSE(backend.inject(SeratoMIDIIn::kDestinationPort, B{0x90, 0x14, 0x7F}));
+}
+
+TEST(SeratoMIDIIn, NoMidiSystemLeavesTheInputIdleWithAStatusAndALaterStartRetries) {
+    platform::LoopbackMidiBackend backend;
+    backend.setAvailable(false);
+    ManualExecutor main;
+    SeratoMIDIIn in(backend, main, nullptr);
+    Recorder rec;
+    rec.attach(in);
+    in.start();
+    EXPECT_FALSE(in.running());
+    ASSERT_EQ(rec.lines.size(), 1u);
+    EXPECT_EQ(rec.lines[0].rfind("status Serato in: MIDIClientCreate failed (", 0), 0u) << rec.lines[0];
+    backend.setAvailable(true);
+    in.start();
+    EXPECT_TRUE(in.running());
+    EXPECT_EQ(rec.lines.back(), "status Serato in: MIDI destination 'Plindo MIDI Bridge' up");
+}
+
+// A bridge stand-in on a loopback port: answers the probe, then sends one readback datagram.
+class FakeBridge {
+public:
+    FakeBridge() {
+        fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        timeval tv{2, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    ~FakeBridge() {
+        if (t_.joinable()) t_.join();
+        ::close(fd_);
+    }
+    uint16_t port() const { return port_; }
+
+    void serve(B readback) {
+        t_ = std::thread([this, readback = std::move(readback)] {
+            uint8_t buf[64];
+            sockaddr_in from{};
+            socklen_t len = sizeof from;
+            const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+            if (n != 1 || buf[0] != 0x00) return;
+            const uint8_t reply[] = {0x00, 'P', 'L', 'X', 0x01};
+            ::sendto(fd_, reply, sizeof reply, 0, reinterpret_cast<sockaddr*>(&from), len);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ::sendto(fd_, readback.data(), readback.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+        });
+    }
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+    std::thread t_;
+};
+
+TEST(SeratoMIDIIn, BridgeReadbackFeedsTheSameParserWithoutAnOwnDestination) {
+    FakeBridge fake;
+    fake.serve(B{0x02, 0x91, 0x14, 0x7F});
+    MIDIBridgeClient::enabled = true;
+    {
+        MIDIBridgeClient bridge(fake.port());
+        platform::LoopbackMidiBackend backend;
+        ManualExecutor main;
+        SeratoMIDIIn in(backend, main, &bridge);
+        Recorder rec;
+        rec.attach(in);
+        in.start();
+        EXPECT_TRUE(in.running());
+        EXPECT_TRUE(backend.endpoints().empty());
+        ASSERT_EQ(rec.lines, std::vector<std::string>{"status Serato in: readback via PlindoMIDIBridge"});
+        for (int i = 0; i < 200 && main.pending() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        main.run();
+        EXPECT_EQ(rec.lines.back(), "play 2 start");
+    }
+    MIDIBridgeClient::enabled = false;
+}
+
+}  // namespace
+}  // namespace plindo::serato

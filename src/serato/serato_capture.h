@@ -18,7 +18,8 @@ inline constexpr size_t kMaxBacklogBytes = 4u << 20;
 void setCaptureEnabled(bool on);
 bool captureEnabled();
 
-// Appends one record stamped with the system uptime now. False when the record was dropped at once
+// Appends one record stamped with the system uptime now (CLOCK_MONOTONIC, which like the uptime does not
+// run while the machine sleeps). False when the record was dropped at once
 // (capture off is not checked here; the backlog was full).
 bool captureRecord(std::span<const uint8_t> message);
 bool captureRecord(std::span<const uint8_t> message, double uptime);

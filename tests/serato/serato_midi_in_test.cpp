@@ -195,6 +195,20 @@ TEST(SeratoMIDIIn, NoMidiSystemLeavesTheInputIdleWithAStatusAndALaterStartRetrie
     EXPECT_EQ(rec.lines.back(), "status Serato in: MIDI destination 'Plindo MIDI Bridge' up");
 }
 
+TEST(SeratoMIDIIn, SystemSequencerComesUpOrLeavesAStatusLine) {
+    auto backend = platform::makeSystemMidiBackend();
+    ManualExecutor main;
+    SeratoMIDIIn in(*backend, main, nullptr);
+    Recorder rec;
+    rec.attach(in);
+    in.start();
+    ASSERT_EQ(rec.lines.size(), 1u);
+    if (backend->available() && in.running())
+        EXPECT_EQ(rec.lines[0], "status Serato in: MIDI destination 'Plindo MIDI Bridge' up");
+    else
+        EXPECT_EQ(rec.lines[0].rfind("status Serato in: MIDI", 0), 0u) << rec.lines[0];
+}
+
 // A bridge stand-in on a loopback port: answers the probe, then sends one readback datagram.
 class FakeBridge {
 public:

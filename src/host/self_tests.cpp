@@ -5,8 +5,10 @@
 #include "motion/serato_upsampler.h"
 #include "platform/log.h"
 #include "serato/latency_estimator.h"
+#include "serato/screen_wave.h"
 #include "serato/serato_deck_return.h"
 #include "serato/serato_platter_wire.h"
+#include "serato/serato_return.h"
 #include "serato/serato_tunnel_sender.h"
 
 namespace plindo::host {
@@ -20,6 +22,8 @@ std::vector<std::string> runSelfTests() {
     add(serato::SeratoPlatterWire::selfTest());
     add(serato::SeratoDeckReturn::selfTest());
     add(serato::LatencyEstimator::selfTest());
+    add(serato::SeratoReturn::selfTest());
+    add(serato::SeratoReturn::ScreenWave::columnsSelfTest());
     add(link::SharedLogo::selfTest());
     return all;
 }

@@ -157,13 +157,5 @@ TEST(SysexRouter, SongInfoBecomesPathOrTextAndUnknownSysexIsLoggedTwelveTimes) {
     EXPECT_EQ(out.logs[0].rfind("song info", 0), 0u);
 }
 
-TEST(SysexRouter, HexHeadStopsAtFortyBytes) {
-    B m(50, 0xAB);
-    const auto head = SysexRouter::hexHead(m);
-    EXPECT_EQ(head.size(), 40u * 3 - 1);
-    EXPECT_EQ(head.substr(0, 6), "AB AB ");
-    EXPECT_EQ(SysexRouter::printable(B{0x1F, 0x20, 0x7E, 0x7F, 'a'}), ". ~.a");
-}
-
 }  // namespace
 }  // namespace plindo::serato

@@ -1,62 +1,13 @@
 #include "serato/rane_library_decoder.h"
 
 #include "platform/utf8_repair.h"
+#include "serato/serato_return.h"
 #include "serato/utf16_units.h"
 
 #include <algorithm>
 
 namespace plindo::serato::RaneLibraryDecoder {
 namespace {
-
-struct Unpacked {
-    uint8_t device = 0, type = 0;
-    std::vector<uint8_t> payload;
-};
-
-// The outer layer of a Rane packed frame: F0 00 00 17, device, 25 05, type, two unread bytes, the body length L
-// as two 7-bit bytes (high first), L body bytes in 7-bit groups least significant bits first, F7.
-std::optional<Unpacked> unpackFrame(std::span<const uint8_t> m) {
-    const size_t n = m.size();
-    if (n < 13 || m[0] != 0xF0 || m[1] != 0x00 || m[2] != 0x00 || m[3] != 0x17 || m[n - 1] != 0xF7 ||
-        m[5] != 0x25 || m[6] != 0x05)
-        return std::nullopt;
-    const size_t len = size_t(m[10]) * 128 + m[11];
-    if (n != len + 13) return std::nullopt;
-    Unpacked u{m[4], m[7], {}};
-    u.payload.reserve(len * 7 / 8);
-    uint32_t acc = 0;
-    int bits = 0;
-    for (size_t i = 12; i < 12 + len; ++i) {
-        if (m[i] & 0x80) return std::nullopt;
-        acc |= uint32_t(m[i]) << bits;
-        bits += 7;
-        if (bits >= 8) {
-            u.payload.push_back(static_cast<uint8_t>(acc & 0xFF));
-            acc >>= 8;
-            bits -= 8;
-        }
-    }
-    return u;
-}
-
-// Bytes laid end to end least significant bit first, cut into 7-bit groups; the last group zero-padded.
-std::vector<uint8_t> packSeptets(std::span<const uint8_t> bytes) {
-    std::vector<uint8_t> out;
-    out.reserve((bytes.size() * 8 + 6) / 7);
-    uint32_t acc = 0;
-    int bits = 0;
-    for (uint8_t b : bytes) {
-        acc |= uint32_t(b) << bits;
-        bits += 8;
-        while (bits >= 7) {
-            out.push_back(static_cast<uint8_t>(acc & 0x7F));
-            acc >>= 7;
-            bits -= 7;
-        }
-    }
-    if (bits > 0) out.push_back(static_cast<uint8_t>(acc & 0x7F));
-    return out;
-}
 
 uint32_t le16(const std::vector<uint8_t>& p, size_t at) { return uint32_t(p[at]) | uint32_t(p[at + 1]) << 8; }
 
@@ -95,7 +46,7 @@ std::string utf16Text(std::span<const uint8_t> bytes, size_t from, size_t to) {
 
 std::optional<Event> decode(std::span<const uint8_t> frame) {
     if (frame.size() < 13 || frame[5] != 0x25 || frame[6] != 0x05) return std::nullopt;
-    auto u = unpackFrame(frame);
+    auto u = SeratoReturn::unpackRaneFrame(frame);
     if (!u) return std::nullopt;
     const std::vector<uint8_t>& p = u->payload;
     const size_t n = p.size();
@@ -130,7 +81,7 @@ std::optional<Event> decode(std::span<const uint8_t> frame) {
 }
 
 std::vector<uint8_t> packFrame(uint8_t type, std::span<const uint8_t> payload) {
-    const std::vector<uint8_t> body = packSeptets(payload);
+    const std::vector<uint8_t> body = SeratoReturn::packSeptets(payload);
     const size_t len = body.size();
     if (len > 0x3FFF) return {};
     std::vector<uint8_t> f{0xF0, 0x00, 0x00, 0x17, 0x00, 0x25, 0x05, type, 0x00, 0x00,

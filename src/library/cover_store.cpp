@@ -16,7 +16,7 @@ namespace plindo::library {
 struct CoverStore::Core : std::enable_shared_from_this<Core> {
     explicit Core(Options o) : opt(std::move(o)) {
         if (!opt.readArtwork) opt.readArtwork = [](const std::string& path) { return EmbeddedArt::read(path); };
-        if (!std::isfinite(opt.retryDelaySec) || opt.retryDelaySec < 0) opt.retryDelaySec = 3.0;
+        if (!std::isfinite(opt.retryDelaySec) || opt.retryDelaySec < 0 || opt.retryDelaySec > 3600) opt.retryDelaySec = 3.0;
     }
 
     Options opt;

@@ -4,6 +4,7 @@
 #include "platform/message_port.h"
 #include "platform/midi_backend.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -27,6 +28,7 @@ constexpr int kFirstUserClient = 128;
 
 std::chrono::steady_clock::duration seconds(double s) {
     if (!std::isfinite(s) || s < 0) s = 0;
+    s = std::min(s, 86400.0);  // keeps the conversion to clock ticks in range
     return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(s));
 }
 

@@ -1,4 +1,5 @@
 #include "platform/fake_spy_driver.h"
+#include "platform/midi_backend.h"
 #include "platform/queue_executor.h"
 #include "serato/serato_screen_tap.h"
 
@@ -251,6 +252,38 @@ TEST_F(TapFixture, HealthTimerRetriesOnItsOwn) {
     clock.advance(31);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(driver.idRequests(), 2);  // no timer after stop
+}
+
+// A sequencer listing system, through, card and program ports.
+struct ListedMidi final : platform::MidiBackend {
+    std::vector<platform::MidiEndpoint> list;
+    bool available() const override { return true; }
+    std::string status() const override { return {}; }
+    std::unique_ptr<platform::MidiSource> createSource(const std::string&, int) override { return nullptr; }
+    std::unique_ptr<platform::MidiDestination> createDestination(const std::string&, const std::string&, int,
+                                                                 platform::MidiBytesHandler) override {
+        return nullptr;
+    }
+    std::vector<platform::MidiEndpoint> endpoints() const override { return list; }
+};
+
+TEST_F(TapFixture, ListsOnlyHardwareDestinations) {
+    ListedMidi midi;
+    midi.list = {
+        {"System", "Timer", 0, 0, true, true},
+        {"Midi Through", "Midi Through Port-0", 14, 0, true, true},
+        {"Mixer", "Mixer MIDI 1", 20, 0, true, true},
+        {"Mixer", "Mixer In", 20, 1, true, false},
+        {"Pad", "", 24, 1, false, true},
+        {"Plindo MIDI Bridge", "Plindo MIDI Bridge", 130, 0, false, true},
+    };
+    Tap tap(Tap::Options{main, clock, &midi, {}, ns, 0, 0.15});
+    const auto got = tap.realDestinations();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].uniqueID, 20 * 65536);
+    EXPECT_EQ(got[0].name, "Mixer MIDI 1");
+    EXPECT_EQ(got[1].uniqueID, 24 * 65536 + 1);
+    EXPECT_EQ(got[1].name, "?");
 }
 
 }  // namespace

@@ -90,12 +90,23 @@ void writeWithAudio(const fs::path& p, const Buf& head, uint64_t audio, const Bu
 // MP4 media data before the movie atom, as encoders write it.
 Buf mdatHeader(uint64_t audio) { return be32(1) + bytes("mdat") + be64(audio + 16); }
 
+// The generated files live in one temporary folder, removed when the benchmark exits.
+struct Folder {
+    fs::path path;
+    Folder() {
+        char tmpl[] = "/tmp/plindo-bench-tags-XXXXXX";
+        if (mkdtemp(tmpl)) path = tmpl;
+    }
+    ~Folder() {
+        std::error_code ec;
+        if (!path.empty()) fs::remove_all(path, ec);
+    }
+};
+
 const std::vector<std::string>& files(Format format, Shape shape) {
     static std::map<std::pair<int, int>, std::vector<std::string>> made;
-    static fs::path root = [] {
-        char tmpl[] = "/tmp/plindo-bench-tags-XXXXXX";
-        return fs::path(mkdtemp(tmpl));
-    }();
+    static const Folder folder;
+    const fs::path& root = folder.path;
     auto& list = made[{format, shape}];
     if (!list.empty()) return list;
     const uint64_t audio = shape == kHugeAudio ? kHugeAudioBytes : kSmallAudio;

@@ -5,6 +5,7 @@
 #include "motion/serato_upsampler.h"
 #include "platform/log.h"
 #include "serato/latency_estimator.h"
+#include "serato/rane_library_decoder.h"
 #include "serato/screen_wave.h"
 #include "serato/serato_deck_return.h"
 #include "serato/serato_platter_wire.h"
@@ -24,6 +25,7 @@ std::vector<std::string> runSelfTests() {
     add(serato::LatencyEstimator::selfTest());
     add(serato::SeratoReturn::selfTest());
     add(serato::SeratoReturn::ScreenWave::columnsSelfTest());
+    add(serato::RaneLibraryDecoder::selfTest());
     add(link::SharedLogo::selfTest());
     return all;
 }

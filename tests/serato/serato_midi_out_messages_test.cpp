@@ -1,4 +1,4 @@
-// Deck buttons, pitch, library keys, initialisation sequences, diagnostic senders and the rate sweep.
+// Deck buttons, pitch, library keys, initialisation sequences and the rate sweep.
 #include "serato/serato_midi_out.h"
 
 #include "midi_out_rig.h"
@@ -170,23 +170,6 @@ TEST(SeratoMIDIOutMessages, InitialisationSequencesFollowTheFormat) {
         rig.out.reinitActiveDecks();
         EXPECT_EQ(rig.packets(), c.bytes);
     }
-}
-
-TEST(SeratoMIDIOutMessages, DiagnosticSendersBuildTheirBytes) {
-    LogLines log("serato-midi");
-    OutRig rig;
-    rig.out.testCC(24, 64, 2);
-    rig.out.testCC(24, 1, 0);
-    rig.out.testTrio(2, 5, 6, 7);
-    rig.out.noteTap(52, 1);
-    const Bytes sysex{0xF0, 0x00, 0x20, 0x29, 0xF7};
-    rig.out.testSysex(sysex);
-    EXPECT_EQ(rig.packets(), join({{{0xB1, 24, 64}, {0xB0, 24, 1}, {0xB1, 26, 5, 0xB1, 16, 6, 0xB1, 24, 7}},
-                                   press(0x90, 52),
-                                   {sysex}}));
-    for (const char* line : {"serato cc 24 = 64 Deck 2", "serato trio Deck 2: Zeit=5 Radiant=6 Rate=7",
-                             "serato note 52 an+aus Deck 1", "serato sysex 5 B"})
-        EXPECT_EQ(log.count(line), 1) << line;
 }
 
 TEST(SeratoMIDIOutMessages, SweepRefusesBadPlansAndOneRunsAtATime) {

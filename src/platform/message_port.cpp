@@ -139,6 +139,10 @@ bool LocalMessagePort::runFor(double seconds) {
 }
 
 void LocalMessagePort::serve(int c) {
+    // Abstract names carry no file permissions: only processes of this user may talk to the port.
+    ucred peer{};
+    socklen_t peerLen = sizeof peer;
+    if (::getsockopt(c, SOL_SOCKET, SO_PEERCRED, &peer, &peerLen) != 0 || peer.uid != ::geteuid()) return;
     if (!waitFor(c, POLLIN, Steady::now() + std::chrono::milliseconds(kServeWaitMs))) return;
     buf_.resize(kRequestHead + kMaxMessage);
     iovec iov{buf_.data(), buf_.size()};

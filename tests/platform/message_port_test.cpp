@@ -2,6 +2,7 @@
 #include "platform/message_port.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -99,6 +100,36 @@ TEST(MessagePort, TimesOutWithoutAReplyAndWakesOnInvalidate) {
     runner.join();
     EXPECT_LT(std::chrono::steady_clock::now() - t1, std::chrono::seconds(1));
     EXPECT_FALSE(idle->runFor(1.0));
+}
+
+TEST(MessagePort, ServesOnlyProcessesOfTheSameUser) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to speak as another user";
+    const auto ns = freshNamespace();
+    std::atomic<int> served{0};
+    Served server(LocalMessagePort::create(
+        "mine", [&](int32_t, std::span<const uint8_t>) { ++served; return Bytes{1}; }, ns));
+    ASSERT_TRUE(server.port);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setuid(65534) != 0) ::_exit(2);
+        auto remote = RemoteMessagePort::create("mine", ns);
+        Bytes reply;
+        const bool answered = remote && remote->send(1, Bytes{1}, 1.0, 1.0, &reply) == MessagePortStatus::Success &&
+                              !reply.empty();
+        ::_exit(answered ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(served.load(), 0);
+
+    auto remote = RemoteMessagePort::create("mine", ns);
+    Bytes reply;
+    ASSERT_TRUE(remote);
+    EXPECT_EQ(remote->send(1, {}, 1.0, 1.0, &reply), MessagePortStatus::Success);
+    EXPECT_EQ(reply, Bytes{1});
 }
 
 TEST(MessagePort, FakeSpyDriverHandsOutIdsAndDeliversToSubscribers) {

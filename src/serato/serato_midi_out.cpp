@@ -14,7 +14,7 @@ namespace {
 
 spdlog::logger& log() { return platform::logger("serato-midi"); }
 
-// The largest packet the port takes in one piece.
+// The largest packet the port takes whole.
 constexpr std::size_t kPacketLimit = 256;
 
 // A fresh emitter state that keeps what the deck's position continuity needs.

@@ -1,5 +1,5 @@
 #pragma once
-// Shared pieces of the MIDI output tests: an output on the loopback backend with a hand-driven clock and
+// Shared helpers of the MIDI output tests: an output on the loopback backend with a hand-driven clock and
 // drain, a capture of a log category, and a bridge peer on a loopback UDP port.
 #include "platform/log.h"
 #include "platform/midi_backend.h"

@@ -16,7 +16,8 @@ namespace plindo::library {
 struct CoverStore::Core : std::enable_shared_from_this<Core> {
     explicit Core(Options o) : opt(std::move(o)) {
         if (!opt.readArtwork) opt.readArtwork = [](const std::string& path) { return EmbeddedArt::read(path); };
-        if (!std::isfinite(opt.retryDelaySec) || opt.retryDelaySec < 0 || opt.retryDelaySec > 3600) opt.retryDelaySec = 3.0;
+        if (!std::isfinite(opt.retryDelaySec) || opt.retryDelaySec < 0 || opt.retryDelaySec > 3600)
+            opt.retryDelaySec = 3.0;
     }
 
     Options opt;
@@ -157,8 +158,8 @@ void CoverStore::Core::fetch(const std::string& key, const std::string& url, int
     });
 }
 
-void CoverStore::Core::finish(const std::string& key, const std::string& url, int attempt,
-                              const Completion& completion, Image img) {
+void CoverStore::Core::finish(const std::string& key, const std::string& url, int attempt, const Completion& completion,
+                              Image img) {
     if (img) store(key, img);
     std::vector<Completion> w, s;
     {
@@ -220,12 +221,12 @@ bool CoverStore::looksLikeImage(std::span<const uint8_t> b) {
     const auto starts = [&b](std::initializer_list<uint8_t> sig, size_t at = 0) {
         return b.size() >= at + sig.size() && std::equal(sig.begin(), sig.end(), b.begin() + at);
     };
-    return starts({0xFF, 0xD8, 0xFF}) ||                                   // JPEG
-           starts({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}) ||       // PNG
+    return starts({0xFF, 0xD8, 0xFF}) ||                             // JPEG
+           starts({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}) ||  // PNG
            starts({'G', 'I', 'F', '8', '7', 'a'}) || starts({'G', 'I', 'F', '8', '9', 'a'}) ||
-           (starts({'B', 'M'}) && b.size() >= 26) ||                        // BMP with its headers
-           (starts({'R', 'I', 'F', 'F'}) && starts({'W', 'E', 'B', 'P'}, 8)) ||
-           starts({'I', 'I', 0x2A, 0x00}) || starts({'M', 'M', 0x00, 0x2A});  // TIFF
+           (starts({'B', 'M'}) && b.size() >= 26) ||  // BMP with its headers
+           (starts({'R', 'I', 'F', 'F'}) && starts({'W', 'E', 'B', 'P'}, 8)) || starts({'I', 'I', 0x2A, 0x00}) ||
+           starts({'M', 'M', 0x00, 0x2A});  // TIFF
 }
 
 }  // namespace plindo::library

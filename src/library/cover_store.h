@@ -29,9 +29,9 @@ public:
     using ArtworkReader = std::function<std::optional<std::vector<uint8_t>>(const std::string& path)>;
 
     static constexpr size_t kCacheLimit = 600;
-    static constexpr int kMaxAttempt = 20;            // at most 21 fetches of a key in a row
-    static constexpr size_t kMaxBody = 32u << 20;     // larger answers are no cover
-    static constexpr double kFetchIdleSec = 30.0;     // a server that stops sending ends the fetch
+    static constexpr int kMaxAttempt = 20;         // at most 21 fetches of a key in a row
+    static constexpr size_t kMaxBody = 32u << 20;  // larger answers are no cover
+    static constexpr double kFetchIdleSec = 30.0;  // a server that stops sending ends the fetch
 
     struct Options {
         platform::MainExecutor& main;

@@ -19,10 +19,11 @@ void putLE32(std::vector<uint8_t>& out, uint32_t v) {
 FakeSpyDriver::FakeSpyDriver(std::string nameSpace) : nameSpace_(std::move(nameSpace)) {
     port_ = LocalMessagePort::create(
         kPortName, [this](int32_t msgid, std::span<const uint8_t> data) { return handle(msgid, data); }, nameSpace_);
-    if (port_) thread_ = std::thread([this] {
-        while (port_->runFor(0.25)) {
-        }
-    });
+    if (port_)
+        thread_ = std::thread([this] {
+            while (port_->runFor(0.25)) {
+            }
+        });
 }
 
 FakeSpyDriver::~FakeSpyDriver() {
@@ -33,21 +34,21 @@ FakeSpyDriver::~FakeSpyDriver() {
 std::vector<uint8_t> FakeSpyDriver::handle(int32_t msgid, std::span<const uint8_t> data) {
     std::lock_guard l(m_);
     switch (msgid) {
-    case 0: {
-        ++idRequests_;
-        if (idReply_) return *idReply_;
-        std::vector<uint8_t> out;
-        putLE32(out, static_cast<uint32_t>(nextId_++));
-        return out;
-    }
-    case 1:
-        if (data.size() >= 4) listeners_.push_back(readLE32(data, 0));
-        return {};
-    case 2:
-        if (data.size() >= 8) subscriptions_.emplace_back(readLE32(data, 0), readLE32(data, 4));
-        return {};
-    default:
-        return {};
+        case 0: {
+            ++idRequests_;
+            if (idReply_) return *idReply_;
+            std::vector<uint8_t> out;
+            putLE32(out, static_cast<uint32_t>(nextId_++));
+            return out;
+        }
+        case 1:
+            if (data.size() >= 4) listeners_.push_back(readLE32(data, 0));
+            return {};
+        case 2:
+            if (data.size() >= 8) subscriptions_.emplace_back(readLE32(data, 0), readLE32(data, 4));
+            return {};
+        default:
+            return {};
     }
 }
 

@@ -75,7 +75,7 @@ int connectTo(const std::string& address, Steady::time_point until, MessagePortS
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
             continue;
         }
-        status = err == EAGAIN ? MessagePortStatus::SendTimeout
+        status = err == EAGAIN                            ? MessagePortStatus::SendTimeout
                  : (err == ECONNREFUSED || err == ENOENT) ? MessagePortStatus::IsInvalid
                                                           : MessagePortStatus::TransportError;
         return -1;
@@ -197,8 +197,8 @@ MessagePortStatus RemoteMessagePort::send(int32_t msgid, std::span<const uint8_t
     if (!waitFor(fd, POLLOUT, sendUntil)) {
         status = MessagePortStatus::SendTimeout;
     } else if (::send(fd, packet.data(), packet.size(), MSG_NOSIGNAL | MSG_DONTWAIT) != ssize_t(packet.size())) {
-        status = (errno == EPIPE || errno == ECONNRESET) ? MessagePortStatus::IsInvalid
-                                                         : MessagePortStatus::TransportError;
+        status =
+            (errno == EPIPE || errno == ECONNRESET) ? MessagePortStatus::IsInvalid : MessagePortStatus::TransportError;
     } else if (reply) {
         reply->clear();
         if (!waitFor(fd, POLLIN, after(replyTimeout))) {

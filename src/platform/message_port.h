@@ -3,9 +3,9 @@
 // answered with bytes) on whichever thread runs it; a remote port sends to a local port by name. Built on
 // Unix-domain sequenced-packet sockets in the abstract namespace, one connection per message.
 //
-// Only processes of the same user are served. Names live below a namespace prefix: the empty prefix is the machine's shared namespace, where an outside
-// program (the MIDI spy driver) registers its port; tests pass a prefix of their own so that they never meet
-// such a program or each other.
+// Only processes of the same user are served. Names live below a namespace prefix: the empty prefix is the machine's
+// shared namespace, where an outside program (the MIDI spy driver) registers its port; tests pass a prefix of their own
+// so that they never meet such a program or each other.
 #include <atomic>
 #include <cstdint>
 #include <functional>

@@ -51,32 +51,32 @@ std::optional<Event> decode(std::span<const uint8_t> frame) {
     const std::vector<uint8_t>& p = u->payload;
     const size_t n = p.size();
     switch (u->type) {
-    case 0x24: {
-        if (n < 257) return std::nullopt;
-        return Row{p[0], utf16Text(p, 1, 257), n >= 361 ? utf16Text(p, 257, 361) : std::string()};
-    }
-    case 0x22: {
-        if (n < 4) return std::nullopt;
-        std::string name = utf16Text(p, 1, n);
-        if (name.empty()) return std::nullopt;
-        return Crate{std::move(name)};
-    }
-    case 0x23:
-        if (n < 8) return std::nullopt;
-        return Cursor{p[0], int(le16(p, 2)), int(le16(p, 6))};
-    case 0x20:
-        if (n < 8) return std::nullopt;
-        return CrateCursor{p[0], int(le16(p, 2)), int(le16(p, 6))};
-    case 0x21:
-        if (n < 5) return std::nullopt;
-        return CrateRow{p[0], p[1], utf16Text(p, 3, n)};
-    case 0x25: {
-        if (n < 9) return std::nullopt;
-        const uint32_t len = le16(p, 1) | le16(p, 3) << 16;
-        return RowExtra{p[0], int64_t(len), utf16Text(p, 5, std::min<size_t>(n, 13))};
-    }
-    default:
-        return std::nullopt;
+        case 0x24: {
+            if (n < 257) return std::nullopt;
+            return Row{p[0], utf16Text(p, 1, 257), n >= 361 ? utf16Text(p, 257, 361) : std::string()};
+        }
+        case 0x22: {
+            if (n < 4) return std::nullopt;
+            std::string name = utf16Text(p, 1, n);
+            if (name.empty()) return std::nullopt;
+            return Crate{std::move(name)};
+        }
+        case 0x23:
+            if (n < 8) return std::nullopt;
+            return Cursor{p[0], int(le16(p, 2)), int(le16(p, 6))};
+        case 0x20:
+            if (n < 8) return std::nullopt;
+            return CrateCursor{p[0], int(le16(p, 2)), int(le16(p, 6))};
+        case 0x21:
+            if (n < 5) return std::nullopt;
+            return CrateRow{p[0], p[1], utf16Text(p, 3, n)};
+        case 0x25: {
+            if (n < 9) return std::nullopt;
+            const uint32_t len = le16(p, 1) | le16(p, 3) << 16;
+            return RowExtra{p[0], int64_t(len), utf16Text(p, 5, std::min<size_t>(n, 13))};
+        }
+        default:
+            return std::nullopt;
     }
 }
 
@@ -84,8 +84,18 @@ std::vector<uint8_t> packFrame(uint8_t type, std::span<const uint8_t> payload) {
     const std::vector<uint8_t> body = SeratoReturn::packSeptets(payload);
     const size_t len = body.size();
     if (len > 0x3FFF) return {};
-    std::vector<uint8_t> f{0xF0, 0x00, 0x00, 0x17, 0x00, 0x25, 0x05, type, 0x00, 0x00,
-                           static_cast<uint8_t>((len / 128) % 128), static_cast<uint8_t>(len % 128)};
+    std::vector<uint8_t> f{0xF0,
+                           0x00,
+                           0x00,
+                           0x17,
+                           0x00,
+                           0x25,
+                           0x05,
+                           type,
+                           0x00,
+                           0x00,
+                           static_cast<uint8_t>((len / 128) % 128),
+                           static_cast<uint8_t>(len % 128)};
     f.insert(f.end(), body.begin(), body.end());
     f.push_back(0xF7);
     return f;
@@ -154,7 +164,9 @@ std::vector<std::string> selfTest() {
     auto crateRow = run(0x21, concat({{0x01, 0x01, 0x00}, utf16Field("Warehouse", 128)}));
     if (crateRow != Event{CrateRow{1, 1, "Warehouse"}}) fails.push_back("libdec crate row");
 
-    auto extra = run(0x25, concat({{0x02, 0x64, 0xDE, 0x03, 0x00}, utf16Field("3A", 8), std::vector<uint8_t>(28, 0),
+    auto extra = run(0x25, concat({{0x02, 0x64, 0xDE, 0x03, 0x00},
+                                   utf16Field("3A", 8),
+                                   std::vector<uint8_t>(28, 0),
                                    {0xFE, 0x98, 0xFF, 0xFF}}));
     if (extra != Event{RowExtra{2, 253540, "3A"}}) fails.push_back("libdec rowExtra " + describe(extra));
 

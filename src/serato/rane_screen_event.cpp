@@ -52,9 +52,7 @@ uint32_t le32(std::span<const uint8_t> p, size_t at) {
     return uint32_t(p[at]) | uint32_t(p[at + 1]) << 8 | uint32_t(p[at + 2]) << 16 | uint32_t(p[at + 3]) << 24;
 }
 
-double secondsAt(const std::vector<uint8_t>& bytes) {
-    return bytes.size() > 4 ? le32(bytes, 1) * 0.0005 : 0.0;
-}
+double secondsAt(const std::vector<uint8_t>& bytes) { return bytes.size() > 4 ? le32(bytes, 1) * 0.0005 : 0.0; }
 
 // Shortest decimal text that reads back as the same double, with ".0" on whole numbers.
 std::string doubleText(double v) {
@@ -112,7 +110,8 @@ void logFirstOfType(uint8_t type, const std::vector<uint8_t>& p) {
     }
     const auto head = std::span<const uint8_t>(p).first(std::min<size_t>(24, p.size()));
     std::string text;
-    for (size_t i = 0; i < std::min<size_t>(48, p.size()); ++i) text += (p[i] >= 0x20 && p[i] <= 0x7E) ? char(p[i]) : '.';
+    for (size_t i = 0; i < std::min<size_t>(48, p.size()); ++i)
+        text += (p[i] >= 0x20 && p[i] <= 0x7E) ? char(p[i]) : '.';
     log().info("type 0x{:x} n={} [{}] '{}'", type, p.size(), hexJoined(head), text);
 }
 
@@ -208,36 +207,36 @@ std::optional<RaneScreenEvent> RaneScreenEvent::decode(std::span<const uint8_t> 
     dumpFrame(type, param, p);
 
     switch (type) {
-    case 0x05: {
-        if (p.size() < 9) return std::nullopt;
-        const uint32_t t = le32(p, 5);
-        if (t == 0xFFFFFFFFu) return RaneScreenEvent{Other{type, param, int(p.size())}};
-        logTimeFrame(m, t);
-        const double vel = p.size() >= 13 ? double(int16_t(uint16_t(p[11] | p[12] << 8))) : 0.0;
-        const double sec = std::max(0.0, double(int32_t(t)) * 0.0005);
-        return RaneScreenEvent{Time{param, sec, vel}};
-    }
-    case 0x01:
-        return RaneScreenEvent{Title{param, screenText(std::span(p).subspan(1), 1)}};
-    case 0x02:
-        return RaneScreenEvent{Artist{param, screenText(std::span(p).subspan(1), 1)}};
-    case 0x22:
-        if (p.size() < 3) return std::nullopt;
-        return RaneScreenEvent{LibCrate{screenText(std::span(p).subspan(1), 1)}};
-    case 0x23:
-        if (p.size() < 7) return std::nullopt;
-        return RaneScreenEvent{LibCursor{param, p[1] << 8 | p[2], p[5] << 8 | p[6]}};
-    case 0x24:
-        if (p.size() < 361) return std::nullopt;
-        return RaneScreenEvent{LibRow{param, screenText(std::span(p).subspan(1, 256), 1),
-                                      screenText(std::span(p).subspan(257, 104), 1)}};
-    case 0x46:
-    case 0x47:
-        logRawOnChange(type, param, p);
-        [[fallthrough]];
-    default:
-        logFirstOfType(type, p);
-        return RaneScreenEvent{Other{type, param, int(p.size())}};
+        case 0x05: {
+            if (p.size() < 9) return std::nullopt;
+            const uint32_t t = le32(p, 5);
+            if (t == 0xFFFFFFFFu) return RaneScreenEvent{Other{type, param, int(p.size())}};
+            logTimeFrame(m, t);
+            const double vel = p.size() >= 13 ? double(int16_t(uint16_t(p[11] | p[12] << 8))) : 0.0;
+            const double sec = std::max(0.0, double(int32_t(t)) * 0.0005);
+            return RaneScreenEvent{Time{param, sec, vel}};
+        }
+        case 0x01:
+            return RaneScreenEvent{Title{param, screenText(std::span(p).subspan(1), 1)}};
+        case 0x02:
+            return RaneScreenEvent{Artist{param, screenText(std::span(p).subspan(1), 1)}};
+        case 0x22:
+            if (p.size() < 3) return std::nullopt;
+            return RaneScreenEvent{LibCrate{screenText(std::span(p).subspan(1), 1)}};
+        case 0x23:
+            if (p.size() < 7) return std::nullopt;
+            return RaneScreenEvent{LibCursor{param, p[1] << 8 | p[2], p[5] << 8 | p[6]}};
+        case 0x24:
+            if (p.size() < 361) return std::nullopt;
+            return RaneScreenEvent{LibRow{param, screenText(std::span(p).subspan(1, 256), 1),
+                                          screenText(std::span(p).subspan(257, 104), 1)}};
+        case 0x46:
+        case 0x47:
+            logRawOnChange(type, param, p);
+            [[fallthrough]];
+        default:
+            logFirstOfType(type, p);
+            return RaneScreenEvent{Other{type, param, int(p.size())}};
     }
 }
 
@@ -253,9 +252,18 @@ std::vector<std::string> RaneScreenEvent::selfTest() {
     const auto packed = packSeptets(fields);
     body.insert(body.end(), packed.begin(), packed.end());
     const size_t len = body.size();
-    std::vector<uint8_t> frame{0xF0, 0x00, 0x00, 0x17, 0x00, 0x1B, 0x05, 0x05,
-                               static_cast<uint8_t>((len + 2) >> 7), static_cast<uint8_t>((len + 2) & 0x7F),
-                               static_cast<uint8_t>(len >> 7), static_cast<uint8_t>(len & 0x7F)};
+    std::vector<uint8_t> frame{0xF0,
+                               0x00,
+                               0x00,
+                               0x17,
+                               0x00,
+                               0x1B,
+                               0x05,
+                               0x05,
+                               static_cast<uint8_t>((len + 2) >> 7),
+                               static_cast<uint8_t>((len + 2) & 0x7F),
+                               static_cast<uint8_t>(len >> 7),
+                               static_cast<uint8_t>(len & 0x7F)};
     frame.insert(frame.end(), body.begin(), body.end());
     frame.push_back(0xF7);
 

@@ -16,9 +16,9 @@ namespace {
 
 spdlog::logger& log() { return platform::logger("serato.tap"); }
 
-constexpr double kRetryAfterSec = 30.0;   // a timed retry waits this long after the last failed attempt
-constexpr int kMaxTimedRetryFails = 4;    // after five failed connects in a row the timed retry stops
-constexpr double kSilenceSec = 3.0;       // a connected spy without deliveries this long reconnects
+constexpr double kRetryAfterSec = 30.0;  // a timed retry waits this long after the last failed attempt
+constexpr int kMaxTimedRetryFails = 4;   // after five failed connects in a row the timed retry stops
+constexpr double kSilenceSec = 3.0;      // a connected spy without deliveries this long reconnects
 constexpr int kAliveLogTicks = 5;
 
 // ALSA kernel clients (the sound cards' ports) are numbered 16 to 127; 0 is the system, 14 the MIDI
@@ -108,8 +108,8 @@ void SeratoScreenTap::startOnQueue() {
             spy_.reset();
             transport_ = Transport::none;
         }
-        auto t = std::make_unique<SeratoSpyTransport>([this](std::span<const uint8_t> b) { ingest(b); },
-                                                      opt_.portNamespace);
+        auto t =
+            std::make_unique<SeratoSpyTransport>([this](std::span<const uint8_t> b) { ingest(b); }, opt_.portNamespace);
         if (t->connect(c.uniqueID)) {
             spy_ = std::move(t);
             transport_ = Transport::spy;
@@ -208,8 +208,7 @@ void SeratoScreenTap::handleSysEx(const std::vector<uint8_t>& message) {
     if (const auto* t = std::get_if<E::Time>(&e->value)) {
         if (++timeCount_ == 1) {
             log().info("first 0x05 time deck {} {:f} s", t->deck + 1, t->sec);
-            if (onStatus)
-                onStatus(fmt::format("Serato tap: first 0x05 time (deck {}, {:.2f} s)", t->deck + 1, t->sec));
+            if (onStatus) onStatus(fmt::format("Serato tap: first 0x05 time (deck {}, {:.2f} s)", t->deck + 1, t->sec));
         }
         if (onTime) onTime(t->deck, t->sec, t->vel);
     } else if (const auto* ti = std::get_if<E::Title>(&e->value)) {
@@ -219,7 +218,8 @@ void SeratoScreenTap::handleSysEx(const std::vector<uint8_t>& message) {
             titles_[size_t(ti->deck)] = ti->text;
         }
         log().info("0x01 title deck {}: {}", ti->deck + 1, ti->text);
-        if (onStatus) onStatus("Serato tap: 0x01 title deck " + std::to_string(ti->deck + 1) + ": \"" + ti->text + "\"");
+        if (onStatus)
+            onStatus("Serato tap: 0x01 title deck " + std::to_string(ti->deck + 1) + ": \"" + ti->text + "\"");
         scheduleAnnounce(ti->deck);
     } else if (const auto* ar = std::get_if<E::Artist>(&e->value)) {
         if (ar->deck != 0 && ar->deck != 1) return;

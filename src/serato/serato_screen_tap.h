@@ -44,7 +44,7 @@ public:
     struct Options {
         platform::MainExecutor& main;
         const platform::Clock& clock = platform::systemClock();
-        platform::MidiBackend* midi = nullptr;  // where the destinations are listed from
+        platform::MidiBackend* midi = nullptr;                       // where the destinations are listed from
         std::function<std::vector<Destination>()> listDestinations;  // replaces `midi` when set (tests)
         std::string portNamespace;       // message-port namespace of the driver (tests use their own)
         double healthPeriodSec = 1.0;    // 0: no timer; the owner calls healthTick() (tests)
@@ -60,12 +60,12 @@ public:
     SeratoScreenTap& operator=(const SeratoScreenTap&) = delete;
 
     // Set before start(); not changed while running.
-    std::function<void(int deck, double sec, double vel)> onTime;                    // spy thread
+    std::function<void(int deck, double sec, double vel)> onTime;                                // spy thread
     std::function<void(int deck, const std::string& title, const std::string& artist)> onTrack;  // main
-    std::function<void(const std::string& line)> onStatus;                          // main or spy thread
+    std::function<void(const std::string& line)> onStatus;                                       // main or spy thread
     std::function<void(int row, const std::string& title, const std::string& artist)> onLibRow;  // spy thread
-    std::function<void(const std::string& name)> onLibCrate;                        // spy thread
-    std::function<void(int row, int a, int b)> onLibCursor;                         // spy thread
+    std::function<void(const std::string& name)> onLibCrate;                                     // spy thread
+    std::function<void(int row, int a, int b)> onLibCursor;                                      // spy thread
 
     // Runs the screen self-test, starts the health timer once and tries the next candidate destination.
     void start();

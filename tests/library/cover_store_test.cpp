@@ -79,7 +79,8 @@ TEST_F(CoverFixture, FetchesOnceForConcurrentWaitersAndThenAnswersFromCache) {
 
     // A cached key answers before request returns, on the caller's thread.
     bool answered = false;
-    store.request("/music/a.mp3", url(server), std::nullopt, 0, [&](CoverStore::Image img) { answered = img != nullptr; });
+    store.request("/music/a.mp3", url(server), std::nullopt, 0,
+                  [&](CoverStore::Image img) { answered = img != nullptr; });
     EXPECT_TRUE(answered);
     EXPECT_EQ(store.cached("/music/a.mp3"), calls.got[0].second);
     EXPECT_EQ(server.requests().size(), 1u);

@@ -24,10 +24,11 @@ struct Served {
     std::unique_ptr<LocalMessagePort> port;
     std::thread thread;
     explicit Served(std::unique_ptr<LocalMessagePort> p) : port(std::move(p)) {
-        if (port) thread = std::thread([this] {
-            while (port->runFor(0.25)) {
-            }
-        });
+        if (port)
+            thread = std::thread([this] {
+                while (port->runFor(0.25)) {
+                }
+            });
     }
     ~Served() {
         if (port) port->invalidate();
@@ -83,7 +84,8 @@ TEST(MessagePort, NamesAreUniqueAndScopedByNamespace) {
 
 TEST(MessagePort, TimesOutWithoutAReplyAndWakesOnInvalidate) {
     const auto ns = freshNamespace();
-    auto idle = LocalMessagePort::create("idle", [](int32_t, std::span<const uint8_t>) { return Bytes{1}; }, ns);
+    auto idle = LocalMessagePort::create(
+        "idle", [](int32_t, std::span<const uint8_t>) { return Bytes{1}; }, ns);
     ASSERT_TRUE(idle);
     auto remote = RemoteMessagePort::create("idle", ns);
     ASSERT_TRUE(remote);
@@ -107,7 +109,12 @@ TEST(MessagePort, ServesOnlyProcessesOfTheSameUser) {
     const auto ns = freshNamespace();
     std::atomic<int> served{0};
     Served server(LocalMessagePort::create(
-        "mine", [&](int32_t, std::span<const uint8_t>) { ++served; return Bytes{1}; }, ns));
+        "mine",
+        [&](int32_t, std::span<const uint8_t>) {
+            ++served;
+            return Bytes{1};
+        },
+        ns));
     ASSERT_TRUE(server.port);
 
     const pid_t child = ::fork();
@@ -116,8 +123,8 @@ TEST(MessagePort, ServesOnlyProcessesOfTheSameUser) {
         if (::setuid(65534) != 0) ::_exit(2);
         auto remote = RemoteMessagePort::create("mine", ns);
         Bytes reply;
-        const bool answered = remote && remote->send(1, Bytes{1}, 1.0, 1.0, &reply) == MessagePortStatus::Success &&
-                              !reply.empty();
+        const bool answered =
+            remote && remote->send(1, Bytes{1}, 1.0, 1.0, &reply) == MessagePortStatus::Success && !reply.empty();
         ::_exit(answered ? 1 : 0);
     }
     int status = 0;
@@ -153,7 +160,8 @@ TEST(MessagePort, FakeSpyDriverHandsOutIdsAndDeliversToSubscribers) {
             return Bytes{};
         },
         ns));
-    for (int i = 0; i < 100 && driver.subscriptions().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < 100 && driver.subscriptions().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(driver.deliver(0x10, {{0x90, 1, 2}}), 1);
     EXPECT_EQ(driver.deliver(0x11, {{0x90, 1, 2}}), 0);
     for (int i = 0; i < 200 && got == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));

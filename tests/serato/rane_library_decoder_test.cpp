@@ -19,7 +19,8 @@ std::optional<L::Event> run(uint8_t type, const Bytes& payload) { return L::deco
 TEST(RaneLibraryDecoder, SelfTestPassesAndAMutatedFrameDoesNot) {
     EXPECT_TRUE(L::selfTest().empty());
     // The self-test's rowExtra frame with one body septet changed no longer gives its expected event.
-    Bytes payload = cat({{0x02, 0x64, 0xDE, 0x03, 0x00}, L::utf16Field("3A", 8), Bytes(28, 0), {0xFE, 0x98, 0xFF, 0xFF}});
+    Bytes payload =
+        cat({{0x02, 0x64, 0xDE, 0x03, 0x00}, L::utf16Field("3A", 8), Bytes(28, 0), {0xFE, 0x98, 0xFF, 0xFF}});
     Bytes frame = L::packFrame(0x25, payload);
     ASSERT_EQ(L::decode(frame), (L::Event{L::RowExtra{2, 253540, "3A"}}));
     frame[13] ^= 0x01;
@@ -65,7 +66,8 @@ TEST(RaneLibraryDecoder, ReadsTitlesToTheirZeroUnitOrTheirWholeField) {
     EXPECT_EQ(run(0x24, cat({{1}, field})), (L::Event{L::Row{1, "Hi", ""}}));
 
     // Characters beyond the basic plane travel as surrogate pairs.
-    EXPECT_EQ(run(0x22, cat({{0}, L::utf16Field("\xF0\x9F\x8E\xB5 Mix", 40)})), (L::Event{L::Crate{"\xF0\x9F\x8E\xB5 Mix"}}));
+    EXPECT_EQ(run(0x22, cat({{0}, L::utf16Field("\xF0\x9F\x8E\xB5 Mix", 40)})),
+              (L::Event{L::Crate{"\xF0\x9F\x8E\xB5 Mix"}}));
 }
 
 TEST(RaneLibraryDecoder, RefusesMalformedFrames) {
@@ -99,8 +101,10 @@ TEST(RaneLibraryDecoder, RefusesMalformedFrames) {
 
 TEST(RaneLibraryDecoder, Utf16TextStaysInsideItsBytesAndRepairs) {
     const Bytes b{'A', 0, ' ', 0, 0x00, 0xD8, 'B', 0, '\t', 0, 'C'};
-    EXPECT_EQ(L::utf16Text(b, 0, 100), "A \xEF\xBF\xBD" "B");  // lone surrogate → U+FFFD; odd byte ignored
-    EXPECT_EQ(L::utf16Text(b, 6, 11), "B");                     // trailing tab trimmed
+    EXPECT_EQ(L::utf16Text(b, 0, 100),
+              "A \xEF\xBF\xBD"
+              "B");                          // lone surrogate → U+FFFD; odd byte ignored
+    EXPECT_EQ(L::utf16Text(b, 6, 11), "B");  // trailing tab trimmed
     EXPECT_EQ(L::utf16Text(b, 9, 3), "");
     EXPECT_EQ(L::utf16Text(b, 50, 60), "");
     const Bytes spaced{0xA0, 0, 'x', 0, 0x00, 0x30, '\n', 0};  // no-break space and ideographic space trimmed

@@ -14,8 +14,18 @@ Bytes screenFrame(uint8_t type, const Bytes& payload) {
     const Bytes packed = E::packSeptets(std::span(payload).subspan(1));
     body.insert(body.end(), packed.begin(), packed.end());
     const size_t len = body.size();
-    Bytes f{0xF0, 0x00, 0x00, 0x17, 0x00, 0x1B, 0x05, type, uint8_t(((len + 2) >> 7) & 0x7F), uint8_t((len + 2) & 0x7F),
-            uint8_t((len >> 7) & 0x7F), uint8_t(len & 0x7F)};
+    Bytes f{0xF0,
+            0x00,
+            0x00,
+            0x17,
+            0x00,
+            0x1B,
+            0x05,
+            type,
+            uint8_t(((len + 2) >> 7) & 0x7F),
+            uint8_t((len + 2) & 0x7F),
+            uint8_t((len >> 7) & 0x7F),
+            uint8_t(len & 0x7F)};
     f.insert(f.end(), body.begin(), body.end());
     f.push_back(0xF7);
     return f;

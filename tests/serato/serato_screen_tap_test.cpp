@@ -38,8 +38,19 @@ bool waitUntil(Pred pred, double seconds = 3.0) {
 Bytes screenFrame(uint8_t type, uint8_t param, const Bytes& rest) {
     const Bytes packed = RaneScreenEvent::packSeptets(rest);
     const size_t len = packed.size() + 1;
-    Bytes f{0xF0, 0x00, 0x00, 0x17, 0x00, 0x1B, 0x05, type, uint8_t(((len + 2) >> 7) & 0x7F), uint8_t((len + 2) & 0x7F),
-            uint8_t((len >> 7) & 0x7F), uint8_t(len & 0x7F), param};
+    Bytes f{0xF0,
+            0x00,
+            0x00,
+            0x17,
+            0x00,
+            0x1B,
+            0x05,
+            type,
+            uint8_t(((len + 2) >> 7) & 0x7F),
+            uint8_t((len + 2) & 0x7F),
+            uint8_t((len >> 7) & 0x7F),
+            uint8_t(len & 0x7F),
+            param};
     f.insert(f.end(), packed.begin(), packed.end());
     f.push_back(0xF7);
     return f;
@@ -68,12 +79,30 @@ struct Recorder {
     std::vector<std::tuple<int, int, int>> cursors;
 
     void attach(Tap& tap) {
-        tap.onStatus = [this](const std::string& s) { std::lock_guard l(m); statuses.push_back(s); };
-        tap.onTime = [this](int d, double s, double v) { std::lock_guard l(m); times.emplace_back(d, s, v); };
-        tap.onTrack = [this](int d, const std::string& t, const std::string& a) { std::lock_guard l(m); tracks.emplace_back(d, t, a); };
-        tap.onLibRow = [this](int r, const std::string& t, const std::string& a) { std::lock_guard l(m); rows.emplace_back(r, t, a); };
-        tap.onLibCrate = [this](const std::string& n) { std::lock_guard l(m); crates.push_back(n); };
-        tap.onLibCursor = [this](int r, int a, int b) { std::lock_guard l(m); cursors.emplace_back(r, a, b); };
+        tap.onStatus = [this](const std::string& s) {
+            std::lock_guard l(m);
+            statuses.push_back(s);
+        };
+        tap.onTime = [this](int d, double s, double v) {
+            std::lock_guard l(m);
+            times.emplace_back(d, s, v);
+        };
+        tap.onTrack = [this](int d, const std::string& t, const std::string& a) {
+            std::lock_guard l(m);
+            tracks.emplace_back(d, t, a);
+        };
+        tap.onLibRow = [this](int r, const std::string& t, const std::string& a) {
+            std::lock_guard l(m);
+            rows.emplace_back(r, t, a);
+        };
+        tap.onLibCrate = [this](const std::string& n) {
+            std::lock_guard l(m);
+            crates.push_back(n);
+        };
+        tap.onLibCursor = [this](int r, int a, int b) {
+            std::lock_guard l(m);
+            cursors.emplace_back(r, a, b);
+        };
     }
     template <typename T>
     size_t count(const std::vector<T>& v) {
@@ -97,8 +126,8 @@ struct TapFixture : ::testing::Test {
     void TearDown() override { Tap::spyEnabled = false; }
 
     std::unique_ptr<Tap> makeTap(double healthPeriod = 0) {
-        auto tap = std::make_unique<Tap>(Tap::Options{main, clock, nullptr, [this] { return destinations; }, ns,
-                                                      healthPeriod, 0.15});
+        auto tap = std::make_unique<Tap>(
+            Tap::Options{main, clock, nullptr, [this] { return destinations; }, ns, healthPeriod, 0.15});
         rec.attach(*tap);
         return tap;
     }
@@ -125,8 +154,12 @@ TEST_F(TapFixture, ReportsTimeTracksAndBrowserFromTheDriver) {
     EXPECT_EQ(tap->lastFrameWall(), 1000.0);
 
     // Title, then the artist 50 ms later: one announcement after the artist.
-    const auto title = [](int deck, const std::string& t) { return screenFrame(0x01, uint8_t(deck), screenField(t, 40)); };
-    const auto artist = [](int deck, const std::string& a) { return screenFrame(0x02, uint8_t(deck), screenField(a, 40)); };
+    const auto title = [](int deck, const std::string& t) {
+        return screenFrame(0x01, uint8_t(deck), screenField(t, 40));
+    };
+    const auto artist = [](int deck, const std::string& a) {
+        return screenFrame(0x02, uint8_t(deck), screenField(a, 40));
+    };
     driver.deliver(dest, {title(0, "Night Moves")});
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     driver.deliver(dest, {artist(0, "Kai")});
@@ -136,8 +169,8 @@ TEST_F(TapFixture, ReportsTimeTracksAndBrowserFromTheDriver) {
     EXPECT_TRUE(rec.saw("Serato tap: 0x02 artist deck 1: \"Kai\""));
 
     driver.deliver(dest, {title(0, "Night Moves"), artist(0, "Kai")});  // unchanged: nothing
-    driver.deliver(dest, {artist(1, "Only Artist")});                    // no title: never announced
-    driver.deliver(dest, {title(2, "Deck Three")});                      // no such deck: dropped
+    driver.deliver(dest, {artist(1, "Only Artist")});                   // no title: never announced
+    driver.deliver(dest, {title(2, "Deck Three")});                     // no such deck: dropped
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     main.drain();
     EXPECT_EQ(rec.count(rec.tracks), 1u);

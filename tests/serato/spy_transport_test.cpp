@@ -140,10 +140,12 @@ TEST(SeratoSpyTransport, FailsWithoutDriverOrUsableListenerId) {
     }
     platform::logger("serato.tap").sinks().pop_back();
     const auto logged = lines->last_formatted();
-    EXPECT_TRUE(std::any_of(logged.begin(), logged.end(),
-                            [](const std::string& l) { return l.find("spy: no listener id (0)") != std::string::npos; }));
+    EXPECT_TRUE(std::any_of(logged.begin(), logged.end(), [](const std::string& l) {
+        return l.find("spy: no listener id (0)") != std::string::npos;
+    }));
 
-    for (const Bytes& reply : {Bytes{1, 0, 0}, Bytes{0, 0, 0, 0}, Bytes{0x01, 0x02, 0, 0}, Bytes{0xFF, 0xFF, 0xFF, 0xFF}}) {
+    for (const Bytes& reply :
+         {Bytes{1, 0, 0}, Bytes{0, 0, 0, 0}, Bytes{0x01, 0x02, 0, 0}, Bytes{0xFF, 0xFF, 0xFF, 0xFF}}) {
         driver.setListenerIdReply(reply);
         SeratoSpyTransport spy([](std::span<const uint8_t>) {}, ns);
         EXPECT_FALSE(spy.connect(1)) << reply.size();

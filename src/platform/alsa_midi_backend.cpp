@@ -69,6 +69,7 @@ public:
         snd_midi_event_reset_encode(enc_);
         size_t off = 0;
         int rc = 0;
+        bool complete = false;  // the bytes ended with a whole message
         while (off < bytes.size()) {
             snd_seq_event_t ev;
             snd_seq_ev_clear(&ev);
@@ -78,7 +79,8 @@ public:
                 break;
             }
             off += static_cast<size_t>(used);
-            if (ev.type == SND_SEQ_EVENT_NONE) continue;  // a message not yet complete
+            complete = ev.type != SND_SEQ_EVENT_NONE;
+            if (!complete) continue;  // a message not yet complete
             snd_seq_ev_set_source(&ev, static_cast<unsigned char>(port_));
             snd_seq_ev_set_subs(&ev);
             if (ahead > 0) {
@@ -94,6 +96,8 @@ public:
             }
         }
         if (int r = snd_seq_drain_output(seq_); r < 0 && rc == 0) rc = r;
+        // A truncated message (a SysEx without its end byte) did not leave; saying so beats a silent loss.
+        if (rc == 0 && !complete) rc = -EINVAL;
         return rc;
     }
     const std::string& name() const override { return name_; }

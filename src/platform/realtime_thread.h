@@ -27,6 +27,22 @@ RealtimeGrant applyRealtimePolicy(int64_t periodNs);
 std::thread startRealtimeThread(const std::string& name, int64_t periodNs,
                                 std::function<void(RealtimeGrant)> body);
 
+// The absolute deadlines of a periodic loop, one period after the other so that the period does not drift.
+// A loop that fell more than `maxLatePeriods` periods behind resumes from now instead of running the
+// missed ticks back to back.
+struct PeriodicDeadline {
+    int64_t periodNs = 1'000'000;
+    int64_t next = 0;
+    int64_t maxLatePeriods = 50;
+
+    // The next deadline, given the time now; one at or before now means run at once.
+    int64_t advance(int64_t nowNs) {
+        next += periodNs;
+        if (nowNs >= next && nowNs - next > maxLatePeriods * periodNs) next = nowNs;
+        return next;
+    }
+};
+
 // Sleeps until the absolute CLOCK_MONOTONIC time `deadlineNs`; returns at once when it has passed.
 void sleepUntilNs(int64_t deadlineNs);
 

@@ -83,15 +83,10 @@ void SeratoMIDIOut::setRealtimeDrain(bool on) {
 
 void SeratoMIDIOut::drainLoop(int64_t periodNs) {
     onDrainThread = true;
-    int64_t next = platform::hostTimeNs();
+    platform::PeriodicDeadline deadline{periodNs, platform::hostTimeNs()};
     while (drainRunning_.load(std::memory_order_acquire)) {
-        next += periodNs;
         const int64_t now = platform::hostTimeNs();
-        if (now < next) {
-            platform::sleepUntilNs(next);
-        } else if (now - next > 50 * periodNs) {
-            next = now;  // after a long stall, resume from now instead of replaying a burst
-        }
+        if (const int64_t next = deadline.advance(now); now < next) platform::sleepUntilNs(next);
         if (!drainRunning_.load(std::memory_order_acquire)) break;
         drainTick();
     }

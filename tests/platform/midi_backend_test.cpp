@@ -133,6 +133,7 @@ TEST(AlsaMidiBackend, SourceToDestinationThroughTheSequencer) {
     EXPECT_EQ(src->send(Bytes{0x90, 0x40, 0x7F}, 0), 0);
     EXPECT_EQ(src->send(Bytes{0x80, 0x40, 0x00, 0xB0, 0x07, 0x10}, hostTimeNs() + 5'000'000), 0);
     EXPECT_EQ(src->send(Bytes{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}, 0), 0);
+    EXPECT_NE(src->send(Bytes{0xF0, 0x7E, 0x7F}, 0), 0) << "a truncated SysEx is reported, not lost silently";
 }
 
 TEST(RealtimeThread, SleepsToAbsoluteDeadlinesAndReportsItsPolicy) {
@@ -159,6 +160,25 @@ TEST(RealtimeThread, SleepsToAbsoluteDeadlinesAndReportsItsPolicy) {
     EXPECT_EQ(ticks.load(), 20);
     EXPECT_TRUE(seen.policy != RealtimePolicy::normal || seen.error != 0);
     EXPECT_STRNE(realtimePolicyName(seen.policy), "");
+}
+
+TEST(RealtimeThread, DeadlinesKeepThePeriodAndSkipALongStall) {
+    constexpr int64_t ms = 1'000'000;
+    PeriodicDeadline d{ms, 0};
+    EXPECT_EQ(d.advance(0), 1 * ms);
+    EXPECT_EQ(d.advance(1 * ms + 300'000), 2 * ms) << "a late wake-up does not shift the grid";
+
+    // 30 ms late: the missed ticks run back to back (deadlines already passed) and catch up.
+    int64_t now = 32 * ms;
+    int burst = 0;
+    while (d.advance(now) <= now) ++burst;
+    EXPECT_EQ(burst, 30);
+    EXPECT_EQ(d.next, 33 * ms);
+
+    // A 100 ms stall: one tick at once, then the grid starts again from now.
+    now = 133 * ms + 500;
+    EXPECT_EQ(d.advance(now), now);
+    EXPECT_EQ(d.advance(now + 10), now + ms);
 }
 
 }  // namespace

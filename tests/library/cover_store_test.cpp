@@ -184,9 +184,14 @@ TEST_F(CoverFixture, KnowsCoverFormatsAndDropsWorkWhenGone) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     main.drain();
     EXPECT_EQ(calls.size(), 0u);
-    request(CoverStore::shared(main), "k", std::string("not a url"), std::nullopt, "bad url");
+    CoverStore store({main, {}, 3.0});
+    request(store, "k", std::string("not a url"), std::nullopt, "bad url");
     ASSERT_TRUE(waitUntil([&] { return calls.size() == 1; }));
     EXPECT_FALSE(calls.got[0].second);
+
+    // The process-wide store outlives every test, so it gets an executor that does too.
+    static auto* processMain = new platform::QueueExecutor("cover-main");
+    EXPECT_EQ(&CoverStore::shared(*processMain), &CoverStore::shared(*processMain));
 }
 
 }  // namespace

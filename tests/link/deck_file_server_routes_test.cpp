@@ -1,6 +1,8 @@
 #include "link/deck_file_server.h"
 #include "platform/queue_executor.h"
+#include "platform/url.h"
 #include "raw_http.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -8,8 +10,6 @@
 #include <sys/stat.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 
 namespace plindo::link {
@@ -19,49 +19,8 @@ using namespace testing;
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-std::string enc(const std::string& s) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : s) {
-        if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_') {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
-void writeFile(const fs::path& p, const std::string& bytes) {
-    std::ofstream(p, std::ios::binary) << bytes;
-}
-
-struct DeckFileServerRoutes : ::testing::Test {
-    fs::path dir = fs::temp_directory_path() / ("plindo-routes-" + std::to_string(::getpid()));
-    platform::QueueExecutor main{"main-test"};
-    DeckFileServer server{nullptr, "me", &main};
-    std::mutex m;
-    std::vector<std::string> lines;
-
-    void SetUp() override {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        server.onStatus = [this](const std::string& s) {
-            std::lock_guard l(m);
-            lines.push_back(s);
-        };
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    void start() { server.start(0); }
-    Reply ask(const std::string& target, double limit = 5.0) { return roundTrip(server.boundPort(), getRequest(target), limit); }
-    json askJson(const std::string& target) { return json::parse(bodyOf(ask(target))); }
-    std::string lastLine() {
-        std::lock_guard l(m);
-        return lines.empty() ? "" : lines.back();
-    }
-};
+// The query that names a file.
+std::string q(const fs::path& p) { return "?path=" + platform::percentEncodeQueryValue(p.string()); }
 
 std::string headerOf(const Reply& r, const std::string& name) {
     const size_t at = r.bytes.find("\r\n" + name + ": ");
@@ -70,6 +29,32 @@ std::string headerOf(const Reply& r, const std::string& name) {
     return r.bytes.substr(start, r.bytes.find("\r\n", start) - start);
 }
 
+struct DeckFileServerRoutes : ::testing::Test {
+    TempFolder tmp{"plindo-routes"};
+    fs::path dir = tmp.dir;
+    platform::QueueExecutor main{"main-test"};
+    DeckFileServer server{nullptr, "me", &main};
+    std::mutex m;
+    std::string last;
+
+    void SetUp() override {
+        server.onStatus = [this](const std::string& s) {
+            std::lock_guard l(m);
+            last = s;
+        };
+    }
+    void restart() {
+        server.stop();
+        server.start(0);
+    }
+    Reply ask(const std::string& target, double limit = 5.0) { return roundTrip(server.boundPort(), getRequest(target), limit); }
+    json askJson(const std::string& target) { return json::parse(bodyOf(ask(target))); }
+    std::string lastLine() {
+        std::lock_guard l(m);
+        return last;
+    }
+};
+
 TEST_F(DeckFileServerRoutes, ServesAudioFilesByExtensionAndNothingElse) {
     writeFile(dir / "Song.FLAC", "flacbytes");
     writeFile(dir / "notes.txt", "text");
@@ -77,26 +62,26 @@ TEST_F(DeckFileServerRoutes, ServesAudioFilesByExtensionAndNothingElse) {
     ::mkfifo((dir / "pipe.mp3").c_str(), 0600);
     fs::create_symlink("/dev/zero", dir / "x.mp3");
     fs::create_directories(dir / "folder.wav");
-    start();
+    server.start(0);
 
-    const Reply ok = ask("/audio/stream?path=" + enc((dir / "Song.FLAC").string()));
+    const Reply ok = ask("/audio/stream" + q(dir / "Song.FLAC"));
     EXPECT_EQ(statusLineOf(ok), "HTTP/1.1 200 OK");
     EXPECT_EQ(headerOf(ok, "Content-Type"), "application/octet-stream");
     EXPECT_EQ(bodyOf(ok), "flacbytes");
-    EXPECT_EQ(bodyOf(ask("/deck/stem?path=" + enc((dir / "Song.FLAC").string()))), "flacbytes");
+    EXPECT_EQ(bodyOf(ask("/deck/stem" + q(dir / "Song.FLAC"))), "flacbytes");
+    EXPECT_EQ(bodyOf(ask("/deck/stem" + q(dir / "a+b.mp3"))), "plus");
 
     const struct {
         std::string query;
         std::string shown;
     } missing[] = {
         {"", "<no path param>"},
-        {"?path=" + enc((dir / "notes.txt").string()), (dir / "notes.txt").string()},
-        // "+" not escaped arrives as a blank
-        {"?path=" + (dir / "a+b.mp3").string(), (dir / "a b.mp3").string()},
-        {"?path=" + enc((dir / "pipe.mp3").string()), (dir / "pipe.mp3").string()},
-        {"?path=" + enc((dir / "x.mp3").string()), (dir / "x.mp3").string()},
-        {"?path=" + enc((dir / "folder.wav").string()), (dir / "folder.wav").string()},
-        {"?path=" + enc((dir / "Song.FLAC").string()) + "%00.mp3", (dir / "Song.FLAC").string() + std::string(1, '\0') + ".mp3"},
+        {q(dir / "notes.txt"), (dir / "notes.txt").string()},
+        {"?path=" + (dir / "a+b.mp3").string(), (dir / "a b.mp3").string()},  // "+" not escaped is a blank
+        {q(dir / "pipe.mp3"), (dir / "pipe.mp3").string()},
+        {q(dir / "x.mp3"), (dir / "x.mp3").string()},
+        {q(dir / "folder.wav"), (dir / "folder.wav").string()},
+        {q(dir / "Song.FLAC") + "%00.mp3", (dir / "Song.FLAC").string() + std::string(1, '\0') + ".mp3"},
     };
     for (const auto& c : missing) {
         const Reply r = ask("/deck/stem" + c.query, 3);
@@ -105,46 +90,48 @@ TEST_F(DeckFileServerRoutes, ServesAudioFilesByExtensionAndNothingElse) {
         EXPECT_EQ(json::parse(bodyOf(r)), (json{{"error", "file not found"}, {"path", c.shown}})) << c.query;
         EXPECT_EQ(lastLine(), "Track server 404 (stem): " + c.shown);
     }
-    EXPECT_EQ(bodyOf(ask("/deck/stem?path=" + enc((dir / "a+b.mp3").string()))), "plus");
 }
 
 TEST_F(DeckFileServerRoutes, StreamsLargeFilesWithoutReadingThemWhole) {
     // A sparse 4 GiB file: reading it whole would take seconds and gigabytes before the first byte.
     const fs::path big = dir / "big.wav";
-    { std::ofstream(big, std::ios::binary); }
+    writeFile(big, "");
     fs::resize_file(big, uint64_t{4} << 30);
     std::string pattern;
     for (int i = 0; i < 3 << 20; ++i) pattern.push_back(static_cast<char>(i * 7 + (i >> 9)));
-    const fs::path mid = dir / "mid.mp3";
-    writeFile(mid, pattern);
-    start();
+    writeFile(dir / "mid.mp3", pattern);
+    server.start(0);
 
     const int fd = connectLoopback(server.boundPort());
-    sendAll(fd, getRequest("/audio/stream?path=" + enc(big.string())));
+    sendAll(fd, getRequest("/audio/stream" + q(big)));
     const auto t0 = std::chrono::steady_clock::now();
     const Reply head = readAll(fd, 5, 1 << 20);
     ::close(fd);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
     EXPECT_EQ(headerOf(head, "Content-Length"), "4294967296");
     EXPECT_GE(head.bytes.size(), size_t{1} << 20);
-
-    EXPECT_TRUE(bodyOf(ask("/audio/stream?path=" + enc(mid.string()))) == pattern);
+    EXPECT_TRUE(bodyOf(ask("/audio/stream" + q(dir / "mid.mp3"))) == pattern);
 }
 
 TEST_F(DeckFileServerRoutes, FindsFilesInTheOtherUnicodeForm) {
     const std::string composed = (dir / "Caf\u00e9.mp3").string();
     const std::string decomposed = (dir / "Cafe\u0301.mp3").string();
     writeFile(composed, "nfc");
-    start();
-    EXPECT_EQ(bodyOf(ask("/deck/stem?path=" + enc(decomposed))), "nfc");
+    server.start(0);
+    EXPECT_EQ(bodyOf(ask("/deck/stem" + q(decomposed))), "nfc");
     EXPECT_EQ(DeckFileServer::existingPath(decomposed), composed);
-    EXPECT_EQ(askJson("/deck/meta?path=" + enc(decomposed))["path"], composed);
-    // The cover route looks at the exact path only.
-    EXPECT_EQ(bodyOf(ask("/cover_art?path=" + enc(decomposed))), "no path / not file");
+    EXPECT_EQ(askJson("/deck/meta" + q(decomposed))["path"], composed);
+    EXPECT_EQ(bodyOf(ask("/cover_art" + q(decomposed))), "no path / not file");  // the exact path only
 }
 
-TEST_F(DeckFileServerRoutes, ListsLibraryTracksByCrateAndSource) {
+TEST_F(DeckFileServerRoutes, ListsCratesAndTheirTracksBySource) {
+    server.start(0);
+    EXPECT_EQ(askJson("/library/crates"), (json{{"ready", true}, {"crates", json::array()}, {"seratoCrates", json::array()},
+                                                {"folderCrates", json::array()}, {"hasSerato", false}, {"seratoRunning", false}}));
     std::vector<std::string> asked;
+    server.payloads.seratoCrateNames = [] { return std::vector<std::string>{"A", "A%%B"}; };
+    server.onFolderCrates = [] { return std::vector<std::string>{"Downloads"}; };
+    server.onSeratoRunning = [] { return true; };
     server.payloads.seratoAllTracks = [] { return std::vector<TrackEntry>{{"/m/all.mp3", "all"}}; };
     server.payloads.seratoCrateTracks = [&](const std::string& c) {
         asked.push_back("serato:" + c);
@@ -154,11 +141,15 @@ TEST_F(DeckFileServerRoutes, ListsLibraryTracksByCrateAndSource) {
         asked.push_back("folder:" + c);
         return std::vector<TrackEntry>{{"/f/" + c + ".wav", c}};
     };
-    start();
-    const struct {
-        std::string query;
-        std::string firstPath;
-    } cases[] = {
+    restart();
+    const json j = askJson("/library/crates");
+    EXPECT_EQ(j["crates"], (json{"A", "A%%B"}));
+    EXPECT_EQ(j["seratoCrates"], j["crates"]);
+    EXPECT_EQ(j["folderCrates"], json{"Downloads"});
+    EXPECT_EQ(j["hasSerato"], true);
+    EXPECT_EQ(j["seratoRunning"], true);
+
+    const std::pair<std::string, std::string> cases[] = {
         {"", "/m/all.mp3"},
         {"?crate=&src=folder", "/m/all.mp3"},
         {"?crate=Plindo&src=folder", "/m/all.mp3"},
@@ -168,41 +159,19 @@ TEST_F(DeckFileServerRoutes, ListsLibraryTracksByCrateAndSource) {
         {"?crate=Mix&src=folder", "/f/Mix.wav"},
         {"?crate=Mix&src=Folder", "/m/Mix.mp3"},
     };
-    for (const auto& c : cases) {
-        const json j = askJson("/library/tracks" + c.query);
-        EXPECT_EQ(j["ready"], true);
-        EXPECT_EQ(j["count"], 1);
-        EXPECT_EQ(j["tracks"][0]["path"], c.firstPath) << c.query;
+    for (const auto& [query, firstPath] : cases) {
+        const json t = askJson("/library/tracks" + query);
+        EXPECT_EQ(t["ready"], true);
+        EXPECT_EQ(t["count"], 1);
+        EXPECT_EQ(t["tracks"][0]["path"], firstPath) << query;
     }
     EXPECT_EQ(asked, (std::vector<std::string>{"serato:House", "serato:House", "folder:Mix", "serato:Mix"}));
 }
 
-TEST_F(DeckFileServerRoutes, ListsCratesAndAnswersWithoutALibrary) {
-    start();
-    EXPECT_EQ(askJson("/library/crates"), (json{{"ready", true},
-                                                {"crates", json::array()},
-                                                {"seratoCrates", json::array()},
-                                                {"folderCrates", json::array()},
-                                                {"hasSerato", false},
-                                                {"seratoRunning", false}}));
-    server.stop();
-    server.payloads.seratoCrateNames = [] { return std::vector<std::string>{"A", "A%%B"}; };
-    server.onFolderCrates = [] { return std::vector<std::string>{"Downloads"}; };
-    server.onSeratoRunning = [] { return true; };
-    start();
-    const json j = askJson("/library/crates");
-    EXPECT_EQ(j["crates"], (json{"A", "A%%B"}));
-    EXPECT_EQ(j["seratoCrates"], j["crates"]);
-    EXPECT_EQ(j["folderCrates"], json{"Downloads"});
-    EXPECT_EQ(j["hasSerato"], true);
-    EXPECT_EQ(j["seratoRunning"], true);
-}
-
 TEST_F(DeckFileServerRoutes, ControlRunsOnTheMainExecutor) {
-    start();
+    server.start(0);
     EXPECT_EQ(askJson("/ctl?cmd=play"), (json{{"error", "no handler"}}));
 
-    server.stop();
     std::string cmd;
     std::map<std::string, std::string> params;
     bool onMain = false;
@@ -212,7 +181,7 @@ TEST_F(DeckFileServerRoutes, ControlRunsOnTheMainExecutor) {
         onMain = main.queue().isCurrent();
         return json{{"ok", true}, {"gain", c == "nan" ? NAN : 0.5}};
     };
-    start();
+    restart();
     EXPECT_EQ(askJson("/ctl"), (json{{"ok", true}, {"gain", 0.5}}));
     EXPECT_EQ(cmd, "state");
     EXPECT_TRUE(params.empty());
@@ -226,7 +195,7 @@ TEST_F(DeckFileServerRoutes, ControlRunsOnTheMainExecutor) {
     EXPECT_EQ(bodyOf(r), "");
 }
 
-TEST_F(DeckFileServerRoutes, AnswersTagsFromTheFileOrItsName) {
+TEST_F(DeckFileServerRoutes, AnswersTagsFromTheFileOrItsNameWithoutReadingAFifo) {
     writeFile(dir / "tagged.mp3", "x");
     writeFile(dir / "title-only.mp3", "x");
     ::mkfifo((dir / "Pipe - Dream.mp3").c_str(), 0600);
@@ -236,12 +205,8 @@ TEST_F(DeckFileServerRoutes, AnswersTagsFromTheFileOrItsName) {
         if (p.find("Pipe") != std::string::npos) ADD_FAILURE() << "read a FIFO";
         return std::nullopt;
     };
-    start();
-    const struct {
-        std::string path;
-        std::string artist;
-        std::string title;
-    } cases[] = {
+    server.start(0);
+    const std::tuple<std::string, std::string, std::string> cases[] = {
         {(dir / "tagged.mp3").string(), "Art", "Tit"},
         {(dir / "title-only.mp3").string(), "", "Only"},
         {"/nowhere/Artist - Title.mp3", "Artist", "Title"},
@@ -252,19 +217,15 @@ TEST_F(DeckFileServerRoutes, AnswersTagsFromTheFileOrItsName) {
         {"/nowhere/A \u2013 B - C", "A \u2013 B", "C"},
         {(dir / "Pipe - Dream.mp3").string(), "Pipe", "Dream"},
     };
-    for (const auto& c : cases) {
-        const json j = askJson("/tags?path=" + enc(c.path));
-        EXPECT_EQ(j, (json{{"path", c.path}, {"artist", c.artist}, {"title", c.title}})) << c.path;
-    }
+    for (const auto& [path, artist, title] : cases)
+        EXPECT_EQ(askJson("/tags" + q(path)), (json{{"path", path}, {"artist", artist}, {"title", title}})) << path;
     const Reply r = ask("/tags");
     EXPECT_EQ(statusLineOf(r), "HTTP/1.1 400 Bad Request");
     EXPECT_EQ(bodyOf(r), R"({"error":"missing path"})");
 }
 
 TEST_F(DeckFileServerRoutes, AnswersCoverArtWithItsTypeFromTheFirstBytes) {
-    writeFile(dir / "png.mp3", "x");
-    writeFile(dir / "jpg.mp3", "x");
-    writeFile(dir / "none.mp3", "x");
+    for (const char* name : {"png.mp3", "jpg.mp3", "none.mp3"}) writeFile(dir / name, "x");
     fs::create_directories(dir / "folder");
     ::mkfifo((dir / "pipe.mp3").c_str(), 0600);
     server.payloads.embeddedArtwork = [](const std::string& p) -> std::optional<std::string> {
@@ -273,51 +234,43 @@ TEST_F(DeckFileServerRoutes, AnswersCoverArtWithItsTypeFromTheFirstBytes) {
         if (p.find("pipe") != std::string::npos) ADD_FAILURE() << "read a FIFO";
         return std::string();
     };
-    start();
-    const struct {
-        std::string query;
-        std::string status;
-        std::string type;
-        std::string body;
-    } cases[] = {
-        {"?path=" + enc((dir / "png.mp3").string()), "200 OK", "image/png", std::string("\x89PNG\r\n", 6)},
-        {"?path=" + enc((dir / "jpg.mp3").string()), "200 OK", "image/jpg", "\xFF\xD8\xFF"},
-        {"?path=" + enc((dir / "none.mp3").string()), "404 Not Found", "text/plain", "no embedded art"},
-        {"?path=" + enc((dir / "folder").string()), "404 Not Found", "text/plain", "no embedded art"},
-        {"?path=" + enc((dir / "pipe.mp3").string()), "404 Not Found", "text/plain", "no path / not file"},
-        {"?path=/dev/zero", "404 Not Found", "text/plain", "no path / not file"},
-        {"?path=" + enc((dir / "gone.mp3").string()), "404 Not Found", "text/plain", "no path / not file"},
-        {"", "404 Not Found", "text/plain", "no path / not file"},
+    server.start(0);
+    const std::string none = "no path / not file";
+    const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
+        {q(dir / "png.mp3"), "200 OK", "image/png", std::string("\x89PNG\r\n", 6)},
+        {q(dir / "jpg.mp3"), "200 OK", "image/jpg", "\xFF\xD8\xFF"},
+        {q(dir / "none.mp3"), "404 Not Found", "text/plain", "no embedded art"},
+        {q(dir / "folder"), "404 Not Found", "text/plain", "no embedded art"},
+        {q(dir / "pipe.mp3"), "404 Not Found", "text/plain", none},
+        {"?path=/dev/zero", "404 Not Found", "text/plain", none},
+        {q(dir / "gone.mp3"), "404 Not Found", "text/plain", none},
+        {"", "404 Not Found", "text/plain", none},
     };
-    for (const auto& c : cases) {
-        const Reply r = ask("/cover_art" + c.query);
-        EXPECT_EQ(statusLineOf(r), "HTTP/1.1 " + c.status) << c.query;
-        EXPECT_EQ(headerOf(r, "Content-Type"), c.type) << c.query;
-        EXPECT_EQ(bodyOf(r), c.body) << c.query;
+    for (const auto& [query, status, type, body] : cases) {
+        const Reply r = ask("/cover_art" + query);
+        EXPECT_EQ(statusLineOf(r), "HTTP/1.1 " + status) << query;
+        EXPECT_EQ(headerOf(r, "Content-Type"), type) << query;
+        EXPECT_EQ(bodyOf(r), body) << query;
     }
 }
 
 TEST_F(DeckFileServerRoutes, MetaAnswersTheDocumentOrNothingItCannotEncode) {
     writeFile(dir / "a.mp3", "x");
     writeFile(dir / "nan.mp3", "x");
-    start();
-    EXPECT_EQ(askJson("/deck/meta?path=" + enc((dir / "a.mp3").string())),
-              (json{{"path", (dir / "a.mp3").string()},
-                    {"api_version", "0004"},
-                    {"cues", json::array()},
-                    {"loops", json::array()},
-                    {"flips", json::array()}}));
+    server.start(0);
+    EXPECT_EQ(askJson("/deck/meta" + q(dir / "a.mp3")),
+              (json{{"path", (dir / "a.mp3").string()}, {"api_version", "0004"}, {"cues", json::array()},
+                    {"loops", json::array()}, {"flips", json::array()}}));
     EXPECT_EQ(bodyOf(ask("/deck/meta")), R"({"error":"missing path"})");
     EXPECT_EQ(askJson("/deck/meta?path=/dev/zero")["error"], "file not found");
     EXPECT_EQ(lastLine(), "Track server 404 (meta): /dev/zero");
 
-    server.stop();
     server.payloads.deckMeta = [](const std::string& p) {
         return json{{"path", p}, {"bpm", p.find("nan") != std::string::npos ? INFINITY : 120.0}};
     };
-    start();
-    EXPECT_EQ(askJson("/deck/meta?path=" + enc((dir / "a.mp3").string()))["bpm"], 120.0);
-    const Reply r = ask("/deck/meta?path=" + enc((dir / "nan.mp3").string()));
+    restart();
+    EXPECT_EQ(askJson("/deck/meta" + q(dir / "a.mp3"))["bpm"], 120.0);
+    const Reply r = ask("/deck/meta" + q(dir / "nan.mp3"));
     EXPECT_EQ(statusLineOf(r), "HTTP/1.1 200 OK");
     EXPECT_EQ(bodyOf(r), "");
 }
@@ -325,32 +278,24 @@ TEST_F(DeckFileServerRoutes, MetaAnswersTheDocumentOrNothingItCannotEncode) {
 TEST_F(DeckFileServerRoutes, PeaksReadTheirNumbersAndAnswerFromTheirQueue) {
     writeFile(dir / "t.wav", "x");
     std::mutex pm;
-    std::vector<std::tuple<std::string, int, double, double>> calls;
+    std::tuple<std::string, int, double, double> call;
     server.payloads.peaks = [&](const std::string& p, int columns, double center, double window) {
         std::lock_guard l(pm);
-        calls.emplace_back(p, columns, center, window);
-        return PeaksAnswer{"200 OK", R"({"columns":)" + std::to_string(columns) + "}"};
+        call = {p, columns, center, window};
+        return PeaksAnswer{"200 OK", "{}"};
     };
-    start();
-    const std::string p = enc((dir / "t.wav").string());
-    const struct {
-        std::string query;
-        int columns;
-        double center;
-        double window;
-    } cases[] = {
+    server.start(0);
+    const std::tuple<std::string, int, double, double> cases[] = {
         {"", 1400, 0, 0},
         {"&columns=abc&center=x&window=nan", 1400, 0, 0},
         {"&columns=&center=1e400", 1400, 0, 0},
         {"&columns=-3&center=12.5&window=30", -3, 12.5, 30},
         {"&columns=%2B50000&window=-1", 50000, 0, -1},
     };
-    for (const auto& c : cases) {
-        const Reply r = ask("/wave/peaks?path=" + p + c.query);
-        EXPECT_EQ(statusLineOf(r), "HTTP/1.1 200 OK");
+    for (const auto& [query, columns, center, window] : cases) {
+        EXPECT_EQ(statusLineOf(ask("/wave/peaks" + q(dir / "t.wav") + query)), "HTTP/1.1 200 OK");
         std::lock_guard l(pm);
-        ASSERT_FALSE(calls.empty());
-        EXPECT_EQ(calls.back(), std::make_tuple((dir / "t.wav").string(), c.columns, c.center, c.window)) << c.query;
+        EXPECT_EQ(call, std::make_tuple((dir / "t.wav").string(), columns, center, window)) << query;
     }
     EXPECT_EQ(bodyOf(ask("/wave/peaks")), R"({"error":"missing path"})");
     EXPECT_EQ(askJson("/wave/peaks?path=/dev/zero")["error"], "file not found");

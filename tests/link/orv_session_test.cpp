@@ -7,13 +7,7 @@
 
 using namespace plindo::link;
 using namespace plindo::link::testing;
-
-namespace {
 using V = OSCValue;
-V I(int32_t v) { return V::int32(v); }
-V S(std::string v) { return V::string(std::move(v)); }
-V D(double v) { return V::float64(v); }
-}  // namespace
 
 TEST(OrvHello, VersionGateAdmitsAndRefuses) {
     struct Case {
@@ -22,13 +16,11 @@ TEST(OrvHello, VersionGateAdmitsAndRefuses) {
         std::optional<std::string> reason;
     };
     const std::vector<Case> cases{
-        {"958", "", std::nullopt},         {"0958", "", std::nullopt},
-        {"+958", "", std::nullopt},        {"1215", "1215", std::nullopt},
-        {"1215", "0", std::nullopt},       {"1215", "abc", std::nullopt},
-        {"957", "", "build:957"},          {"", "", "build:unknown"},
-        {"-958", "", "build:-958"},        {"12a", "", "build:12a"},
+        {"958", "", std::nullopt},        {"0958", "", std::nullopt},      {"+958", "", std::nullopt},
+        {"1215", "1215", std::nullopt},   {"1215", "0", std::nullopt},     {"1215", "abc", std::nullopt},
+        {"957", "", "build:957"},         {"", "", "build:unknown"},       {"-958", "", "build:-958"},
+        {"12a", "", "build:12a"},         {"1215", "1216", "hostold:1215"}, {"958", "+2000", "hostold:1215"},
         {"99999999999999999999", "", "build:99999999999999999999"},
-        {"1215", "1216", "hostold:1215"},  {"958", "+2000", "hostold:1215"},
     };
     for (const auto& c : cases) EXPECT_EQ(OrvServer::versionGate(c.build, c.needed), c.reason) << c.build << "/" << c.needed;
 }
@@ -55,14 +47,13 @@ TEST(OrvHello, DenyCarriesReasonPortAndAddressesAndReportsWhy) {
 
 TEST(OrvHello, BindListsExtraThenLocalThenInterfaceAddresses) {
     ServerRig rig;
-    rig.interfaces = {
-        {"lo", true, true, "127.0.0.1"},    {"wlan0", true, false, "192.168.1.10"}, {"en1", false, false, "10.9.9.9"},
-        {"docker0", true, false, "172.17.0.1"},
-        {"bridge0", true, false, "172.20.0.1"}, {"en0", true, false, "10.0.0.5"}, {"enp3s0", true, false, "192.168.1.10"},
-    };
+    rig.interfaces = {{"lo", true, true, "127.0.0.1"},     {"wlan0", true, false, "192.168.1.10"},
+                      {"en1", false, false, "10.9.9.9"},    {"docker0", true, false, "172.17.0.1"},
+                      {"bridge0", true, false, "172.20.0.1"}, {"en0", true, false, "10.0.0.5"},
+                      {"enp3s0", true, false, "192.168.1.10"}};
     rig.server.setHttpCandidatesExtra({"peer.local"});
     rig.hello(phone(1), 1, "Ann");
-    auto sent = rig.sink.take();
+    const auto sent = rig.sink.take();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].to, phone(1).remote);
     EXPECT_EQ(sent[0].msg, (OSCMessage{"/orv/bind", {I(1), S("peer.local"), I(17600), S("192.168.1.10"), S("172.20.0.1"), S("10.0.0.5")}}));
@@ -220,25 +211,25 @@ TEST(OrvGate, FramesBindFreeDecksAndDisplaceOnlyStaleHolders) {
 
 TEST(OrvGate, FrameTimingStatistics) {
     ServerRig rig;
+    const auto stats = [&] {
+        const auto r = *rig.server.remoteRecord(1);
+        return std::tuple(r.meanDtMs, r.jitterMs, r.maxGapMs);
+    };
     rig.frame(phone(1), 1);
     rig.clock.advance(0.010);
     rig.frame(phone(1), 1);
-    auto r = *rig.server.remoteRecord(1);
-    EXPECT_NEAR(r.meanDtMs, 10, 1e-6);
-    EXPECT_EQ(r.jitterMs, 0);
+    EXPECT_EQ(std::get<1>(stats()), 0);
     rig.clock.advance(0.020);
     rig.frame(phone(1), 1);
-    r = *rig.server.remoteRecord(1);
-    EXPECT_NEAR(r.jitterMs, 1.0, 1e-6);
-    EXPECT_NEAR(r.meanDtMs, 11.0, 1e-6);
-    EXPECT_NEAR(r.maxGapMs, 20.0, 1e-6);
+    const auto [mean, jitter, gap] = stats();
+    EXPECT_NEAR(mean, 11.0, 1e-6);
+    EXPECT_NEAR(jitter, 1.0, 1e-6);
+    EXPECT_NEAR(gap, 20.0, 1e-6);
     // 600 ms later: mean and jitter restart, the max gap in its window is unchanged.
     rig.clock.advance(0.600);
     rig.frame(phone(1), 1);
-    r = *rig.server.remoteRecord(1);
-    EXPECT_EQ(r.meanDtMs, 0);
-    EXPECT_EQ(r.jitterMs, 0);
-    EXPECT_NEAR(r.maxGapMs, 20.0, 1e-6);
+    EXPECT_EQ(std::get<0>(stats()), 0);
+    EXPECT_EQ(std::get<1>(stats()), 0);
     EXPECT_NEAR(rig.server.remoteMaxGapMs(1), 20.0, 1e-6);
 }
 
@@ -330,39 +321,31 @@ TEST(OrvPush, PruneLimitFollowsALongBindStale) {
     rig.server.start(0, 6.0);
     ASSERT_TRUE(rig.server.running());
     rig.hello(phone(7), 0, "HostB");
-    rig.clock.advance(17.9);
-    rig.server.pruneGroupPeers();
-    EXPECT_TRUE(rig.server.remoteRecord(-1));
-    rig.clock.advance(0.2);
-    rig.server.pruneGroupPeers();
-    EXPECT_FALSE(rig.server.remoteRecord(-1));
+    for (const auto& [step, kept] : {std::pair{17.9, true}, std::pair{0.2, false}}) {
+        rig.clock.advance(step);
+        rig.server.pruneGroupPeers();
+        EXPECT_EQ(rig.server.remoteRecord(-1).has_value(), kept) << step;
+    }
 }
 
 TEST(OrvAccessors, FixedValuesWithoutRecordAndStrictFreshness) {
     ServerRig rig;
-    EXPECT_FALSE(rig.server.isRemoteFresh(1, 0.5));
-    EXPECT_EQ(rig.server.remoteName(1), "");
-    EXPECT_EQ(rig.server.remoteMode(1), "remote");
-    EXPECT_EQ(rig.server.remoteLastAngle(1), 0);
-    EXPECT_EQ(rig.server.remoteJitterMs(1), 0);
-    EXPECT_EQ(rig.server.remoteMaxGapMs(1), 0);
-    EXPECT_EQ(rig.server.remoteVia(1), "?");
-    EXPECT_EQ(rig.server.remoteWavOk(1), -1);
-    EXPECT_EQ(rig.server.remoteHost(1), "");
-    EXPECT_EQ(rig.server.endpointOfPeerNamed("x"), "");
+    auto& srv = rig.server;
+    EXPECT_EQ(std::tuple(srv.isRemoteFresh(1, 0.5), srv.remoteName(1), srv.remoteMode(1), srv.remoteVia(1),
+                         srv.remoteWavOk(1), srv.remoteHost(1), srv.endpointOfPeerNamed("x")),
+              std::tuple(false, "", "remote", "?", -1, "", ""));
 
     rig.hello(phone(1), 1, "Ann");
     rig.clock.advance(0.5);
-    EXPECT_FALSE(rig.server.isRemoteFresh(1, 0.5));
-    EXPECT_TRUE(rig.server.isRemoteFresh(1, 0.5001));
-    EXPECT_EQ(rig.server.remoteHost(1), "192.168.1.101");
-    EXPECT_EQ(rig.server.endpointOfPeerNamed("Ann"), "192.168.1.101");
+    EXPECT_FALSE(srv.isRemoteFresh(1, 0.5));
+    EXPECT_TRUE(srv.isRemoteFresh(1, 0.5001));
+    EXPECT_EQ(srv.remoteHost(1), "192.168.1.101");
+    EXPECT_EQ(srv.endpointOfPeerNamed("Ann"), "192.168.1.101");
     rig.recv(phone(1), "/orv/frame", {I(1), S(""), D(0), D(0), D(-2.5), D(1.0)});
-    EXPECT_EQ(rig.server.remoteLastAngle(1), -2.5);
+    EXPECT_EQ(srv.remoteLastAngle(1), -2.5);
 
-    OrvServer::Origin v6{asio::ip::udp::endpoint(asio::ip::make_address("fe80::1%1"), 5), {}};
-    rig.hello(v6, 2, "Six");
-    EXPECT_EQ(rig.server.remoteHost(2), "");
+    rig.hello({asio::ip::udp::endpoint(asio::ip::make_address("fe80::1%1"), 5), {}}, 2, "Six");
+    EXPECT_EQ(srv.remoteHost(2), "");
 }
 
 TEST(OrvKeepAlive, GoesToRecentlyHeardSendersNotRecentlySentTo) {

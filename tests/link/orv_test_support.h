@@ -2,6 +2,7 @@
 // A server wired to a fake clock, an inline main executor, an injected interface list and a sink that records
 // every datagram instead of sending it.
 #include "link/orv_server.h"
+#include "osc_bytes.h"
 
 #include <mutex>
 #include <string>
@@ -68,14 +69,11 @@ struct ServerRig {
 
     void hello(const OrvServer::Origin& from, int deck, const std::string& name, std::string build = "1215",
                std::string needed = "") {
-        recv(from, "/orv/hello",
-             {OSCValue::int32(deck), OSCValue::string(name), OSCValue::int32(0), OSCValue::string("remote"),
-              OSCValue::int32(1), OSCValue::string(build), OSCValue::string(needed)});
+        recv(from, "/orv/hello", {I(deck), S(name), I(0), S("remote"), I(1), S(std::move(build)), S(std::move(needed))});
     }
 
     void frame(const OrvServer::Origin& from, int deck, const std::string& path = "/m/a.mp3") {
-        recv(from, "/orv/frame",
-             {OSCValue::int32(deck), OSCValue::string(path), OSCValue::float64(1.0), OSCValue::float64(1.0)});
+        recv(from, "/orv/frame", {I(deck), S(path), D(1.0), D(1.0)});
     }
 };
 

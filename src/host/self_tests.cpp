@@ -1,12 +1,12 @@
 #include "host/self_tests.h"
 
+#include "library/screen_wave_strip.h"
 #include "link/shared_logo.h"
 #include "motion/serato_tunnel.h"
 #include "motion/serato_upsampler.h"
 #include "platform/log.h"
 #include "serato/latency_estimator.h"
 #include "serato/rane_library_decoder.h"
-#include "serato/screen_wave.h"
 #include "serato/serato_deck_return.h"
 #include "serato/serato_platter_wire.h"
 #include "serato/serato_return.h"
@@ -24,7 +24,7 @@ std::vector<std::string> runSelfTests() {
     add(serato::SeratoDeckReturn::selfTest());
     add(serato::LatencyEstimator::selfTest());
     add(serato::SeratoReturn::selfTest());
-    add(serato::SeratoReturn::ScreenWave::columnsSelfTest());
+    add(library::ScreenWaveStrip::columnsSelfTest());
     add(serato::RaneLibraryDecoder::selfTest());
     add(link::SharedLogo::selfTest());
     return all;

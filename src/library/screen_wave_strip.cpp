@@ -64,11 +64,11 @@ std::optional<PeakEnvelope> ScreenWaveStrip::envelope(double durationSec) {
     return e;
 }
 
-}  // namespace plindo::library
-
-namespace plindo::serato::SeratoReturn {
-
-std::vector<std::string> ScreenWave::columnsSelfTest() {
+std::vector<std::string> ScreenWaveStrip::columnsSelfTest() {
+    using serato::SeratoReturn::ScreenWave;
+    using serato::SeratoReturn::screenWave;
+    constexpr size_t kRecordSize = ScreenWave::kRecordSize;
+    constexpr int kCols = ScreenWave::kCols;
     std::vector<std::string> fails;
     std::vector<uint8_t> payload{0x01, 0x01, 0xE8, 0x03, 0x00, 0x00, 0x01, 0x00, 0x70, 0x08};
     payload.resize(kRecordSize, 0);
@@ -83,7 +83,7 @@ std::vector<std::string> ScreenWave::columnsSelfTest() {
                       cols[19]);
         fails.emplace_back(text);
     }
-    library::ScreenWaveStrip strip;
+    ScreenWaveStrip strip;
     strip.path = "/x.mp3";
     strip.dirty = true;
     strip.add(1000, cols);
@@ -103,4 +103,4 @@ std::vector<std::string> ScreenWave::columnsSelfTest() {
     return fails;
 }
 
-}  // namespace plindo::serato::SeratoReturn
+}  // namespace plindo::library

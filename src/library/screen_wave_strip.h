@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace plindo::library {
 
@@ -27,6 +28,10 @@ struct ScreenWaveStrip {
     // None for an empty strip or a grid outside 1...2,999,999 columns; counts `rev` and clears `dirty`
     // either way. A duration that is not finite counts as none.
     std::optional<PeakEnvelope> envelope(double durationSec);
+
+    // A fixed screen bitmap through its columns and this strip: the start-up check of the screen-waveform
+    // road. Failure texts, empty when all pass.
+    static std::vector<std::string> columnsSelfTest();
 };
 
 }  // namespace plindo::library

@@ -29,11 +29,6 @@ struct ScreenWave {
     std::array<uint8_t, kColumnBytes> columns() const;
     // The pixel's colour, red in bits 0-7, green 8-15, blue 16-23; 0 outside the bitmap.
     uint32_t colour(int row, int col) const;
-
-    // A fixed bitmap through the columns and the track-time strip; failure texts, empty when all pass.
-    // Defined beside the strip in library/screen_wave_strip.cpp, because the strip makes a waveform
-    // envelope and the envelope lives in a later folder: call it from code that links the library.
-    static std::vector<std::string> columnsSelfTest();
 };
 
 // A palette index as (red, green, blue): 0 is dark, 1...215 a 6 x 6 x 6 cube, 216...255 white.

@@ -1,6 +1,6 @@
 #include "library/embedded_art.h"
 #include "library/tag_source.h"
-#include "tag_file_writer.h"
+#include "library_test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -58,15 +58,13 @@ TEST(EmbeddedArt, FindsTheFirstPictureOfEachContainer) {
 }
 
 TEST(EmbeddedArt, ReadsRegularFilesOnly) {
-    const auto dir = std::filesystem::temp_directory_path() / ("plindo-art-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    writeFile(dir / "a.mp3", id3Tag(3, apic(0, {}, kJpeg)) + fakeAudio(500));
-    ::mkfifo((dir / "pipe.mp3").c_str(), 0600);
-    EXPECT_EQ(EmbeddedArt::read((dir / "a.mp3").string()), kJpeg);
-    EXPECT_EQ(EmbeddedArt::read((dir / "pipe.mp3").string()), std::nullopt);
-    EXPECT_EQ(EmbeddedArt::read("/dev/zero"), std::nullopt);
-    EXPECT_EQ(EmbeddedArt::read(dir.string()), std::nullopt);
-    std::filesystem::remove_all(dir);
+    const testfiles::TempDir dir;
+    writeFile(dir.path / "a.mp3", id3Tag(3, apic(0, {}, kJpeg)) + fakeAudio(500));
+    ::mkfifo((dir.path / "pipe.mp3").c_str(), 0600);
+    EXPECT_EQ(EmbeddedArt::read((dir.path / "a.mp3").string()), kJpeg);
+    // A pipe would block, a device never ends, a folder is no file.
+    for (const auto& p : {dir.path / "pipe.mp3", std::filesystem::path("/dev/zero"), dir.path})
+        EXPECT_EQ(EmbeddedArt::read(p.string()), std::nullopt) << p;
 }
 
 }  // namespace

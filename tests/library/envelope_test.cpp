@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <limits>
@@ -11,6 +12,9 @@ using namespace plindo::library;
 
 namespace {
 
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
 std::vector<float> sine(size_t n, double hz, double sr, double amp = 0.5) {
     std::vector<float> v(n);
     for (size_t i = 0; i < n; ++i) v[i] = static_cast<float>(amp * std::sin(2 * std::numbers::pi * hz * double(i) / sr));
@@ -18,80 +22,54 @@ std::vector<float> sine(size_t n, double hz, double sr, double amp = 0.5) {
 }
 
 bool allEqual(const std::vector<double>& v, double x) {
-    for (double y : v)
-        if (y != x) return false;
-    return true;
+    return std::all_of(v.begin(), v.end(), [x](double y) { return y == x; });
 }
 
 // A source envelope of `cols` columns over [0, seconds] whose column k holds k in every list.
-PeakEnvelope ramp(int cols, double seconds, bool sides = true) {
+PeakEnvelope ramp(int cols, double seconds) {
     PeakEnvelope e;
-    e.audioPath = "a.mp3";
     e.columns = cols;
     e.durationSec = seconds;
     e.windowSec = {0, seconds};
-    e.centerSec = seconds / 2;
-    for (int k = 0; k < cols; ++k) {
+    for (int k = 0; k < cols; ++k)
         for (auto* l : {&e.bass, &e.mid, &e.treble, &e.peak}) l->push_back(k);
-    }
-    if (sides) {
-        e.peakL = e.peak;
-        e.peakR = e.peak;
-        e.rgbL = std::vector<double>(3 * size_t(cols));
-        for (int k = 0; k < 3 * cols; ++k) (*e.rgbL)[size_t(k)] = k;
-        e.rgbR = e.rgbL;
-    }
+    e.peakL = e.peakR = e.peak;
+    e.rgbL = std::vector<double>(3 * size_t(cols));
+    for (int k = 0; k < 3 * cols; ++k) (*e.rgbL)[size_t(k)] = k;
+    e.rgbR = e.rgbL;
     return e;
 }
 
 }  // namespace
 
-TEST(EnvelopeAnalysis, ColumnCounts) {
-    struct Case {
+TEST(EnvelopeAnalysis, ColumnCountsAndBandLayout) {
+    const struct {
         double seconds, sr;
         int columns;
-    } cases[] = {{10, 44100, 2500}, {0.1, 44100, 64}, {600, 8000, 120000}, {0, 44100, 64}};
-    for (const auto& c : cases) {
+    } counts[] = {{10, 44100, 2500}, {0.1, 44100, 64}, {600, 8000, 120000}, {0, 44100, 64}};
+    for (const auto& c : counts) {
         const std::vector<float> s(static_cast<size_t>(c.seconds * c.sr), 0.25f);
         const auto e = PeakEnvelope::analyze(s, s, c.sr, "x");
         EXPECT_EQ(e.columns, c.columns) << c.seconds;
         EXPECT_EQ(e.bass.size(), size_t(c.columns));
-        EXPECT_EQ(e.peak.size(), size_t(c.columns));
-        EXPECT_EQ(e.peakL.has_value(), !s.empty());
-        if (e.rgbR) {
-            EXPECT_EQ(e.rgbR->size(), 3 * size_t(c.columns));
-        }
+        EXPECT_EQ(e.rgbR ? e.rgbR->size() : 0, s.empty() ? 0 : 3 * size_t(c.columns));
     }
-}
 
-TEST(EnvelopeAnalysis, TransformSizeAndBandBins) {
-    EXPECT_EQ(EnvelopeBands::forSampleRate(30000).fftSize, 4096);
     EXPECT_EQ(EnvelopeBands::forSampleRate(30000).hop, 512);
-    EXPECT_EQ(EnvelopeBands::forSampleRate(29999).fftSize, 2048);
     EXPECT_EQ(EnvelopeBands::forSampleRate(29999).hop, 256);
-    EXPECT_EQ(EnvelopeBands::forSampleRate(std::nan("")).fftSize, 2048);  // taken as 1 Hz
-    struct Case {
+    EXPECT_EQ(EnvelopeBands::forSampleRate(kNaN).fftSize, 2048);  // taken as 1 Hz
+    const struct {
         double sr;
         int n, lo0, lo1, mid1, hi1;
-    } cases[] = {
-        {22050, 2048, 2, 19, 186, 1024},
-        {44100, 4096, 2, 19, 186, 1024},
-        {48000, 4096, 2, 18, 171, 941},
-        {96000, 4096, 1, 9, 86, 471},
-    };
-    for (const auto& c : cases) {
+    } layouts[] = {{22050, 2048, 2, 19, 186, 1024}, {44100, 4096, 2, 19, 186, 1024},
+                   {48000, 4096, 2, 18, 171, 941},  {96000, 4096, 1, 9, 86, 471},
+                   {4000, 2048, 11, 103, 1024, 1024}};  // no treble below 4 kHz
+    for (const auto& c : layouts) {
         const auto b = EnvelopeBands::forSampleRate(c.sr);
-        EXPECT_EQ(b.fftSize, c.n) << c.sr;
-        EXPECT_EQ(b.low.first, c.lo0) << c.sr;
-        EXPECT_EQ(b.low.last, c.lo1) << c.sr;
-        EXPECT_EQ(b.middle.first, c.lo1) << c.sr;
-        EXPECT_EQ(b.middle.last, c.mid1) << c.sr;
-        EXPECT_EQ(b.high.first, c.mid1) << c.sr;
-        EXPECT_EQ(b.high.last, c.hi1) << c.sr;
+        EXPECT_EQ((std::vector<int>{b.fftSize, b.low.first, b.low.last, b.middle.first, b.middle.last, b.high.first, b.high.last}),
+                  (std::vector<int>{c.n, c.lo0, c.lo1, c.lo1, c.mid1, c.mid1, c.hi1}))
+            << c.sr;
     }
-    const auto low = EnvelopeBands::forSampleRate(4000);
-    EXPECT_EQ(low.high.first, 1024);
-    EXPECT_EQ(low.high.last, 1024);
     const std::vector<float> s = sine(8000, 1500, 4000);
     EXPECT_TRUE(allEqual(PeakEnvelope::analyze(s, s, 4000, "x").treble, 0.0));
 }
@@ -130,28 +108,25 @@ TEST(EnvelopeAnalysis, BandSumsMatchANaiveTransform) {
     EXPECT_NEAR(mixed[1][1], sums[1][1] / 2, 1e-3 * sums[1][1]);
 }
 
-TEST(EnvelopeAnalysis, SquareWaveOnTheLeftOnly) {
+TEST(EnvelopeAnalysis, SidesNormalisationAndSpan) {
     constexpr double sr = 44100;
     std::vector<float> left(size_t(sr) * 2), right(left.size(), 0.0f);
-    for (size_t i = 0; i < left.size(); ++i) left[i] = (i / 50) % 2 ? 1.0f : -1.0f;
+    for (size_t i = 0; i < left.size(); ++i) left[i] = (i / 50) % 2 ? 1.0f : -1.0f;  // a square wave, left only
     const auto e = PeakEnvelope::analyze(left, right, sr, "sq.wav");
     EXPECT_TRUE(allEqual(*e.peakL, 1.0));
     EXPECT_TRUE(allEqual(*e.peakR, 0.0));
     EXPECT_TRUE(allEqual(e.peak, 1.0));  // 0.5 before normalisation
     EXPECT_TRUE(allEqual(*e.rgbR, 0.0));
     EXPECT_GT((*e.rgbL)[3 * 100 + 1], 0.0);
-    EXPECT_EQ(e.audioPath, "sq.wav");
-    EXPECT_DOUBLE_EQ(e.durationSec, 2.0);
     EXPECT_EQ(e.windowSec, (std::vector<double>{0, 2.0}));
     EXPECT_DOUBLE_EQ(e.centerSec, 1.0);
-}
 
-TEST(EnvelopeAnalysis, SilenceEmptyAndTinyTracks) {
     const std::vector<float> silence(44100, 0.0f);
     const auto s = PeakEnvelope::analyze(silence, silence, 44100, "s");
-    for (const auto* l : {&s.bass, &s.mid, &s.treble, &s.peak, &*s.peakL, &*s.rgbL, &*s.rgbR})
-        EXPECT_TRUE(allEqual(*l, 0.0));
+    for (const auto* l : {&s.bass, &s.mid, &s.treble, &s.peak, &*s.peakL, &*s.rgbL}) EXPECT_TRUE(allEqual(*l, 0.0));
+}
 
+TEST(EnvelopeAnalysis, EmptyTinyAndDamagedTracks) {
     const auto empty = PeakEnvelope::analyze({}, std::vector<float>(10, 1.0f), 44100, "e");
     EXPECT_EQ(empty.columns, 64);
     EXPECT_TRUE(allEqual(empty.peak, 0.0));
@@ -164,8 +139,7 @@ TEST(EnvelopeAnalysis, SilenceEmptyAndTinyTracks) {
     const auto t = PeakEnvelope::analyze(ten, ten, 44100, "t");
     ASSERT_EQ(t.columns, 64);
     for (size_t c = 0; c < 64; ++c) {
-        const double sample = double(c * 10 / 64 + 1) / 10;
-        EXPECT_NEAR((*t.peakL)[c], std::pow(sample, 1.7), 1e-6) << c;
+        EXPECT_NEAR((*t.peakL)[c], std::pow(double(c * 10 / 64 + 1) / 10, 1.7), 1e-6) << c;
         EXPECT_EQ(t.bass[c], t.bass[0]);
     }
 
@@ -173,24 +147,18 @@ TEST(EnvelopeAnalysis, SilenceEmptyAndTinyTracks) {
     std::vector<float> bad = sine(44100, 440, 44100);
     bad[1000] = std::numeric_limits<float>::quiet_NaN();
     bad[2000] = std::numeric_limits<float>::infinity();
-    const auto b = PeakEnvelope::analyze(bad, bad, 44100, "b");
-    EXPECT_TRUE(b.toJson().has_value());
+    EXPECT_TRUE(PeakEnvelope::analyze(bad, bad, 44100, "b").toJson().has_value());
 }
 
 TEST(EnvelopeWindow, SpanRules) {
     const PeakEnvelope src = ramp(300, 3.0);
-    struct Case {
+    const struct {
         double center, window, lo, hi;
     } cases[] = {
-        {7, 0, 0, 3},         // whole track whatever the centre
-        {5, 4, 0, 3},         // lo = 3 = hi falls back
-        {-10, 4, 0, 3},       // far before the start
-        {1, 4, 0, 3},         // clipped at 0
-        {1.5, 1, 1, 2},
-        {std::nan(""), 1, 0, 3},
-        {1, std::numeric_limits<double>::infinity(), 0, 3},
-        {std::numeric_limits<double>::infinity(), 1, 0, 3},
-        {1, std::nan(""), 0, 3},
+        {7, 0, 0, 3},      // whole track whatever the centre
+        {5, 4, 0, 3},      // lo = 3 = hi falls back
+        {-10, 4, 0, 3},    {1, 4, 0, 3},  // clipped at 0
+        {1.5, 1, 1, 2},    {kNaN, 1, 0, 3}, {1, kInf, 0, 3}, {kInf, 1, 0, 3}, {1, kNaN, 0, 3},
     };
     for (const auto& c : cases) {
         const auto w = src.windowed(100, c.center, c.window);
@@ -199,8 +167,11 @@ TEST(EnvelopeWindow, SpanRules) {
         EXPECT_DOUBLE_EQ(w.durationSec, 3);
     }
     EXPECT_EQ(src.windowed(1, 0, 0).columns, 8);
-    EXPECT_EQ(src.windowed(50000, 0, 0).peak.size(), 20000u);
     EXPECT_EQ(src.windowed(-5, 0, 0).columns, 8);
+    EXPECT_EQ(src.windowed(50000, 0, 0).peak.size(), 20000u);
+    const auto e = PeakEnvelope{}.windowed(8, 0, 0);
+    EXPECT_TRUE(allEqual(e.peak, 0.0));
+    EXPECT_EQ(e.windowSec, (std::vector<double>{0, 0}));
 }
 
 TEST(EnvelopeWindow, ResamplesByMaxima) {
@@ -209,7 +180,6 @@ TEST(EnvelopeWindow, ResamplesByMaxima) {
     ASSERT_EQ(same.peak.size(), 2500u);
     for (size_t j = 0; j + 1 < 2500; ++j) EXPECT_GE(same.peak[j], double(j + 1)) << j;  // takes its right neighbour
     EXPECT_EQ(same.peak[2499], 2499);
-    EXPECT_EQ(same.rgbL->size(), 3 * 2500u);
     EXPECT_EQ((*same.rgbL)[3 * 10 + 2], (*src.rgbL)[3 * 11 + 2]);
 
     const auto coarse = src.windowed(10, 0, 0);
@@ -232,26 +202,11 @@ TEST(EnvelopeWindow, SideListsAndMarks) {
     src.beats = {{0.5, true, false, 0.1, 1}, {1.0, false, true, 0.2, 2}, {2.0, false, false, 0.3, std::nullopt}};
     src.cues = {{1, 2.0, {255, 0, 0}, "drop", 0.7}, {2, 2.5, {0, 0, 255}, "out", 0.9}};
     src.bpm = 128;
-    src.trackColor = "#ff0000";
-    src.finalRGB = true;
-    src.rev = 7;
     const auto w = src.windowed(16, 1.5, 1.0);  // [1, 2]
     EXPECT_FALSE(w.peakL || w.peakR || w.rgbL || w.rgbR);
-    ASSERT_EQ(w.beats.size(), 2u);  // both ends included
-    EXPECT_EQ(w.beats[0], src.beats[1]);
-    EXPECT_EQ(w.beats[1], src.beats[2]);
-    ASSERT_EQ(w.cues.size(), 1u);
-    EXPECT_EQ(w.cues[0].label, "drop");
+    EXPECT_EQ(w.beats, (std::vector<PeakEnvelope::Beat>{src.beats[1], src.beats[2]}));  // both ends included
+    EXPECT_EQ(w.cues, (std::vector<PeakEnvelope::Cue>{src.cues[0]}));
     EXPECT_EQ(w.bpm, 128);
-    EXPECT_EQ(w.trackColor, "#ff0000");
-    EXPECT_TRUE(w.finalRGB);
-    EXPECT_EQ(w.rev, 7);
-    EXPECT_EQ(src.peak.size(), 300u);  // the source is unchanged
-
-    PeakEnvelope empty;
-    const auto e = empty.windowed(8, 0, 0);
-    EXPECT_TRUE(allEqual(e.peak, 0.0));
-    EXPECT_EQ(e.windowSec, (std::vector<double>{0, 0}));
 }
 
 TEST(EnvelopeJson, RoundTripAndForm) {
@@ -260,33 +215,26 @@ TEST(EnvelopeJson, RoundTripAndForm) {
     auto text = e.toJson();
     ASSERT_TRUE(text);
     EXPECT_NE(text->find("\"beats\":[]"), std::string::npos);
-    EXPECT_NE(text->find("\"cues\":[]"), std::string::npos);
     EXPECT_EQ(text->find("bpm"), std::string::npos);
     EXPECT_EQ(text->find("track_color"), std::string::npos);
-    EXPECT_NE(text->find("\"rgb_r\""), std::string::npos);
     EXPECT_LT(text->find("audio_path"), text->find("center_sec"));
     EXPECT_LT(text->find("cues"), text->find("peak_l"));
-    auto back = PeakEnvelope::fromJson(*text);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(*back, e);
+    EXPECT_EQ(PeakEnvelope::fromJson(*text), e);
 
+    // Marks and optional members round-trip; the bar, the colour source and the count stay out of JSON.
     e.beats = {{1.5, true, true, 0.25, 3}};
     e.cues = {{4, 2.0, {1, 2, 3}, "x", 0.5}};
     e.bpm = 126.5;
     e.trackColor = "#00ff00";
     e.finalRGB = true;
     e.rev = 3;
-    back = PeakEnvelope::fromJson(*e.toJson());
-    ASSERT_TRUE(back);
-    EXPECT_FALSE(back->finalRGB);
-    EXPECT_EQ(back->rev, 0);
-    EXPECT_EQ(back->beats[0].bar, std::nullopt);
+    const auto back = PeakEnvelope::fromJson(*e.toJson());
     e.finalRGB = false;
     e.rev = 0;
     e.beats[0].bar.reset();
-    EXPECT_EQ(*back, e);
+    EXPECT_EQ(back, e);
 
-    e.peak[3] = std::numeric_limits<double>::quiet_NaN();
+    e.peak[3] = kNaN;
     EXPECT_FALSE(e.toJson().has_value());  // never written as null
 }
 

@@ -33,10 +33,9 @@ TEST(GridCountBeats, SegmentsAndTerminalExtension) {
     // Zero beats, or a next marker that is not later, contribute nothing.
     EXPECT_EQ(GridCount::beatTimes(grid(120, {{0, 0}, {1, 2}, {0.5, 8}}, 0.25), 1.4),
               (std::vector<double>{0.25, 0.75, 1.25}));
-    EXPECT_TRUE(GridCount::beatTimes(grid(std::nullopt, {{0, 4}}, 2.0), 3.0).empty());
-    EXPECT_TRUE(GridCount::beatTimes(grid(0, {{0, 4}}, 2.0), 3.0).empty());
-    // The last marker without a terminal is skipped.
-    EXPECT_TRUE(GridCount::beatTimes(grid(120, {{0, 4}}, std::nullopt), 3.0).empty());
+    // No tempo, or a last marker without a terminal: nothing.
+    for (const auto& m : {grid(std::nullopt, {{0, 4}}, 2.0), grid(0, {{0, 4}}, 2.0), grid(120, {{0, 4}}, std::nullopt)})
+        EXPECT_TRUE(GridCount::beatTimes(m, 3.0).empty());
 }
 
 TEST(GridCountBeats, HostileGridsStayBoundedAndFinite) {
@@ -70,19 +69,14 @@ TEST(GridCountBeats, HostileGridsStayBoundedAndFinite) {
 TEST(GridCountTicks, BarsBeatsLeadInAndMarkers) {
     using T = GridCount::Tick;
     EXPECT_TRUE(GridCount::ticks({}, {1.0}, 0).empty());
-    const auto t = GridCount::ticks({1.0, 1.5, 2.0, 2.5, 3.0}, {1.0015, 3.5}, 0);
-    ASSERT_EQ(t.size(), 7u);
-    EXPECT_EQ(t[0], (T{0.0, -1, 3, false}));
-    EXPECT_EQ(t[1], (T{0.5, -1, 4, false}));
-    EXPECT_EQ(t[2], (T{1.0, 1, 1, true}));
-    EXPECT_EQ(t[3], (T{1.5, 1, 2, false}));
-    EXPECT_EQ(t[6], (T{3.0, 2, 1, false}));
+    EXPECT_EQ(GridCount::ticks({1.0, 1.5, 2.0, 2.5, 3.0}, {1.0015, 3.5}, 0),
+              (std::vector<T>{{0.0, -1, 3, false}, {0.5, -1, 4, false}, {1.0, 1, 1, true}, {1.5, 1, 2, false},
+                              {2.0, 1, 3, false}, {2.5, 1, 4, false}, {3.0, 2, 1, false}}));
     // A first period of 0.05 s or less extrapolates nothing; neither does a single beat.
     EXPECT_EQ(GridCount::ticks({1.0, 1.04}, {}, 0).size(), 2u);
     EXPECT_EQ(GridCount::ticks({1.0}, {}, 0).size(), 1u);
     // At most 20000 extrapolated ticks.
-    EXPECT_EQ(GridCount::ticks({1e6, 1e6 + 0.5}, {}, 0).size(), 20002u);
-    EXPECT_EQ(GridCount::ticks({1e6, 1e6 + 0.5}, {}, -kInf).size(), 20002u);
+    for (double from : {0.0, -kInf}) EXPECT_EQ(GridCount::ticks({1e6, 1e6 + 0.5}, {}, from).size(), 20002u);
     // Five lead ticks: bars count down from -1 with beats 4, 3, 2, 1, then 4 again.
     const auto lead = GridCount::ticks({5.0, 6.0}, {}, 0);
     ASSERT_EQ(lead.size(), 7u);
@@ -94,8 +88,6 @@ TEST(GridCountTicks, BarsBeatsLeadInAndMarkers) {
     SeratoFileMeta m = grid(120, {{0.25, 2}}, 1.25);
     const auto g = GridCount::ticks(m, 2.0);
     ASSERT_EQ(g.size(), 4u);
-    EXPECT_TRUE(g[0].marker);
-    EXPECT_FALSE(g[1].marker);
-    EXPECT_TRUE(g[2].marker);
+    EXPECT_EQ((std::vector<bool>{g[0].marker, g[1].marker, g[2].marker}), (std::vector<bool>{true, false, true}));
     EXPECT_EQ(g[3].beat, 4);
 }

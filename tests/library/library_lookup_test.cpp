@@ -26,11 +26,7 @@ TEST_F(Lookup, FindPathPasses) {
     // Pass 3: inside a file name.
     EXPECT_EQ(lib.findPath("long title", "x"), "/m/Very Long Title Cut Short.mp3");
     EXPECT_EQ(lib.findPath("absent", "x"), std::nullopt);
-}
-
-TEST_F(Lookup, FindPathWithEmptyTitleReadsNothing) {
-    EXPECT_EQ(lib.findPath(" \t", "a"), std::nullopt);
-    EXPECT_EQ(lib.findPath("", ""), std::nullopt);
+    EXPECT_EQ(lib.findPath(" \t", "a"), std::nullopt);  // an empty title finds nothing, not the first row
 }
 
 TEST_F(Lookup, MissRereadsTheDatabaseAndDropsTheTable) {
@@ -47,7 +43,6 @@ TEST_F(Lookup, MissRereadsTheDatabaseAndDropsTheTable) {
 }
 
 TEST_F(Lookup, ReloadBuildsRecordsOnlyWithPathAndTitle) {
-    EXPECT_FALSE(lib.indexLoaded());
     lib.reloadIndex();  // unreadable database: still not loaded
     EXPECT_FALSE(lib.indexLoaded());
     database(concat({header(), track({{"pfil", u"m/a.mp3"}}), track({{"tsng", u"No path"}})}));
@@ -58,10 +53,9 @@ TEST_F(Lookup, ReloadBuildsRecordsOnlyWithPathAndTitle) {
     database(concat({header(), track({{"pfil", u"m/a.mp3"}, {"tsng", u"Song"}, {"tbpm", u"124.00"}, {"tkey", u"Am"},
                                       {"tlen", u"04:31.73"}, {"talb", u"LP"}})}));
     lib.reloadIndex();
-    const auto m = lib.lookupMeta("song", "unknown artist");  // falls back to the title key
-    ASSERT_TRUE(m.has_value());
-    const SeratoLibrary::TrackMeta want{"/m/a.mp3", "124.00", "Am", "4:31", "LP", 271, "Song", ""};
-    EXPECT_EQ(*m, want);
+    // Falls back to the title key.
+    EXPECT_EQ(lib.lookupMeta("song", "unknown artist"),
+              (SeratoLibrary::TrackMeta{"/m/a.mp3", "124.00", "Am", "4:31", "LP", 271, "Song", ""}));
 }
 
 TEST_F(Lookup, TrackScoring) {
@@ -93,8 +87,7 @@ TEST_F(Lookup, TrackScoring) {
         ASSERT_TRUE(t.has_value());
         EXPECT_EQ(t->path, c.want) << c.crate << " " << c.lenMs << " " << c.key;
     }
-    ASSERT_TRUE(lib.track("Solo", "Y", "").has_value());
-    EXPECT_EQ(lib.track("solo", "other", "")->path, "/m/solo.mp3");  // through the title key
+    ASSERT_TRUE(lib.track("solo", "other", "").has_value());  // through the title key
     EXPECT_EQ(lib.track("nothing", "", ""), std::nullopt);
 }
 
@@ -108,11 +101,8 @@ TEST_F(Lookup, MatchBrowserRowCompletesCutPaths) {
     lib.reloadIndex();
     EXPECT_EQ(lib.matchBrowserRow("/Music/Cafe\xCC\x81/o", "", ""), "/Music/Caf\xC3\xA9/one.mp3");
     EXPECT_EQ(lib.matchBrowserRow("/Music/Mix/a", "same", "b"), "/Music/Mix/a2.mp3");
-    const auto any = lib.matchBrowserRow("/Music/Mix/a", "same", "");
-    ASSERT_TRUE(any.has_value());
-    EXPECT_TRUE(*any == "/Music/Mix/a1.mp3" || *any == "/Music/Mix/a2.mp3");
-    EXPECT_EQ(lib.matchBrowserRow("/Music/Mix/", "", "A"), std::nullopt);  // several, no title
-    EXPECT_EQ(lib.matchBrowserRow("/Music/Mix/", "nope", "A"), std::nullopt);
-    EXPECT_EQ(lib.matchBrowserRow("", "One", "A"), std::nullopt);
-    EXPECT_EQ(lib.matchBrowserRow("/Elsewhere", "One", "A"), std::nullopt);
+    EXPECT_TRUE(lib.matchBrowserRow("/Music/Mix/a", "same", "").value_or("").starts_with("/Music/Mix/a"));
+    // Several candidates and no title among them, no prefix, or no row under the prefix: nothing.
+    for (auto [prefix, title] : {std::pair{"/Music/Mix/", ""}, {"/Music/Mix/", "nope"}, {"", "One"}, {"/Elsewhere", "One"}})
+        EXPECT_EQ(lib.matchBrowserRow(prefix, title, "A"), std::nullopt) << prefix << " " << title;
 }

@@ -8,22 +8,6 @@ using namespace plindo::library;
 using namespace plindo::library::testfiles;
 namespace rec = plindo::library::serato_records;
 
-namespace {
-
-std::vector<std::string> names(const std::vector<LibTrack>& rows) {
-    std::vector<std::string> out;
-    for (const auto& r : rows) out.push_back(r.name);
-    return out;
-}
-
-std::vector<std::string> paths(const std::vector<LibTrack>& rows) {
-    std::vector<std::string> out;
-    for (const auto& r : rows) out.push_back(r.path);
-    return out;
-}
-
-}  // namespace
-
 TEST(LibraryRecords, TextDecoding) {
     struct Case {
         Bytes payload;
@@ -41,10 +25,9 @@ TEST(LibraryRecords, TextDecoding) {
 }
 
 TEST(LibraryRecords, PathAndLengthRules) {
-    EXPECT_EQ(rec::normalizePath("Users/dj/Music/a.mp3"), "/Users/dj/Music/a.mp3");
-    EXPECT_EQ(rec::normalizePath("C:/Music/a.mp3"), "C:/Music/a.mp3");
-    EXPECT_EQ(rec::normalizePath("/abs/a.mp3"), "/abs/a.mp3");
-    EXPECT_EQ(rec::normalizePath(""), "");
+    for (auto [in, out] : {std::pair{"Users/dj/a.mp3", "/Users/dj/a.mp3"}, {"C:/Music/a.mp3", "C:/Music/a.mp3"},
+                           {"/abs/a.mp3", "/abs/a.mp3"}, {"", ""}})
+        EXPECT_EQ(rec::normalizePath(in), out);
     struct Case {
         std::string len, trimmed;
         double sec;
@@ -63,10 +46,7 @@ TEST(LibraryRecords, PathAndLengthRules) {
 TEST(LibraryRecords, DamageEndsTheWalkAndKeepsWhatCameBefore) {
     const Bytes good = concat({header(), track({{"pfil", u"a.mp3"}, {"tsng", u"A"}}),
                                track({{"pfil", u"b.mp3"}, {"tsng", u"B"}})});
-    auto whole = rec::parseDatabase(good);
-    EXPECT_FALSE(whole.damaged);
-    ASSERT_EQ(whole.tracks.size(), 2u);
-    EXPECT_EQ(whole.tracks[1].path, "/b.mp3");
+    EXPECT_FALSE(rec::parseDatabase(good).damaged);
 
     // Truncated last record: its length points past the end.
     Bytes cut(good.begin(), good.end() - 3);
@@ -74,6 +54,7 @@ TEST(LibraryRecords, DamageEndsTheWalkAndKeepsWhatCameBefore) {
     EXPECT_TRUE(truncated.damaged);
     ASSERT_EQ(truncated.tracks.size(), 1u);
     EXPECT_EQ(truncated.tracks[0].title, "A");
+    EXPECT_EQ(truncated.tracks[0].path, "/a.mp3");
 
     // A huge length in the middle ends the walk there.
     Bytes huge = concat({track({{"pfil", u"a.mp3"}}), Bytes{'o', 't', 'r', 'k', 0xFF, 0xFF, 0xFF, 0xFF, 1, 2},
@@ -87,16 +68,14 @@ TEST(LibraryRecords, DamageEndsTheWalkAndKeepsWhatCameBefore) {
     auto d = rec::parseDatabase(record("otrk", inner));
     EXPECT_TRUE(d.damaged);
     ASSERT_EQ(d.tracks.size(), 1u);
-    EXPECT_EQ(d.tracks[0].path, "/x.mp3");
-    EXPECT_EQ(d.tracks[0].title, "");
+    EXPECT_EQ(d.tracks[0].path + "|" + d.tracks[0].title, "/x.mp3|");
 
     // Non-ASCII tags match nothing; the last occurrence of a tag wins.
     Bytes odd = record("otrk", concat({record("pfil", utf16(u"1.mp3")), record("pfil", utf16(u"2.mp3")),
                                        record("\xF0sng", utf16(u"hidden"))}));
     auto o = rec::parseDatabase(odd);
     ASSERT_EQ(o.tracks.size(), 1u);
-    EXPECT_EQ(o.tracks[0].path, "/2.mp3");
-    EXPECT_EQ(o.tracks[0].title, "");
+    EXPECT_EQ(o.tracks[0].path + "|" + o.tracks[0].title, "/2.mp3|");
 
     // Crates: every ptrk of every otrk, in order, damage keeps the prefix.
     Bytes crate = concat({header(), record("otrk", record("ptrk", utf16(u"m/a.mp3"))),
@@ -116,22 +95,13 @@ protected:
     void database(const Bytes& b) { writeFile(dir.path / "database V2", b); }
     void crate(const std::string& name, std::initializer_list<std::u16string_view> tracks) {
         Bytes b = header();
-        for (auto t : tracks) {
-            const Bytes r = record("otrk", record("ptrk", utf16(t)));
-            b.insert(b.end(), r.begin(), r.end());
-        }
+        for (auto t : tracks) b += record("otrk", record("ptrk", utf16(t)));
         writeFile(dir.path / "Subcrates" / (name + ".crate"), b);
     }
 };
 
-TEST_F(SeratoFiles, MissingFilesGiveEmptyLists) {
-    EXPECT_TRUE(lib.crateNames().empty());
-    EXPECT_TRUE(lib.allTracks().empty());
-    EXPECT_TRUE(lib.crateTracks("x").empty());
-    EXPECT_TRUE(lib.cratePaths("x").empty());
-}
-
 TEST_F(SeratoFiles, CrateNamesSortedCaseInsensitively) {
+    EXPECT_TRUE(lib.crateNames().empty() && lib.allTracks().empty() && lib.crateTracks("x").empty() && lib.cratePaths("x").empty());
     crate("B", {});
     crate("a", {});
     crate("a%%x", {});
@@ -152,9 +122,8 @@ TEST_F(SeratoFiles, AllTracksOncePerPathSortedByName) {
 
 TEST_F(SeratoFiles, CrateTracksInFileOrderWithDuplicates) {
     crate("House%%Deep", {u"m/b.mp3", u"", u"C:/w/a.mp3", u"m/b.mp3"});
-    const auto rows = lib.crateTracks("House%%Deep");
-    EXPECT_EQ(paths(rows), (std::vector<std::string>{"/m/b.mp3", "C:/w/a.mp3", "/m/b.mp3"}));
-    EXPECT_EQ(rows[1].name, "a");
+    EXPECT_EQ(lib.crateTracks("House%%Deep"),
+              (std::vector<LibTrack>{{"/m/b.mp3", "b"}, {"C:/w/a.mp3", "a"}, {"/m/b.mp3", "b"}}));
 }
 
 TEST_F(SeratoFiles, CrateNamesThatLeaveTheFolderAreRefused) {
@@ -177,14 +146,4 @@ TEST_F(SeratoFiles, CratePathsFindsSubcratesAndCachesOneAnswer) {
     EXPECT_TRUE(lib.cratePaths("Other").empty());
     EXPECT_EQ(lib.cratePaths("Deep"), (std::vector<std::string>{"/m/top.mp3"}));
     EXPECT_TRUE(lib.cratePaths(" \t ").empty());
-}
-
-TEST_F(SeratoFiles, DamagedFilesGiveWhatWasReadable) {
-    const Bytes db = concat({header(), track({{"pfil", u"m/a.mp3"}}), track({{"pfil", u"m/b.mp3"}})});
-    database(Bytes(db.begin(), db.end() - 2));
-    EXPECT_EQ(names(lib.allTracks()), (std::vector<std::string>{"a"}));
-    Bytes c = concat({record("otrk", record("ptrk", utf16(u"m/a.mp3"))), record("otrk", record("ptrk", utf16(u"m/b.mp3")))});
-    c.resize(c.size() - 1);
-    writeFile(dir.path / "Subcrates" / "cut.crate", c);
-    EXPECT_EQ(names(lib.crateTracks("cut")), (std::vector<std::string>{"a"}));
 }

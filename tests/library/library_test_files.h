@@ -1,10 +1,11 @@
 #pragma once
-// Builders for the library files and folder trees the tests read.
-#include <cstdint>
+// Builders for the DJ application's database and crate files and for the folder trees the scan reads.
+#include "library/lib_track.h"
+#include "tag_file_writer.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -12,55 +13,41 @@
 
 namespace plindo::library::testfiles {
 
-using Bytes = std::vector<uint8_t>;
+using Bytes = tagwriter::Buf;
+using tagwriter::writeFile;
+using tagwriter::operator+;
+using tagwriter::operator+=;
 
 inline Bytes utf16(std::u16string_view s) {
     Bytes b;
-    for (char16_t c : s) {
-        b.push_back(static_cast<uint8_t>(c >> 8));
-        b.push_back(static_cast<uint8_t>(c & 0xFF));
-    }
+    for (char16_t c : s) b.insert(b.end(), {static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c & 0xFF)});
     return b;
 }
-
 inline Bytes record(std::string_view tag, const Bytes& payload) {
-    Bytes b(tag.begin(), tag.end());
-    const auto n = static_cast<uint32_t>(payload.size());
-    for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<uint8_t>(n >> shift));
-    b.insert(b.end(), payload.begin(), payload.end());
-    return b;
+    return tagwriter::bytes(tag) + tagwriter::be32(static_cast<uint32_t>(payload.size())) + payload;
 }
-
-inline Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes b;
-    for (const auto& p : parts) b.insert(b.end(), p.begin(), p.end());
-    return b;
-}
+inline Bytes concat(std::initializer_list<Bytes> parts) { return tagwriter::cat(parts); }
 
 // One "otrk" of text fields: {{"pfil", u"Music/a.mp3"}, {"tsng", u"Title"}}.
 inline Bytes track(std::initializer_list<std::pair<std::string_view, std::u16string_view>> fields) {
-    Bytes inner;
-    inner = concat({record("vrsn", utf16(u"ignored"))});
-    for (const auto& [tag, value] : fields) {
-        const Bytes r = record(tag, utf16(value));
-        inner.insert(inner.end(), r.begin(), r.end());
-    }
+    Bytes inner = record("vrsn", utf16(u"ignored"));
+    for (const auto& [tag, value] : fields) inner += record(tag, utf16(value));
     return record("otrk", inner);
 }
-
 inline Bytes header() { return record("vrsn", utf16(u"2.0/Serato Scratch LIVE Database")); }
-
-inline void writeFile(const std::filesystem::path& p, const Bytes& bytes) {
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                             static_cast<std::streamsize>(bytes.size()));
-}
 
 inline void writeText(const std::filesystem::path& p, std::string_view text) {
     std::filesystem::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << text;
 }
 
+inline std::vector<std::string> names(const std::vector<LibTrack>& rows) {
+    std::vector<std::string> out;
+    for (const auto& r : rows) out.push_back(r.name);
+    return out;
+}
+
+// A fresh folder, removed with everything in it (permissions a test took away are given back first).
 struct TempDir {
     std::filesystem::path path;
     TempDir() {
@@ -69,7 +56,6 @@ struct TempDir {
     }
     ~TempDir() {
         std::error_code ec;
-        // Restore permissions a test took away so the folder can be removed.
         for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
              !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
             if (!it->is_symlink(ec) && it->is_directory(ec))

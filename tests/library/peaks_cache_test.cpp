@@ -1,11 +1,10 @@
 #include "library/peaks_cache.h"
+#include "library_test_files.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 
 namespace plindo::library {
 namespace {
@@ -14,7 +13,7 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 struct PeaksCacheTest : ::testing::Test {
-    fs::path dir = fs::temp_directory_path() / ("plindo-peaks-" + std::to_string(::getpid()));
+    testfiles::TempDir dir;
     platform::FakeClock clock;
     std::vector<std::string> decoded;
     bool fail = false;
@@ -24,17 +23,14 @@ struct PeaksCacheTest : ::testing::Test {
                          if (fail || p.find("bad") != std::string::npos) return nullptr;
                          auto s = std::make_shared<motion::StemBuf>();
                          s->sampleRate = 44100;
-                         s->left.assign(44100 * 4, 0.0f);
-                         for (size_t i = 0; i < s->left.size(); ++i) s->left[i] = 0.5f * std::sin(0.05f * float(i));
+                         for (int i = 0; i < 44100 * 4; ++i) s->left.push_back(0.5f * std::sin(0.05f * float(i)));
                          s->right = s->left;
                          return s;
                      }};
 
-    void SetUp() override { fs::create_directories(dir); }
-    void TearDown() override { fs::remove_all(dir); }
     std::string file(const std::string& name, const std::string& bytes = "x") {
-        std::ofstream(dir / name, std::ios::binary) << bytes;
-        return (dir / name).string();
+        testfiles::writeText(dir.path / name, bytes);
+        return (dir.path / name).string();
     }
 };
 
@@ -44,7 +40,7 @@ TEST_F(PeaksCacheTest, DecodesEachTrackOnceWhileItIsCached) {
     ASSERT_EQ(first.status, "200 OK");
     const json j = json::parse(first.body);
     EXPECT_EQ(j["columns"], 8);
-    EXPECT_EQ(j["audio_path"], "Track.mp3");
+    EXPECT_EQ(j["audio_path"], "Track.mp3");  // the name only, not where it lives
     EXPECT_EQ(json::parse(cache.serve(a, 50000, 1, 2).body)["columns"], 20000);
     EXPECT_EQ(json::parse(cache.serve(a, 1400, 1, -1).body)["columns"], 1400);
     EXPECT_EQ(decoded.size(), 1u);
@@ -85,7 +81,7 @@ TEST_F(PeaksCacheTest, RemembersFailuresForAMinuteUnlessTheFileChanges) {
     for (int i = 0; i < 32; ++i) cache.serve(file("bad" + std::to_string(i) + ".mp3"), 100, 0, 0);
     const size_t before = decoded.size();
     cache.serve(bad, 100, 0, 0);
-    cache.serve((dir / "bad0.mp3").string(), 100, 0, 0);
+    cache.serve((dir.path / "bad0.mp3").string(), 100, 0, 0);
     EXPECT_EQ(decoded.size(), before + 2);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // Writers of tagged files and of the DJ application's tag objects, for the tag reader tests and benchmark.
 // Each builds exactly the bytes a format prescribes, so tests can also build what it forbids.
+#include "platform/base64.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -57,23 +59,7 @@ inline Buf utf16(std::string_view ascii, bool bigEndian) {
     return out;
 }
 
-inline std::string base64(const Buf& in) {
-    static const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < in.size(); i += 3) {
-        const uint32_t v = (uint32_t(in[i]) << 16) | (uint32_t(in[i + 1]) << 8) | in[i + 2];
-        out += {a[v >> 18], a[(v >> 12) & 63], a[(v >> 6) & 63], a[v & 63]};
-    }
-    if (i + 1 == in.size()) {
-        const uint32_t v = uint32_t(in[i]) << 16;
-        out += {a[v >> 18], a[(v >> 12) & 63], '=', '='};
-    } else if (i + 2 == in.size()) {
-        const uint32_t v = (uint32_t(in[i]) << 16) | (uint32_t(in[i + 1]) << 8);
-        out += {a[v >> 18], a[(v >> 12) & 63], a[(v >> 6) & 63], '='};
-    }
-    return out;
-}
+inline std::string base64(const Buf& in) { return plindo::platform::base64Encode(in); }
 
 // Breaks text into lines of `width` characters joined by line feeds.
 inline std::string wrapLines(const std::string& s, size_t width) {
@@ -213,6 +199,7 @@ inline std::string tagObject(std::string_view description, const Buf& payload, s
 // ---- Files ----
 
 inline void writeFile(const std::filesystem::path& path, const Buf& data) {
+    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
 }

@@ -1,11 +1,10 @@
 // Files tagged by independent tools (mutagen, metaflac, ffmpeg) read the same as those tools wrote them.
 #include "library/serato_file_meta.h"
+#include "library_test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 using namespace plindo::library;
@@ -85,12 +84,9 @@ bool toolsPresent() {
 
 TEST(TagCrossCheck, FilesTaggedByOtherToolsReadTheSame) {
     if (!toolsPresent()) GTEST_SKIP() << "python3-mutagen, ffmpeg or metaflac missing";
-    char tmpl[] = "/tmp/plindo-tags-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const fs::path dir = tmpl;
-    {
-        std::ofstream(dir / "gen.py") << kGenerator;
-    }
+    const testfiles::TempDir tmp;
+    const fs::path& dir = tmp.path;
+    testfiles::writeText(dir / "gen.py", kGenerator);
     const std::string cmd = "/usr/bin/python3 " + (dir / "gen.py").string() + " " + dir.string();
     ASSERT_EQ(std::system(cmd.c_str()), 0);
 
@@ -117,5 +113,4 @@ TEST(TagCrossCheck, FilesTaggedByOtherToolsReadTheSame) {
             EXPECT_TRUE(m->gridMarkers.empty());
         }
     }
-    fs::remove_all(dir);
 }

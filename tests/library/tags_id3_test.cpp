@@ -21,29 +21,20 @@ SeratoFileMeta parse(const Buf& tag) {
 
 }  // namespace
 
-TEST(Id3Tags, FrameSizesFollowTheMajorVersion) {
-    const Buf title257 = Buf{0} + Buf(256, 'a');
-    for (int version : {3, 4}) {
-        // Size bytes 00 00 01 01: 257 as a plain number, 129 as a synchsafe one.
-        const Buf frame = bytes("TIT2") + Buf{0, 0, 1, 1, 0, 0} + title257 + textFrame("TPE1", 0, bytes("A"), version);
-        const auto m = parse(id3Tag(version, frame));
-        if (version == 3) {
-            EXPECT_EQ(m.title, std::string(256, 'a'));
-            EXPECT_EQ(m.artist, "A");
-        } else {
-            EXPECT_EQ(m.title, std::string(128, 'a'));
-            EXPECT_EQ(m.artist, "");  // the next frame header is read inside the title's bytes
-        }
-    }
-}
-
-TEST(Id3Tags, ExtendedHeaderIsSkipped) {
-    // v3: a 4-byte size that does not count itself; v4: a synchsafe size that does.
-    const auto v3 = id3Tag(3, textFrame("TIT2", 0, bytes("T3"), 3), be32(6) + Buf(6, 0));
-    const auto v4 = id3Tag(4, textFrame("TIT2", 0, bytes("T4"), 4), synchsafe(10) + Buf(6, 0));
-    EXPECT_EQ(parse(v3).title, "T3");
-    EXPECT_EQ(parse(v4).title, "T4");
-    // An extended size running past the tag leaves nothing to read and does not crash.
+TEST(Id3Tags, SizesFollowTheMajorVersion) {
+    // Size bytes 00 00 01 01: 257 as a plain number (v3), 129 as a synchsafe one (v4), where the next frame
+    // header is then read inside the title's bytes.
+    const Buf frames = bytes("TIT2") + Buf{0, 0, 1, 1, 0, 0} + Buf{0} + Buf(256, 'a');
+    const auto v3 = parse(id3Tag(3, frames + textFrame("TPE1", 0, bytes("A"), 3)));
+    EXPECT_EQ(v3.title, std::string(256, 'a'));
+    EXPECT_EQ(v3.artist, "A");
+    const auto v4 = parse(id3Tag(4, frames + textFrame("TPE1", 0, bytes("A"), 4)));
+    EXPECT_EQ(v4.title, std::string(128, 'a'));
+    EXPECT_EQ(v4.artist, "");
+    // Extended headers: v3 with a 4-byte size that does not count itself, v4 with a synchsafe one that does;
+    // one running past the tag leaves nothing to read.
+    EXPECT_EQ(parse(id3Tag(3, textFrame("TIT2", 0, bytes("T3"), 3), be32(6) + Buf(6, 0))).title, "T3");
+    EXPECT_EQ(parse(id3Tag(4, textFrame("TIT2", 0, bytes("T4"), 4), synchsafe(10) + Buf(6, 0))).title, "T4");
     EXPECT_EQ(parse(id3Tag(3, textFrame("TIT2", 0, bytes("T"), 3), be32(0xFFFFFFFF))).title, "");
 }
 
@@ -81,48 +72,35 @@ TEST(Id3Tags, TextEncodingsAndByteOrderMarks) {
     EXPECT_EQ(m.artist, "Y");
 }
 
-TEST(Id3Tags, BpmTextMustBeAFiniteNumber) {
+TEST(Id3Tags, BpmAndPlayCount) {
     const auto bpm = [](std::string_view text) {
         return parse(id3Tag(3, textFrame("TBPM", 0, bytes("100"), 3) + textFrame("TBPM", 0, bytes(text), 3))).bpmField;
     };
-    EXPECT_EQ(bpm("128"), 128.0);
     EXPECT_EQ(bpm("127.97"), 127.97);
-    // A failing later frame clears the earlier value.
-    EXPECT_EQ(bpm(" 128"), std::nullopt);
-    EXPECT_EQ(bpm("nan"), std::nullopt);
-    EXPECT_EQ(bpm("inf"), std::nullopt);
-    EXPECT_EQ(bpm("1e400"), std::nullopt);
-}
+    EXPECT_EQ(bpm("nan"), std::nullopt);  // a failing later frame clears the earlier value
 
-TEST(Id3Tags, PlayCountFromTheFirstMatchingUserText) {
+    // The play count comes from the first user text whose description names one.
     const auto count = [](const Buf& frames) { return parse(id3Tag(4, frames)).playcount; };
     EXPECT_EQ(count(txxx(0, bytes("Play Count"), bytes(" 42 times"), 4)), 42);
     EXPECT_EQ(count(txxx(0, bytes("PCNT_serato"), bytes("7"), 4)), 7);
-    EXPECT_EQ(count(txxx(3, bytes("play-count"), bytes("5\n"), 4)), 5);
     EXPECT_EQ(count(txxx(1, Buf{0xFF, 0xFE} + utf16("PLAYCOUNT", false), Buf{0xFF, 0xFE} + utf16("12", false), 4)), 12);
     EXPECT_EQ(count(txxx(2, utf16("playcount", true), utf16("13", true), 4)), 13);
     // First wins, even over a later valid one.
     EXPECT_EQ(count(txxx(0, bytes("playcount"), bytes("3"), 4) + txxx(0, bytes("playcount"), bytes("9"), 4)), 3);
     EXPECT_EQ(count(txxx(0, bytes("playcount"), bytes("none"), 4) + txxx(0, bytes("playcount"), bytes("9"), 4)), 9);
     EXPECT_EQ(count(txxx(0, bytes("other"), bytes("3"), 4)), std::nullopt);
-    EXPECT_EQ(count(txxx(0, bytes("playcount"), {}, 4)), std::nullopt);
     EXPECT_EQ(count(id3Frame("TXXX", Buf{0} + bytes("playcount"), 4)), std::nullopt);  // no terminator
-    EXPECT_EQ(count(txxx(0, bytes("playcount"), bytes("99999999999999999999999"), 4)), std::nullopt);
 }
 
 TEST(Id3Tags, GeobCarriesTheDjObjects) {
     const Buf overview = overviewPayload(3);
     for (int version : {3, 4}) {
-        for (uint8_t enc : {0, 3}) {
-            const auto m = parse(id3Tag(version, geob(enc, bytes("Serato Overview"), overview, version, bytes("f.bin"))));
-            ASSERT_TRUE(m.overview) << version << " " << int(enc);
-            EXPECT_EQ(m.overview->size(), 3840u);
-        }
-        // Wide descriptions: little-endian, big-endian (as the fallback only fails for invalid LE), with a BOM.
-        const auto le = parse(id3Tag(version, geob(1, utf16("Serato Overview", false), overview, version)));
-        EXPECT_TRUE(le.overview);
-        const auto bom = parse(id3Tag(version, geob(1, Buf{0xFE, 0xFF} + utf16("Serato Overview", true), overview, version)));
-        EXPECT_TRUE(bom.overview);
+        // Narrow and wide descriptions: little-endian, and big-endian behind a byte order mark.
+        for (const auto& [enc, description] : {std::pair<uint8_t, Buf>{0, bytes("Serato Overview")}, {3, bytes("Serato Overview")},
+                                               {1, utf16("Serato Overview", false)},
+                                               {1, Buf{0xFE, 0xFF} + utf16("Serato Overview", true)}})
+            EXPECT_TRUE(parse(id3Tag(version, geob(enc, description, overview, version, enc == 1 ? Buf{} : bytes("f.bin")))).overview)
+                << version << " " << int(enc);
     }
     // Empty object, or a description with no terminator: skipped.
     EXPECT_FALSE(parse(id3Tag(3, geob(0, bytes("Serato Overview"), {}, 3))).overview);
@@ -148,14 +126,10 @@ TEST(Id3Tags, WalkStopsQuietlyAtFillAndBadFrames) {
 }
 
 TEST(TagFileEntry, MagicSizeAndEmptyRecordRules) {
-    // 16 bytes are too few even with a valid tag; 17 are enough.
+    // 16 bytes are too few even for a valid tag; a title of size 1 is empty, and so is the record.
     const Buf tag = id3Tag(3, textFrame("TIT2", 0, bytes("T"), 3));
-    ASSERT_EQ(tag.size(), 22u);
-    Buf sixteen(tag.begin(), tag.begin() + 16);
-    EXPECT_FALSE(SeratoFileMeta::readBytes(sixteen));
-    const Buf tiny = cat({bytes("ID3"), Buf{3, 0, 0}, synchsafe(11), bytes("TIT2"), be32(1), Buf{0, 0}, Buf{0}});
-    EXPECT_EQ(tiny.size(), 21u);
-    EXPECT_FALSE(SeratoFileMeta::readBytes(tiny));  // a title of size 1 is empty: the record is empty
+    EXPECT_FALSE(SeratoFileMeta::readBytes(Buf(tag.begin(), tag.begin() + 16)));
+    EXPECT_FALSE(SeratoFileMeta::readBytes(id3Tag(3, textFrame("TIT2", 0, {}, 3))));
 
     // A play count alone does not make a record; a title brings the count along.
     const Buf count = txxx(0, bytes("playcount"), bytes("4"), 3);
@@ -176,16 +150,12 @@ TEST(TagFileEntry, MagicSizeAndEmptyRecordRules) {
 
 TEST(ChunkedFiles, WavAndAiffCarryId3Chunks) {
     const Buf tag = id3Tag(4, textFrame("TIT2", 3, bytes("In a chunk"), 4));
-    const Buf odd = chunk("junk", Buf(7, 1), true);  // odd size: a pad byte follows
-    ASSERT_EQ(odd.size(), 16u);
     for (const char* id : {"id3 ", "ID3 ", "Id3 "}) {
-        const auto wav = SeratoFileMeta::readBytes(riffFile(chunk("fmt ", Buf(16, 0), true) + odd + chunk(id, tag, true)));
-        ASSERT_TRUE(wav) << id;
-        EXPECT_EQ(wav->title, "In a chunk");
-        const auto aiff = SeratoFileMeta::readBytes(aiffFile(chunk("COMM", Buf(18, 0), false) + chunk("junk", Buf(7, 1), false) +
-                                                             chunk(id, tag, false)));
-        ASSERT_TRUE(aiff) << id;
-        EXPECT_EQ(aiff->title, "In a chunk");
+        // An odd-sized chunk first: a pad byte follows it.
+        const auto wav = SeratoFileMeta::readBytes(riffFile(chunk("junk", Buf(7, 1), true) + chunk(id, tag, true)));
+        const auto aiff = SeratoFileMeta::readBytes(aiffFile(chunk("junk", Buf(7, 1), false) + chunk(id, tag, false)));
+        EXPECT_EQ(wav ? wav->title : "", "In a chunk") << id;
+        EXPECT_EQ(aiff ? aiff->title : "", "In a chunk") << id;
     }
     // Big-endian sizes in a RIFF file read as huge little-endian ones and end the walk.
     EXPECT_FALSE(SeratoFileMeta::readBytes(riffFile(chunk("fmt ", Buf(16, 0), false) + chunk("id3 ", tag, false))));

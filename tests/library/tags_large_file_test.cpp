@@ -1,7 +1,7 @@
 // Tags of multi-gigabyte files cost what the tags cost: the readers fetch the tag regions only.
 #include "library/serato_file_meta.h"
 #include "library/tag_source.h"
-#include "tag_file_writer.h"
+#include "library_test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -48,9 +48,8 @@ long maxRssKb() {
 }  // namespace
 
 TEST(TagLargeFiles, ReadsOnlyTheTagRegions) {
-    char tmpl[] = "/tmp/plindo-large-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const fs::path dir = tmpl;
+    const plindo::library::testfiles::TempDir tmp;
+    const fs::path& dir = tmp.path;
     constexpr uint64_t kGap = 6ull << 30;  // 6 GiB of audio that is never read
     const Buf id3 = id3Tag(3, textFrame("TIT2", 0, bytes("Far"), 3));
 
@@ -76,7 +75,6 @@ TEST(TagLargeFiles, ReadsOnlyTheTagRegions) {
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_LT(maxRssKb() - rssBefore, 64 * 1024);
-    fs::remove_all(dir);
 }
 
 TEST(TagLargeFiles, PicturesAndAudioAreNotRead) {
@@ -103,9 +101,8 @@ TEST(TagLargeFiles, PicturesAndAudioAreNotRead) {
 }
 
 TEST(TagLargeFiles, AFileThatShrinksReadsAsMissingRegions) {
-    char tmpl[] = "/tmp/plindo-shrink-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const fs::path p = fs::path(tmpl) / "s.mp3";
+    const plindo::library::testfiles::TempDir tmp;
+    const fs::path p = tmp.path / "s.mp3";
     writeFile(p, id3Tag(3, textFrame("TIT2", 0, bytes("t"), 3)) + fakeAudio(1 << 20));
     FileTagSource source(p.string());
     ASSERT_TRUE(source.ok());
@@ -113,7 +110,5 @@ TEST(TagLargeFiles, AFileThatShrinksReadsAsMissingRegions) {
     uint8_t buf[64];
     EXPECT_FALSE(source.readAt(500000, buf));  // beyond the new end: a missing region, no signal
     const auto m = SeratoFileMeta::read(source);
-    ASSERT_TRUE(m);
-    EXPECT_EQ(m->title, "t");
-    fs::remove_all(tmpl);
+    EXPECT_EQ(m ? m->title : "", "t");
 }

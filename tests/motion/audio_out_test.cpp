@@ -1,5 +1,6 @@
 #include "motion/audio_out.h"
 #include "motion/follow_player.h"
+#include "ramp_stem.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -7,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 #include <unordered_set>
 
@@ -18,14 +18,14 @@ namespace {
 
 using Raw = AudioOutDevice::Raw;
 
-TEST(AudioOutDevice, ListingRules) {
+TEST(AudioOutDevice, ListingRulesAndPairLabels) {
     auto source = [] {
         return std::vector<Raw>{
-            {0, "ALSA", "HDA Intel: Mic", 0},         // input only
-            {1, "ALSA", "USB Interface", 4},          // two stereo pairs
-            {2, "ALSA", "", 2},                       // nameless
+            {0, "ALSA", "HDA Intel: Mic", 0},  // input only
+            {1, "ALSA", "USB Interface", 4},
+            {2, "ALSA", "", 2},  // nameless
             {3, "JACK Audio Connection Kit", "system", 8},
-            {4, "ALSA", "USB Interface", 2},          // a second card of the same name
+            {4, "ALSA", "USB Interface", 2},  // a second card of the same name
         };
     };
     const auto list = AudioOutDevice::outputDevices(source);
@@ -33,22 +33,16 @@ TEST(AudioOutDevice, ListingRules) {
     EXPECT_EQ(list[0].uid, "null");
     EXPECT_EQ(list[1].uid, "file");
     EXPECT_EQ(list[2], (AudioOutDevice{AudioOutDevice::firstCardId + 1, "ALSA:USB Interface", "USB Interface", 4}));
-    EXPECT_EQ(list[3].uid, "JACK Audio Connection Kit:system");
-    EXPECT_EQ(list[3].channels, 8);
+    EXPECT_EQ(list[3],
+              (AudioOutDevice{AudioOutDevice::firstCardId + 3, "JACK Audio Connection Kit:system", "system", 8}));
     EXPECT_EQ(list[4].uid, "ALSA:USB Interface#2");
     EXPECT_EQ(AudioOutDevice::outputDevices(source), list) << "uids are stable from one listing to the next";
-
-    std::unordered_set<AudioOutDevice> set(list.begin(), list.end());
-    EXPECT_EQ(set.size(), list.size());
-
+    EXPECT_EQ(std::unordered_set<AudioOutDevice>(list.begin(), list.end()).size(), list.size());
     // No PortAudio (or no cards): the built-in devices are still there.
     EXPECT_EQ(AudioOutDevice::outputDevices([] { return std::vector<Raw>{}; }).size(), 2u);
     EXPECT_GE(AudioOutDevice::outputDevices().size(), 2u);
-}
 
-TEST(AudioOutDevice, ChannelPairLabelUsesAnEnDash) {
     EXPECT_EQ(channelPairLabel(0), "1\xE2\x80\x93" "2");
-    EXPECT_EQ(channelPairLabel(2), "3\xE2\x80\x93" "4");
     EXPECT_EQ(channelPairLabel(6), "7\xE2\x80\x93" "8");
 }
 
@@ -58,16 +52,13 @@ struct Counter {
     AudioOut::Render render() {
         return [this](float* l, float* r, uint32_t n) {
             const uint64_t base = frames.load();
-            for (uint32_t i = 0; i < n; ++i) {
-                l[i] = static_cast<float>((base + i) % 10000);
-                r[i] = -l[i];
-            }
+            for (uint32_t i = 0; i < n; ++i) r[i] = -(l[i] = static_cast<float>((base + i) % 10000));
             frames.store(base + n);
         };
     }
 };
 
-std::vector<float> readWav(const std::string& path, SF_INFO& info) {
+std::vector<float> readWav(const fs::path& path, SF_INFO& info) {
     info = {};
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
     if (!f) return {};
@@ -77,10 +68,11 @@ std::vector<float> readWav(const std::string& path, SF_INFO& info) {
     return data;
 }
 
+fs::path tempWav(const char* stem) { return fs::temp_directory_path() / (stem + std::to_string(::getpid()) + ".wav"); }
+
 TEST(AudioOut, BuiltInDevicesPullRendersAtThePeriodAndTheFileRecordsThem) {
     const auto devices = AudioOutDevice::outputDevices([] { return std::vector<Raw>{}; });
-    const fs::path wav = fs::temp_directory_path() / ("plindo-out-" + std::to_string(::getpid()) + ".wav");
-
+    const fs::path wav = tempWav("plindo-out-");
     for (const AudioOutDevice& dev : devices) {
         AudioOut out(dev, 0);
         out.requestBufferFrames = 128;
@@ -92,35 +84,31 @@ TEST(AudioOut, BuiltInDevicesPullRendersAtThePeriodAndTheFileRecordsThem) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         out.stop();
         EXPECT_FALSE(out.running());
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_EQ(lines[0], "Audio out \xE2\x86\x92 " + dev.name + " (48.0 kHz, out 0.0 ms)");
+        EXPECT_EQ(lines, std::vector<std::string>{"Audio out \xE2\x86\x92 " + dev.name + " (48.0 kHz, out 0.0 ms)"});
         const double seconds = c.frames.load() / 48000.0;
         EXPECT_GT(seconds, 0.2) << dev.uid << ": paced at the period";
         EXPECT_LT(seconds, 0.45) << dev.uid;
-
-        if (dev.uid == "file") {
-            SF_INFO info;
-            const auto data = readWav(wav.string(), info);
-            ASSERT_EQ(info.channels, 2);
-            EXPECT_EQ(info.samplerate, 48000);
-            ASSERT_EQ(static_cast<uint64_t>(info.frames), c.frames.load()) << "every rendered frame is recorded";
-            for (sf_count_t i = 0; i < info.frames; ++i) {
-                ASSERT_EQ(data[2 * i], static_cast<float>(i % 10000)) << i;
-                ASSERT_EQ(data[2 * i + 1], -static_cast<float>(i % 10000)) << i;
-            }
+        if (dev.uid != "file") continue;
+        SF_INFO info;
+        const auto data = readWav(wav, info);
+        ASSERT_EQ(info.channels, 2);
+        EXPECT_EQ(info.samplerate, 48000);
+        ASSERT_EQ(static_cast<uint64_t>(info.frames), c.frames.load()) << "every rendered frame is recorded";
+        for (sf_count_t i = 0; i < info.frames; ++i) {
+            ASSERT_EQ(data[2 * i], static_cast<float>(i % 10000)) << i;
+            ASSERT_EQ(data[2 * i + 1], -static_cast<float>(i % 10000)) << i;
         }
     }
     fs::remove(wav);
 
+    std::string line;
+    Counter c;
     AudioOut bad(devices[1], 0);
     bad.setFilePath("/nonexistent-dir/x.wav");
-    std::string line;
     bad.onStatus = [&](const std::string& l) { line = l; };
-    Counter c;
     EXPECT_FALSE(bad.start(c.render()));
     EXPECT_EQ(line.rfind("Audio out file: start failed: ", 0), 0u) << line;
     EXPECT_FALSE(bad.running());
-
     AudioOut gone(AudioOutDevice{AudioOutDevice::firstCardId + 999, "ALSA:gone", "gone", 2}, 0);
     gone.onStatus = [&](const std::string& l) { line = l; };
     EXPECT_FALSE(gone.start(c.render()));
@@ -128,16 +116,11 @@ TEST(AudioOut, BuiltInDevicesPullRendersAtThePeriodAndTheFileRecordsThem) {
 }
 
 TEST(AudioOut, PlayerOnTheFileDeviceRecordsTheTrackFollowingTheAnchor) {
-    const fs::path wav = fs::temp_directory_path() / ("plindo-deck-" + std::to_string(::getpid()) + ".wav");
-    auto stem = std::make_shared<StemBuf>();
-    for (int i = 0; i < 48000 * 10; ++i) {
-        stem->left.push_back(static_cast<float>(i));
-        stem->right.push_back(static_cast<float>(i));
-    }
+    const fs::path wav = tempWav("plindo-deck-");
     {
         FollowPlayer p(AudioOutDevice{AudioOutDevice::fileId, "file", "file", 2}, 0, 128);
         p.out->setFilePath(wav.string());
-        p.install(stem, 1);
+        p.install(test::rampStem(10), 1);
         const double t0 = plindo::platform::mediaNow();
         p.anchor.cell.write({2.0, t0, 1.0, true});
         p.start(FollowConfig{});
@@ -149,7 +132,7 @@ TEST(AudioOut, PlayerOnTheFileDeviceRecordsTheTrackFollowingTheAnchor) {
         }
     }
     SF_INFO info;
-    const auto data = readWav(wav.string(), info);
+    const auto data = readWav(wav, info);
     fs::remove(wav);
     ASSERT_GT(info.frames, 48000 / 4);
     // After the snap to 2 s and the fade-in, each frame is the track one frame further on.

@@ -5,65 +5,44 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 
 using namespace plindo;
 using motion::HostConfig;
 
-TEST(HostConfig, EmptySettingsGiveTheDefaults) {
+TEST(HostConfig, DefaultsAndStoredValuesAreReadOnEveryCall) {
     platform::MemorySettings s;
     HostConfig c(s, "/home/dj");
-    for (int deck = 1; deck <= 4; ++deck) EXPECT_TRUE(c.shareTracks(deck));
-    EXPECT_TRUE(c.anyDeckSharesTracks());
     EXPECT_TRUE(c.followEase());
-    EXPECT_EQ(c.stillGate(), 0.005);
     EXPECT_FALSE(c.deviceUID(1));
     EXPECT_EQ(c.libraryFolder(), "/home/dj/Music");
-    EXPECT_EQ(c.guiBase(), "http://127.0.0.1:17600");
     EXPECT_EQ(c.audioStreamURL("/a.mp3"), "http://127.0.0.1:17600/audio/stream?path=%2Fa.mp3");
-}
 
-TEST(HostConfig, StoredValuesAreReadOnEveryCall) {
-    platform::MemorySettings s;
-    HostConfig c(s, "/home/dj");
     for (int deck = 1; deck <= 3; ++deck) c.setShareTracks(deck, false);
-    EXPECT_TRUE(c.anyDeckSharesTracks());  // deck 4 unset counts as sharing
+    EXPECT_TRUE(c.anyDeckSharesTracks()) << "deck 4 unset counts as sharing";
     c.setShareTracks(4, false);
     EXPECT_FALSE(c.anyDeckSharesTracks());
     s.setValue("orv.shareTracks.2", 1);  // written as a number elsewhere
     EXPECT_TRUE(c.shareTracks(2));
     s.setValue("orv.followEase", false);
     EXPECT_FALSE(c.followEase());
-
     c.setDeviceUID(1, "alsa:hw:1");
     EXPECT_EQ(c.deviceUID(1), "alsa:hw:1");
     s.setValue("orv.libraryFolder", "/srv/crates");
     EXPECT_EQ(c.libraryFolder(), "/srv/crates");
 
+    EXPECT_EQ(c.stillGate(), 0.005);
     for (double bad : {0.0, -1.0, std::nan("")}) {
         s.setValue("orv.stillGate", bad);
         EXPECT_EQ(c.stillGate(), 0.005) << bad;
     }
     s.setValue("orv.stillGate", 0.02);
     EXPECT_EQ(c.stillGate(), 0.02);
-}
 
-TEST(HostConfig, GuiBaseIsTrimmedOfBlanksAndTabsOnly) {
-    platform::MemorySettings s;
-    HostConfig c(s);
-    struct Case {
-        const char* stored;
-        const char* base;
-    } cases[] = {
-        {"   ", "http://127.0.0.1:17600"},
-        {"\t \t", "http://127.0.0.1:17600"},
-        {"", "http://127.0.0.1:17600"},
-        {"  http://10.0.0.2:18000\t", "http://10.0.0.2:18000"},
-        {"\nhttp://h:1\n", "\nhttp://h:1\n"},  // line breaks are not trimmed
-    };
-    for (const auto& k : cases) {
-        s.setValue("orv.guiBase", k.stored);
-        EXPECT_EQ(c.guiBase(), k.base) << '"' << k.stored << '"';
+    for (auto [stored, base] : {std::pair{"\t \t", "http://127.0.0.1:17600"}, {"", "http://127.0.0.1:17600"},
+                                {"  http://10.0.0.2:18000\t", "http://10.0.0.2:18000"},
+                                {"\nhttp://h:1\n", "\nhttp://h:1\n"}}) {  // line breaks are not trimmed
+        s.setValue("orv.guiBase", stored);
+        EXPECT_EQ(c.guiBase(), base) << '"' << stored << '"';
     }
 }
 
@@ -71,30 +50,21 @@ TEST(HostConfig, UrlBuildersEncodeEveryReservedByteOrGiveNone) {
     platform::MemorySettings s;
     HostConfig c(s);
     s.setValue("orv.guiBase", " http://10.0.0.2:17600 ");
-    const std::string paths[] = {"/M/A & B = C #1 100%.mp3", "/M/a+b.flac", "/M/Björk/Jóga.m4a", "/M/ space "};
-    for (const auto& p : paths) {
-        const std::pair<std::optional<std::string>, std::string> built[] = {
-            {c.audioStreamURL(p), "/audio/stream"},
-            {c.coverArtURL(p), "/cover_art"},
-            {c.tagsURL(p), "/tags"},
-            {c.deckMetaURL(p), "/deck/meta"},
-        };
-        for (const auto& [url, route] : built) {
+    for (const std::string p : {"/M/A & B = C #1 100%.mp3", "/M/a+b.flac", "/M/Björk/Jóga.m4a", "/M/ space "}) {
+        for (auto [url, route] : {std::pair{c.audioStreamURL(p), "/audio/stream"}, {c.coverArtURL(p), "/cover_art"},
+                                  {c.tagsURL(p), "/tags"}, {c.deckMetaURL(p), "/deck/meta"}}) {
             ASSERT_TRUE(url) << p;
             const auto parts = platform::parseUrl(*url);
             ASSERT_TRUE(parts) << *url;
             EXPECT_EQ(parts->authority, "10.0.0.2:17600");
             EXPECT_EQ(parts->path, route);
-            EXPECT_FALSE(parts->fragment);  // a "#" in the path must not end the query
+            EXPECT_FALSE(parts->fragment) << "a \"#\" in the path must not end the query";
             EXPECT_EQ(platform::queryValue("path", parts->query.value_or("")), p) << *url;
         }
     }
     for (const char* bad : {"http://exa mple:17600", "http://host:port", "1http://h", "http://h/%zz"}) {
         s.setValue("orv.guiBase", bad);
-        EXPECT_FALSE(c.audioStreamURL("/a.mp3")) << bad;
-        EXPECT_FALSE(c.coverArtURL("/a.mp3")) << bad;
-        EXPECT_FALSE(c.tagsURL("/a.mp3")) << bad;
-        EXPECT_FALSE(c.deckMetaURL("/a.mp3")) << bad;
+        EXPECT_FALSE(c.audioStreamURL("/a") || c.coverArtURL("/a") || c.tagsURL("/a") || c.deckMetaURL("/a")) << bad;
     }
 }
 
@@ -121,21 +91,17 @@ TEST(HostConfig, ChangeNoticeFollowsAnnouncingSettersOnly) {
 }
 
 TEST(HostConfig, SignFlipMaskIsReadOnceAndBitsFrom64AreClear) {
-    platform::MemorySettings s;
+    platform::MemorySettings s, other;
     s.setValue("plindo.signFlips", (1 << 3) | (1 << 4));
     HostConfig c(s);
-    EXPECT_TRUE(c.signFlip(3));
-    EXPECT_TRUE(c.signFlip(4));
+    EXPECT_TRUE(c.signFlip(3) && c.signFlip(4));
     EXPECT_FALSE(c.signFlip(0));
-    s.setValue("plindo.signFlips", 1);
-    platform::MemorySettings other;
     other.setValue("plindo.signFlips", 1);
     HostConfig later(other);
-    EXPECT_FALSE(later.signFlip(0));  // the first read holds for the whole process
+    EXPECT_FALSE(later.signFlip(0)) << "the first read holds for the whole process";
     EXPECT_TRUE(later.signFlip(3));
-    EXPECT_EQ(HostConfig::signFlipMask(other).value(), 24.0);
 
     for (int bit : {64, 65, 200, 255}) EXPECT_FALSE(HostConfig::maskHasBit(-1.0, static_cast<uint8_t>(bit)));
     EXPECT_TRUE(HostConfig::maskHasBit(-1.0, 63));
-    EXPECT_FALSE(HostConfig::maskHasBit(std::numeric_limits<double>::quiet_NaN(), 0));
+    EXPECT_FALSE(HostConfig::maskHasBit(std::nan(""), 0));
 }

@@ -1,15 +1,16 @@
 // The server on a real UDP socket, talked to over 127.0.0.1 only.
 #include "link/orv_server.h"
+#include "osc_bytes.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
 
 #include <chrono>
-#include <thread>
 
-using namespace plindo::link;
 using namespace plindo;
+using namespace plindo::link;
+using namespace plindo::link::testing;
 using asio::ip::udp;
 
 namespace {
@@ -20,39 +21,33 @@ struct Client {
     udp::endpoint server;
 
     explicit Client(int port) : server(asio::ip::make_address_v4("127.0.0.1"), static_cast<unsigned short>(port)) {
-        timeval tv{0, 50000};
+        timeval tv{0, 50000};  // bounds each receive
         ::setsockopt(sock.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     }
-    void send(std::string_view address, std::vector<OSCValue> args) {
-        const auto b = OSCMessage::encode(address, args);
-        sock.send_to(asio::buffer(b), server);
-    }
+    void send(std::string_view address, std::vector<OSCValue> args) { sock.send_to(asio::buffer(OSCMessage::encode(address, args)), server); }
     // Every message that arrives within `seconds`.
     std::vector<OSCMessage> receiveFor(double seconds) {
         std::vector<OSCMessage> out;
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         uint8_t buf[2048];
         while (std::chrono::steady_clock::now() < end) {
-            // Plain recv: the socket's receive timeout bounds each wait.
             const ssize_t n = ::recv(sock.native_handle(), buf, sizeof buf, 0);
-            if (n <= 0) continue;
-            for (auto& m : OSCMessage::decodePacket(buf, static_cast<size_t>(n))) out.push_back(std::move(m));
+            if (n > 0)
+                for (auto& m : OSCMessage::decodePacket(buf, static_cast<size_t>(n))) out.push_back(std::move(m));
         }
         return out;
     }
 };
 
-size_t count(const std::vector<OSCMessage>& ms, std::string_view address) {
-    size_t n = 0;
-    for (const auto& m : ms) n += m.address == address;
-    return n;
+size_t hots(const std::vector<OSCMessage>& ms) {
+    return static_cast<size_t>(std::count_if(ms.begin(), ms.end(), [](const auto& m) { return m.address == "/orv/hot"; }));
 }
 
 struct Host {
     platform::InlineExecutor main;
     std::vector<std::string> statuses;
-    std::mutex m;
     OrvServer server{OrvServer::Deps{.main = main, .interfaces = [] { return std::vector<platform::NetInterface>{}; }}};
+    std::mutex m;  // status lines may come from the server's thread
     Host() {
         server.onStatus = [this](const std::string& s) {
             std::lock_guard g(m);
@@ -71,22 +66,21 @@ TEST(OrvLoopback, HelloGetsBindThenKeepAliveOnlyWhileThePhoneTalks) {
     EXPECT_EQ(localNetworkDenied().value(), 0.0);
     Client phone(host.server.localPort());
 
-    phone.send("/orv/hello", {OSCValue::int32(1), OSCValue::string("Ann"), OSCValue::int32(0),
-                              OSCValue::string("remote"), OSCValue::int32(1), OSCValue::string("1215")});
+    phone.send("/orv/hello", {I(1), S("Ann"), I(0), S("remote"), I(1), S("1215")});
     auto got = phone.receiveFor(0.3);
     ASSERT_GE(got.size(), 1u);
-    EXPECT_EQ(got[0].address, "/orv/bind");
     // The first address offered is the one the datagram reached.
-    EXPECT_EQ(got[0].args.at(1), OSCValue::string("127.0.0.1"));
-    EXPECT_EQ(got[0].args.at(2), OSCValue::int32(17600));
+    EXPECT_EQ(got[0].address, "/orv/bind");
+    EXPECT_EQ(got[0].args.at(1), S("127.0.0.1"));
+    EXPECT_EQ(got[0].args.at(2), I(17600));
 
     // Frames keep it alive: keep-alives arrive every few tens of milliseconds.
-    size_t hots = count(got, "/orv/hot");
+    size_t n = hots(got);
     for (int k = 0; k < 10; ++k) {
-        phone.send("/orv/frame", {OSCValue::int32(1), OSCValue::string(""), OSCValue::float64(0), OSCValue::float64(1)});
-        hots += count(phone.receiveFor(0.05), "/orv/hot");
+        phone.send("/orv/frame", {I(1), S(""), D(0), D(1)});
+        n += hots(phone.receiveFor(0.05));
     }
-    EXPECT_GE(hots, 5u);
+    EXPECT_GE(n, 5u);
     EXPECT_EQ(host.server.remoteName(1), "Ann");
 
     // Silent for over a second: nothing more arrives.
@@ -103,32 +97,29 @@ TEST(OrvLoopback, PortInUseIsReportedAndASecondStartIsSilent) {
     Host host;
     host.server.start(busy, 2.5);
     EXPECT_FALSE(host.server.running());
-    ASSERT_EQ(host.statuses.size(), 1u);
-    EXPECT_EQ(host.statuses[0], "Plindo: UDP :" + std::to_string(busy) + " in use — change the port in Settings");
-
     host.server.start(70000, 2.5);
-    EXPECT_EQ(host.statuses.back(), "Plindo: UDP :70000 in use — change the port in Settings");
+    EXPECT_EQ(host.statuses, (std::vector<std::string>{
+                                 "Plindo: UDP :" + std::to_string(busy) + " in use — change the port in Settings",
+                                 "Plindo: UDP :70000 in use — change the port in Settings"}));
 
-    // Idle after a failure, so a later start may bind.
+    // Idle after a failure, so a later start may bind; a second start says nothing.
     host.server.start(0, 2.5);
     EXPECT_TRUE(host.server.running());
     const size_t before = host.statuses.size();
     host.server.start(0, 2.5);
     EXPECT_EQ(host.statuses.size(), before);
 
-    // And a second server cannot take the first one's port.
     Host other;
     other.server.start(host.server.localPort(), 2.5);
     EXPECT_FALSE(other.server.running());
-}
 
-TEST(OrvLoopback, AdvertisesTheBoundPort) {
+    // The bound port is advertised under the service name.
     platform::FakeServiceRegistry registry;
     platform::InlineExecutor main;
-    OrvServer server{OrvServer::Deps{.main = main, .advertiser = &registry, .serviceName = "Studio"}};
-    server.start(0, 2.5);
+    OrvServer advertised{OrvServer::Deps{.main = main, .advertiser = &registry, .serviceName = "Studio"}};
+    advertised.start(0, 2.5);
     const auto found = registry.browse("_plindo._udp", 0.1);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].name, "Studio");
-    EXPECT_EQ(found[0].port, server.localPort());
+    EXPECT_EQ(found[0].port, advertised.localPort());
 }

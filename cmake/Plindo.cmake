@@ -53,6 +53,7 @@ function(plindo_folder_benches folder)
     get_filename_component(name ${src} NAME_WE)
     add_executable(bench_${t}_${name} ${src})
     target_link_libraries(bench_${t}_${name} PRIVATE plindo_${t} benchmark::benchmark benchmark::benchmark_main)
+    target_include_directories(bench_${t}_${name} PRIVATE ${PROJECT_SOURCE_DIR}/bench)
   endforeach()
 endfunction()
 

@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "period_share.h"
+
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -16,23 +18,8 @@ using plindo::motion::SeratoTunnel;
 using plindo::motion::SeratoUpsampler;
 using Clock = std::chrono::steady_clock;
 
-// The figures of the last (longest) run of each benchmark, printed once at exit.
-struct FinalLines {
-    std::map<std::string, double> nsPerOp;
-    ~FinalLines() {
-        for (const auto& [name, ns] : nsPerOp)
-            std::printf("%s: %.0f ns per op = %.4f %% of the 1 ms drain period, %.4f %% of the 2 ms pump\n",
-                        name.c_str(), ns, ns / 1e4, ns / 2e4);
-    }
-} finalLines;
-
-void report(benchmark::State& state, const char* name, Clock::time_point start) {
-    const double ns = std::chrono::duration<double, std::nano>(Clock::now() - start).count() /
-                      static_cast<double>(state.iterations());
-    state.counters["pct_of_1ms_drain"] = ns / 1e6 * 100;
-    state.counters["pct_of_2ms_pump"] = ns / 2e6 * 100;
-    finalLines.nsPerOp[name] = ns;
-}
+plindo::bench::PeriodShares shares{{{"pct_of_1ms_drain", "the 1 ms drain period", 1e6},
+                                     {"pct_of_2ms_pump", "the 2 ms pump", 2e6}}};
 
 // One phone batch of the ten newest ticks, then the output it makes due.
 void TunnelIngestTenAndNext(benchmark::State& state) {
@@ -49,7 +36,7 @@ void TunnelIngestTenAndNext(benchmark::State& state) {
         benchmark::DoNotOptimize(tun.ingest(batch));
         benchmark::DoNotOptimize(tun.next());
     }
-    report(state, "TunnelIngestTenAndNext", start);
+    shares.recordSince(state, "TunnelIngestTenAndNext", start);
 }
 BENCHMARK(TunnelIngestTenAndNext);
 
@@ -64,7 +51,7 @@ void UpsamplerPushAndFiveDrains(benchmark::State& state) {
         benchmark::DoNotOptimize(up.push(ts, cum));
         for (int j = 1; j <= 5; ++j) benchmark::DoNotOptimize(up.drain(ts + j * 0.004).size());
     }
-    report(state, "UpsamplerPushAndFiveDrains", start);
+    shares.recordSince(state, "UpsamplerPushAndFiveDrains", start);
 }
 BENCHMARK(UpsamplerPushAndFiveDrains);
 

@@ -7,6 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "period_share.h"
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -19,23 +21,8 @@ namespace {
 namespace E = plindo::serato::SeratoEmit;
 using Clock = std::chrono::steady_clock;
 
-// The figures of the last (longest) run of each benchmark, printed once at exit.
-struct FinalLines {
-    std::map<std::string, double> nsPerOp;
-    ~FinalLines() {
-        for (const auto& [name, ns] : nsPerOp)
-            std::printf("%s: %.0f ns per op = %.4f %% of the 1 ms drain period, %.4f %% of the 2 ms pump\n",
-                        name.c_str(), ns, ns / 1e4, ns / 2e4);
-    }
-} finalLines;
-
-void report(benchmark::State& state, const char* name, Clock::time_point start) {
-    const double ns = std::chrono::duration<double, std::nano>(Clock::now() - start).count() /
-                      static_cast<double>(state.iterations());
-    state.counters["pct_of_1ms_drain"] = ns / 1e6 * 100;
-    state.counters["pct_of_2ms_pump"] = ns / 2e6 * 100;
-    finalLines.nsPerOp[name] = ns;
-}
+plindo::bench::PeriodShares shares{{{"pct_of_1ms_drain", "the 1 ms drain period", 1e6},
+                                     {"pct_of_2ms_pump", "the 2 ms pump", 2e6}}};
 
 // Two decks fed a phone frame every 10 ms (at nominal speed and 1.5x), stepped every 1 ms: one op is one
 // drain tick, both steps and the encoding of their messages; the frames' planning is included, amortised.
@@ -70,7 +57,7 @@ void EmitterStepTwoMovingDecks(benchmark::State& state) {
         }
     }
     benchmark::DoNotOptimize(bytes);
-    report(state, "EmitterStepTwoMovingDecks", start);
+    shares.recordSince(state, "EmitterStepTwoMovingDecks", start);
 }
 BENCHMARK(EmitterStepTwoMovingDecks);
 

@@ -8,6 +8,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "period_share.h"
+
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -19,13 +21,7 @@ namespace {
 using namespace plindo;
 using Steady = std::chrono::steady_clock;
 
-struct FinalLines {
-    std::map<std::string, double> nsPerTick;
-    ~FinalLines() {
-        for (const auto& [name, ns] : nsPerTick)
-            std::printf("%s: %.0f ns per drain tick = %.3f %% of the 1 ms period\n", name.c_str(), ns, ns / 1e4);
-    }
-} finalLines;
+plindo::bench::PeriodShares shares{{{"pct_of_1ms", "the 1 ms drain period", 1e6}}};
 
 double angleOf(double ticks) { return -ticks / 3600.0 * 2 * std::numbers::pi; }
 
@@ -74,9 +70,8 @@ void BM_DrainTickEmitter(benchmark::State& state) {
     }
     const double ns = timedNs / static_cast<double>(tickCount);
     state.counters["ns_per_tick"] = ns;
-    state.counters["pct_of_1ms"] = ns / 1e4;
     state.counters["msgs_per_tick"] = static_cast<double>(rig.backend.sentCount()) / static_cast<double>(tickCount);
-    finalLines.nsPerTick["emitter, two decks"] = ns;
+    shares.record(state, "emitter, two decks", ns);
 }
 BENCHMARK(BM_DrainTickEmitter);
 
@@ -101,9 +96,8 @@ void BM_DrainTickJogQueue(benchmark::State& state) {
     }
     const double ns = timedNs / static_cast<double>(tickCount);
     state.counters["ns_per_tick"] = ns;
-    state.counters["pct_of_1ms"] = ns / 1e4;
     state.counters["msgs_per_tick"] = static_cast<double>(rig.backend.sentCount()) / static_cast<double>(tickCount);
-    finalLines.nsPerTick["jog queue, two decks"] = ns;
+    shares.record(state, "jog queue, two decks", ns);
 }
 BENCHMARK(BM_DrainTickJogQueue);
 

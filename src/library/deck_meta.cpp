@@ -1,5 +1,6 @@
 #include "library/deck_meta.h"
 
+#include "library/json_read.h"
 #include "platform/checked.h"
 
 #include <nlohmann/json.hpp>
@@ -21,71 +22,8 @@ int64_t millisecondIdentity(double tStart) {
     return ms > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
 }
 
-bool readDouble(const json& j, double& out) {
-    if (!j.is_number()) return false;
-    out = j.get<double>();
-    return std::isfinite(out);
-}
-
-bool readInt(const json& j, int64_t& out) {
-    if (j.is_number_unsigned()) {
-        const auto u = j.get<uint64_t>();
-        if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return false;
-        out = static_cast<int64_t>(u);
-        return true;
-    }
-    if (j.is_number_integer()) {
-        out = j.get<int64_t>();
-        return true;
-    }
-    if (!j.is_number_float()) return false;
-    const double d = j.get<double>();
-    const auto v = platform::checkedInt64(d);
-    if (!v || static_cast<double>(*v) != d) return false;
-    out = *v;
-    return true;
-}
-
-bool readString(const json& j, std::string& out) {
-    if (!j.is_string()) return false;
-    out = j.get<std::string>();
-    return true;
-}
-
-bool readBool(const json& j, bool& out) {
-    if (!j.is_boolean()) return false;
-    out = j.get<bool>();
-    return true;
-}
-
-template <typename T, typename Read>
-bool readList(const json& j, std::vector<T>& out, Read read) {
-    if (!j.is_array()) return false;
-    out.clear();
-    for (const auto& x : j) {
-        T v{};
-        if (!read(x, v)) return false;
-        out.push_back(std::move(v));
-    }
-    return true;
-}
-
-template <typename T, typename Read>
-bool required(const json& obj, const char* key, T& out, Read read) {
-    auto it = obj.find(key);
-    return it != obj.end() && read(*it, out);
-}
-
-// Missing or null leaves the field absent.
-template <typename T, typename Read>
-bool optional(const json& obj, const char* key, std::optional<T>& out, Read read) {
-    auto it = obj.find(key);
-    if (it == obj.end() || it->is_null()) return true;
-    T v{};
-    if (!read(*it, v)) return false;
-    out = std::move(v);
-    return true;
-}
+using namespace json_read;
+constexpr auto readInt = &readInteger<int64_t>;
 
 bool readMarkers(const json& j, std::vector<std::vector<double>>& out) {
     return readList(j, out, [](const json& x, std::vector<double>& row) { return readList(x, row, readDouble); });

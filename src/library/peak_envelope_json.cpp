@@ -1,5 +1,6 @@
 #include "library/peak_envelope.h"
 
+#include "library/json_read.h"
 #include "platform/checked.h"
 
 #include <nlohmann/json.hpp>
@@ -21,95 +22,13 @@ bool allFinite(const std::vector<double>& v) {
 
 bool allFinite(const std::optional<std::vector<double>>& v) { return !v || allFinite(*v); }
 
-// Readers: false on a wrong JSON type.
-bool readDouble(const json& j, double& out) {
-    if (!j.is_number()) return false;
-    out = j.get<double>();
-    return std::isfinite(out);
-}
-
-bool readInt(const json& j, int& out) {
-    if (j.is_number_integer()) {
-        if (j.is_number_unsigned()) {
-            const auto u = j.get<uint64_t>();
-            if (u > static_cast<uint64_t>(std::numeric_limits<int>::max())) return false;
-            out = static_cast<int>(u);
-            return true;
-        }
-        const auto v = j.get<int64_t>();
-        if (v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max()) return false;
-        out = static_cast<int>(v);
-        return true;
-    }
-    if (!j.is_number_float()) return false;
-    const double d = j.get<double>();
-    const auto v = platform::checkedInt(d);
-    if (!v || static_cast<double>(*v) != d) return false;  // a fractional number is not an integer
-    out = *v;
-    return true;
-}
-
-bool readDoubles(const json& j, std::vector<double>& out) {
-    if (!j.is_array()) return false;
-    out.clear();
-    out.reserve(j.size());
-    for (const auto& x : j) {
-        double d;
-        if (!readDouble(x, d)) return false;
-        out.push_back(d);
-    }
-    return true;
-}
-
-const json* member(const json& obj, const char* key) {
-    auto it = obj.find(key);
-    return it == obj.end() ? nullptr : &*it;
-}
-
-// Required: present with the right type. Optional: missing or null leaves the field absent.
-template <typename T, typename Read>
-bool required(const json& obj, const char* key, T& out, Read read) {
-    const json* m = member(obj, key);
-    return m && read(*m, out);
-}
-
-template <typename T, typename Read>
-bool optional(const json& obj, const char* key, std::optional<T>& out, Read read) {
-    const json* m = member(obj, key);
-    if (!m || m->is_null()) return true;
-    T v{};
-    if (!read(*m, v)) return false;
-    out = std::move(v);
-    return true;
-}
-
-bool readString(const json& j, std::string& out) {
-    if (!j.is_string()) return false;
-    out = j.get<std::string>();
-    return true;
-}
-
-bool readBool(const json& j, bool& out) {
-    if (!j.is_boolean()) return false;
-    out = j.get<bool>();
-    return true;
-}
+using namespace json_read;
+constexpr auto readInt = &readInteger<int>;
 
 bool readBeat(const json& j, PeakEnvelope::Beat& b) {
     return j.is_object() && required(j, "time_sec", b.timeSec, readDouble) &&
            required(j, "is_downbeat", b.isDownbeat, readBool) && required(j, "is_anchor", b.isAnchor, readBool) &&
            required(j, "x_frac", b.xFrac, readDouble);
-}
-
-bool readInts(const json& j, std::vector<int>& out) {
-    if (!j.is_array()) return false;
-    out.clear();
-    for (const auto& x : j) {
-        int v;
-        if (!readInt(x, v)) return false;
-        out.push_back(v);
-    }
-    return true;
 }
 
 bool readCue(const json& j, PeakEnvelope::Cue& c) {
@@ -118,17 +37,6 @@ bool readCue(const json& j, PeakEnvelope::Cue& c) {
            required(j, "x_frac", c.xFrac, readDouble);
 }
 
-template <typename T, typename Read>
-bool readList(const json& j, std::vector<T>& out, Read read) {
-    if (!j.is_array()) return false;
-    out.clear();
-    for (const auto& x : j) {
-        T v{};
-        if (!read(x, v)) return false;
-        out.push_back(std::move(v));
-    }
-    return true;
-}
 
 }  // namespace
 

@@ -468,21 +468,19 @@ void OrvServer::onSeekMessage(const OSCMessageView& m, const Origin& from, doubl
     if (onSeek) onSeek(*deck, *secs);
 }
 
-void OrvServer::onIMUMessage(const OSCMessageView& m, const Origin& from, double now) {
+// "/orv/imu" and "/orv/bud" carry the same record; only the callback differs.
+void OrvServer::imuSample(const OSCMessageView& m, const Origin& from, double now,
+                          const std::function<void(int, const OrvRemoteLink::IMUSample&)>& callback) {
     if (m.args.size() < 14) return;
     const auto deck = deckOf(m.args[0]);
     if (!deck || !deckGate(*deck, from, now)) return;
     const auto s = OrvRemoteLink::readIMU(m.args);
-    if (s && onIMU) onIMU(*deck, *s);
+    if (s && callback) callback(*deck, *s);
 }
 
-void OrvServer::onBudMessage(const OSCMessageView& m, const Origin& from, double now) {
-    if (m.args.size() < 14) return;
-    const auto deck = deckOf(m.args[0]);
-    if (!deck || !deckGate(*deck, from, now)) return;
-    const auto s = OrvRemoteLink::readIMU(m.args);
-    if (s && onBud) onBud(*deck, *s);
-}
+void OrvServer::onIMUMessage(const OSCMessageView& m, const Origin& from, double now) { imuSample(m, from, now, onIMU); }
+
+void OrvServer::onBudMessage(const OSCMessageView& m, const Origin& from, double now) { imuSample(m, from, now, onBud); }
 
 void OrvServer::onTunnelMessage(const OSCMessageView& m, const Origin& from, double now) {
     const auto& a = m.args;

@@ -228,6 +228,8 @@ private:
     void onSlotsMessage(const OSCMessageView&, const Origin&, double);
     void onLibGestureMessage(const OSCMessageView&, const Origin&, double);
 
+    void imuSample(const OSCMessageView& m, const Origin& from, double now,
+                   const std::function<void(int, const OrvRemoteLink::IMUSample&)>& callback);
     bool deckGate(int deck, const Origin& from, double now) const;
     void updateFrameStats(Remote& r, double now) const;
     std::vector<std::string> addressCandidates(const Origin& from) const;

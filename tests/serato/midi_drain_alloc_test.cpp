@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <new>
-#include <numbers>
 
 namespace {
 thread_local bool tCounting = false;
@@ -41,7 +40,7 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); 
 namespace plindo::serato {
 namespace {
 
-double angleOf(double ticks) { return -ticks / 3600.0 * 2 * std::numbers::pi; }
+using testing::angleOf;
 
 TEST(SeratoMIDIOutDrain, ATickAllocatesNothing) {
     // The counter sees allocations at all.

@@ -1,14 +1,13 @@
 #pragma once
-// Shared helpers of the MIDI output tests: an output on the loopback backend with a hand-driven clock and
-// drain, a capture of a log category, and a bridge peer on a loopback UDP port.
-#include "platform/log.h"
+// Shared helpers of the MIDI tests: an output on the loopback backend with a hand-driven clock and drain, and
+// a bridge peer on a loopback UDP port.
 #include "platform/midi_backend.h"
 #include "serato/midi_bridge_client.h"
 #include "serato/serato_midi_out.h"
+#include "test_util.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <spdlog/sinks/base_sink.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,54 +22,6 @@
 
 namespace plindo::serato::testing {
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-class LineSink final : public spdlog::sinks::base_sink<std::mutex> {
-public:
-    std::vector<std::string> lines() {
-        std::lock_guard g(mutex_);
-        return lines_;
-    }
-    void clear() {
-        std::lock_guard g(mutex_);
-        lines_.clear();
-    }
-
-protected:
-    void sink_it_(const spdlog::details::log_msg& m) override { lines_.emplace_back(m.payload.data(), m.payload.size()); }
-    void flush_() override {}
-
-private:
-    std::vector<std::string> lines_;
-};
-
-// Collects what one log category writes while it lives.
-class LogLines {
-public:
-    explicit LogLines(const char* category) : logger_(platform::logger(category)), sink_(std::make_shared<LineSink>()) {
-        logger_.sinks().push_back(sink_);
-    }
-    ~LogLines() {
-        auto& s = logger_.sinks();
-        s.erase(std::remove(s.begin(), s.end(), sink_), s.end());
-    }
-    std::vector<std::string> lines() { return sink_->lines(); }
-    void clear() { sink_->clear(); }
-    int count(const std::string& text) {
-        const auto l = lines();
-        return static_cast<int>(std::count(l.begin(), l.end(), text));
-    }
-    bool hasPrefix(const std::string& prefix) {
-        for (const auto& l : lines())
-            if (l.rfind(prefix, 0) == 0) return true;
-        return false;
-    }
-
-private:
-    spdlog::logger& logger_;
-    std::shared_ptr<LineSink> sink_;
-};
 
 // The bridge switch is process-wide; each test that uses the bridge restores it.
 struct BridgeEnabled {
@@ -146,12 +97,8 @@ public:
         sendto(fd_, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     }
     // Waits (bounded) until `n` non-probe datagrams arrived.
-    std::vector<Bytes> waitFor(std::size_t n, std::chrono::milliseconds limit = std::chrono::milliseconds(2000)) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            if (auto r = received(); r.size() >= n) return r;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+    std::vector<Bytes> waitFor(std::size_t n) {
+        waitUntil([&] { return received().size() >= n; }, 2.0);
         return received();
     }
 

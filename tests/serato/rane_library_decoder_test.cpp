@@ -16,15 +16,8 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 
 std::optional<L::Event> run(uint8_t type, const Bytes& payload) { return L::decode(L::packFrame(type, payload)); }
 
-TEST(RaneLibraryDecoder, SelfTestPassesAndAMutatedFrameDoesNot) {
+TEST(RaneLibraryDecoder, SelfTestPasses) {
     EXPECT_TRUE(L::selfTest().empty());
-    // The self-test's rowExtra frame with one body septet changed no longer gives its expected event.
-    Bytes payload =
-        cat({{0x02, 0x64, 0xDE, 0x03, 0x00}, L::utf16Field("3A", 8), Bytes(28, 0), {0xFE, 0x98, 0xFF, 0xFF}});
-    Bytes frame = L::packFrame(0x25, payload);
-    ASSERT_EQ(L::decode(frame), (L::Event{L::RowExtra{2, 253540, "3A"}}));
-    frame[13] ^= 0x01;
-    EXPECT_NE(L::decode(frame), (L::Event{L::RowExtra{2, 253540, "3A"}}));
     EXPECT_EQ(L::describe(L::decode(Bytes{0xF0, 0xF7})), "nil");
 }
 
@@ -73,30 +66,19 @@ TEST(RaneLibraryDecoder, ReadsTitlesToTheirZeroUnitOrTheirWholeField) {
 TEST(RaneLibraryDecoder, RefusesMalformedFrames) {
     const Bytes good = L::packFrame(0x22, cat({{0}, L::utf16Field("Dub", 16)}));
     ASSERT_TRUE(L::decode(good));
-
-    Bytes highBit = good;
-    highBit[14] |= 0x80;
+    const auto changed = [&](size_t at, uint8_t value) {
+        Bytes b = good;
+        b[at] = value;
+        return b;
+    };
     Bytes shortByOne(good.begin(), good.end() - 2);
     shortByOne.push_back(0xF7);
     Bytes longByOne = good;
     longByOne.insert(longByOne.end() - 1, 0x00);
-    Bytes wrongByte6 = good;
-    wrongByte6[6] = 0x06;
-    Bytes wrongByte5 = good;
-    wrongByte5[5] = 0x1B;
-    Bytes noEnd = good;
-    noEnd.back() = 0x00;
-    Bytes otherDevice = good;
-    otherDevice[4] = 0x7F;
-
-    EXPECT_FALSE(L::decode(highBit));
-    EXPECT_FALSE(L::decode(shortByOne));
-    EXPECT_FALSE(L::decode(longByOne));
-    EXPECT_FALSE(L::decode(wrongByte6));
-    EXPECT_FALSE(L::decode(wrongByte5));
-    EXPECT_FALSE(L::decode(noEnd));
-    EXPECT_FALSE(L::decode(Bytes(good.begin(), good.begin() + 12)));
-    EXPECT_EQ(L::decode(otherDevice), L::decode(good));
+    for (const Bytes& bad : {changed(14, good[14] | 0x80), shortByOne, longByOne, changed(6, 0x06), changed(5, 0x1B),
+                             changed(good.size() - 1, 0x00), Bytes(good.begin(), good.begin() + 12)})
+        EXPECT_FALSE(L::decode(bad));
+    EXPECT_EQ(L::decode(changed(4, 0x7F)), L::decode(good));  // any device byte
 }
 
 TEST(RaneLibraryDecoder, Utf16TextStaysInsideItsBytesAndRepairs) {

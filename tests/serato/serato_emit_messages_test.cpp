@@ -135,7 +135,7 @@ TEST(SeratoEmitMessages, UnusableValuesGiveNoBytes) {
     EXPECT_EQ(relativeMessage(1, INT64_MAX, 1.0, s).size(), 3u + 256 * 3);
 }
 
-TEST(SeratoOutSettings, FormatNamesTuningAndDefaults) {
+TEST(SeratoOutSettings, FormatNamesSetTheTicksPerTurnAndUnknownNamesFallBack) {
     SeratoOutSettings s;
     EXPECT_EQ(s.format, SeratoOutFormat::rel);
     s.selectFormat("phone");
@@ -145,31 +145,15 @@ TEST(SeratoOutSettings, FormatNamesTuningAndDefaults) {
     EXPECT_EQ(s.ticksPerRev, 36000.0);
     s.selectFormat("whatever");
     EXPECT_EQ(s.format, SeratoOutFormat::phone);
-    s.selectFormat("radian");
-    EXPECT_EQ(s.format, SeratoOutFormat::radian);
 
-    EXPECT_EQ(TimeCCForm::name(2), "signed");
-    EXPECT_EQ(TimeCCForm::named("onoff"), 3);
-    EXPECT_EQ(TimeCCForm::named("bogus"), 4);
-    EXPECT_EQ(TimeCCForm::name(4), "");
+    EXPECT_EQ(TimeCCForm::named("onoff"), TimeCCForm::onoff);
+    EXPECT_EQ(TimeCCForm::named("bogus"), TimeCCForm::unknown);
+    EXPECT_EQ(TimeCCForm::name(TimeCCForm::unknown), "");
 
-    const Tuning live = s.tuning.load();
-    EXPECT_EQ(live.delay, 0);
-    EXPECT_EQ(live.ahead, 0);
-    EXPECT_EQ(live.segFactor, 0);
+    // The live tuning starts without planning delay, look-ahead or segment extrapolation.
     Tuning expect = Tuning::defaults();
     expect.delay = expect.ahead = expect.segFactor = 0;
-    EXPECT_EQ(live, expect);
-    Tuning changed = live;
-    changed.step = 0.002;
-    changed.maxMessages = 10;
-    s.tuning.store(changed);
-    EXPECT_EQ(s.tuning.load(), changed);
-
-    EXPECT_FALSE(seratoOutSettings().engaged[0]);
-    EXPECT_EQ(&seratoOutSettings(), &seratoOutSettings());
-    EXPECT_EQ(s.timeFreqByDeck[1], 44100.0);
-    EXPECT_EQ(s.lastMotionWall[0], -1.0);
+    EXPECT_EQ(s.tuning.load(), expect);
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 #include "serato/serato_emit.h"
 #include "serato/serato_emit_plan.h"
 #include "serato/serato_emit_step.h"
+#include "test_util.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <numbers>
 #include <random>
 #include <vector>
 
@@ -29,7 +29,7 @@ State activeState() {
     return s;
 }
 
-double angleOf(double ticks) { return -ticks / 3600 * 2 * std::numbers::pi; }
+using serato::testing::angleOf;
 
 std::vector<Message> run(State& s, double from, double to, double every, int deck = 1) {
     std::vector<Message> out;

@@ -1,27 +1,17 @@
 #include "serato/serato_midi_in.h"
 
-#include "platform/midi_backend.h"
-#include "serato/midi_bridge_client.h"
+#include "midi_out_rig.h"
 #include "serato/serato_return.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <deque>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace plindo::serato {
 namespace {
 
 using B = std::vector<uint8_t>;
+using testing::rane;
 
 // Keeps posted blocks until the test runs them, so the test sees what is posted and when.
 class ManualExecutor final : public platform::MainExecutor {
@@ -77,15 +67,6 @@ struct Recorder {
         in.onStatus = [this](const std::string& s) { lines.push_back("status " + s); };
     }
 };
-
-B rane(uint8_t device, uint8_t type, const B& payload) {
-    const B body = SeratoReturn::packSeptets(payload);
-    B m{0xF0, 0x00, 0x00, 0x17, device, 0x25, 0x05, type, 0, 0,
-        static_cast<uint8_t>(body.size() / 128), static_cast<uint8_t>(body.size() % 128)};
-    m.insert(m.end(), body.begin(), body.end());
-    m.push_back(0xF7);
-    return m;
-}
 
 TEST(SeratoMIDIIn, OwnDestinationParsesInjectedPacketsIntoMainQueueCallbacks) {
     platform::LoopbackMidiBackend backend;
@@ -209,67 +190,23 @@ TEST(SeratoMIDIIn, SystemSequencerComesUpOrLeavesAStatusLine) {
         EXPECT_EQ(rec.lines[0].rfind("status Serato in: MIDI", 0), 0u) << rec.lines[0];
 }
 
-// A bridge stand-in on a loopback port: answers the probe, then sends one readback datagram.
-class FakeBridge {
-public:
-    FakeBridge() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        timeval tv{2, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    }
-    ~FakeBridge() {
-        if (t_.joinable()) t_.join();
-        ::close(fd_);
-    }
-    uint16_t port() const { return port_; }
-
-    void serve(B readback) {
-        t_ = std::thread([this, readback = std::move(readback)] {
-            uint8_t buf[64];
-            sockaddr_in from{};
-            socklen_t len = sizeof from;
-            const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-            if (n != 1 || buf[0] != 0x00) return;
-            const uint8_t reply[] = {0x00, 'P', 'L', 'X', 0x01};
-            ::sendto(fd_, reply, sizeof reply, 0, reinterpret_cast<sockaddr*>(&from), len);
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            ::sendto(fd_, readback.data(), readback.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
-        });
-    }
-
-private:
-    int fd_ = -1;
-    uint16_t port_ = 0;
-    std::thread t_;
-};
-
 TEST(SeratoMIDIIn, BridgeReadbackFeedsTheSameParserWithoutAnOwnDestination) {
-    FakeBridge fake;
-    fake.serve(B{0x02, 0x91, 0x14, 0x7F});
-    MIDIBridgeClient::enabled = true;
-    {
-        MIDIBridgeClient bridge(fake.port());
-        platform::LoopbackMidiBackend backend;
-        ManualExecutor main;
-        SeratoMIDIIn in(backend, main, &bridge);
-        Recorder rec;
-        rec.attach(in);
-        in.start();
-        EXPECT_TRUE(in.running());
-        EXPECT_TRUE(backend.endpoints().empty());
-        ASSERT_EQ(rec.lines, std::vector<std::string>{"status Serato in: readback via PlindoMIDIBridge"});
-        for (int i = 0; i < 200 && main.pending() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        main.run();
-        EXPECT_EQ(rec.lines.back(), "play 2 start");
-    }
-    MIDIBridgeClient::enabled = false;
+    testing::BridgeEnabled on(true);
+    testing::BridgePeer peer;
+    MIDIBridgeClient bridge(peer.port());
+    platform::LoopbackMidiBackend backend;
+    ManualExecutor main;
+    SeratoMIDIIn in(backend, main, &bridge);
+    Recorder rec;
+    rec.attach(in);
+    in.start();
+    EXPECT_TRUE(in.running());
+    EXPECT_TRUE(backend.endpoints().empty());
+    ASSERT_EQ(rec.lines, std::vector<std::string>{"status Serato in: readback via PlindoMIDIBridge"});
+    peer.sendToClient({0x02, 0x91, 0x14, 0x7F});
+    ASSERT_TRUE(testing::waitUntil([&] { return main.pending() > 0; }));
+    main.run();
+    EXPECT_EQ(rec.lines.back(), "play 2 start");
 }
 
 }  // namespace

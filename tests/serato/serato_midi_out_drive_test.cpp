@@ -12,14 +12,10 @@
 namespace plindo::serato {
 namespace {
 
+using testing::angleOf;
 using testing::Bytes;
 using testing::LogLines;
 using testing::OutRig;
-
-constexpr double kTwoPi = 2 * std::numbers::pi;
-
-// The phone angle of a platter position in ticks.
-double angleOf(double ticks, double perTurn = 3600.0) { return -ticks / perTurn * kTwoPi; }
 
 Bytes bytesOf(const SeratoEmit::MidiBytes& b) { return Bytes(b.begin(), b.end()); }
 

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-
-#include <cmath>
 #include <numbers>
 
 namespace plindo::serato {
@@ -43,12 +41,6 @@ TEST(SeratoPlatterWire, SelfTestPassesAndCatchesChangedConstants) {
     const auto f = SeratoPlatterWire::selfTest(slowStart);
     ASSERT_EQ(f.size(), 1u);
     EXPECT_EQ(f[0].rfind("short push started [true]", 0), 0u) << f[0];
-
-    SeratoPlatterWire::Limits shortGap;
-    shortGap.gapMax = 0.005;  // no step of 10 ms would integrate
-    const auto g = SeratoPlatterWire::selfTest(shortGap);
-    ASSERT_FALSE(g.empty());
-    EXPECT_EQ(g.back().rfind("angle ", 0), 0u);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "serato/serato_return.h"
 
+#include "test_util.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,30 +12,9 @@ namespace plindo::serato::SeratoReturn {
 namespace {
 
 using B = std::vector<uint8_t>;
-
-B framedText(std::string_view s) {
-    B m{0xF0};
-    m.insert(m.end(), s.begin(), s.end());
-    m.push_back(0xF7);
-    return m;
-}
-
-const B kMarker = [] {
-    B m{0xF0};
-    m.insert(m.end(), songInfoMarker.begin(), songInfoMarker.end());
-    m.push_back(0xF7);
-    return m;
-}();
-
-B rane(uint8_t device, uint8_t type, const B& payload) {
-    const B body = packSeptets(payload);
-    B m{0xF0, 0x00, 0x00, 0x17, device, 0x25, 0x05, type, 0, 0};
-    m.push_back(static_cast<uint8_t>(body.size() / 128));
-    m.push_back(static_cast<uint8_t>(body.size() % 128));
-    m.insert(m.end(), body.begin(), body.end());
-    m.push_back(0xF7);
-    return m;
-}
+using testing::framedText;
+using testing::rane;
+const B& kMarker = testing::kSongInfoMarker;
 
 TEST(SeratoReturn, SelfTestPasses) { EXPECT_EQ(selfTest(), std::vector<std::string>{}); }
 

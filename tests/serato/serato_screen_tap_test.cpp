@@ -2,9 +2,9 @@
 #include "platform/midi_backend.h"
 #include "platform/queue_executor.h"
 #include "serato/serato_screen_tap.h"
+#include "test_util.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,56 +16,9 @@
 namespace plindo::serato {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using platform::FakeSpyDriver;
+using namespace testing;
 using Tap = SeratoScreenTap;
-
-std::string freshNamespace() {
-    static std::atomic<int> n{0};
-    return "plindo-tap-test-" + std::to_string(::getpid()) + "-" + std::to_string(n++) + "/";
-}
-
-template <typename Pred>
-bool waitUntil(Pred pred, double seconds = 3.0) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-Bytes screenFrame(uint8_t type, uint8_t param, const Bytes& rest) {
-    const Bytes packed = RaneScreenEvent::packSeptets(rest);
-    const size_t len = packed.size() + 1;
-    Bytes f{0xF0,
-            0x00,
-            0x00,
-            0x17,
-            0x00,
-            0x1B,
-            0x05,
-            type,
-            uint8_t(((len + 2) >> 7) & 0x7F),
-            uint8_t((len + 2) & 0x7F),
-            uint8_t((len >> 7) & 0x7F),
-            uint8_t(len & 0x7F),
-            param};
-    f.insert(f.end(), packed.begin(), packed.end());
-    f.push_back(0xF7);
-    return f;
-}
-
-Bytes screenField(const std::string& ascii, size_t size) {
-    Bytes b;
-    for (char c : ascii) {
-        const uint16_t u = static_cast<uint16_t>(uint8_t(c) << 1);
-        b.push_back(uint8_t(u & 0xFF));
-        b.push_back(uint8_t(u >> 8));
-    }
-    b.resize(size, 0);
-    return b;
-}
 
 const Bytes kTimeRest{0x10, 0x27, 0x00, 0x00, 0x40, 0x9C, 0x00, 0x00, 0x64, 0x04, 0xD0, 0x07};  // 20 s, vel 2000
 
@@ -78,31 +31,18 @@ struct Recorder {
     std::vector<std::string> crates;
     std::vector<std::tuple<int, int, int>> cursors;
 
+    template <typename V, typename... A>
+    void add(V& v, A&&... a) {
+        std::lock_guard l(m);
+        v.emplace_back(std::forward<A>(a)...);
+    }
     void attach(Tap& tap) {
-        tap.onStatus = [this](const std::string& s) {
-            std::lock_guard l(m);
-            statuses.push_back(s);
-        };
-        tap.onTime = [this](int d, double s, double v) {
-            std::lock_guard l(m);
-            times.emplace_back(d, s, v);
-        };
-        tap.onTrack = [this](int d, const std::string& t, const std::string& a) {
-            std::lock_guard l(m);
-            tracks.emplace_back(d, t, a);
-        };
-        tap.onLibRow = [this](int r, const std::string& t, const std::string& a) {
-            std::lock_guard l(m);
-            rows.emplace_back(r, t, a);
-        };
-        tap.onLibCrate = [this](const std::string& n) {
-            std::lock_guard l(m);
-            crates.push_back(n);
-        };
-        tap.onLibCursor = [this](int r, int a, int b) {
-            std::lock_guard l(m);
-            cursors.emplace_back(r, a, b);
-        };
+        tap.onStatus = [this](const std::string& s) { add(statuses, s); };
+        tap.onTime = [this](int d, double s, double v) { add(times, d, s, v); };
+        tap.onTrack = [this](int d, const std::string& t, const std::string& a) { add(tracks, d, t, a); };
+        tap.onLibRow = [this](int r, const std::string& t, const std::string& a) { add(rows, r, t, a); };
+        tap.onLibCrate = [this](const std::string& n) { add(crates, n); };
+        tap.onLibCursor = [this](int r, int a, int b) { add(cursors, r, a, b); };
     }
     template <typename T>
     size_t count(const std::vector<T>& v) {

@@ -1,38 +1,17 @@
 #include "platform/fake_spy_driver.h"
 #include "serato/serato_spy_transport.h"
 #include "serato/sysex_assembler.h"
-
-#include "platform/log.h"
+#include "test_util.h"
 
 #include <gtest/gtest.h>
-#include <spdlog/sinks/ringbuffer_sink.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <mutex>
-#include <thread>
 
 namespace plindo::serato {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using platform::FakeSpyDriver;
-
-std::string freshNamespace() {
-    static std::atomic<int> n{0};
-    return "plindo-spy-test-" + std::to_string(::getpid()) + "-" + std::to_string(n++) + "/";
-}
-
-template <typename Pred>
-bool waitUntil(Pred pred, double seconds = 3.0) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using namespace testing;
 
 TEST(SysExAssembler, ReassemblesMessagesAcrossFeedsAndDropsBrokenOnes) {
     const struct {
@@ -131,19 +110,7 @@ TEST(SeratoSpyTransport, FailsWithoutDriverOrUsableListenerId) {
     never.stop();
 
     FakeSpyDriver driver(ns);
-    auto lines = std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(64);
-    platform::logger("serato.tap").sinks().push_back(lines);
-    driver.setListenerIdReply(Bytes{1, 0, 0});
-    {
-        SeratoSpyTransport spy([](std::span<const uint8_t>) {}, ns);
-        EXPECT_FALSE(spy.connect(1));
-    }
-    platform::logger("serato.tap").sinks().pop_back();
-    const auto logged = lines->last_formatted();
-    EXPECT_TRUE(std::any_of(logged.begin(), logged.end(), [](const std::string& l) {
-        return l.find("spy: no listener id (0)") != std::string::npos;
-    }));
-
+    LogLines log("serato.tap");
     for (const Bytes& reply :
          {Bytes{1, 0, 0}, Bytes{0, 0, 0, 0}, Bytes{0x01, 0x02, 0, 0}, Bytes{0xFF, 0xFF, 0xFF, 0xFF}}) {
         driver.setListenerIdReply(reply);
@@ -151,6 +118,7 @@ TEST(SeratoSpyTransport, FailsWithoutDriverOrUsableListenerId) {
         EXPECT_FALSE(spy.connect(1)) << reply.size();
         spy.stop();
     }
+    EXPECT_TRUE(log.hasPrefix("spy: no listener id (0)"));
     driver.setListenerIdReply(Bytes{0x00, 0x02, 0, 0, 9, 9});  // 512 with extra bytes
     SeratoSpyTransport spy([](std::span<const uint8_t>) {}, ns);
     EXPECT_TRUE(spy.connect(1));

@@ -1,5 +1,7 @@
 #include "serato/sysex_router.h"
 
+#include "test_util.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,19 +12,12 @@ namespace {
 
 using B = std::vector<uint8_t>;
 using K = SysexRouter::Route::Kind;
+using testing::framedText;
+using testing::rane;
 
 B timeMessage(uint8_t deck, uint8_t kind, uint32_t value) {
     B m{0xF0, 0x00, 0x20, 0x7F, deck, kind, 0x08};
     for (int shift = 24; shift >= 0; shift -= 4) m.push_back((value >> shift) & 0x0F);
-    m.push_back(0xF7);
-    return m;
-}
-
-B rane(uint8_t device, uint8_t type, const B& payload) {
-    const B body = SeratoReturn::packSeptets(payload);
-    B m{0xF0, 0x00, 0x00, 0x17, device, 0x25, 0x05, type, 0, 0,
-        static_cast<uint8_t>(body.size() / 128), static_cast<uint8_t>(body.size() % 128)};
-    m.insert(m.end(), body.begin(), body.end());
     m.push_back(0xF7);
     return m;
 }
@@ -125,33 +120,24 @@ TEST(SysexRouter, CaptureTakesRaneFramesButNotPlatterTimeOrSongInfo) {
 
 TEST(SysexRouter, SongInfoBecomesPathOrTextAndUnknownSysexIsLoggedTwelveTimes) {
     SysexRouter r;
-    B marker{0xF0};
-    marker.insert(marker.end(), SeratoReturn::songInfoMarker.begin(), SeratoReturn::songInfoMarker.end());
-    marker.push_back(0xF7);
-    const auto text = [](std::string_view s) {
-        B m{0xF0};
-        m.insert(m.end(), s.begin(), s.end());
-        m.push_back(0xF7);
-        return m;
-    };
     const SysexRouter::Context ctx{5.0, 2, 1, false};
-    auto out = r.route(marker, ctx);
+    auto out = r.route(testing::kSongInfoMarker, ctx);
     EXPECT_EQ(out.kind, K::none);
     ASSERT_EQ(out.logs.size(), 1u);
     EXPECT_EQ(out.logs[0], "sysex 10 B [F0 00 40 03 12 04 00 00 50 F7] '..@.....P.'");
-    out = r.route(text("Title"), ctx);
+    out = r.route(framedText("Title"), ctx);
     EXPECT_EQ(std::tuple(out.kind, out.deck, out.slot, out.text), std::tuple(K::text, 2, 0, std::string("Title")));
     EXPECT_EQ(out.logs.back(), "song info d2 slot 0: Title");
-    out = r.route(text("/music/a.mp3"), ctx);
+    out = r.route(framedText("/music/a.mp3"), ctx);
     EXPECT_EQ(std::tuple(out.kind, out.deck, out.text), std::tuple(K::path, 2, std::string("/music/a.mp3")));
 
     // The single-message form goes to the deck of the last song change.
     out = r.route(SeratoReturn::songInfoMessage(1, "Artist"), SysexRouter::Context{9.0, 2, 1, false});
     EXPECT_EQ(std::tuple(out.kind, out.deck, out.slot), std::tuple(K::text, 1, 1));
 
-    for (int i = 0; i < 20; ++i) r.route(text("noise"), at(20.0 + i));
+    for (int i = 0; i < 20; ++i) r.route(framedText("noise"), at(20.0 + i));
     EXPECT_EQ(r.sysexLogged, SysexRouter::kMaxLoggedUnknown);
-    out = r.route(text("/late/path.mp3"), at(100.0));
+    out = r.route(framedText("/late/path.mp3"), at(100.0));
     EXPECT_EQ(out.kind, K::path);  // no longer logged, still assembled
     ASSERT_EQ(out.logs.size(), 1u);
     EXPECT_EQ(out.logs[0].rfind("song info", 0), 0u);

@@ -96,10 +96,7 @@ TEST(DeckFileServerFrame, AnswersOnlyGetWithATarget) {
         {"GET /deck_build\r\n\r\n", true},
         {"GET  /deck_build   HTTP/1.1\r\n\r\n", true},
         {"GET /deck_build HTTP/1.1\r\n\r\nPOST / HTTP/1.1\r\n\r\n", true},
-        {"GET\r\n\r\n", false},
-        {"get /deck_build HTTP/1.1\r\n\r\n", false},
-        {"POST /deck_build HTTP/1.1\r\n\r\n", false},
-        {"HEAD /deck_build HTTP/1.1\r\n\r\n", false},
+        {"get /deck_build HTTP/1.1\r\n\r\n", false},  // other bad request lines: the head parser's table
         {"\r\n\r\n", false},
         {"GET /deck%zz_build HTTP/1.1\r\n\r\n", false},
     };

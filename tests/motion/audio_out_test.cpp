@@ -123,8 +123,11 @@ TEST(AudioOut, PlayerOnTheFileDeviceRecordsTheTrackFollowingTheAnchor) {
         p.install(test::rampStem(10), 1);
         const double t0 = plindo::platform::mediaNow();
         p.anchor.cell.write({2.0, t0, 1.0, true});
-        p.start(FollowConfig{});
+        plindo::platform::MemorySettings settings;
+        settings.setValue("orv.stillGate", 0.02);
+        p.start(HostConfig(settings));
         ASSERT_TRUE(p.out->running());
+        EXPECT_EQ(p.stillGate.value(), 0.02) << "start takes the settings";
         for (int i = 0; i < 40; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             const double now = plindo::platform::mediaNow();

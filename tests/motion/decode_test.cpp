@@ -2,7 +2,6 @@
 #include "motion/decode_audio_file.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <atomic>
 #include <chrono>
@@ -10,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <numbers>
 #include <thread>
 
 using namespace plindo::motion;
@@ -18,22 +16,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Fixtures are made here: a WAV tone written with libsndfile, the compressed ones by the ffmpeg command.
+// The fixtures are made by the ffmpeg command: a 440 Hz tone at half scale, and its compressed copies.
 class Decode : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir = fs::temp_directory_path() / ("plindo-decode-" + std::to_string(::getpid()));
         fs::create_directories(dir);
-        writeTone(path("tone.wav"), 44100, 2, 2.0);
-        writeTone(path("mono.wav"), 22050, 1, 1.0);
-        for (const std::string ext : {"mp3", "flac", "m4a"}) {
-            const std::string cmd = "ffmpeg -nostdin -loglevel error -y -i '" + path("tone.wav") + "' '" +
-                                    path("tone." + ext) + "'";
-            ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-        }
+        const std::string tone = "-f lavfi -i 'aevalsrc=0.5*sin(2*PI*440*t):s=";
+        ffmpeg(tone + "44100:d=2' -ac 2 -c:a pcm_s16le", "tone.wav");
+        ffmpeg(tone + "22050:d=1' -c:a pcm_s16le", "mono.wav");
+        for (const char* ext : {"mp3", "flac", "m4a"}) ffmpeg("-i '" + path("tone.wav") + "'", std::string("tone.") + ext);
     }
     static void TearDownTestSuite() { fs::remove_all(dir); }
 
+    static void ffmpeg(const std::string& input, const std::string& out) {
+        const std::string cmd = "ffmpeg -nostdin -loglevel error -y -bitexact " + input + " '" + path(out) + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    }
     static std::string path(const std::string& name) { return (dir / name).string(); }
     static std::string read(const std::string& name) {
         std::ifstream in(path(name), std::ios::binary);
@@ -41,18 +40,6 @@ protected:
     }
     static void write(const std::string& name, const std::string& bytes) {
         std::ofstream(path(name), std::ios::binary) << bytes;
-    }
-
-    static void writeTone(const std::string& p, int rate, int channels, double seconds) {
-        SF_INFO info{0, rate, channels, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-        SNDFILE* f = sf_open(p.c_str(), SFM_WRITE, &info);
-        ASSERT_NE(f, nullptr);
-        const auto frames = static_cast<size_t>(rate * seconds);
-        std::vector<float> buf(frames * channels);
-        for (size_t i = 0; i < buf.size(); ++i)
-            buf[i] = 0.5f * std::sin(2 * std::numbers::pi * 440.0 * (i / channels) / rate);
-        sf_writef_float(f, buf.data(), static_cast<sf_count_t>(frames));
-        sf_close(f);
     }
 
     // Frequency from the rising zero crossings of the middle half.

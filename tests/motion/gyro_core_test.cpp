@@ -26,24 +26,15 @@ struct Fixture {
 }  // namespace
 
 TEST(GyroCore, SteadyTurnStartsMovingAtThirdSampleWithTinyLearnedBias) {
-    for (double gain : {1.0, 1.02}) {
-        Fixture f;
-        f.core.scaleK = gain;
-        auto s1 = f.feed(0.3, 1.00);
-        EXPECT_EQ(s1.angle, 0) << "the first sample integrates nothing";
-        EXPECT_EQ(s1.ts, 1.00);
-        auto s2 = f.feed(0.3, 1.01);
-        EXPECT_EQ(s1.rate, 0);
-        EXPECT_EQ(s2.rate, 0);
-        EXPECT_NEAR(f.core.gyroBias, 0.000375, 1e-12);
-        EXPECT_NEAR(s2.angle, (0.3 - 0.000375) * gain * 0.01, 1e-12);
-
-        auto s3 = f.feed(0.3, 1.02);
-        EXPECT_NEAR(s3.rate, 0.299625 * gain, 1e-12);
-        EXPECT_NEAR(s3.dot, 0.45 * 0.299625 * gain / 0.01, 1e-9);
-        for (int i = 3; i < 200; ++i) ASSERT_NEAR(f.feed(0.3, 1.0 + i * 0.01).rate, 0.299625 * gain, 1e-12) << i;
-        EXPECT_NEAR(f.core.gyroBias, 0.000375, 1e-12) << "0.3 is above the learning threshold";
-    }
+    Fixture f;
+    f.core.scaleK = 1.02;
+    const RateSample s[] = {f.feed(0.3, 1.00), f.feed(0.3, 1.01), f.feed(0.3, 1.02)};
+    EXPECT_EQ(s[0].angle, 0) << "the first sample integrates nothing";
+    EXPECT_TRUE(s[0].rate == 0 && s[1].rate == 0) << "judged still until the filter rises";
+    EXPECT_NEAR(s[2].rate, 0.299625 * 1.02, 1e-12) << "bias-corrected, then scaled";
+    EXPECT_NEAR(s[2].dot, 0.45 * s[2].rate / 0.01, 1e-9);
+    for (int i = 3; i < 200; ++i) ASSERT_NEAR(f.feed(0.3, 1.0 + i * 0.01).rate, s[2].rate, 1e-12) << i;
+    EXPECT_NEAR(f.core.gyroBias, 0.000375, 1e-12) << "0.3 is above the learning threshold";
 }
 
 // The stillness filter does cross 0.05 for a slow constant rate: the bias learns with gain 0.125 per second,
@@ -53,11 +44,9 @@ TEST(GyroCore, SlowConstantRateMovesUntilTheBiasCatchesUp) {
     int firstMoving = 0, lastMoving = 0;
     RateSample s;
     for (int i = 1; i <= 20000; ++i) {
-        s = f.feed(0.1, 1.0 + (i - 1) * 0.01);
-        if (s.rate != 0) {
-            if (!firstMoving) firstMoving = i;
-            lastMoving = i;
-        }
+        if ((s = f.feed(0.1, 1.0 + (i - 1) * 0.01)).rate == 0) continue;
+        firstMoving = firstMoving ? firstMoving : i;
+        lastMoving = i;
     }
     EXPECT_EQ(firstMoving, 7);
     EXPECT_NEAR((lastMoving - firstMoving) * 0.01, 11.1, 0.2);
@@ -70,21 +59,13 @@ TEST(GyroCore, TimeStepIsCappedAndStaleOrNonFiniteSamplesIntegrateNothing) {
     Fixture f;
     for (int i = 0; i < 10; ++i) f.feed(3.0, 1.0 + i * 0.01);
     const double before = f.sink->cell.read().angle;
-    auto gap = f.feed(3.0, 3.09);
-    EXPECT_NEAR(gap.angle - before, (3.0 - f.core.gyroBias) * 0.1, 1e-9);
-
-    EXPECT_EQ(f.feed(3.0, 3.09).angle, gap.angle);
-    auto back = f.feed(3.0, 2.0);
-    EXPECT_EQ(back.angle, gap.angle);
-    EXPECT_EQ(back.ts, 2.0);
-
+    const double angle = f.feed(3.0, 3.09).angle;
+    EXPECT_NEAR(angle - before, (3.0 - f.core.gyroBias) * 0.1, 1e-9) << "a 2 s gap integrates 0.1 s";
     const double nan = std::nan(""), inf = INFINITY;
-    for (auto [rate, ts] : {std::pair{nan, 3.1}, {inf, 3.1}, {1.0, nan}, {1.0, inf}}) {
-        auto after = f.feed(rate, ts);
-        EXPECT_EQ(after.angle, gap.angle);
-        EXPECT_EQ(after.ts, 2.0);
+    for (auto [rate, ts] : {std::pair{3.0, 3.09}, {3.0, 2.0}, {nan, 3.1}, {inf, 3.1}, {1.0, nan}, {1.0, inf}}) {
+        EXPECT_EQ(f.feed(rate, ts).angle, angle) << rate << " at " << ts;
     }
-    EXPECT_GT(f.feed(3.0, 3.1).angle, gap.angle) << "a good sample still counts after bad ones";
+    EXPECT_GT(f.feed(3.0, 3.1).angle, angle) << "a good sample still counts after bad ones";
     EXPECT_TRUE(std::isfinite(f.core.gyroBias));
 }
 
@@ -101,14 +82,10 @@ TEST(GyroCore, BiasStaysClampedWhateverTheInput) {
     // no further, and only then does the platter start to move.
     Fixture g;
     double r = 0, t = 1.0;
-    bool moved = false;
-    for (int i = 0; i < 30000 && !moved; ++i) {
-        r += 0.002 * 0.01;
-        moved = g.feed(r, t += 0.01).rate != 0;
-    }
-    EXPECT_TRUE(moved);
+    while (r < 1 && g.feed(r += 0.002 * 0.01, t += 0.01).rate == 0) {}
     EXPECT_EQ(g.core.gyroBias, 0.2);
     EXPECT_GT(r, 0.2);
+    EXPECT_LT(r, 1);
 }
 
 TEST(GyroCore, SyntheticUpdatesDriveTheSinkAndIgnoreTheSensor) {
@@ -116,21 +93,19 @@ TEST(GyroCore, SyntheticUpdatesDriveTheSinkAndIgnoreTheSensor) {
     f.core.synthSpinOn = true;
     f.feed(9.0, 1.0);
     EXPECT_EQ(f.core.sinkPrevTs, 0) << "fed samples change nothing";
-
     f.synth(3.5, 1.00);
     auto s = f.synth(3.5, 1.01);
-    EXPECT_EQ(s.rate, 3.5);
-    EXPECT_EQ(s.dot, 0);
+    EXPECT_TRUE(s.rate == 3.5 && s.dot == 0);
     EXPECT_NEAR(s.angle, 3.5 * 0.01, 1e-12);
-    EXPECT_EQ(f.core.gyroBias, 0);
     for (int i = 2; i < 100; ++i) f.synth(3.5, 1.0 + i * 0.01);
+    EXPECT_EQ(f.core.gyroBias, 0);
 
     // Back on the sensor the filter starts near zero and the acceleration from zero: a fast first reading
     // lifts the filter over the threshold at once, a slow one stays still.
     f.core.synthSpinOn = false;
-    auto back = f.feed(1.0, 2.0);
-    EXPECT_NEAR(back.rate, 1.0, 1e-12);
-    EXPECT_EQ(back.dot, 0);
+    s = f.feed(1.0, 2.0);
+    EXPECT_NEAR(s.rate, 1.0, 1e-12);
+    EXPECT_EQ(s.dot, 0);
     Fixture slow;
     slow.synth(3.5, 1.0);
     slow.synth(3.5, 1.5);

@@ -12,7 +12,7 @@ namespace {
 
 std::vector<SeratoTunnel::Out> all(const SeratoUpsampler::Outs& outs) { return {outs.begin(), outs.end()}; }
 
-TEST(SeratoUpsampler, ResamplesOntoTheGridAndLeadsByAtMostMaxLead) {
+TEST(SeratoUpsampler, ResamplesOntoTheGridLeadsByAtMostMaxLeadAndRejectsBadSamples) {
     SeratoUpsampler up;
     EXPECT_TRUE(up.drain(1e9).empty());
     ASSERT_TRUE(up.push(1.0, 0));
@@ -22,6 +22,17 @@ TEST(SeratoUpsampler, ResamplesOntoTheGridAndLeadsByAtMostMaxLead) {
     EXPECT_EQ(up.tun.cum(1), 50);
     EXPECT_EQ(up.tun.cum(2), 100);
 
+    const int64_t newest = up.tun.newestSeen();
+    for (auto [ts, cum] :
+         {std::pair{1.012, 130.0}, {1.0, 130.0}, {NAN, 1.0}, {1.02, NAN}, {INFINITY, 1.0}, {1.02, 1e300}}) {
+        EXPECT_FALSE(up.push(ts, cum)) << ts << " " << cum;
+        EXPECT_DOUBLE_EQ(up.last()->ts, 1.012);
+    }
+    EXPECT_TRUE(up.push(1.013, 125)) << "newer, but short of the next grid point";
+    EXPECT_DOUBLE_EQ(up.last()->ts, 1.013);
+    EXPECT_EQ(up.knownUpTo(), 2);
+    EXPECT_EQ(up.tun.newestSeen(), newest);
+
     const auto real = all(up.drain(1.010));
     const auto ahead = all(up.drain(1.1));
     ASSERT_EQ(real.size(), 2u);
@@ -30,23 +41,6 @@ TEST(SeratoUpsampler, ResamplesOntoTheGridAndLeadsByAtMostMaxLead) {
     EXPECT_EQ(ahead.back().seq, 14);
     for (const auto& o : real) EXPECT_TRUE(o.delta == 50 && !o.guessed);
     for (const auto& o : ahead) EXPECT_TRUE(o.delta == 50 && o.guessed);
-}
-
-TEST(SeratoUpsampler, RejectedSamplesChangeNothingAndOffGridSamplesLeaveTheTunnel) {
-    SeratoUpsampler up;
-    up.push(1.0, 0);
-    up.push(1.012, 120);
-    const int64_t newest = up.tun.newestSeen();
-    for (auto [ts, cum] :
-         {std::pair{1.012, 130.0}, {1.0, 130.0}, {NAN, 1.0}, {1.02, NAN}, {INFINITY, 1.0}, {1.02, 1e300}}) {
-        EXPECT_FALSE(up.push(ts, cum)) << ts << " " << cum;
-        EXPECT_DOUBLE_EQ(up.last()->ts, 1.012);
-        EXPECT_EQ(up.knownUpTo(), 2);
-    }
-    EXPECT_TRUE(up.push(1.013, 125));
-    EXPECT_DOUBLE_EQ(up.last()->ts, 1.013);
-    EXPECT_EQ(up.knownUpTo(), 2);
-    EXPECT_EQ(up.tun.newestSeen(), newest);
 }
 
 TEST(SeratoUpsampler, GuessesFromNothingThenPaysTheLearnedBacklog) {

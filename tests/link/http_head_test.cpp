@@ -5,15 +5,6 @@
 namespace plindo::link::http_head {
 namespace {
 
-TEST(HttpHead, FindsTheTerminatorOrGivesUpAtTheCap) {
-    const auto done = scan("GET / HTTP/1.1\r\n\r\nrest");
-    EXPECT_EQ(done.state, Scan::Complete);
-    EXPECT_EQ(done.headLength, 14u);
-    EXPECT_EQ(scan("GET / HTTP/1.1\n\n").state, Scan::NeedMore);
-    EXPECT_EQ(scan(std::string(kMaxHead - 1, 'x')).state, Scan::NeedMore);
-    EXPECT_EQ(scan(std::string(kMaxHead, 'x')).state, Scan::Overflow);
-}
-
 TEST(HttpHead, ParsesTargetsAsTheRestOfAnAbsoluteUrl) {
     const struct {
         std::string head;

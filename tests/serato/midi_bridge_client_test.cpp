@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
+#include <mutex>
 
 namespace plindo::serato {
 namespace {
@@ -17,18 +17,16 @@ using testing::LogLines;
 // Readback datagrams collected on the receive thread.
 struct Readback {
     std::mutex m;
-    std::condition_variable cv;
     std::vector<Bytes> got;
     MIDIBridgeClient::ReadbackHandler handler() {
         return [this](std::span<const uint8_t> b) {
             std::lock_guard g(m);
             got.emplace_back(b.begin(), b.end());
-            cv.notify_all();
         };
     }
     std::vector<Bytes> waitFor(std::size_t n) {
-        std::unique_lock g(m);
-        cv.wait_for(g, std::chrono::seconds(2), [&] { return got.size() >= n; });
+        testing::waitUntil([&] { std::lock_guard g(m); return got.size() >= n; }, 2.0);
+        std::lock_guard g(m);
         return got;
     }
 };

@@ -31,14 +31,14 @@ struct BridgeEnabled {
 
 // An output on the loopback backend whose drain and keep-alive the test runs by hand.
 struct OutRig {
-    explicit OutRig(uint8_t format = SeratoOutFormat::rel) {
+    explicit OutRig(uint8_t format = SeratoOutFormat::rel, uint16_t bridgePort = 1) : bridge(bridgePort, clock) {
         settings.format = format;
         if (format == SeratoOutFormat::phone) settings.ticksPerRev = 7200.0;
     }
     platform::LoopbackMidiBackend backend;
     SeratoOutSettings settings;
     platform::FakeClock clock{1000.0};
-    MIDIBridgeClient bridge{1, clock};  // never enabled here
+    MIDIBridgeClient bridge;  // up only where a test enables the bridge
     SeratoMIDIOut out{backend, bridge, settings, clock, SeratoMIDIOutOptions{false, false}};
 
     std::vector<Bytes> packets() const {

@@ -11,29 +11,31 @@ using testing::Bytes;
 using testing::screenField;
 using E = RaneScreenEvent;
 
-// A screen frame whose payload is `payload`: its first byte is the parameter byte, the rest is packed.
-Bytes screenFrame(uint8_t type, const Bytes& payload) {
-    return testing::screenFrame(type, payload.at(0), std::span(payload).subspan(1));
-}
-
-std::optional<E::Value> run(uint8_t type, const Bytes& payload) {
-    auto e = E::decode(screenFrame(type, payload));
+// Decodes a screen frame of `type` with the parameter byte `param` and the packed `rest`.
+std::optional<E::Value> run(uint8_t type, uint8_t param, const Bytes& rest) {
+    auto e = E::decode(testing::screenFrame(type, param, rest));
     if (!e) return std::nullopt;
     return e->value;
 }
 
-const Bytes kTimePayload{0x01, 0x10, 0x27, 0x00, 0x00, 0x40, 0x9C, 0x00, 0x00, 0x64, 0x04, 0xD0, 0x07};
+Bytes cat(const Bytes& a, const Bytes& b) {
+    Bytes v = a;
+    v.insert(v.end(), b.begin(), b.end());
+    return v;
+}
+
+const Bytes kTimeRest{0x10, 0x27, 0x00, 0x00, 0x40, 0x9C, 0x00, 0x00, 0x64, 0x04, 0xD0, 0x07};  // 20 s, vel 2000
 
 TEST(RaneScreenEvent, SelfTestPassesAndItsFrameDecodes) {
     EXPECT_TRUE(E::selfTest().empty());
-    EXPECT_EQ(run(0x05, kTimePayload), (E::Value{E::Time{1, 20.0, 2000.0}}));
+    EXPECT_EQ(run(0x05, 1, kTimeRest), (E::Value{E::Time{1, 20.0, 2000.0}}));
+    EXPECT_EQ(run(0x05, 5, kTimeRest), (E::Value{E::Time{5, 20.0, 2000.0}}));  // the deck is not range-checked
 }
 
 TEST(RaneScreenEvent, SeptetRoutinesRoundTripAndCount) {
-    const Bytes twelve(kTimePayload.begin() + 1, kTimePayload.end());
     const Bytes nine{0x01, 0x10, 0x27, 0x00, 0x00, 0xAB, 0xCD, 0x7F, 0x80};
-    EXPECT_EQ(E::packSeptets(twelve).size(), 14u);
-    EXPECT_EQ(E::unpackSeptets(E::packSeptets(twelve)), twelve);
+    EXPECT_EQ(E::packSeptets(kTimeRest).size(), 14u);
+    EXPECT_EQ(E::unpackSeptets(E::packSeptets(kTimeRest)), kTimeRest);
     EXPECT_EQ(E::packSeptets(nine).size(), 11u);
     EXPECT_EQ(E::unpackSeptets(E::packSeptets(nine)), nine);
     for (uint8_t s : E::packSeptets(nine)) EXPECT_LT(s, 0x80);
@@ -44,68 +46,49 @@ TEST(RaneScreenEvent, SeptetRoutinesRoundTripAndCount) {
     // A header byte carries bit 7 of the data bytes after it; a lone header gives nothing.
     EXPECT_EQ(E::unpackHeaderBits(Bytes{0x05, 0x01, 0x02, 0x03}), (Bytes{0x81, 0x02, 0x83}));
     EXPECT_EQ(E::unpackHeaderBits(Bytes{0x7F}), Bytes{});
-    Bytes groups{0x01, 1, 2, 3, 4, 5, 6, 7, 0x01, 9};
-    EXPECT_EQ(E::unpackHeaderBits(groups), (Bytes{0x81, 2, 3, 4, 5, 6, 7, 0x89}));
+    EXPECT_EQ(E::unpackHeaderBits(Bytes{0x01, 1, 2, 3, 4, 5, 6, 7, 0x01, 9}), (Bytes{0x81, 2, 3, 4, 5, 6, 7, 0x89}));
 }
 
 TEST(RaneScreenEvent, DecodesTimeFramesAndTheirEdges) {
     const auto time = [](const Bytes& t, size_t size) {
-        Bytes p{0x00, 0, 0, 0, 0};
-        p.insert(p.end(), t.begin(), t.end());
+        Bytes p = cat(Bytes(4, 0), t);
         p.resize(size, 0);
         return p;
     };
-    EXPECT_EQ(run(0x05, time({0xFF, 0xFF, 0xFF, 0xFF}, 13)), (E::Value{E::Other{5, 0, 13}}));
-    EXPECT_EQ(run(0x05, time({0x00, 0x00, 0x00, 0x80}, 13)), (E::Value{E::Time{0, 0.0, 0.0}}));  // negative → 0
-    EXPECT_EQ(run(0x05, time({0xD0, 0x07, 0x00, 0x00}, 9)), (E::Value{E::Time{0, 1.0, 0.0}}));   // no velocity
-    Bytes neg = time({0xD0, 0x07, 0x00, 0x00}, 13);
-    neg[11] = 0xF6;
-    neg[12] = 0xFF;
-    EXPECT_EQ(run(0x05, neg), (E::Value{E::Time{0, 1.0, -10.0}}));
-    Bytes eight(8, 0);
-    EXPECT_EQ(run(0x05, eight), std::nullopt);
-    Bytes deckFive = kTimePayload;
-    deckFive[0] = 5;
-    EXPECT_EQ(run(0x05, deckFive), (E::Value{E::Time{5, 20.0, 2000.0}}));
+    EXPECT_EQ(run(0x05, 0, time({0xFF, 0xFF, 0xFF, 0xFF}, 12)), (E::Value{E::Other{5, 0, 13}}));
+    EXPECT_EQ(run(0x05, 0, time({0x00, 0x00, 0x00, 0x80}, 12)), (E::Value{E::Time{0, 0.0, 0.0}}));  // negative → 0
+    EXPECT_EQ(run(0x05, 0, time({0xD0, 0x07, 0x00, 0x00}, 8)), (E::Value{E::Time{0, 1.0, 0.0}}));   // no velocity
+    EXPECT_EQ(run(0x05, 0, time({0xD0, 0x07, 0, 0, 0, 0, 0xF6, 0xFF}, 12)), (E::Value{E::Time{0, 1.0, -10.0}}));
+    EXPECT_EQ(run(0x05, 0, Bytes(7, 0)), std::nullopt);
 }
 
 TEST(RaneScreenEvent, DecodesTextAndBrowserFrames) {
-    Bytes title{0x01};
-    const Bytes t = screenField("  Ab \n", 20);
-    title.insert(title.end(), t.begin(), t.end());
-    EXPECT_EQ(run(0x01, title), (E::Value{E::Title{1, "Ab"}}));
-    title[0] = 0;
-    EXPECT_EQ(run(0x02, title), (E::Value{E::Artist{0, "Ab"}}));
+    const Bytes title = screenField("  Ab \n", 20);
+    EXPECT_EQ(run(0x01, 1, title), (E::Value{E::Title{1, "Ab"}}));
+    EXPECT_EQ(run(0x02, 0, title), (E::Value{E::Artist{0, "Ab"}}));
 
     EXPECT_EQ(E::screenText(Bytes{0x82, 0x00, 0xC4, 0x00}, 1), "Ab");
     EXPECT_EQ(E::screenText(Bytes{0x82, 0x00, 0x01, 0x00, 0xC4, 0x00}, 1), "A");  // 0x0001 >> 1 = 0 ends it
     EXPECT_EQ(E::screenText(Bytes{0x82, 0x00, 0xC4}, 1), "A");                    // odd byte ignored
 
-    Bytes crate{0x00};
-    const Bytes c = screenField("Techno", 40);
-    crate.insert(crate.end(), c.begin(), c.end());
-    EXPECT_EQ(run(0x22, crate), (E::Value{E::LibCrate{"Techno"}}));
-    EXPECT_EQ(run(0x22, Bytes{0x00, 0x82}), std::nullopt);
+    EXPECT_EQ(run(0x22, 0, screenField("Techno", 40)), (E::Value{E::LibCrate{"Techno"}}));
+    EXPECT_EQ(run(0x22, 0, Bytes{0x82}), std::nullopt);
 
-    EXPECT_EQ(run(0x23, Bytes{0x03, 0x00, 0x05, 0xAA, 0xBB, 0x00, 0x07}), (E::Value{E::LibCursor{3, 5, 7}}));
-    EXPECT_EQ(run(0x23, Bytes{0x03, 0x00, 0x05, 0xAA, 0xBB, 0x00}), std::nullopt);
+    EXPECT_EQ(run(0x23, 3, Bytes{0x00, 0x05, 0xAA, 0xBB, 0x00, 0x07}), (E::Value{E::LibCursor{3, 5, 7}}));
+    EXPECT_EQ(run(0x23, 3, Bytes{0x00, 0x05, 0xAA, 0xBB, 0x00}), std::nullopt);
 
-    Bytes row{0x04};
-    const Bytes rt = screenField("Title", 256), ra = screenField("Artist", 104);
-    row.insert(row.end(), rt.begin(), rt.end());
-    row.insert(row.end(), ra.begin(), ra.end());
-    ASSERT_EQ(row.size(), 361u);
-    EXPECT_EQ(run(0x24, row), (E::Value{E::LibRow{4, "Title", "Artist"}}));
+    Bytes row = cat(screenField("Title", 256), screenField("Artist", 104));
+    EXPECT_EQ(run(0x24, 4, row), (E::Value{E::LibRow{4, "Title", "Artist"}}));
     row.pop_back();
-    EXPECT_EQ(run(0x24, row), std::nullopt);
+    EXPECT_EQ(run(0x24, 4, row), std::nullopt);
 
-    EXPECT_EQ(run(0x46, Bytes{0x01, 1, 2, 3}), (E::Value{E::Other{0x46, 1, 4}}));
-    EXPECT_EQ(run(0x30, Bytes{0x02, 1, 2, 3}), (E::Value{E::Other{0x30, 2, 4}}));
-    EXPECT_EQ(run(0x30, Bytes{0x02, 1, 2, 3}), (E::Value{E::Other{0x30, 2, 4}}));  // logged once, decoded always
+    EXPECT_EQ(run(0x46, 1, Bytes{1, 2, 3}), (E::Value{E::Other{0x46, 1, 4}}));
+    EXPECT_EQ(run(0x30, 2, Bytes{1, 2, 3}), (E::Value{E::Other{0x30, 2, 4}}));
+    EXPECT_EQ(run(0x30, 2, Bytes{1, 2, 3}), (E::Value{E::Other{0x30, 2, 4}}));  // logged once, decoded always
 }
 
 TEST(RaneScreenEvent, RefusesWhatIsNoScreenFrame) {
-    Bytes good = screenFrame(0x05, kTimePayload);
+    const Bytes good = testing::screenFrame(0x05, 1, kTimeRest);
     Bytes noEnd = good;
     noEnd.back() = 0x00;
     Bytes otherFamily = good;
@@ -119,8 +102,7 @@ TEST(RaneScreenEvent, RefusesWhatIsNoScreenFrame) {
               (RaneScreenEvent{E::Title{0, ""}}));
     // With frame dumps on, long frames still decode.
     E::dumpFrames = true;
-    Bytes row(361, 0);
-    EXPECT_TRUE(run(0x24, row));
+    EXPECT_TRUE(run(0x24, 0, Bytes(360, 0)));
     E::dumpFrames = false;
 }
 

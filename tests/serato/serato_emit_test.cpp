@@ -189,7 +189,7 @@ TEST(SeratoEmitStep, HeartbeatsWhenInactiveUnprimedOrResting) {
     }
 }
 
-TEST(SeratoEmitStep, LimitsTicksPerMessageAndStampsCrossings) {
+TEST(SeratoEmitStep, LimitsTicksAndMessagesPerCallAndStampsCrossings) {
     const double budget = 60 - 200 * 0.001;
     {  // 72000 ticks/s: steps cut to about 0.83 ms, never more than the budget per message.
         State s = primedOn({{0, 0}, {10, 720000}}, 0, 0);
@@ -198,6 +198,15 @@ TEST(SeratoEmitStep, LimitsTicksPerMessageAndStampsCrossings) {
         for (std::size_t i = 1; i < r.messages.size(); ++i)
             EXPECT_LE(r.messages[i].tick - r.messages[i - 1].tick, static_cast<int64_t>(std::ceil(budget)));
         EXPECT_NEAR(r.state.tEmit, 0.02, 1e-12);
+    }
+    {  // 20000 ticks/s, 65 ms due: the call stops at 64 messages and the next one goes on.
+        State s = primedOn({{0, 0}, {10, 200000}}, 0, 0);
+        auto r = step(s, 1, kLive, 0.065);
+        ASSERT_EQ(r.messages.size(), 64u);
+        EXPECT_NEAR(r.state.tEmit, 0.064, 1e-9);
+        r = step(r.state, 1, kLive, 0.065);
+        ASSERT_EQ(r.messages.size(), 1u);
+        EXPECT_EQ(r.messages[0].tick, 1300);
     }
     {  // 20000 ticks/s: full 1 ms steps of 20 ticks.
         State s = primedOn({{0, 0}, {10, 200000}}, 0, 0);
@@ -218,16 +227,6 @@ TEST(SeratoEmitStep, LimitsTicksPerMessageAndStampsCrossings) {
             last = m.stampSec;
         }
     }
-}
-
-TEST(SeratoEmitStep, StopsAtTheMessageLimitAndContinuesNextCall) {
-    State s = primedOn({{0, 0}, {10, 200000}}, 0, 0);
-    auto r = step(s, 1, kLive, 0.065);
-    ASSERT_EQ(r.messages.size(), 64u);
-    EXPECT_NEAR(r.state.tEmit, 0.064, 1e-9);
-    r = step(r.state, 1, kLive, 0.065);
-    EXPECT_EQ(r.messages.size(), 1u);
-    EXPECT_EQ(r.messages[0].tick, 1300);
 }
 
 TEST(SeratoEmitStep, WorksOffOrFoldsThePhaseOffsetWithoutAJump) {

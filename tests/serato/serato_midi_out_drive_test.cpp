@@ -325,19 +325,14 @@ TEST(SeratoMIDIOutDrive, TheRealtimeDrainDeliversQueuedStepsOnTime) {
     out.drive(1, true, angleOf(0), 1.0, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     out.drive(1, true, angleOf(20), 1.0 + (platform::mediaNow() - t0), 0);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (backend.sentCount() < 11 && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    testing::waitUntil([&] { return backend.sentCount() >= 11; }, 2.0);
     EXPECT_EQ(backend.sentCount(), 11u);
     EXPECT_EQ(out.jogPendingCount(1), 0u);
     EXPECT_LT(platform::mediaNow() - t0, 1.5);
 
     out.setActive(1, false);
     EXPECT_FALSE(out.drainRunning());
-    const auto policyLine = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!log.hasPrefix("serato drain realtime thread: policy ") && std::chrono::steady_clock::now() < policyLine)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(log.hasPrefix("serato drain realtime thread: policy "));
+    EXPECT_TRUE(testing::waitUntil([&] { return log.hasPrefix("serato drain realtime thread: policy "); }, 2.0));
 
     // The timer road ticks as well.
     out.setRealtimeDrain(false);

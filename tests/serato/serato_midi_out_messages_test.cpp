@@ -215,12 +215,7 @@ TEST(SeratoMIDIOutMessages, SweepSendsItsFormAndCountsOnlyDeliveredMessages) {
     SeratoOutSettings settings;
     MIDIBridgeClient bridge(1);
     SeratoMIDIOut out(backend, bridge, settings, platform::systemClock(), SeratoMIDIOutOptions{false, false});
-    auto waitIdle = [&] {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (out.sweepRunning() && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        return !out.sweepRunning();
-    };
+    auto waitIdle = [&] { return testing::waitUntil([&] { return !out.sweepRunning(); }, 5.0); };
 
     SeratoMIDIOut::SweepParams p;
     p.deck = 2;

@@ -50,20 +50,15 @@ TEST(SeratoMIDIOut, TimestampsFollowTheStampMode) {
         {0, 1000.005, false, 0},
         {0, 1000.005, true, 0},
     };
-    const Bytes note{0x90, 0x06, 0x7F};
-    platform::LoopbackMidiBackend backend;
-    SeratoOutSettings settings;
-    platform::FakeClock clock;
-    MIDIBridgeClient bridge(1, clock);
-    SeratoMIDIOut out(backend, bridge, settings, clock, SeratoMIDIOutOptions{false, false});
-    std::shared_ptr<platform::MidiSource> own = backend.createSource("probe", 9);
+    OutRig rig;
+    std::shared_ptr<platform::MidiSource> own = rig.backend.createSource("probe", 9);
     for (const auto& c : cases) {
-        settings.timestampMode = c.mode;
-        backend.clearSent();
+        rig.settings.timestampMode = c.mode;
+        rig.backend.clearSent();
         const int64_t before = platform::hostTimeNs();
-        ASSERT_TRUE(out.send(note, own, c.stamp, c.now));
+        ASSERT_TRUE(rig.out.send(Bytes{0x90, 0x06, 0x7F}, own, c.stamp, c.now));
         const int64_t after = platform::hostTimeNs();
-        const auto sent = backend.sent();
+        const auto sent = rig.backend.sent();
         ASSERT_EQ(sent.size(), 1u);
         if (c.expectNs < 0) {
             EXPECT_GE(sent[0].hostTimeNs, before);
@@ -131,9 +126,7 @@ TEST(SeratoMIDIOut, SwitchingDecksInitialisesOnceAndRunsTheDrainWhileAnyIsOn) {
     EXPECT_EQ(log.count("serato dummy deck 2 off"), 1);
     rig.out.setActive(2, true);
     EXPECT_TRUE(rig.out.drainRunning());
-
-    // Switching keeps the position the deck stood at.
-    EXPECT_EQ(rig.out.emitState(1).active, false);
+    EXPECT_FALSE(rig.out.emitState(1).active);
 }
 
 TEST(SeratoMIDIOut, KeepAliveNotesGoOnlyToEngagedMovingDecks) {
@@ -200,22 +193,17 @@ TEST(SeratoMIDIOut, WithTheBridgeUpEveryMessageLeavesAsADatagramAndNoPortIsMade)
     BridgeEnabled on(true);
     BridgePeer peer;
     LogLines log("serato-midi");
-    platform::LoopbackMidiBackend backend;
-    SeratoOutSettings settings;
-    platform::FakeClock clock;
-    MIDIBridgeClient bridge(peer.port(), clock);
-    SeratoMIDIOut out(backend, bridge, settings, clock, SeratoMIDIOutOptions{false, false});
-
-    out.ensurePorts();
-    EXPECT_TRUE(out.viaBridge());
-    EXPECT_TRUE(out.portsUp());
-    EXPECT_TRUE(backend.endpoints().empty());
+    OutRig rig(SeratoOutFormat::rel, peer.port());
+    rig.out.ensurePorts();
+    EXPECT_TRUE(rig.out.viaBridge());
+    EXPECT_TRUE(rig.out.portsUp());
+    EXPECT_TRUE(rig.backend.endpoints().empty());
     EXPECT_EQ(log.count("serato wire via PlindoMIDIBridge"), 1);
 
-    out.touch(2, true);
+    rig.out.touch(2, true);
     EXPECT_EQ(peer.waitFor(1), (std::vector<Bytes>{{0x01, 0x91, 0x06, 0x7F}}));
 
-    out.teardown();
+    rig.out.teardown();
     EXPECT_EQ(log.count("virtual MIDI port 'Plindo MIDI Bridge' released"), 0);
 }
 

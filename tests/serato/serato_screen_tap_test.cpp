@@ -94,12 +94,8 @@ TEST_F(TapFixture, ReportsTimeTracksAndBrowserFromTheDriver) {
     EXPECT_EQ(tap->lastFrameWall(), 1000.0);
 
     // Title, then the artist 50 ms later: one announcement after the artist.
-    const auto title = [](int deck, const std::string& t) {
-        return screenFrame(0x01, uint8_t(deck), screenField(t, 40));
-    };
-    const auto artist = [](int deck, const std::string& a) {
-        return screenFrame(0x02, uint8_t(deck), screenField(a, 40));
-    };
+    const auto title = [](uint8_t deck, const std::string& t) { return screenFrame(0x01, deck, screenField(t, 40)); };
+    const auto artist = [](uint8_t deck, const std::string& a) { return screenFrame(0x02, deck, screenField(a, 40)); };
     driver.deliver(dest, {title(0, "Night Moves")});
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     driver.deliver(dest, {artist(0, "Kai")});

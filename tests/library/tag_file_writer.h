@@ -3,9 +3,8 @@
 // Each builds exactly the bytes a format prescribes, so tests can also build what it forbids.
 #include "platform/base64.h"
 
+#include <bit>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -22,10 +21,7 @@ inline Buf bytes(std::string_view s) { return Buf(s.begin(), s.end()); }
 // A literal with embedded zero bytes, all of it.
 template <size_t N>
 inline Buf raw(const char (&s)[N]) { return Buf(s, s + N - 1); }
-inline Buf& operator+=(Buf& a, const Buf& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+inline Buf& operator+=(Buf& a, const Buf& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
 inline Buf operator+(Buf a, const Buf& b) { return a += b; }
 inline Buf cat(std::initializer_list<Buf> parts) {
     Buf out;
@@ -38,24 +34,13 @@ inline Buf be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_
 inline Buf le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 inline Buf be64(uint64_t v) { return be32(uint32_t(v >> 32)) + be32(uint32_t(v)); }
 inline Buf synchsafe(uint32_t v) { return {uint8_t((v >> 21) & 0x7F), uint8_t((v >> 14) & 0x7F), uint8_t((v >> 7) & 0x7F), uint8_t(v & 0x7F)}; }
-inline Buf f32(float f) {
-    uint32_t u;
-    std::memcpy(&u, &f, 4);
-    return be32(u);
-}
-inline Buf f64(double d) {
-    uint64_t u;
-    std::memcpy(&u, &d, 8);
-    return be64(u);
-}
+inline Buf f32(float f) { return be32(std::bit_cast<uint32_t>(f)); }
+inline Buf f64(double d) { return be64(std::bit_cast<uint64_t>(d)); }
 
 // ASCII text as UTF-16 code units.
 inline Buf utf16(std::string_view ascii, bool bigEndian) {
     Buf out;
-    for (char c : ascii) {
-        if (bigEndian) out += Buf{0, uint8_t(c)};
-        else out += Buf{uint8_t(c), 0};
-    }
+    for (char c : ascii) out += bigEndian ? Buf{0, uint8_t(c)} : Buf{uint8_t(c), 0};
     return out;
 }
 
@@ -64,10 +49,7 @@ inline std::string base64(const Buf& in) { return plindo::platform::base64Encode
 // Breaks text into lines of `width` characters joined by line feeds.
 inline std::string wrapLines(const std::string& s, size_t width) {
     std::string out;
-    for (size_t i = 0; i < s.size(); i += width) {
-        if (i) out += '\n';
-        out += s.substr(i, width);
-    }
+    for (size_t i = 0; i < s.size(); i += width) out += (i ? "\n" : "") + s.substr(i, width);
     return out;
 }
 
@@ -98,21 +80,16 @@ inline Buf id3Tag(int version, const Buf& frames, const Buf& extended = {}, size
 // Stand-in MPEG audio after the tag: frame sync words so the file looks like an MP3 to other readers.
 inline Buf fakeAudio(size_t size) {
     Buf out(size, 0);
-    for (size_t i = 0; i + 4 <= size; i += 417) {
-        out[i] = 0xFF;
-        out[i + 1] = 0xFB;
-        out[i + 2] = 0x90;
-        out[i + 3] = 0x00;
-    }
+    for (size_t i = 0; i + 4 <= size; i += 417) out[i] = 0xFF, out[i + 1] = 0xFB, out[i + 2] = 0x90;
     return out;
 }
 
 // ---- RIFF / AIFF ----
 
+// A chunk of `data`, with the pad byte an odd size takes.
 inline Buf chunk(std::string_view id, const Buf& data, bool littleEndian) {
-    Buf out = bytes(id) + (littleEndian ? le32(uint32_t(data.size())) : be32(uint32_t(data.size()))) + data;
-    if (data.size() % 2) out.push_back(0);
-    return out;
+    const auto n = uint32_t(data.size());
+    return bytes(id) + (littleEndian ? le32(n) : be32(n)) + data + Buf(n % 2, 0);
 }
 inline Buf riffFile(const Buf& chunks) { return cat({bytes("RIFF"), le32(uint32_t(chunks.size() + 4)), bytes("WAVE"), chunks}); }
 inline Buf aiffFile(const Buf& chunks) { return cat({bytes("FORM"), be32(uint32_t(chunks.size() + 4)), bytes("AIFF"), chunks}); }
@@ -128,13 +105,11 @@ inline Buf vorbisComments(const std::vector<std::string>& comments, std::string_
     for (const auto& c : comments) out += le32(uint32_t(c.size())) + bytes(c);
     return out;
 }
-inline Buf streamInfo() {
-    // 44.1 kHz stereo 16-bit, no samples: enough for readers that want one.
-    return Buf{0x10, 0x00, 0x10, 0x00, 0, 0, 0, 0, 0, 0, 0x0A, 0xC4, 0x42, 0xF0, 0, 0, 0, 0} + Buf(16, 0);
-}
 inline Buf flacFile(const std::vector<Buf>& blocksAfterStreamInfo) {
-    Buf out = bytes("fLaC") + flacBlock(0, streamInfo(), blocksAfterStreamInfo.empty());
-    for (size_t i = 0; i < blocksAfterStreamInfo.size(); ++i) out += blocksAfterStreamInfo[i];
+    // Stream info of 44.1 kHz stereo 16-bit and no samples: enough for readers that want one.
+    const Buf streamInfo = Buf{0x10, 0x00, 0x10, 0x00, 0, 0, 0, 0, 0, 0, 0x0A, 0xC4, 0x42, 0xF0} + Buf(20, 0);
+    Buf out = bytes("fLaC") + flacBlock(0, streamInfo, blocksAfterStreamInfo.empty());
+    for (const auto& b : blocksAfterStreamInfo) out += b;
     return out;
 }
 
@@ -176,11 +151,10 @@ inline Buf flipEntry(uint8_t slot, std::string_view name, bool loop, const std::
     for (const auto& a : actions) d += a;
     return entry("FLIP", d);
 }
-// The decoded Markers2 body: version bytes then the entries.
-inline Buf markers2Body(const Buf& entries) { return Buf{1, 1} + entries; }
-// The payload as a GEOB object holds it: two bytes, base64 of the body in lines, a zero byte.
+// The payload as a GEOB object holds it: two bytes, base64 (in lines) of the version bytes and the entries, a
+// zero byte.
 inline Buf markers2Payload(const Buf& entries, bool lineFeeds = true) {
-    const std::string text = base64(markers2Body(entries));
+    const std::string text = base64(Buf{1, 1} + entries);
     return Buf{1, 1} + bytes(lineFeeds ? wrapLines(text, 72) : text) + Buf{0};
 }
 inline Buf beatGridPayload(const std::vector<std::pair<float, uint32_t>>& markers, float terminalT, float bpm) {
@@ -195,8 +169,6 @@ inline std::string tagObject(std::string_view description, const Buf& payload, s
     const Buf raw = cat({bytes("application/octet-stream"), Buf{0, 0}, bytes(description), Buf{0}, payload});
     return wrapLines(base64(raw), lineWidth);
 }
-
-// ---- Files ----
 
 inline void writeFile(const std::filesystem::path& path, const Buf& data) {
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());

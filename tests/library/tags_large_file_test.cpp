@@ -25,24 +25,20 @@ void writeSparse(const fs::path& p, const Buf& head, uint64_t tailAt, const Buf&
 }
 
 // Counts what a reader asks for.
-class CountingSource final : public TagSource {
-public:
-    explicit CountingSource(const Buf& b) : inner_(b) {}
-    int64_t size() const override { return inner_.size(); }
+struct CountingSource final : TagSource {
+    explicit CountingSource(const Buf& b) : inner(b) {}
+    int64_t size() const override { return inner.size(); }
     bool readAt(int64_t offset, std::span<uint8_t> out) const override {
         bytesRead += out.size();
-        return inner_.readAt(offset, out);
+        return inner.readAt(offset, out);
     }
+    MemoryTagSource inner;
     mutable size_t bytesRead = 0;
-
-private:
-    MemoryTagSource inner_;
 };
 
 long maxRssKb() {
     rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
+    return getrusage(RUSAGE_SELF, &u), u.ru_maxrss;
 }
 
 }  // namespace

@@ -17,16 +17,8 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-SeratoFileMeta markers(const Buf& entries, bool lineFeeds = true) {
-    SeratoFileMeta m;
+SeratoFileMeta markers(const Buf& entries, bool lineFeeds = true, SeratoFileMeta m = {}) {
     SeratoMarkers2::parseMarkers2(markers2Payload(entries, lineFeeds), m);
-    return m;
-}
-
-// A payload from base64 text of an arbitrary decoded body.
-SeratoFileMeta markersFromBody(const Buf& body) {
-    SeratoFileMeta m;
-    SeratoMarkers2::parseMarkers2(Buf{1, 1} + bytes(base64(body)) + Buf{0}, m);
     return m;
 }
 
@@ -37,20 +29,14 @@ TEST(SeratoMarkers2, CuesLoopsColourAndLock) {
                                 loopEntry(0, 1000, 5000, true, 0x27, 0xAA, 0xE1, "Verse"),
                                 loopEntry(1, 2000, 3000, false, 1, 2, 3, ""), colorEntry(0xFF, 0x99, 0xFF),
                                 bpmLockEntry(true), entry("UNKNOWN", Buf(9, 1)), colorEntry(0x12, 0x34, 0x56)}));
-    ASSERT_EQ(m.cues.size(), 2u);
-    EXPECT_EQ(m.cues[0], (SeratoFileMeta::Cue{1, 0.0, "#0088ff", ""}));
-    EXPECT_EQ(m.cues[1], (SeratoFileMeta::Cue{3, 1.5, "#cc0000", "Drop"}));
-    ASSERT_EQ(m.loops.size(), 2u);
-    EXPECT_EQ(m.loops[0], (SeratoFileMeta::Loop{0, 1.0, 5.0, "#27aae1", "Verse", true}));
-    EXPECT_EQ(m.loops[1], (SeratoFileMeta::Loop{1, 2.0, 3.0, "#010203", "", false}));
+    EXPECT_EQ(m.cues, (std::vector<SeratoFileMeta::Cue>{{1, 0.0, "#0088ff", ""}, {3, 1.5, "#cc0000", "Drop"}}));
+    EXPECT_EQ(m.loops, (std::vector<SeratoFileMeta::Loop>{{0, 1.0, 5.0, "#27aae1", "Verse", true}, {1, 2.0, 3.0, "#010203", "", false}}));
     EXPECT_EQ(m.trackColorHex, "#123456");  // a later colour replaces the earlier one
     EXPECT_EQ(m.bpmLock, true);
     // The same without line feeds in the text.
     EXPECT_EQ(markers(cueEntry(2, 10, 1, 2, 3, "x"), false).cues.size(), 1u);
     // Cues from earlier sources are sorted together with later ones.
-    SeratoFileMeta two;
-    SeratoMarkers2::parseMarkers2(markers2Payload(cueEntry(5, 0, 0, 0, 0, "")), two);
-    SeratoMarkers2::parseMarkers2(markers2Payload(cueEntry(2, 0, 0, 0, 0, "") + cueEntry(7, 0, 0, 0, 0, "")), two);
+    const auto two = markers(cueEntry(2, 0, 0, 0, 0, "") + cueEntry(7, 0, 0, 0, 0, ""), true, markers(cueEntry(5, 0, 0, 0, 0, "")));
     ASSERT_EQ(two.cues.size(), 3u);
     EXPECT_EQ((std::vector<int>{two.cues[0].idx, two.cues[1].idx, two.cues[2].idx}), (std::vector<int>{2, 5, 7}));
 }
@@ -70,8 +56,9 @@ TEST(SeratoMarkers2, EntryLengthRules) {
     // A length of 2^32-1 cannot wrap past the end: the walk ends, keeping what came before.
     EXPECT_EQ(markers(cueEntry(4, 4, 4, 4, 4, "kept") + bytes("CUE") + Buf{0} + be32(0xFFFFFFFF) + Buf(20, 1)).cues.size(), 1u);
     // A decoded body of 6 bytes adds nothing; undecodable text changes nothing.
-    EXPECT_TRUE(markersFromBody(Buf{1, 1, 'C', 'U', 'E', 0}).cues.empty());
     SeratoFileMeta m;
+    SeratoMarkers2::parseMarkers2(Buf{1, 1} + bytes(base64(Buf{1, 1, 'C', 'U', 'E', 0})) + Buf{0}, m);
+    EXPECT_TRUE(m.cues.empty());
     m.trackColorHex = "#000000";
     SeratoMarkers2::parseMarkers2(bytes("\x01\x01!!!!"), m);
     EXPECT_EQ(m.trackColorHex, "#000000");
@@ -83,23 +70,17 @@ TEST(SeratoMarkers2, FlipsAndTheirActions) {
                                 flipEntry(1, "Cut", false, {jumpAction(1, 2), Buf{0} + be32(40) + Buf(8, 0)}),  // 2nd truncated
                                 flipEntry(2, "Short", false, {Buf{0} + be32(8) + f64(1.0), Buf{7} + be32(0)}),
                                 flipEntry(3, "\xFF\xFE", false, {}, 0)}));
-    ASSERT_EQ(m.flips.size(), 4u);
-    EXPECT_EQ(m.flips[0].name, "Intro edit");
-    EXPECT_TRUE(m.flips[0].loop);
-    ASSERT_EQ(m.flips[0].actions.size(), 2u);
-    EXPECT_EQ(m.flips[0].actions[0], (SeratoFileMeta::FlipAction{"jump", 10.0, 2.5, {}, {}, {}}));
-    EXPECT_EQ(m.flips[0].actions[1], (SeratoFileMeta::FlipAction{"censor", {}, {}, 1.0, 2.0, -1.0}));
-    EXPECT_EQ(m.flips[1].actions.size(), 1u);
-    ASSERT_EQ(m.flips[2].actions.size(), 2u);
-    EXPECT_EQ(m.flips[2].actions[0], (SeratoFileMeta::FlipAction{"unknown", {}, {}, {}, {}, {}}));
-    EXPECT_EQ(m.flips[2].actions[1].type, "unknown");
-    EXPECT_EQ(m.flips[3].name, "");  // not UTF-8
-    EXPECT_EQ(m.flips[3].slot, 3);
+    using A = SeratoFileMeta::FlipAction;
+    const A unknown{"unknown", {}, {}, {}, {}, {}};
+    EXPECT_EQ(m.flips, (std::vector<SeratoFileMeta::Flip>{
+                           {0, "Intro edit", true, {{"jump", 10.0, 2.5, {}, {}, {}}, {"censor", {}, {}, 1.0, 2.0, -1.0}}},
+                           {1, "Cut", false, {{"jump", 1.0, 2.0, {}, {}, {}}}},
+                           {2, "Short", false, {unknown, unknown}},  // too short for a jump; an unknown type
+                           {3, "", false, {}}}));                    // a name that is not UTF-8
 
     // A count of 2^32-1 ends with the entry's bytes.
     const auto many = markers(flipEntry(4, "Many", false, {jumpAction(1, 2)}, 0xFFFFFFFF));
-    ASSERT_EQ(many.flips.size(), 1u);
-    EXPECT_EQ(many.flips[0].actions.size(), 1u);
+    EXPECT_EQ(many.flips.size() == 1 ? many.flips[0].actions.size() : 0, 1u);
     // A flip name without its zero byte skips the flip.
     EXPECT_TRUE(markers(entry("FLIP", Buf{0, 1, 0, 'a', 'b', 'c'})).flips.empty());
     // Values that are not finite are absent.
@@ -146,8 +127,7 @@ TEST(SeratoPayloadDispatch, ByExactDescription) {
     SeratoPayload::applySeratoPayload("Serato BeatGrid", beatGridPayload({{0, 4}}, 2, 120), m);
     SeratoPayload::applySeratoPayload("Serato BeatGrid", beatGridPayload({}, 2, 301), m);  // rejected: grid kept
     EXPECT_EQ(m.gridBpm, 120.0);
-    EXPECT_EQ(m.gridMarkers.size(), 1u);
-    EXPECT_EQ(m.gridTerminalT, 2.0);
+    EXPECT_EQ(m.gridMarkers, (std::vector<SeratoFileMeta::GridMarker>{{0, 4}}));
 
     SeratoPayload::applySeratoPayload("Serato Overview", overviewPayload(9, 3998), m);
     EXPECT_EQ(m.overview, std::vector<uint8_t>(3840, 9));
@@ -170,12 +150,8 @@ TEST(SeratoTagObject, UnwrapsBase64ObjectsAndFallsBack) {
     const Buf grid = beatGridPayload({}, 1, 100);
     const auto o = decodeTagObject(bytes(tagObject("Serato BeatGrid", grid)), "fallback");
     EXPECT_EQ(std::pair(o.description, o.payload), std::pair(std::string("Serato BeatGrid"), grid));
-    // Base64 lengths 4k+1 (a stray character), spaces and zero bytes in the value.
-    const auto stray = decodeTagObject(bytes(tagObject("Serato Overview", overviewPayload(), 64) + "A"), "x");
-    EXPECT_EQ(stray.description, "Serato Overview");
-    EXPECT_EQ(stray.payload.size(), 3842u);
-    const auto noisy = decodeTagObject(bytes(" " + tagObject("D", Buf{1, 2, 3}, 10) + " ") + Buf{0}, "x");
-    EXPECT_EQ(noisy.payload, (Buf{1, 2, 3}));
+    // Spaces and zero bytes around the value.
+    EXPECT_EQ(decodeTagObject(bytes(" " + tagObject("D", Buf{1, 2, 3}, 10) + " ") + Buf{0}, "x").payload, (Buf{1, 2, 3}));
 
     // Not base64: the raw value under the fallback.
     const auto rawValue = decodeTagObject(bytes("@@@"), "Serato BeatGrid");

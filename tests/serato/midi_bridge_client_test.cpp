@@ -60,10 +60,7 @@ TEST(MIDIBridgeClient, ProbeIsOffWhenDisabledAndSpacedFiveSecondsWhenSilent) {
 
 TEST(MIDIBridgeClient, OnlyAWellFormedReplyBringsTheBridgeUp) {
     BridgeEnabled on(true);
-    struct Case {
-        Bytes reply;
-        bool up;
-    };
+    struct Case { Bytes reply; bool up; };
     const Case cases[] = {
         {{0x00, 'P', 'L', 'X'}, false},
         {{0x01, 'P', 'L', 'X', 3}, false},

@@ -34,11 +34,7 @@ std::vector<std::string> run(const std::vector<uint8_t>& bytes) {
 using V = std::vector<std::string>;
 
 TEST(MidiByteParser, ChannelMessagesWithRunningStatusRealTimeAndSystemCommon) {
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> bytes;
-        V want;
-    };
+    struct Case { const char* name; std::vector<uint8_t> bytes; V want; };
     const Case cases[] = {
         {"running status", {0x90, 0x14, 0x7F, 0x14, 0x00}, {"90 14 7F", "90 14 00"}},
         {"real-time between status and data", {0xB0, 0xF8, 0x70, 0xFE, 0x40}, {"B0 70 40"}},

@@ -76,18 +76,9 @@ public:
         close(fd_);
     }
     uint16_t port() const { return port_; }
-    void setReply(Bytes r) {
-        std::lock_guard g(m_);
-        reply_ = std::move(r);
-    }
-    std::vector<Bytes> received() {
-        std::lock_guard g(m_);
-        return received_;
-    }
-    int probes() {
-        std::lock_guard g(m_);
-        return probes_;
-    }
+    void setReply(Bytes r) { std::lock_guard g(m_); reply_ = std::move(r); }
+    std::vector<Bytes> received() { std::lock_guard g(m_); return received_; }
+    int probes() { std::lock_guard g(m_); return probes_; }
     void sendToClient(const Bytes& b) {
         sockaddr_in to{};
         {

@@ -1,18 +1,15 @@
 #include "serato/rane_library_decoder.h"
 
+#include "test_util.h"
+
 #include <gtest/gtest.h>
 
 namespace plindo::serato {
 namespace {
 
 namespace L = RaneLibraryDecoder;
-using Bytes = std::vector<uint8_t>;
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes v;
-    for (const auto& p : parts) v.insert(v.end(), p.begin(), p.end());
-    return v;
-}
+using testing::Bytes;
+using testing::cat;
 
 std::optional<L::Event> run(uint8_t type, const Bytes& payload) { return L::decode(L::packFrame(type, payload)); }
 
@@ -24,11 +21,7 @@ TEST(RaneLibraryDecoder, SelfTestPasses) {
 TEST(RaneLibraryDecoder, DecodesEachFrameTypeFromItsPayload) {
     const Bytes title = L::utf16Field("Night Moves", 256);
     const Bytes artist = L::utf16Field("Kai", 104);
-    const struct {
-        uint8_t type;
-        Bytes payload;
-        std::optional<L::Event> expected;
-    } cases[] = {
+    const struct { uint8_t type; Bytes payload; std::optional<L::Event> expected; } cases[] = {
         {0x24, cat({{7}, title, artist}), L::Row{7, "Night Moves", "Kai"}},
         {0x24, cat({{7}, title, Bytes(43, 0)}), L::Row{7, "Night Moves", ""}},  // 300 bytes: no artist
         {0x24, cat({{7}, Bytes(255, 0x41)}), std::nullopt},                     // 256 bytes

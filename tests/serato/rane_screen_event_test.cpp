@@ -8,6 +8,7 @@ namespace plindo::serato {
 namespace {
 
 using testing::Bytes;
+using testing::cat;
 using testing::screenField;
 using E = RaneScreenEvent;
 
@@ -16,12 +17,6 @@ std::optional<E::Value> run(uint8_t type, uint8_t param, const Bytes& rest) {
     auto e = E::decode(testing::screenFrame(type, param, rest));
     if (!e) return std::nullopt;
     return e->value;
-}
-
-Bytes cat(const Bytes& a, const Bytes& b) {
-    Bytes v = a;
-    v.insert(v.end(), b.begin(), b.end());
-    return v;
 }
 
 const Bytes kTimeRest{0x10, 0x27, 0x00, 0x00, 0x40, 0x9C, 0x00, 0x00, 0x64, 0x04, 0xD0, 0x07};  // 20 s, vel 2000
@@ -51,7 +46,7 @@ TEST(RaneScreenEvent, SeptetRoutinesRoundTripAndCount) {
 
 TEST(RaneScreenEvent, DecodesTimeFramesAndTheirEdges) {
     const auto time = [](const Bytes& t, size_t size) {
-        Bytes p = cat(Bytes(4, 0), t);
+        Bytes p = cat({Bytes(4, 0), t});
         p.resize(size, 0);
         return p;
     };
@@ -77,7 +72,7 @@ TEST(RaneScreenEvent, DecodesTextAndBrowserFrames) {
     EXPECT_EQ(run(0x23, 3, Bytes{0x00, 0x05, 0xAA, 0xBB, 0x00, 0x07}), (E::Value{E::LibCursor{3, 5, 7}}));
     EXPECT_EQ(run(0x23, 3, Bytes{0x00, 0x05, 0xAA, 0xBB, 0x00}), std::nullopt);
 
-    Bytes row = cat(screenField("Title", 256), screenField("Artist", 104));
+    Bytes row = cat({screenField("Title", 256), screenField("Artist", 104)});
     EXPECT_EQ(run(0x24, 4, row), (E::Value{E::LibRow{4, "Title", "Artist"}}));
     row.pop_back();
     EXPECT_EQ(run(0x24, 4, row), std::nullopt);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace plindo::serato::SeratoReturn {
@@ -9,15 +10,8 @@ namespace {
 
 std::vector<uint8_t> record(size_t size = ScreenWave::kRecordSize, uint16_t count = 2160) {
     std::vector<uint8_t> p(size, 0);
-    p[0] = 1;
-    p[2] = 0x78;  // 0x12345678 ms
-    p[3] = 0x56;
-    p[4] = 0x34;
-    p[5] = 0x12;
-    if (size >= 10) {
-        p[8] = static_cast<uint8_t>(count);
-        p[9] = static_cast<uint8_t>(count >> 8);
-    }
+    const uint8_t head[] = {1, 0, 0x78, 0x56, 0x34, 0x12, 0, 0, uint8_t(count), uint8_t(count >> 8)};  // 0x12345678 ms
+    std::copy_n(head, std::min(size, sizeof head), p.begin());
     return p;
 }
 
@@ -50,11 +44,7 @@ TEST(ScreenWave, RecordNeedsItsSizeAndPixelCount) {
 TEST(ScreenWave, ColumnsMeasureHeightAndMeanColourAroundTheCentreLine) {
     EXPECT_EQ(ScreenWave{}.columns(), (std::array<uint8_t, 150>{}));
 
-    struct Case {
-        const char* name;
-        ScreenWave w;
-        std::array<uint8_t, 5> col0;
-    };
+    struct Case { const char* name; ScreenWave w; std::array<uint8_t, 5> col0; };
     const Case cases[] = {
         {"centre line only", lit({{36, 0, 180}}), {0, 0, 255, 0, 0}},
         {"top and bottom rows", lit({{0, 0, 216}, {71, 0, 216}}), {36, 35, 255, 255, 255}},

@@ -23,8 +23,7 @@ TEST(SeratoDeckReturn, RateNeedsTwoPlausibleSamplesAndResetsOnSilenceOrImplausib
 
 TEST(SeratoDeckReturn, CuesTakeThePlayTimeWhenLitAndIgnoreSlotsOutOfRange) {
     SeratoDeckReturn d;
-    const auto none = d.setCue(8, true);
-    EXPECT_FALSE(none.set);
+    EXPECT_FALSE(d.setCue(8, true).set);
     EXPECT_EQ(d.setCue(-1, true).hex, "");
     EXPECT_TRUE(d.setCue(0, true).set);  // no play time yet: time stays 0
     EXPECT_EQ(d.cueSec[0], 0);
@@ -41,9 +40,7 @@ TEST(SeratoDeckReturn, SelfTestPassesAndCatchesChangedConstants) {
     EXPECT_TRUE(SeratoDeckReturn::selfTest().empty());
     SeratoDeckReturn::Limits narrow;
     narrow.maxRate = 0.5;
-    const auto f = SeratoDeckReturn::selfTest(narrow);
-    ASSERT_FALSE(f.empty());
-    EXPECT_EQ(f[0].rfind("rate [", 0), 0u) << f[0];
+    EXPECT_FALSE(SeratoDeckReturn::selfTest(narrow).empty());
 }
 
 }  // namespace

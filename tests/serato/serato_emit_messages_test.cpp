@@ -46,11 +46,7 @@ TEST(SeratoEmitMessages, RelativeMessageDeltaFormsAndTimeController) {
     SeratoOutSettings s;
     EXPECT_EQ(v(relativeMessage(1, 0, 1.0, s)), (Bytes{0xE0, 0x44, 0x58}));
 
-    struct Case {
-        uint8_t form;
-        int64_t delta;
-        Bytes values;
-    } cases[] = {
+    struct Case { uint8_t form; int64_t delta; Bytes values; } cases[] = {
         {TimeCCForm::offset, 130, {127, 127, 68}},
         {TimeCCForm::signedForm, -5, {0x45}},
         {TimeCCForm::twos, -5, {0x7B}},

@@ -257,10 +257,7 @@ TEST(SeratoEmitStep, WorksOffOrFoldsThePhaseOffsetWithoutAJump) {
 }
 
 TEST(SeratoEmitStep, RoundsTowardsTheLastTickPassedInTheDirectionOfMotion) {
-    struct Case {
-        double start, slopePerMs, now;
-        int64_t tick;
-    } cases[] = {
+    struct Case { double start, slopePerMs, now; int64_t tick; } cases[] = {
         {0.7, -1, 0.001, 0},       // falling through -0.3: ceil
         {0.8, -1, 0.002, -1},      // falling through -1.2
         {-2.2, 1, 0.001, -2},      // rising through -1.2: floor

@@ -48,13 +48,7 @@ TEST(SeratoFeedback, NotesLightPlayMuteAndCuePads) {
 
 TEST(SeratoFeedback, FourteenBitControllersScaleWithTheKeptHighByte) {
     SeratoFeedback f;
-    struct Case {
-        const char* name;
-        std::vector<std::array<uint8_t, 3>> msgs;
-        K kind;
-        int deck;
-        double value;
-    };
+    struct Case { const char* name; std::vector<std::array<uint8_t, 3>> msgs; K kind; int deck; double value; };
     const std::vector<Case> cases = {
         {"pitch centre", {{0xB0, 0x70, 0x40}, {0xB0, 0x71, 0x00}}, K::pitch, 1, 0.0},
         {"pitch top", {{0xB0, 0x70, 0x7F}, {0xB0, 0x71, 0x7F}}, K::pitch, 1, 0.8191},

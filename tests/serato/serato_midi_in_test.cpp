@@ -16,15 +16,9 @@ using testing::rane;
 // Keeps posted blocks until the test runs them, so the test sees what is posted and when.
 class ManualExecutor final : public platform::MainExecutor {
 public:
-    void post(std::function<void()> f) override {
-        std::lock_guard g(m_);
-        q_.push_back(std::move(f));
-    }
+    void post(std::function<void()> f) override { std::lock_guard g(m_); q_.push_back(std::move(f)); }
     void invokeSync(const std::function<void()>& f) override { f(); }
-    size_t pending() {
-        std::lock_guard g(m_);
-        return q_.size();
-    }
+    size_t pending() { std::lock_guard g(m_); return q_.size(); }
     void run() {
         std::deque<std::function<void()>> q;
         {
@@ -68,25 +62,32 @@ struct Recorder {
     }
 };
 
+// An input whose posted blocks wait for the test, with every callback recorded.
+struct InRig {
+    explicit InRig(platform::MidiBackend& backend, MIDIBridgeClient* bridge = nullptr) : in(backend, main, bridge) {
+        rec.attach(in);
+    }
+    ManualExecutor main;
+    SeratoMIDIIn in;
+    Recorder rec;
+};
+
 TEST(SeratoMIDIIn, OwnDestinationParsesInjectedPacketsIntoMainQueueCallbacks) {
     platform::LoopbackMidiBackend backend;
-    ManualExecutor main;
-    SeratoMIDIIn in(backend, main, nullptr);
-    Recorder rec;
-    rec.attach(in);
+    InRig r(backend);
 
-    in.start();
-    ASSERT_TRUE(in.running());
-    EXPECT_EQ(rec.lines, std::vector<std::string>{"status Serato in: MIDI destination 'Plindo MIDI Bridge' up"});
-    rec.lines.clear();
+    r.in.start();
+    ASSERT_TRUE(r.in.running());
+    EXPECT_EQ(r.rec.lines, std::vector<std::string>{"status Serato in: MIDI destination 'Plindo MIDI Bridge' up"});
+    r.rec.lines.clear();
     const auto eps = backend.endpoints();
     ASSERT_EQ(eps.size(), 1u);
     EXPECT_EQ(eps[0].name, "Plindo MIDI Bridge");
     EXPECT_EQ(eps[0].clientName, "PlindoSeratoIn");
     EXPECT_TRUE(eps[0].isDestination);
 
-    in.start();  // a second start does nothing
-    EXPECT_TRUE(rec.lines.empty());
+    r.in.start();  // a second start does nothing
+    EXPECT_TRUE(r.rec.lines.empty());
     EXPECT_EQ(backend.endpoints().size(), 1u);
 
     // A running-status pair, a cue pad, a pitch pair split across packets and a time SysEx split across
@@ -100,44 +101,32 @@ TEST(SeratoMIDIIn, OwnDestinationParsesInjectedPacketsIntoMainQueueCallbacks) {
     tail.insert(tail.end(), time.begin() + 9, time.end());
     ASSERT_TRUE(backend.inject(SeratoMIDIIn::kDestinationPort, tail));
 
-    EXPECT_TRUE(rec.lines.empty());  // nothing runs on the delivering thread
-    main.run();
-    EXPECT_EQ(rec.lines, (std::vector<std::string>{"play 1 start", "play 1 stop", "cue 2 2 on 5",
-                                                   "pitch 1 0.000000", "time 2 61.500000"}));
+    EXPECT_TRUE(r.rec.lines.empty());  // nothing runs on the delivering thread
+    r.main.run();
+    EXPECT_EQ(r.rec.lines, (std::vector<std::string>{"play 1 start", "play 1 stop", "cue 2 2 on 5", "pitch 1 0.000000",
+                                                     "time 2 61.500000"}));
 }
 
 TEST(SeratoMIDIIn, SysexRoadsReachPlatterOtherFrameScreenWaveAndSongInfo) {
     platform::LoopbackMidiBackend backend;
-    ManualExecutor main;
-    SeratoMIDIIn in(backend, main, nullptr);
-    Recorder rec;
-    rec.attach(in);
+    InRig r(backend);
 
-    B platter(15, 0);
-    platter[0] = 1;
-    platter[1] = 42;
-    const B platterMsg = rane(0, 5, platter);
-    in.receive(platterMsg);
-    in.receive(platterMsg);  // a repeat
-    ASSERT_EQ(rec.platters.size(), 1u);  // directly on the delivering thread
-    EXPECT_EQ(rec.platters[0].clockMs, 42u);
+    const B platterMsg = testing::platterFrame(1, 42);
+    r.in.receive(platterMsg);
+    r.in.receive(platterMsg);  // a repeat
+    ASSERT_EQ(r.rec.platters.size(), 1u);  // directly on the delivering thread
+    EXPECT_EQ(r.rec.platters[0].clockMs, 42u);
 
     const B library = rane(1, 0x21, B(12, 1));
-    in.receive(library);
-    ASSERT_EQ(rec.others.size(), 1u);
-    EXPECT_EQ(rec.others[0], library);
+    r.in.receive(library);
+    ASSERT_EQ(r.rec.others.size(), 1u);
+    EXPECT_EQ(r.rec.others[0], library);
 
-    B wave(SeratoReturn::ScreenWave::kRecordSize, 0);
-    wave[0] = 1;
-    wave[2] = 0xE8;
-    wave[3] = 0x03;
-    wave[8] = 0x70;
-    wave[9] = 0x08;
-    in.receive(rane(1, 9, wave));
-    in.receive(SeratoReturn::songInfoMessage(7, "/music/a b.mp3"));
-    in.receive(SeratoReturn::songInfoMessage(0, "Title"));
-    main.run();
-    EXPECT_EQ(rec.lines, (std::vector<std::string>{"wave 1 1000", "path 1 /music/a b.mp3", "text 1 0 Title"}));
+    r.in.receive(testing::waveFrame(1, 1000, 0));
+    r.in.receive(SeratoReturn::songInfoMessage(7, "/music/a b.mp3"));
+    r.in.receive(SeratoReturn::songInfoMessage(0, "Title"));
+    r.main.run();
+    EXPECT_EQ(r.rec.lines, (std::vector<std::string>{"wave 1 1000", "path 1 /music/a b.mp3", "text 1 0 Title"}));
 }
 
 TEST(SeratoMIDIIn, CallbacksSetLateRunAndADestroyedInputRunsNone) {
@@ -162,32 +151,26 @@ TEST(SeratoMIDIIn, CallbacksSetLateRunAndADestroyedInputRunsNone) {
 TEST(SeratoMIDIIn, NoMidiSystemLeavesTheInputIdleWithAStatusAndALaterStartRetries) {
     platform::LoopbackMidiBackend backend;
     backend.setAvailable(false);
-    ManualExecutor main;
-    SeratoMIDIIn in(backend, main, nullptr);
-    Recorder rec;
-    rec.attach(in);
-    in.start();
-    EXPECT_FALSE(in.running());
-    ASSERT_EQ(rec.lines.size(), 1u);
-    EXPECT_EQ(rec.lines[0].rfind("status Serato in: MIDIClientCreate failed (", 0), 0u) << rec.lines[0];
+    InRig r(backend);
+    r.in.start();
+    EXPECT_FALSE(r.in.running());
+    ASSERT_EQ(r.rec.lines.size(), 1u);
+    EXPECT_EQ(r.rec.lines[0].rfind("status Serato in: MIDIClientCreate failed (", 0), 0u) << r.rec.lines[0];
     backend.setAvailable(true);
-    in.start();
-    EXPECT_TRUE(in.running());
-    EXPECT_EQ(rec.lines.back(), "status Serato in: MIDI destination 'Plindo MIDI Bridge' up");
+    r.in.start();
+    EXPECT_TRUE(r.in.running());
+    EXPECT_EQ(r.rec.lines.back(), "status Serato in: MIDI destination 'Plindo MIDI Bridge' up");
 }
 
 TEST(SeratoMIDIIn, SystemSequencerComesUpOrLeavesAStatusLine) {
     auto backend = platform::makeSystemMidiBackend();
-    ManualExecutor main;
-    SeratoMIDIIn in(*backend, main, nullptr);
-    Recorder rec;
-    rec.attach(in);
-    in.start();
-    ASSERT_EQ(rec.lines.size(), 1u);
-    if (backend->available() && in.running())
-        EXPECT_EQ(rec.lines[0], "status Serato in: MIDI destination 'Plindo MIDI Bridge' up");
+    InRig r(*backend);
+    r.in.start();
+    ASSERT_EQ(r.rec.lines.size(), 1u);
+    if (backend->available() && r.in.running())
+        EXPECT_EQ(r.rec.lines[0], "status Serato in: MIDI destination 'Plindo MIDI Bridge' up");
     else
-        EXPECT_EQ(rec.lines[0].rfind("status Serato in: MIDI", 0), 0u) << rec.lines[0];
+        EXPECT_EQ(r.rec.lines[0].rfind("status Serato in: MIDI", 0), 0u) << r.rec.lines[0];
 }
 
 TEST(SeratoMIDIIn, BridgeReadbackFeedsTheSameParserWithoutAnOwnDestination) {
@@ -195,18 +178,15 @@ TEST(SeratoMIDIIn, BridgeReadbackFeedsTheSameParserWithoutAnOwnDestination) {
     testing::BridgePeer peer;
     MIDIBridgeClient bridge(peer.port());
     platform::LoopbackMidiBackend backend;
-    ManualExecutor main;
-    SeratoMIDIIn in(backend, main, &bridge);
-    Recorder rec;
-    rec.attach(in);
-    in.start();
-    EXPECT_TRUE(in.running());
+    InRig r(backend, &bridge);
+    r.in.start();
+    EXPECT_TRUE(r.in.running());
     EXPECT_TRUE(backend.endpoints().empty());
-    ASSERT_EQ(rec.lines, std::vector<std::string>{"status Serato in: readback via PlindoMIDIBridge"});
+    ASSERT_EQ(r.rec.lines, std::vector<std::string>{"status Serato in: readback via PlindoMIDIBridge"});
     peer.sendToClient({0x02, 0x91, 0x14, 0x7F});
-    ASSERT_TRUE(testing::waitUntil([&] { return main.pending() > 0; }));
-    main.run();
-    EXPECT_EQ(rec.lines.back(), "play 2 start");
+    ASSERT_TRUE(testing::waitUntil([&] { return r.main.pending() > 0; }));
+    r.main.run();
+    EXPECT_EQ(r.rec.lines.back(), "play 2 start");
 }
 
 }  // namespace

@@ -56,19 +56,12 @@ TEST(SeratoMIDIOutMessages, PitchSendsChangedValuesAndRetriesOneThatWasLost) {
 
 TEST(SeratoMIDIOutMessages, LibraryScrollSendsPowerOfTwoChunks) {
     LogLines log("serato-midi");
-    struct Case {
-        int64_t steps;
-        std::vector<uint8_t> values;
-        const char* line;
-    };
-    std::vector<uint8_t> thousand(15, 32);
-    thousand.push_back(16);
-    thousand.push_back(4);
+    struct Case { int64_t steps; std::vector<uint8_t> values; const char* line; };
     const Case cases[] = {
         {37, {32, 4, 1}, "serato library scroll 37 = 32+4+1"},
         {-3, {126, 127}, "serato library scroll -3 = 2+1"},
         {-1, {127}, "serato library scroll -1 = 1"},
-        {1000, thousand, nullptr},
+        {1000, testing::cat({Bytes(15, 32), {16, 4}}), nullptr},
         {INT64_MIN, {}, nullptr},
         {0, {}, nullptr},
     };
@@ -133,13 +126,7 @@ TEST(SeratoMIDIOutMessages, TransportButtonsAndKeysSendTheMappedNotes) {
 }
 
 TEST(SeratoMIDIOutMessages, InitialisationSequencesFollowTheFormat) {
-    struct Case {
-        uint8_t format;
-        bool twelve;
-        int deck;
-        std::vector<Bytes> bytes;
-        const char* line;
-    };
+    struct Case { uint8_t format; bool twelve; int deck; std::vector<Bytes> bytes; const char* line; };
     const Case cases[] = {
         {SeratoOutFormat::rel, true, 2,
          {{0x91, 54, 127}, {0x91, 54, 0}, {0x91, 55, 127}, {0x91, 55, 0}, {0x91, 52, 127}, {0xB1, 0x38, 0x06}},
@@ -184,10 +171,7 @@ TEST(SeratoMIDIOutMessages, SweepRefusesBadPlansAndOneRunsAtATime) {
         change(p);
         return p;
     };
-    struct Case {
-        P p;
-        const char* error;
-    };
+    struct Case { P p; const char* error; };
     const Case cases[] = {
         {params([](P& p) { p.deck = 3; }), "deck"},
         {params([](P& p) { p.hz = 0; }), "hz/dwell/plan"},

@@ -21,11 +21,7 @@ TEST(SeratoReturn, SelfTestPasses) { EXPECT_EQ(selfTest(), std::vector<std::stri
 TEST(SeratoReturn, TimeInfoNeedsItsExactShape) {
     const B good{0xF0, 0x00, 0x20, 0x7F, 0x02, 0x04, 0x08, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0xF7};
     ASSERT_EQ(decodeTimeInfo(good), (TimeInfo{2, 4, 0x1234567}));
-    struct Mutation {
-        const char* name;
-        size_t at;
-        uint8_t value;
-    };
+    struct Mutation { const char* name; size_t at; uint8_t value; };
     for (const auto& m : {Mutation{"deck 0", 4, 0}, Mutation{"deck 3", 4, 3}, Mutation{"byte 6", 6, 9},
                           Mutation{"nibble 0x10", 9, 0x10}, Mutation{"header", 2, 0x21}, Mutation{"end", 14, 0xF6}}) {
         B bad = good;
@@ -126,11 +122,7 @@ TEST(SeratoReturn, SingleMessageSongInfoFindsTheMarkerAndSlotWhereTheyMayBe) {
         m.push_back(0xF7);
         return m;
     };
-    struct Case {
-        const char* name;
-        B m;
-        std::optional<SongInfo> want;
-    };
+    struct Case { const char* name; B m; std::optional<SongInfo> want; };
     const Case cases[] = {
         {"marker at 8", message(8, 0, 0, "Title"), SongInfo{2, 0, "Title"}},
         {"marker at 9", message(9, 0, 0, "Title"), std::nullopt},

@@ -14,10 +14,7 @@ using platform::FakeSpyDriver;
 using namespace testing;
 
 TEST(SysExAssembler, ReassemblesMessagesAcrossFeedsAndDropsBrokenOnes) {
-    const struct {
-        std::vector<Bytes> feeds;
-        std::vector<Bytes> expected;
-    } cases[] = {
+    const struct { std::vector<Bytes> feeds; std::vector<Bytes> expected; } cases[] = {
         {{{0xF0, 0x01, 0xF8, 0x02, 0xF7}}, {{0xF0, 0x01, 0x02, 0xF7}}},  // real-time byte skipped
         {{{0xF0, 0x01, 0x90, 0x02, 0xF7}}, {}},                          // a status byte aborts
         {{{0x11, 0x22, 0xF7, 0xF0, 0x05, 0xF7}}, {{0xF0, 0x05, 0xF7}}},  // bytes before F0 ignored
@@ -51,10 +48,7 @@ TEST(SeratoSpyTransport, TakesOnlyCompletePacketsOfADelivery) {
     const auto twoPackets = FakeSpyDriver::deliveryBytes({{1, 2, 3}, {4, 5}});
     Bytes overrun = FakeSpyDriver::deliveryBytes({{1, 2, 3}, {4, 5}});
     overrun.pop_back();
-    const struct {
-        Bytes delivery;
-        Bytes expected;
-    } cases[] = {
+    const struct { Bytes delivery; Bytes expected; } cases[] = {
         {twoPackets, {1, 2, 3, 4, 5}},
         {overrun, {1, 2, 3}},
         {FakeSpyDriver::deliveryBytes({{1, 2, 3}, {4, 5}}, 1), {1, 2, 3}},

@@ -13,30 +13,15 @@ namespace {
 using B = std::vector<uint8_t>;
 using K = SysexRouter::Route::Kind;
 using testing::framedText;
+using testing::platterFrame;
 using testing::rane;
+using testing::waveFrame;
 
 B timeMessage(uint8_t deck, uint8_t kind, uint32_t value) {
     B m{0xF0, 0x00, 0x20, 0x7F, deck, kind, 0x08};
     for (int shift = 24; shift >= 0; shift -= 4) m.push_back((value >> shift) & 0x0F);
     m.push_back(0xF7);
     return m;
-}
-
-B platterFrame(uint8_t deck, uint32_t clock) {
-    B p(15, 0);
-    p[0] = deck;
-    for (int i = 0; i < 4; ++i) p[1 + i] = static_cast<uint8_t>(clock >> (8 * i));
-    return rane(0, 5, p);
-}
-
-B waveFrame(uint8_t deck, uint32_t offset, uint8_t fill, uint8_t device = 1) {
-    B p(SeratoReturn::ScreenWave::kRecordSize, 0);
-    p[0] = deck;
-    for (int i = 0; i < 4; ++i) p[2 + i] = static_cast<uint8_t>(offset >> (8 * i));
-    p[8] = 0x70;
-    p[9] = 0x08;
-    p[10] = fill;
-    return rane(device, 9, p);
 }
 
 SysexRouter::Context at(double now, bool capture = false) { return {now, 1, 1, capture}; }

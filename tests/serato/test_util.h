@@ -3,6 +3,7 @@
 // log category, a bounded wait and a fresh driver namespace per test.
 #include "platform/log.h"
 #include "serato/rane_screen_event.h"
+#include "serato/screen_wave.h"
 #include "serato/serato_return.h"
 
 #include <spdlog/sinks/ringbuffer_sink.h>
@@ -33,6 +34,25 @@ inline Bytes rane(uint8_t device, uint8_t type, const Bytes& payload) {
     return m;
 }
 
+// A platter record of `deck` (0 or 1) at the mixer clock `clock`.
+inline Bytes platterFrame(uint8_t deck, uint32_t clock) {
+    Bytes p(15, 0);
+    p[0] = deck;
+    for (int i = 0; i < 4; ++i) p[1 + i] = static_cast<uint8_t>(clock >> (8 * i));
+    return rane(0, 5, p);
+}
+
+// A screen-waveform record at `offset` ms whose first pixel is `fill`.
+inline Bytes waveFrame(uint8_t deck, uint32_t offset, uint8_t fill, uint8_t device = 1) {
+    Bytes p(SeratoReturn::ScreenWave::kRecordSize, 0);
+    p[0] = deck;
+    for (int i = 0; i < 4; ++i) p[2 + i] = static_cast<uint8_t>(offset >> (8 * i));
+    p[8] = 0x70;
+    p[9] = 0x08;
+    p[10] = fill;
+    return rane(device, 9, p);
+}
+
 // A screen frame (family 0x1B): the parameter byte as it stands, then `rest` packed into septets.
 inline Bytes screenFrame(uint8_t type, uint8_t param, std::span<const uint8_t> rest) {
     const Bytes packed = RaneScreenEvent::packSeptets(rest);
@@ -54,6 +74,12 @@ inline Bytes screenField(const std::string& ascii, size_t size) {
     }
     b.resize(size, 0);
     return b;
+}
+
+inline Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes v;
+    for (const auto& p : parts) v.insert(v.end(), p.begin(), p.end());
+    return v;
 }
 
 // A SysEx whose body is `s` as it stands.

@@ -46,6 +46,8 @@ struct OutRig {
         for (auto& s : backend.sent()) out.push_back(s.bytes);
         return out;
     }
+    // What was sent since the last call.
+    std::vector<Bytes> take() { auto p = packets(); backend.clearSent(); return p; }
     // Brings the port up and a deck's emitter on, then forgets what that sent.
     void activate(int deck) {
         out.setActive(deck, true);
@@ -80,12 +82,8 @@ public:
     std::vector<Bytes> received() { std::lock_guard g(m_); return received_; }
     int probes() { std::lock_guard g(m_); return probes_; }
     void sendToClient(const Bytes& b) {
-        sockaddr_in to{};
-        {
-            std::lock_guard g(m_);
-            to = client_;
-        }
-        sendto(fd_, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        std::lock_guard g(m_);
+        sendto(fd_, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&client_), sizeof client_);
     }
     // Waits (bounded) until `n` non-probe datagrams arrived.
     std::vector<Bytes> waitFor(std::size_t n) {

@@ -44,7 +44,6 @@ B readAll(const fs::path& p) {
 TEST(SeratoCapture, RecordsAreStampedLengthPrefixedAndSurviveSwitchingOffAndOnAgain) {
     CaptureFolder folder;
     SeratoCapture::setCaptureEnabled(true);
-    EXPECT_TRUE(SeratoCapture::captureEnabled());
     const B a{0xF0, 0x00, 0x00, 0x17, 0x01, 0xF7};
     const B b{0xF0, 0x01, 0xF7};
     ASSERT_TRUE(SeratoCapture::captureRecord(a, 12.5));
@@ -59,7 +58,6 @@ TEST(SeratoCapture, RecordsAreStampedLengthPrefixedAndSurviveSwitchingOffAndOnAg
     const auto name = files[0].filename().string();
     EXPECT_EQ(name.rfind("serato-rane-", 0), 0u);
     EXPECT_EQ(name.size(), std::string("serato-rane-20261206-220000.bin").size());
-    EXPECT_EQ(name.substr(name.size() - 4), ".bin");
 
     std::vector<fs::path> ordered = files;
     std::sort(ordered.begin(), ordered.end());  // names sort by time

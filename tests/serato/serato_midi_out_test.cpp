@@ -80,7 +80,6 @@ TEST(SeratoMIDIOut, WithoutASequencerThePartIdlesAndRecoversWhenOneAppears) {
     EXPECT_FALSE(rig.out.drainRunning());
     EXPECT_EQ(rig.backend.sentCount(), 0u);
     EXPECT_EQ(log.count("MIDIClientCreate failed: -19 (loopback MIDI switched off)"), 1) << "reported once";
-    EXPECT_EQ(log.count("serato dummy deck 1 ACTIVE"), 1);
 
     // The deck switched on while the port was missing gets its drain once the port comes up.
     rig.backend.setAvailable(true);

@@ -90,8 +90,8 @@ inline Bytes framedText(std::string_view s) {
     return m;
 }
 
-inline const Bytes kSongInfoMarker = framedText(
-    std::string_view(reinterpret_cast<const char*>(SeratoReturn::songInfoMarker.data()), SeratoReturn::songInfoMarker.size()));
+inline const Bytes kSongInfoMarker =
+    cat({{0xF0}, Bytes(SeratoReturn::songInfoMarker.begin(), SeratoReturn::songInfoMarker.end()), {0xF7}});
 
 // The phone angle of a platter position in ticks.
 inline double angleOf(double ticks, double perTurn = 3600.0) { return -ticks / perTurn * 2 * std::numbers::pi; }
@@ -126,7 +126,8 @@ public:
 
 private:
     spdlog::logger& logger_;
-    std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> sink_ = std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(4096);
+    using Sink = spdlog::sinks::ringbuffer_sink_mt;
+    std::shared_ptr<Sink> sink_ = std::make_shared<Sink>(4096);
 };
 
 template <typename Pred>

@@ -162,11 +162,7 @@ TEST(SeratoMIDIOutMessages, SweepRefusesBadPlansAndOneRunsAtATime) {
     OutRig rig;
     using P = SeratoMIDIOut::SweepParams;
     auto params = [](auto change) {
-        P p;
-        p.deck = 1;
-        p.plan = {1, 2};
-        p.hz = 1000;
-        p.dwell = 0.01;
+        P p{.deck = 1, .plan = {1, 2}, .hz = 1000, .dwell = 0.01};
         change(p);
         return p;
     };
@@ -200,11 +196,7 @@ TEST(SeratoMIDIOutMessages, SweepSendsItsFormAndCountsOnlyDeliveredMessages) {
     SeratoMIDIOut out(backend, bridge, settings, platform::systemClock(), SeratoMIDIOutOptions{false, false});
     auto waitIdle = [&] { return testing::waitUntil([&] { return !out.sweepRunning(); }, 5.0); };
 
-    SeratoMIDIOut::SweepParams p;
-    p.deck = 2;
-    p.plan = {5, -5};
-    p.hz = 1000;
-    p.dwell = 0.01;
+    SeratoMIDIOut::SweepParams p{.deck = 2, .plan = {5, -5}, .hz = 1000, .dwell = 0.01};
     const auto answer = out.sweep(p);
     EXPECT_EQ(answer.value("ok", false), true);
     EXPECT_EQ(answer.value("msgsPerStep", 0), 10);
@@ -258,10 +250,7 @@ TEST(SeratoMIDIOutMessages, DestroyingTheOutputEndsARunningSweep) {
     const auto t0 = std::chrono::steady_clock::now();
     {
         SeratoMIDIOut out(backend, bridge, settings, platform::systemClock(), SeratoMIDIOutOptions{false, false});
-        SeratoMIDIOut::SweepParams p;
-        p.plan = {1};
-        p.hz = 1;
-        p.dwell = 100;
+        SeratoMIDIOut::SweepParams p{.plan = {1}, .hz = 1, .dwell = 100};
         ASSERT_EQ(out.sweep(p).value("ok", false), true);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

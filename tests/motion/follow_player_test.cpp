@@ -170,7 +170,7 @@ TEST(FollowRender, ReversalBoostsTheServoForEightyMilliseconds) {
     EXPECT_NEAR(steady.rate(), -1.0 + 0.48, 0.01) << "no reversal, no boost";
 }
 
-TEST(FollowRender, StillPlatterFadesOutHoldsAndComesBack) {
+TEST(FollowRender, StillPlatterOrMuteFadesTheDeck) {
     Rig rig;
     rig.seekTo(2.0);
     rig.follow(1.0, 40);
@@ -191,17 +191,16 @@ TEST(FollowRender, StillPlatterFadesOutHoldsAndComesBack) {
         g.follow(0.008, 120);
         EXPECT_EQ(std::abs(g.L[kN - 1]) < 1.0, gate == 0.01) << gate;
     }
-}
 
-TEST(FollowRender, MuteDecaysTwoPercentPerFrameWhilePlayingOn) {
-    Rig rig(false);
-    rig.seekTo(1.0);
-    rig.follow(1.0, 60);
-    rig.p.mute.setValue(1.0);
-    const double start = rig.pos() * kRate;
-    rig.follow(1.0, 1);
-    EXPECT_NEAR((rig.L[127] / (start + 128)) / (rig.L[0] / (start + 1)), std::pow(0.98, 127), 1e-3);
-    EXPECT_NEAR(rig.pos() * kRate - start, 128, 0.5) << "the position still advances";
+    // Mute decays the gain two percent per frame while the position plays on.
+    Rig m(false);
+    m.seekTo(1.0);
+    m.follow(1.0, 60);
+    m.p.mute.setValue(1.0);
+    const double start = m.pos() * kRate;
+    m.follow(1.0, 1);
+    EXPECT_NEAR((m.L[127] / (start + 128)) / (m.L[0] / (start + 1)), std::pow(0.98, 127), 1e-3);
+    EXPECT_NEAR(m.pos() * kRate - start, 128, 0.5) << "the position still advances";
 }
 
 TEST(FollowRender, TrackEndIsSilentAndANewLoadRestartsOnlyWhenPastItsEnd) {

@@ -7,7 +7,6 @@
 
 using namespace plindo::motion;
 
-namespace {
 constexpr double kTwoPi = 2 * std::numbers::pi;
 
 TEST(AngleIntegrator, KnownAnswers) {
@@ -68,5 +67,3 @@ TEST(AngleIntegrator, NonFiniteInputsNeverGiveNonFiniteOutputs) {
     EXPECT_NEAR(r.posSec, 3 / kTwoPi * 1.8, 1e-9) << "bad samples are skipped, good ones still count";
     EXPECT_NEAR(a.feed({{-3 - kTwoPi, 2.4}}).rate, 1.8, 1e-9) << "and the integrator keeps working";
 }
-
-}  // namespace

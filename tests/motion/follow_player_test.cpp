@@ -88,7 +88,6 @@ TEST(FollowRender, SilentWithoutTrackAndKeepsSeekUntilOneArrives) {
     rig.p.render(rig.clock.now(), kRate, one.data(), nullptr, kN);
     rig.p.render(rig.clock.now(), kRate, one.data(), one.data(), 0);
     EXPECT_EQ(one[0], 7.0f) << "a missing buffer or an empty request writes nothing";
-
     rig.seekTo(2.0);
     rig.anchor(1.0, 1.0);
     for (int i = 0; i < 3; ++i) {
@@ -112,7 +111,6 @@ TEST(FollowRender, StaleAnchorStopsTheServoAndEasingRestartsFromZero) {
     EXPECT_NEAR(rig.err(), 0.1, 1e-9);
     EXPECT_GT(rig.rate(), 0.0) << "0.59 s old still drives the servo";
     EXPECT_LT(rig.rate(), 0.001) << "but weakly";
-
     Rig eased, raw(false);
     for (double want : {0.2, 0.36, 0.488}) {
         eased.follow(1.0, 1);
@@ -164,7 +162,6 @@ TEST(FollowRender, ReversalBoostsTheServoForEightyMilliseconds) {
     EXPECT_GT(rig.rate() + 1.0, 0.5) << "still boosted";
     rig.follow(-1.0, 3, 0.24);
     EXPECT_NEAR(rig.rate() + 1.0, 0.5, 1e-9) << "boost over: correction back within 0.5";
-
     steady.follow(-1.0, 5);
     steady.follow(-1.0, 1, 0.24);
     EXPECT_NEAR(steady.rate(), -1.0 + 0.48, 0.01) << "no reversal, no boost";
@@ -214,7 +211,6 @@ TEST(FollowRender, TrackEndIsSilentAndANewLoadRestartsOnlyWhenPastItsEnd) {
     EXPECT_LT(rig.pos(), last);
     EXPECT_GT(rig.L[0], 40000.0f);
     EXPECT_LT(rig.L[kN - 1], rig.L[0]) << "backwards from the end: the ramp falls";
-
     for (double secs : {0.5, 2.0}) {
         Rig r(false, 1);
         r.seekTo(0.99);

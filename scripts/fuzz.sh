@@ -9,7 +9,7 @@ mapfile -t targets < <(find "$build" -maxdepth 3 -type f -executable -name 'fuzz
 [ ${#targets[@]} -eq 0 ] && { echo "fuzz: no targets"; exit 0; }
 run_one() {
   t=$1; name=$(basename "$t"); work=$(mktemp -d)
-  folder=${name#fuzz_}; seeds=""
+  seeds=""
   for d in "$root"/fuzz/*/"${name#fuzz_*_}".corpus "$root"/fuzz/*/*/"${name#fuzz_*_*_}".corpus; do [ -d "$d" ] && seeds="$d"; done
   if "$t" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 "$work" $seeds >"$work.log" 2>&1; then
     echo "fuzz: $name ok"; rm -rf "$work" "$work.log"
@@ -18,9 +18,9 @@ run_one() {
   fi
 }
 export -f run_one; export secs root
-printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_one {}'
-status=$?
-passed=0; failed=0
-[ $status -eq 0 ] && passed=${#targets[@]} || failed=1
-echo "fuzz: ${#targets[@]} targets, status $status"
-exit $status
+results=$(printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_one {}')
+echo "$results"
+passed=$(grep -c ' ok$' <<<"$results")
+failed=$(( ${#targets[@]} - passed ))
+echo "fuzz: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

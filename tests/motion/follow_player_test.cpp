@@ -5,37 +5,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
 using namespace plindo::motion;
 using test::rampStem;
 
 // Counts allocations made on this thread while counting is on, to prove the render allocates nothing.
-namespace {
-thread_local bool tCounting = false;
-thread_local long tAllocs = 0;
-void* countedAlloc(std::size_t n) noexcept {
-    if (tCounting) ++tAllocs;
-    return std::malloc(n ? n : 1);
-}
-void* checkedAlloc(std::size_t n) {
-    if (void* p = countedAlloc(n)) return p;
-    throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(std::size_t n) { return checkedAlloc(n); }
-void* operator new[](std::size_t n) { return checkedAlloc(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return countedAlloc(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return countedAlloc(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#include "alloc_counter.h"
 
 namespace {
 

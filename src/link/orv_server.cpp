@@ -1037,44 +1037,21 @@ bool OrvServer::isRemoteFresh(int key, double within) const {
     return it != remotes_.end() && now - it->second.lastWall < within;
 }
 
-std::string OrvServer::remoteName(int key) const {
-    const auto r = remoteRecord(key);
-    return r ? r->name : "";
-}
-
-std::string OrvServer::remoteMode(int key) const {
-    const auto r = remoteRecord(key);
-    return r ? r->mode : "remote";
-}
-
-double OrvServer::remoteLastAngle(int key) const {
+// One field of a record, copied under the lock, or the fallback when the key has none.
+template <typename T>
+T OrvServer::remoteField(int key, T Remote::*field, T fallback) const {
     std::lock_guard g(lock_);
     const auto it = remotes_.find(key);
-    return it == remotes_.end() ? 0.0 : it->second.lastAngle;
+    return it == remotes_.end() ? fallback : it->second.*field;
 }
 
-double OrvServer::remoteJitterMs(int key) const {
-    std::lock_guard g(lock_);
-    const auto it = remotes_.find(key);
-    return it == remotes_.end() ? 0.0 : it->second.jitterMs;
-}
-
-double OrvServer::remoteMaxGapMs(int key) const {
-    std::lock_guard g(lock_);
-    const auto it = remotes_.find(key);
-    return it == remotes_.end() ? 0.0 : it->second.maxGapMs;
-}
-
-std::string OrvServer::remoteVia(int key) const {
-    const auto r = remoteRecord(key);
-    return r ? r->via : "?";
-}
-
-int OrvServer::remoteWavOk(int key) const {
-    std::lock_guard g(lock_);
-    const auto it = remotes_.find(key);
-    return it == remotes_.end() ? -1 : it->second.wavOk;
-}
+std::string OrvServer::remoteName(int key) const { return remoteField(key, &Remote::name, std::string()); }
+std::string OrvServer::remoteMode(int key) const { return remoteField(key, &Remote::mode, std::string("remote")); }
+double OrvServer::remoteLastAngle(int key) const { return remoteField(key, &Remote::lastAngle, 0.0); }
+double OrvServer::remoteJitterMs(int key) const { return remoteField(key, &Remote::jitterMs, 0.0); }
+double OrvServer::remoteMaxGapMs(int key) const { return remoteField(key, &Remote::maxGapMs, 0.0); }
+std::string OrvServer::remoteVia(int key) const { return remoteField(key, &Remote::via, std::string("?")); }
+int OrvServer::remoteWavOk(int key) const { return remoteField(key, &Remote::wavOk, -1); }
 
 std::string OrvServer::remoteHost(int key) const {
     Endpoint e;

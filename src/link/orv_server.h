@@ -230,6 +230,8 @@ private:
 
     void imuSample(const OSCMessageView& m, const Origin& from, double now,
                    const std::function<void(int, const OrvRemoteLink::IMUSample&)>& callback);
+    template <typename T>
+    T remoteField(int key, T Remote::*field, T fallback) const;
     bool deckGate(int deck, const Origin& from, double now) const;
     void updateFrameStats(Remote& r, double now) const;
     std::vector<std::string> addressCandidates(const Origin& from) const;

@@ -126,6 +126,14 @@ void SeratoMIDIOut::ensurePorts() {
     if (up && (isActive(1) || isActive(2))) startDrain();
 }
 
+// The host time a message leaves at under the timestamp mode: 0 (at once), now, or the message's stamp.
+int64_t SeratoMIDIOut::sendTime(double stamp, bool now) const {
+    const int64_t mode = s_.timestampMode.load();
+    if (mode == 1 || (mode == 2 && now)) return platform::hostTimeNs();
+    if (mode == 2) return std::max<int64_t>(0, platform::checkedRound<int64_t>(stamp * 1e9).value_or(0));
+    return 0;
+}
+
 bool SeratoMIDIOut::send(std::span<const uint8_t> bytes, const SourceRef& source, double stamp, bool now) {
     if (viaBridge_.load()) return bridge_.sendMidi(bytes);
     if (bytes.empty() || !source) return false;
@@ -133,14 +141,7 @@ bool SeratoMIDIOut::send(std::span<const uint8_t> bytes, const SourceRef& source
         log().error("MIDIPacketListAdd overflow ({} bytes)", bytes.size());
         return false;
     }
-    int64_t at = 0;
-    const int64_t mode = s_.timestampMode.load();
-    if (mode == 1 || (mode == 2 && now)) {
-        at = platform::hostTimeNs();
-    } else if (mode == 2) {
-        at = std::max<int64_t>(0, platform::checkedRound<int64_t>(stamp * 1e9).value_or(0));
-    }
-    if (const int rc = source->send(bytes, at); rc != 0) {
+    if (const int rc = source->send(bytes, sendTime(stamp, now)); rc != 0) {
         log().error("MIDIReceived failed: {}", rc);
         return false;
     }
@@ -150,14 +151,7 @@ bool SeratoMIDIOut::send(std::span<const uint8_t> bytes, const SourceRef& source
 bool SeratoMIDIOut::sendFromDrain(std::span<const uint8_t> bytes, const SourceRef& source, double stamp, bool now) {
     if (viaBridge_.load()) return bridge_.sendMidi(bytes);
     if (bytes.empty() || !source || bytes.size() > kPacketLimit) return false;
-    int64_t at = 0;
-    const int64_t mode = s_.timestampMode.load();
-    if (mode == 1 || (mode == 2 && now)) {
-        at = platform::hostTimeNs();
-    } else if (mode == 2) {
-        at = std::max<int64_t>(0, platform::checkedRound<int64_t>(stamp * 1e9).value_or(0));
-    }
-    if (const int rc = source->send(bytes, at); rc != 0) {
+    if (const int rc = source->send(bytes, sendTime(stamp, now)); rc != 0) {
         DrainNote n;
         n.kind = DrainNote::sendFailed;
         n.code = rc;

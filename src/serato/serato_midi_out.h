@@ -205,6 +205,7 @@ private:
 
     SourceRef sourceIfUp() const;
     void sendNow(std::span<const uint8_t> bytes);
+    int64_t sendTime(double stamp, bool now) const;
     bool sendFromDrain(std::span<const uint8_t> bytes, const SourceRef& source, double stamp, bool now);
     void jogSendFrom(double tick, int deck, bool touch, const SourceRef& source, bool fromDrain);
     void startKeepAlive();

@@ -53,8 +53,8 @@ struct Calls {
 };
 
 struct CoverFixture : ::testing::Test {
+    Calls calls;  // before the executor: deliveries still queued there reach it while the executor drains
     platform::QueueExecutor main{"test-main"};
-    Calls calls;
 
     void request(CoverStore& store, const std::string& key, std::optional<std::string> url,
                  std::optional<std::string> file, const std::string& tag) {

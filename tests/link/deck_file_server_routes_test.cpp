@@ -32,10 +32,10 @@ std::string headerOf(const Reply& r, const std::string& name) {
 struct DeckFileServerRoutes : ::testing::Test {
     TempFolder tmp{"plindo-routes"};
     fs::path dir = tmp.dir;
+    std::mutex m;  // what the status callback records outlives the executor and the server
+    std::string last;
     platform::QueueExecutor main{"main-test"};
     DeckFileServer server{nullptr, "me", &main};
-    std::mutex m;
-    std::string last;
 
     void SetUp() override {
         server.onStatus = [this](const std::string& s) {

@@ -22,6 +22,11 @@ using plindo::testing::ScriptedHttpServer;
 struct TrackLoad : ::testing::Test {
     fs::path music = fs::temp_directory_path() / ("plindo-music-" + std::to_string(::getpid()));
     testing::TempFolder tmp{"plindo-load"};
+    // What the callbacks record outlives the executor that runs them.
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<std::string> status, decodedNames;
+    int loaded = 0, failed = 0;
     platform::QueueExecutor main{"main-load"};
     platform::MemorySettings settings;
     std::unique_ptr<motion::HostConfig> config;
@@ -31,10 +36,6 @@ struct TrackLoad : ::testing::Test {
     std::unique_ptr<platform::ServiceRegistration> advert;
     const std::string noHttp = "http://no host";  // a base that is no URL skips the HTTP attempt
 
-    std::mutex m;
-    std::condition_variable cv;
-    std::vector<std::string> status, decodedNames;
-    int loaded = 0, failed = 0;
 
     void SetUp() override {
         fs::create_directories(music);

@@ -58,8 +58,8 @@ struct Recorder {
 struct TapFixture : ::testing::Test {
     std::string ns = freshNamespace();
     platform::FakeClock clock{1000.0};
+    Recorder rec;  // before the executor: status lines still queued there reach it while the executor drains
     platform::QueueExecutor main{"test-main"};
-    Recorder rec;
     std::vector<Tap::Destination> destinations{{0x100000, "Mixer MIDI 1"}, {0x110000, "Mixer MIDI 2"}};
 
     void SetUp() override { Tap::spyEnabled = true; }

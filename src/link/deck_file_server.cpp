@@ -3,6 +3,7 @@
 #include "link/http_head.h"
 #include "link/json_body.h"
 #include "platform/log.h"
+#include "platform/path_names.h"
 #include "platform/text.h"
 
 #include <asio/ip/tcp.hpp>
@@ -59,20 +60,6 @@ Kind kindOf(const std::string& path) {
     return Kind::Other;
 }
 
-std::string lastComponent(std::string_view path) {
-    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-    const size_t slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-// The text after the last "." of the last component; "" for none or a leading dot only.
-std::string extensionOf(std::string_view path) {
-    const std::string name = lastComponent(path);
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0) return {};
-    return name.substr(dot + 1);
-}
-
 std::string withoutExtension(const std::string& name) {
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot == 0) return name;
@@ -88,7 +75,7 @@ std::string asciiLower(std::string s) {
 bool streamable(const std::string& path) {
     static const std::set<std::string> kExtensions = {"mp3", "flac", "m4a", "aiff", "aif", "wav",
                                                       "aac", "ogg",  "wma", "mp4",  "mov"};
-    return kExtensions.count(asciiLower(extensionOf(path))) > 0;
+    return kExtensions.count(asciiLower(platform::pathExtension(path))) > 0;
 }
 
 double decimalOrZero(const std::optional<std::string>& s) {
@@ -113,7 +100,7 @@ int columnsOr1400(const std::optional<std::string>& s) {
 
 // Artist and title from a file name such as "Artist - Title.mp3".
 TrackNames namesFromFileName(const std::string& path) {
-    const std::string name = withoutExtension(lastComponent(path));
+    const std::string name = withoutExtension(platform::lastPathComponent(path));
     for (const std::string_view sep : {std::string_view(" - "), std::string_view(" \u2013 ")}) {
         if (name.find(sep) == std::string::npos) continue;
         const size_t first = name.find(sep);

@@ -5,6 +5,7 @@
 #include "motion/follow_player.h"
 #include "platform/http_client.h"
 #include "platform/log.h"
+#include "platform/path_names.h"
 #include "platform/temp_files.h"
 #include "platform/url.h"
 
@@ -25,19 +26,6 @@ constexpr double kDownloadIdleSec = 60.0;
 constexpr double kFallbackDecodeRate = 48000.0;
 
 spdlog::logger& log() { return platform::logger("follow-load"); }
-
-std::string lastComponent(const std::string& path) {
-    std::string_view p = path;
-    while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
-    const size_t slash = p.rfind('/');
-    return std::string(slash == std::string_view::npos ? p : p.substr(slash + 1));
-}
-
-std::string extensionOf(const std::string& name) {
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0) return {};
-    return name.substr(dot + 1);
-}
 
 std::string streamRequest(const std::string& path) {
     return "/audio/stream?path=" + platform::percentEncodeQueryValue(path);
@@ -112,8 +100,8 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
     } else {
         url = config.audioStreamURL(path);
     }
-    const std::string fileName = lastComponent(path);
-    std::string ext = extensionOf(fileName);
+    const std::string fileName = platform::lastPathComponent(path);
+    std::string ext = platform::pathExtension(fileName);
     if (ext.empty()) ext = "wav";
     if (onStatus) onStatus("Deck loading " + fileName + " \u2026");
     log().info("load start: {} base={} server={}", fileName, base.value_or("nil"), server.value_or("nil"));

@@ -1,5 +1,7 @@
 #include "library/tag_text.h"
 
+#include "platform/text.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -97,25 +99,7 @@ std::optional<std::string> utf8(std::span<const uint8_t> b) {
 
 std::optional<std::string> utf16(std::span<const uint8_t> b, bool bigEndian) {
     if (b.size() % 2 != 0) return std::nullopt;
-    std::string out;
-    out.reserve(b.size());
-    auto unit = [&](size_t i) -> uint32_t {
-        return bigEndian ? (uint32_t{b[i]} << 8) | b[i + 1] : (uint32_t{b[i + 1]} << 8) | b[i];
-    };
-    for (size_t i = 0; i < b.size(); i += 2) {
-        uint32_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF) {
-            if (i + 3 >= b.size()) return std::nullopt;
-            const uint32_t lo = unit(i + 2);
-            if (lo < 0xDC00 || lo > 0xDFFF) return std::nullopt;
-            u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
-            i += 2;
-        } else if (u >= 0xDC00 && u <= 0xDFFF) {
-            return std::nullopt;
-        }
-        appendUtf8(out, u);
-    }
-    return out;
+    return platform::text::fromUtf16(b.data(), b.size(), bigEndian);
 }
 
 std::optional<std::string> ascii(std::span<const uint8_t> b) {

@@ -138,18 +138,20 @@ bool canonicalLess(std::string_view a, std::string_view b) {
     return nfc(a) < nfc(b);
 }
 
-std::optional<std::string> fromUtf16BE(const uint8_t* data, size_t size) {
+std::optional<std::string> fromUtf16(const uint8_t* data, size_t size, bool bigEndian) {
     const size_t units = size / 2;
-    std::u16string u;
-    u.reserve(units);
-    for (size_t i = 0; i < units; ++i) u.push_back(static_cast<char16_t>((data[2 * i] << 8) | data[2 * i + 1]));
+    const auto unit = [&](size_t i) -> uint32_t {
+        const uint32_t a = data[2 * i], b = data[2 * i + 1];
+        return bigEndian ? (a << 8) | b : (b << 8) | a;
+    };
     std::string out;
     out.reserve(units);
     for (size_t i = 0; i < units; ++i) {
-        uint32_t c = u[i];
+        uint32_t c = unit(i);
         if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 >= units || u[i + 1] < 0xDC00 || u[i + 1] > 0xDFFF) return std::nullopt;
-            c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
+            const uint32_t lo = i + 1 < units ? unit(i + 1) : 0;
+            if (lo < 0xDC00 || lo > 0xDFFF) return std::nullopt;
+            c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
             ++i;
         } else if (c >= 0xDC00 && c <= 0xDFFF) {
             return std::nullopt;

@@ -44,8 +44,10 @@ void stableSortLocalized(std::vector<T>& items, Proj proj) {
 // Plain code-point order of the canonical composed forms (case-sensitive).
 bool canonicalLess(std::string_view a, std::string_view b);
 
-// UTF-16 big-endian (no byte-order mark) to UTF-8; none when the units are not valid UTF-16.
-std::optional<std::string> fromUtf16BE(const uint8_t* data, size_t size);
+// UTF-16 (no byte-order mark) to UTF-8; none when the units are not valid UTF-16. An odd last byte is no
+// unit and is ignored.
+std::optional<std::string> fromUtf16(const uint8_t* data, size_t size, bool bigEndian);
+inline std::optional<std::string> fromUtf16BE(const uint8_t* data, size_t size) { return fromUtf16(data, size, true); }
 bool isValidUtf8(std::string_view s);
 std::string fromLatin1(std::string_view s);
 

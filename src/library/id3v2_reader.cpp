@@ -3,6 +3,7 @@
 #include "library/serato_payload.h"
 #include "library/tag_source.h"
 #include "library/tag_text.h"
+#include "platform/text.h"
 
 #include <cstring>
 
@@ -132,7 +133,7 @@ void parseTXXX(TagBytes data, int64_t from, int64_t size, SeratoFileMeta& meta) 
     const auto descEnd = M::terminatorEnd(data, from + 1, wide, frameEnd);
     if (!descEnd) return;
     const int64_t terminator = wide ? 2 : 1;
-    std::string description = TagText::asciiLower(decodeText(range(data, from + 1, *descEnd - terminator), encoding));
+    std::string description = platform::text::asciiLower(decodeText(range(data, from + 1, *descEnd - terminator), encoding));
     std::erase_if(description, [](char c) { return c == ' ' || c == '_' || c == '-'; });
     if (description.find("playcount") == std::string::npos && description.find("pcnt") == std::string::npos) return;
     if (*descEnd >= frameEnd) return;

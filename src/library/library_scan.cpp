@@ -18,13 +18,6 @@ namespace {
 constexpr std::string_view kSeparator = "%%";
 constexpr std::string_view kPlaylistPrefix = "Playlists%%";
 
-std::string lowerAscii(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 // Extension and stem as file names carry them: a leading dot starts no extension.
 std::string_view extensionOf(std::string_view fileName) {
     const size_t dot = fileName.rfind('.');
@@ -37,7 +30,7 @@ std::string_view stemOf(std::string_view fileName) {
 }
 
 bool isPlaylistExtension(std::string_view extension) {
-    const std::string e = lowerAscii(extension);
+    const std::string e = platform::text::asciiLower(extension);
     return e == "m3u" || e == "m3u8";
 }
 
@@ -113,7 +106,7 @@ void sortCanonical(std::vector<std::string>& v) {
 
 bool isAudioExtension(std::string_view extension) {
     static const std::set<std::string, std::less<>> kAudio = {"mp3", "m4a", "aac", "flac", "wav", "aiff", "aif", "ogg"};
-    return kAudio.contains(lowerAscii(extension));
+    return kAudio.contains(platform::text::asciiLower(extension));
 }
 
 std::vector<LibTrack> listAudioFiles(const std::string& folder) {

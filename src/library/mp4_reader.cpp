@@ -3,6 +3,7 @@
 #include "library/serato_payload.h"
 #include "library/tag_source.h"
 #include "library/tag_text.h"
+#include "platform/text.h"
 
 #include <cstring>
 
@@ -140,7 +141,7 @@ void parseFreeform(TagBytes data, int64_t from, int64_t to, SeratoFileMeta& meta
     const auto nameText = fullAtomText(data, name);
     if (!meanText || !nameText) return;
     const TagBytes bytes = slice(data, value->contentAt + kDataPrefix, value->end);
-    const std::string n = TagText::asciiLower(*nameText);
+    const std::string n = platform::text::asciiLower(*nameText);
 
     if (*meanText == "com.serato.dj") {
         auto object = [&](std::string_view fallback) {

@@ -3,6 +3,7 @@
 #include "library/id3v2_reader.h"
 #include "library/tag_source.h"
 #include "library/tag_text.h"
+#include "platform/text.h"
 
 namespace plindo::library::RiffAiffReader {
 
@@ -32,7 +33,7 @@ void forEachChunk(const TagSource& source, bool littleEndian, const std::functio
 
 void parseChunks(const TagSource& source, bool littleEndian, SeratoFileMeta& meta) {
     forEachChunk(source, littleEndian, [&](const Chunk& c) {
-        const std::string id = TagText::asciiLower(c.id);
+        const std::string id = platform::text::asciiLower(c.id);
         if (id == "id3 " || id == std::string_view("id3\0", 4)) {
             Id3v2Reader::readTag(source, c.dataAt, meta);
             return false;

@@ -109,14 +109,6 @@ std::optional<std::string> ascii(std::span<const uint8_t> b) {
     return std::string(reinterpret_cast<const char*>(b.data()), b.size());
 }
 
-std::string asciiLower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 std::string asciiUpper(std::string_view s) {
     std::string out(s);
     for (char& c : out) {

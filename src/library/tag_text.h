@@ -18,7 +18,6 @@ std::optional<std::string> utf16(std::span<const uint8_t> b, bool bigEndian);
 // The bytes as text when every byte is ASCII.
 std::optional<std::string> ascii(std::span<const uint8_t> b);
 
-std::string asciiLower(std::string_view s);
 std::string asciiUpper(std::string_view s);
 // Without leading and trailing white space and line breaks (ASCII ones and the common Unicode spaces).
 std::string_view trim(std::string_view s);

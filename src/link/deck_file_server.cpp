@@ -66,16 +66,10 @@ std::string withoutExtension(const std::string& name) {
     return name.substr(0, dot);
 }
 
-std::string asciiLower(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 bool streamable(const std::string& path) {
     static const std::set<std::string> kExtensions = {"mp3", "flac", "m4a", "aiff", "aif", "wav",
                                                       "aac", "ogg",  "wma", "mp4",  "mov"};
-    return kExtensions.count(asciiLower(platform::pathExtension(path))) > 0;
+    return kExtensions.count(platform::text::asciiLower(platform::pathExtension(path))) > 0;
 }
 
 double decimalOrZero(const std::optional<std::string>& s) {

@@ -1,5 +1,7 @@
 #include "platform/http_client.h"
 
+#include "platform/text.h"
+
 #include <asio/connect.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
@@ -38,13 +40,6 @@ std::optional<int64_t> decimal(std::string_view s) {
     return static_cast<int64_t>(v);
 }
 
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 bool requestLineSafe(std::string_view s) {
     for (unsigned char c : s)
         if (c <= 0x20 || c >= 0x7F) return false;
@@ -55,7 +50,7 @@ bool requestLineSafe(std::string_view s) {
 
 std::optional<HttpUrl> parseHttpUrl(std::string_view url) {
     constexpr std::string_view kScheme = "http://";
-    if (url.size() < kScheme.size() || lower(url.substr(0, kScheme.size())) != kScheme) return std::nullopt;
+    if (url.size() < kScheme.size() || text::asciiLower(url.substr(0, kScheme.size())) != kScheme) return std::nullopt;
     url.remove_prefix(kScheme.size());
     const size_t slash = url.find_first_of("/?#");
     std::string_view authority = url.substr(0, slash);
@@ -131,7 +126,7 @@ std::optional<HttpResponseHead> parseHttpResponseHead(std::string_view bytes) {
             const std::string_view name = line.substr(0, colon);
             std::string_view value = line.substr(colon + 1);
             // Only lines with a name and a value count; the value is trimmed and read as a decimal.
-            if (!name.empty() && !value.empty() && lower(name) == "content-length") {
+            if (!name.empty() && !value.empty() && text::asciiLower(name) == "content-length") {
                 while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
                 while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
                 out.contentLength = decimal(value);

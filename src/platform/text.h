@@ -51,6 +51,14 @@ inline std::optional<std::string> fromUtf16BE(const uint8_t* data, size_t size) 
 bool isValidUtf8(std::string_view s);
 std::string fromLatin1(std::string_view s);
 
+// A-Z to a-z, every other byte unchanged: for protocol tokens, tag ids and file extensions.
+inline std::string asciiLower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
 // Splits at LF, CR, CR LF, VT, FF, U+0085, U+2028 and U+2029, dropping empty lines.
 std::vector<std::string_view> splitLines(std::string_view s);
 

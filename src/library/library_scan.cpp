@@ -1,6 +1,7 @@
 #include "library/library_scan.h"
 
 #include "library/serato_library_records.h"
+#include "platform/path_names.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -17,17 +18,6 @@ namespace {
 
 constexpr std::string_view kSeparator = "%%";
 constexpr std::string_view kPlaylistPrefix = "Playlists%%";
-
-// Extension and stem as file names carry them: a leading dot starts no extension.
-std::string_view extensionOf(std::string_view fileName) {
-    const size_t dot = fileName.rfind('.');
-    return dot == std::string_view::npos || dot == 0 ? std::string_view() : fileName.substr(dot + 1);
-}
-
-std::string_view stemOf(std::string_view fileName) {
-    const size_t dot = fileName.rfind('.');
-    return dot == std::string_view::npos || dot == 0 ? fileName : fileName.substr(0, dot);
-}
 
 bool isPlaylistExtension(std::string_view extension) {
     const std::string e = platform::text::asciiLower(extension);
@@ -112,8 +102,8 @@ bool isAudioExtension(std::string_view extension) {
 std::vector<LibTrack> listAudioFiles(const std::string& folder) {
     std::vector<LibTrack> rows;
     for (const Entry& e : visibleEntries(folder)) {
-        if (!isAudioExtension(extensionOf(e.name))) continue;
-        rows.push_back({e.path.string(), std::string(stemOf(e.name))});
+        if (!isAudioExtension(platform::pathExtension(e.name))) continue;
+        rows.push_back({e.path.string(), platform::pathStem(e.name)});
     }
     platform::text::stableSortLocalized(rows, [](const LibTrack& r) -> const std::string& { return r.name; });
     return rows;
@@ -123,11 +113,11 @@ std::vector<std::string> findPlaylists(const std::string& libraryFolder) {
     std::set<std::string> folders;
     std::set<std::string> playlists;
     walk(standardized(libraryFolder), [&](const Entry& e, const std::vector<std::string>& parts) {
-        const std::string_view ext = extensionOf(e.name);
+        const std::string ext = platform::pathExtension(e.name);
         if (isAudioExtension(ext)) {
             for (size_t n = 1; n <= parts.size(); ++n) folders.insert(joinParts(parts, n));
         } else if (isPlaylistExtension(ext)) {
-            playlists.insert(std::string(kPlaylistPrefix) + std::string(stemOf(e.name)));
+            playlists.insert(std::string(kPlaylistPrefix) + platform::pathStem(e.name));
         }
         return true;
     });
@@ -142,7 +132,7 @@ std::vector<std::string> findPlaylists(const std::string& libraryFolder) {
 std::vector<LibTrack> readM3U(const std::string& libraryFolder, std::string_view name) {
     fs::path playlist;
     walk(standardized(libraryFolder), [&](const Entry& e, const std::vector<std::string>&) {
-        if (isPlaylistExtension(extensionOf(e.name)) && stemOf(e.name) == name) {
+        if (isPlaylistExtension(platform::pathExtension(e.name)) && platform::pathStem(e.name) == name) {
             playlist = e.path;
             return false;
         }
@@ -166,11 +156,11 @@ std::vector<LibTrack> readM3U(const std::string& libraryFolder, std::string_view
         if (line.empty() || line.front() == '#') continue;
         const fs::path p = line.front() == '/' ? fs::path(line).lexically_normal() : (base / line).lexically_normal();
         const std::string fileName = p.filename().string();
-        if (!isAudioExtension(extensionOf(fileName))) continue;
+        if (!isAudioExtension(platform::pathExtension(fileName))) continue;
         std::error_code ec;
         const auto st = fs::status(p, ec);
         if (ec || !fs::exists(st) || fs::is_directory(st)) continue;
-        rows.push_back({p.string(), std::string(stemOf(fileName))});
+        rows.push_back({p.string(), platform::pathStem(fileName)});
     }
     return rows;
 }

@@ -60,12 +60,6 @@ Kind kindOf(const std::string& path) {
     return Kind::Other;
 }
 
-std::string withoutExtension(const std::string& name) {
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0) return name;
-    return name.substr(0, dot);
-}
-
 bool streamable(const std::string& path) {
     static const std::set<std::string> kExtensions = {"mp3", "flac", "m4a", "aiff", "aif", "wav",
                                                       "aac", "ogg",  "wma", "mp4",  "mov"};
@@ -94,7 +88,7 @@ int columnsOr1400(const std::optional<std::string>& s) {
 
 // Artist and title from a file name such as "Artist - Title.mp3".
 TrackNames namesFromFileName(const std::string& path) {
-    const std::string name = withoutExtension(platform::lastPathComponent(path));
+    const std::string name = platform::pathStem(path);
     for (const std::string_view sep : {std::string_view(" - "), std::string_view(" \u2013 ")}) {
         if (name.find(sep) == std::string::npos) continue;
         const size_t first = name.find(sep);

@@ -21,4 +21,11 @@ inline std::string pathExtension(std::string_view path) {
     return name.substr(dot + 1);
 }
 
+// The last component without its extension ("/m/a.b.mp3" gives "a.b"; ".hidden" stays whole).
+inline std::string pathStem(std::string_view path) {
+    const std::string name = lastPathComponent(path);
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
 }  // namespace plindo::platform

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <cstdlib>
 #include <list>
 #include <mutex>
@@ -137,6 +138,7 @@ struct Conn : std::enable_shared_from_this<Conn> {
     off_t offset = 0;  // next file byte to send
     off_t size = 0;
     std::string peer = "?";
+    bool loopback = false;  // the peer is this machine
 };
 
 struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl> {
@@ -209,7 +211,12 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
         }
         std::error_code ec;
         const auto remote = conn->socket.remote_endpoint(ec);
-        if (!ec) conn->peer = remote.address().to_string();
+        if (!ec) {
+            conn->peer = remote.address().to_string();
+            const auto a = remote.address();
+            conn->loopback = a.is_loopback() || (a.is_v6() && a.to_v6().is_v4_mapped() &&
+                                                 asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6()).is_loopback());
+        }
         conns.push_back(conn);
         conn->timer.expires_after(seconds(owner ? owner->headTimeoutSec : kHeadTimeoutSec));
         conn->timer.async_wait([self = shared_from_this(), conn](const std::error_code& e) {
@@ -392,13 +399,72 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
         respondJson(conn, "404 Not Found", {{"error", "no route"}});
     }
 
+    // One control request handed to main. Main may be busy or gone: the route waits a bounded time, and
+    // an answer that comes later finds the request abandoned.
+    struct ControlCall {
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false;
+        bool abandoned = false;
+        nlohmann::json answer;
+    };
+    std::mutex controlMutex;  // guards the two fields below
+    std::condition_variable controlWake;
+    bool controlClosed = false;  // the server is stopping: no more waits on main
+    std::vector<std::weak_ptr<ControlCall>> controlCalls;
+
+    void closeControl() {
+        std::vector<std::weak_ptr<ControlCall>> calls;
+        {
+            std::lock_guard lock(controlMutex);
+            controlClosed = true;
+            calls.swap(controlCalls);
+        }
+        for (auto& w : calls) {
+            if (auto c = w.lock()) {
+                std::lock_guard g(c->m);
+                c->abandoned = true;
+                c->cv.notify_all();
+            }
+        }
+    }
+
     void control(const std::shared_ptr<Conn>& conn, const std::string& q) {
         const auto params = http_head::queryItems(q);
         const auto cmdIt = params.find("cmd");
         const std::string cmd = cmdIt == params.end() ? "state" : cmdIt->second;
-        nlohmann::json answer = {{"error", "no handler"}};
         auto handler = owner ? owner->onControl : nullptr;
-        if (handler && main) main->invokeSync([&] { answer = handler(cmd, params); });
+        if (!handler || !main) return respondJson(conn, "200 OK", {{"error", "no handler"}});
+        auto call = std::make_shared<ControlCall>();
+        {
+            std::lock_guard lock(controlMutex);
+            if (controlClosed) return respondJson(conn, "200 OK", {{"error", "busy"}});
+            std::erase_if(controlCalls, [](const auto& w) { return w.expired(); });
+            controlCalls.push_back(call);
+        }
+        main->post([call, handler, cmd, params, loopback = conn->loopback] {
+            {
+                std::lock_guard g(call->m);
+                if (call->abandoned) return;
+            }
+            auto answer = handler(cmd, params, loopback);
+            std::lock_guard g(call->m);
+            call->answer = std::move(answer);
+            call->done = true;
+            call->cv.notify_all();
+        });
+        nlohmann::json answer;
+        {
+            std::unique_lock g(call->m);
+            const double wait = owner ? owner->controlWaitSec : kControlWaitSec;
+            call->cv.wait_for(g, seconds(wait), [&] { return call->done || call->abandoned; });
+            if (call->done) {
+                answer = std::move(call->answer);
+            } else {
+                call->abandoned = true;
+                answer = {{"error", "busy"}};
+            }
+        }
         respondJson(conn, "200 OK", answer);
     }
 
@@ -538,6 +604,10 @@ DeckFileServer::~DeckFileServer() {
 }
 
 void DeckFileServer::start(int port) {
+    {
+        std::lock_guard lock(impl_->controlMutex);
+        impl_->controlClosed = false;
+    }
     std::shared_ptr<asio::ip::tcp::acceptor> a;
     {
         std::lock_guard lock(impl_->mutex);
@@ -580,7 +650,10 @@ void DeckFileServer::start(int port) {
     });
 }
 
-void DeckFileServer::stop() { impl_->stopListener(); }
+void DeckFileServer::stop() {
+    impl_->closeControl();
+    impl_->stopListener();
+}
 
 bool DeckFileServer::running() const {
     std::lock_guard lock(impl_->mutex);

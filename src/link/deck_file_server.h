@@ -27,6 +27,8 @@ public:
     static constexpr size_t kMaxConnections = 256;
     // A head not complete after this long is dropped without an answer.
     static constexpr double kHeadTimeoutSec = 30.0;
+    // The control route waits this long for the controller's answer, then answers {"error": "busy"}.
+    static constexpr double kControlWaitSec = 2.0;
 
     // `advertiser` may be null (no service advertised); `main` runs "/ctl" (null: the control route answers
     // that there is no handler).
@@ -38,6 +40,8 @@ public:
     // Listens on every IPv4 address at `port` (0: an ephemeral port). Nothing happens while
     // running. A port that cannot be bound leaves the server stopped with the "in use" status line.
     void start(int port = kDefaultPort);
+    // Stops listening and answers any control request still waiting for main at once; later control
+    // requests of connections still open are answered {"error": "busy"} without waiting.
     void stop();
     bool running() const;
     int boundPort() const;  // the listening port while running, else 0
@@ -47,9 +51,13 @@ public:
     std::function<bool()> onSeratoRunning;
     std::function<std::vector<TrackEntry>(const std::string& crate)> onFolderCrateTracks;
     std::function<void(const std::string&)> onStatus;
-    std::function<nlohmann::json(const std::string& cmd, const std::map<std::string, std::string>& params)> onControl;
+    // Runs on main; `loopback` tells whether the request came from this machine.
+    std::function<nlohmann::json(const std::string& cmd, const std::map<std::string, std::string>& params,
+                                 bool loopback)>
+        onControl;
     TrackPayloads payloads;
     double headTimeoutSec = kHeadTimeoutSec;  // tests shorten it
+    double controlWaitSec = kControlWaitSec;  // tests shorten it
 
     // The path itself, or its NFD or NFC form, under which a regular file exists; none otherwise (also for a
     // path holding NUL, a folder, a FIFO or a device).

@@ -1,0 +1,62 @@
+#include "host/raw_follow.h"
+
+namespace plindo::host {
+
+// A repeating timer that counts itself among the follower's live timers.
+class RawFollow::SynthTimer {
+public:
+    SynthTimer(RawFollow& owner, platform::SerialQueue& queue)
+        : owner_(owner), timer_(queue, kSynthPeriod, [this] { step(); }) {
+        ++owner_.liveTimers_;
+        timer_.start();
+    }
+    ~SynthTimer() {
+        timer_.cancel();
+        --owner_.liveTimers_;
+    }
+
+private:
+    void step() {
+        if (owner_.onSynthStep) owner_.onSynthStep(owner_);
+    }
+    RawFollow& owner_;
+    platform::RepeatingTimer timer_;
+};
+
+RawFollow::RawFollow(const platform::Clock& clock) : clock_(clock) {}
+
+RawFollow::~RawFollow() {
+    std::unique_ptr<SynthTimer> t;
+    {
+        std::lock_guard g(lock);
+        t = std::move(synthTimer_);
+    }
+}
+
+void RawFollow::setRawSynth(double omega, bool stop) {
+    {
+        std::lock_guard g(core.lock);
+        core.synthSpinOn = !stop;
+        core.synthOmega = stop ? 0.0 : omega;
+    }
+    // A timer being dropped is cancelled outside the lock: its step may take the lock itself.
+    std::unique_ptr<SynthTimer> dropped;
+    {
+        std::lock_guard g(lock);
+        if (stop) {
+            dropped = std::move(synthTimer_);
+        } else {
+            const double now = clock_.now();
+            if (lastWall > 0 && now - lastWall < kFreshSec) return;  // fresh raw data drives; omega waits
+            if (synthTimer_) return;                                 // the running timer takes the new omega
+            synthTimer_ = std::make_unique<SynthTimer>(*this, synthQ_);
+        }
+    }
+}
+
+bool RawFollow::synthTimerRunning() {
+    std::lock_guard g(lock);
+    return synthTimer_ != nullptr;
+}
+
+}  // namespace plindo::host

@@ -2,7 +2,9 @@
 
 namespace plindo::host {
 
-// A repeating timer that counts itself among the follower's live timers.
+// A repeating timer that counts itself among the follower's live timers. Switched off under the follower's
+// lock (no step runs after that), it is cancelled and freed outside it: cancelling waits for a running step,
+// which may take the lock itself.
 class RawFollow::SynthTimer {
 public:
     SynthTimer(RawFollow& owner, platform::SerialQueue& queue)
@@ -11,15 +13,19 @@ public:
         timer_.start();
     }
     ~SynthTimer() {
+        switchOff();
         timer_.cancel();
-        --owner_.liveTimers_;
+    }
+    void switchOff() {
+        if (!off_.exchange(true)) --owner_.liveTimers_;
     }
 
 private:
     void step() {
-        if (owner_.onSynthStep) owner_.onSynthStep(owner_);
+        if (!off_.load() && owner_.onSynthStep) owner_.onSynthStep(owner_);
     }
     RawFollow& owner_;
+    std::atomic<bool> off_{false};
     platform::RepeatingTimer timer_;
 };
 
@@ -31,7 +37,7 @@ RawFollow::~RawFollow() {
         std::lock_guard g(lock);
         t = std::move(synthTimer_);
     }
-}
+}  // the timer goes here, outside the lock
 
 void RawFollow::setRawSynth(double omega, bool stop) {
     {
@@ -45,6 +51,7 @@ void RawFollow::setRawSynth(double omega, bool stop) {
         std::lock_guard g(lock);
         if (stop) {
             dropped = std::move(synthTimer_);
+            if (dropped) dropped->switchOff();
         } else {
             const double now = clock_.now();
             if (lastWall > 0 && now - lastWall < kFreshSec) return;  // fresh raw data drives; omega waits

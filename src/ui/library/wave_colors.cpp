@@ -1,5 +1,8 @@
 #include "ui/library/wave_colors.h"
 
+#include "ui/kit/colors.h"
+#include "ui/kit/hex_color.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -8,20 +11,6 @@ namespace plindo::ui {
 namespace {
 
 double gained(double v, double gain) { return std::isnan(v) ? 1.0 : std::clamp(v * gain, 0.0, 1.0); }
-
-// TODO(kit): replace by the kit's hex parser and yellow.
-QColor kitYellow() { return QColor::fromRgbF(1.0f, 0.839f, 0.039f); }
-std::optional<QColor> kitHex(std::string_view s) {
-    if (!s.empty() && s.front() == '#') s.remove_prefix(1);
-    if (s.size() != 6) return std::nullopt;
-    unsigned v = 0;
-    for (char ch : s) {
-        int d = ch >= '0' && ch <= '9' ? ch - '0' : ch >= 'a' && ch <= 'f' ? ch - 'a' + 10 : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10 : -1;
-        if (d < 0) return std::nullopt;
-        v = v * 16 + unsigned(d);
-    }
-    return QColor(int((v >> 16) & 255), int((v >> 8) & 255), int(v & 255));
-}
 
 }  // namespace
 
@@ -41,8 +30,8 @@ QColor envelopeColumnColor(const library::PeakEnvelope& env, int64_t c, double r
 
 QColor columnColor(const library::PeakEnvelope& env, int64_t c) { return envelopeColumnColor(env, c, 3.0, 4.35); }
 
-QColor cueColor(std::string_view hex) { return kitHex(hex).value_or(kitYellow()); }
+QColor cueColor(std::string_view hex) { return colorFromHex(hex); }
 
-QColor cueColor(const std::optional<std::string>& hex) { return hex ? cueColor(std::string_view(*hex)) : kitYellow(); }
+QColor cueColor(const std::optional<std::string>& hex) { return hex ? colorFromHex(*hex) : colors::yellow(); }
 
 }  // namespace plindo::ui

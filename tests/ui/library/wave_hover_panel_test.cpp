@@ -83,7 +83,13 @@ protected:
     bool waitFor(const std::function<bool()>& done, int ms = 5000) { return QTest::qWaitFor(done, ms); }
 
     QTemporaryDir dir;
-    testing::ScriptedHttpServer server{[](const std::string&) { return okReply(metaJson("/x")); }};
+    // "err" paths answer an error status with a readable body, "junk" paths a body that is no metadata.
+    testing::ScriptedHttpServer server{[](const std::string& head) {
+        if (head.find("junk") != std::string::npos) return okReply("<html>busy</html>");
+        std::string reply = okReply(metaJson("/x"));
+        if (head.find("err") != std::string::npos) reply.replace(9, 6, "404 NF");
+        return reply;
+    }};
     platform::MemorySettings settings;
     motion::HostConfig config{settings};
     CountingDecoder decoder;
@@ -130,6 +136,21 @@ TEST_F(WaveHoverPanelTest, CachedTracksShowAtOnceAndFetchOnlyWhatIsMissing) {
     ASSERT_NE(panel.selectedFlip(), nullptr);
     EXPECT_EQ(panel.selectedFlip()->name, "f");
     EXPECT_TRUE(decoder.taken().empty());
+}
+
+TEST_F(WaveHoverPanelTest, ReadsAnAnswersBodyWhateverItsStatusAndCachesNoUnreadableOne) {
+    const std::string err = file("err.wav"), junk = file("junk.wav");
+    WaveHoverPanel panel(err, config, -1, nullptr, &store);
+    ASSERT_TRUE(waitFor([&] { return bool(panel.env()); }));
+    EXPECT_TRUE(panel.meta());
+    panel.setPath(junk);
+    ASSERT_TRUE(waitFor([&] { return bool(panel.env()); }));
+    EXPECT_FALSE(panel.meta());  // the waveform without metadata
+    EXPECT_FALSE(store.metaCache.contains(junk));
+    panel.setPath(err);
+    panel.setPath(junk);  // envelope cached, metadata not: asked again
+    ASSERT_TRUE(waitFor([&] { return metaRequests() == 3; }));
+    EXPECT_EQ(decoder.taken().size(), 2u);
 }
 
 TEST_F(WaveHoverPanelTest, AMissingFileFailsAfterTheBusyIndicatorAndIsTriedAgainOnTheNextVisit) {

@@ -58,7 +58,6 @@ void CrateModel::rebuildItems() {
             }
         }
     }
-    if (hooks_.itemsChanged) hooks_.itemsChanged();
 }
 
 const CrateItem* CrateModel::focusedItem() const {
@@ -96,7 +95,8 @@ void CrateModel::focusPicked(std::optional<int> index, double offset) {
     focusOff_ = index ? offset : 0;
     if (index == focusedIdx_ && (!index || items_[*index].id() == focusedID_)) return;
     setFocus(index);
-    if (index && hooks_.selectedGet && hooks_.selectedSet && hooks_.selectedGet() != *index) {
+    const auto selected = hooks_.selectedGet ? hooks_.selectedGet() : std::nullopt;
+    if (index && selected && hooks_.selectedSet && *selected != *index) {
         seenSelection_ = *index;
         hooks_.selectedSet(*index);
     }
@@ -108,10 +108,10 @@ std::pair<int, int> CrateModel::trainRange() const {
     return {std::max(*focusedIdx_ - kTrainLength, 0), *focusedIdx_};
 }
 
-void CrateModel::applyMeta(const TrackMetaLite& meta, const std::string& path) {
-    metaCache_[path] = meta;
+void CrateModel::applyMeta(const TrackMetaLite& meta, const std::string& path, bool cache) {
+    if (cache) metaCache_[path] = meta;
     if (const CrateItem* f = focusedItem(); f && f->track.path == path) meta_ = meta;
-    if (!meta.flipNames.empty()) rebuildItems();
+    if (cache && !meta.flipNames.empty()) rebuildItems();
 }
 
 const TrackMetaLite* CrateModel::cached(const std::string& path) const {
@@ -120,8 +120,9 @@ const TrackMetaLite* CrateModel::cached(const std::string& path) const {
 }
 
 std::optional<int> CrateModel::selectionToFollow() {
-    if (!hooks_.selectedGet) return std::nullopt;
-    const int n = hooks_.selectedGet();
+    const auto bound = hooks_.selectedGet ? hooks_.selectedGet() : std::nullopt;
+    if (!bound) return std::nullopt;
+    const int n = *bound;
     const bool initial = !seenSelection_;
     if (!initial && *seenSelection_ == n) return std::nullopt;
     seenSelection_ = n;

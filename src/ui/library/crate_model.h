@@ -23,11 +23,10 @@ public:
     struct Hooks {
         std::function<void(const OptPath&)> onFocusPath;  // the focused track path changed
         std::function<void(int)> onEntryCount;            // after every rebuild
-        std::function<int()> selectedGet;                 // the caller's selection, if bound
+        std::function<std::optional<int>()> selectedGet;  // the caller's selection; none when unbound
         std::function<void(int)> selectedSet;
         std::function<void(const std::string& path)> startMetaLoad;  // a path not in the cache gained focus
         std::function<void()> cancelMetaLoad;                        // before any focus change of track
-        std::function<void()> itemsChanged;                          // after a rebuild
     };
 
     explicit CrateModel(Hooks hooks = {}) : hooks_(std::move(hooks)) {}
@@ -58,8 +57,9 @@ public:
     // The entries of the train, [first, last) in front of the focused one; empty without a valid focus.
     std::pair<int, int> trainRange() const;
 
-    // A finished metadata load for `path`.
-    void applyMeta(const TrackMetaLite& meta, const std::string& path);
+    // A finished metadata load for `path`. A load that reached no server is shown but not cached, so the
+    // track is asked for again when it next gains focus.
+    void applyMeta(const TrackMetaLite& meta, const std::string& path, bool cache = true);
     const std::optional<TrackMetaLite>& meta() const { return meta_; }
     const TrackMetaLite* cached(const std::string& path) const;
 

@@ -26,7 +26,7 @@ struct Recorder {
         h.startMetaLoad = [this](const std::string& p) { log.push_back("load(" + p + ")"); };
         h.cancelMetaLoad = [this] { log.push_back("cancel"); };
         if (bound) {
-            h.selectedGet = [this] { return selection; };
+            h.selectedGet = [this] { return std::optional(selection); };
             h.selectedSet = [this](int v) {
                 selection = v;
                 log.push_back("select(" + std::to_string(v) + ")");

@@ -23,10 +23,14 @@ class DeckFileServer {
 public:
     static constexpr int kDefaultPort = 17600;
     static constexpr const char* kServiceType = "_plindo-file._tcp";
-    // Connections held at once; past this the oldest one still waiting for its head is dropped.
+    // Connections held at once, and from one peer address; past either, the connection whose client has
+    // gone longest without moving a byte is dropped for the new one.
     static constexpr size_t kMaxConnections = 256;
+    static constexpr size_t kMaxConnectionsPerPeer = 32;
     // A head not complete after this long is dropped without an answer.
     static constexpr double kHeadTimeoutSec = 30.0;
+    // A client that takes no byte of its answer for this long is dropped.
+    static constexpr double kIdleSec = 10.0;
     // The control route waits this long for the controller's answer, then answers {"error": "busy"}.
     static constexpr double kControlWaitSec = 2.0;
 
@@ -37,7 +41,7 @@ public:
     DeckFileServer(const DeckFileServer&) = delete;
     DeckFileServer& operator=(const DeckFileServer&) = delete;
 
-    // Listens on every IPv4 address at `port` (0: an ephemeral port). Nothing happens while
+    // Listens on every address at `port` (0: an ephemeral port), IPv6 and IPv4 where the host has IPv6. Nothing happens while
     // running. A port that cannot be bound leaves the server stopped with the "in use" status line.
     void start(int port = kDefaultPort);
     // Stops listening and answers any control request still waiting for main at once; later control
@@ -56,11 +60,12 @@ public:
                                  bool loopback)>
         onControl;
     TrackPayloads payloads;
-    double headTimeoutSec = kHeadTimeoutSec;  // tests shorten it
-    double controlWaitSec = kControlWaitSec;  // tests shorten it
+    double headTimeoutSec = kHeadTimeoutSec;  // tests shorten these
+    double idleSec = kIdleSec;
+    double controlWaitSec = kControlWaitSec;
 
-    // The path itself, or its NFD or NFC form, under which a regular file exists; none otherwise (also for a
-    // path holding NUL, a folder, a FIFO or a device).
+    // The path itself, or its NFD or NFC form, that leads (through any links) to a regular file; none
+    // otherwise (also for a path holding NUL, a folder, a FIFO or a device).
     static std::optional<std::string> existingPath(const std::string& path);
 
     struct Impl;

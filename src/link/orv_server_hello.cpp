@@ -45,6 +45,19 @@ std::string primaryIPv4(const std::vector<platform::NetInterface>& ifs) {
     return {};
 }
 
+// The kind of link a datagram came over, from the interface it arrived on: "WLAN" for Wi-Fi, "LAN" for a
+// wired port, "?" when unknown or neither (loopback, tunnels).
+std::string linkKind(const OrvServer::Origin& from, const std::vector<platform::NetInterface>& ifs) {
+    if (from.interfaceIndex == 0) return "?";
+    for (const auto& i : ifs) {
+        if (i.index != from.interfaceIndex || !i.up || i.loopback) continue;
+        if (i.medium == platform::NetInterface::Medium::Wireless) return "WLAN";
+        if (i.medium == platform::NetInterface::Medium::Wired) return "LAN";
+        return "?";
+    }
+    return "?";
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------
@@ -76,13 +89,13 @@ void OrvServer::setHttpPortOverride(std::optional<int> port) {
     httpPortOverride_ = port;
 }
 
-std::vector<std::string> OrvServer::addressCandidates(const Origin& from) const {
+std::vector<std::string> OrvServer::addressCandidates(const Origin& from,
+                                                      const std::vector<platform::NetInterface>& ifs) const {
     std::vector<std::string> out;
     {
         std::lock_guard g(lock_);
         out = httpCandidatesExtra_;
     }
-    const auto ifs = interfaces_ ? interfaces_() : std::vector<platform::NetInterface>{};
     std::string local;
     if (from.local.is_v4() && !from.local.is_unspecified()) local = from.local.to_string();
     if (local.empty()) local = primaryIPv4(ifs);
@@ -93,15 +106,6 @@ std::vector<std::string> OrvServer::addressCandidates(const Origin& from) const 
         if (std::find(out.begin(), out.end(), i.ipv4) == out.end()) out.push_back(i.ipv4);
     }
     return out;
-}
-
-std::string OrvServer::linkKind(const Origin& from) const {
-    if (!from.local.is_v4() || from.local.is_unspecified() || !interfaces_) return "?";
-    const std::string local = from.local.to_string();
-    for (const auto& i : interfaces_()) {
-        if (i.up && !i.loopback && i.ipv4 == local) return "LAN";
-    }
-    return "?";
 }
 
 void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, double now) {
@@ -130,7 +134,8 @@ void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, doub
     }
 
     const auto reason = versionGate(build, needed);
-    const auto addresses = addressCandidates(from);
+    const auto ifs = interfaces_ ? interfaces_() : std::vector<platform::NetInterface>{};
+    const auto addresses = addressCandidates(from, ifs);
     const int port = httpPort();
 
     if (reason) {
@@ -153,7 +158,7 @@ void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, doub
     for (size_t k = 1; k < addresses.size(); ++k) bind.push_back(OSCValue::string(addresses[k]));
 
     if (*deck != 0) {
-        const std::string via = linkKind(from);
+        const std::string via = linkKind(from, ifs);
         {
             std::lock_guard g(lock_);
             auto it = remotes_.find(*deck);

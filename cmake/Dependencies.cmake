@@ -5,7 +5,7 @@ find_package(GTest REQUIRED)
 find_package(benchmark REQUIRED)
 find_package(nlohmann_json REQUIRED)
 find_package(spdlog REQUIRED)
-find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Network)
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Network Test)
 
 pkg_check_modules(SYS REQUIRED IMPORTED_TARGET
   icu-uc icu-i18n

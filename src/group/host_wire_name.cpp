@@ -1,5 +1,7 @@
 #include "group/host_wire_name.h"
 
+#include "platform/uuid.h"
+
 #include <unistd.h>
 
 #include <array>
@@ -7,7 +9,6 @@
 #include <cstdint>
 #include <fstream>
 #include <mutex>
-#include <random>
 #include <sstream>
 
 namespace plindo::group {
@@ -80,29 +81,10 @@ std::string composeHostWireName(const std::string& name, platform::Settings& set
     return name + "-" + suffix;
 }
 
-std::string newUuidText() {
-    std::random_device rd;
-    std::array<uint8_t, 16> b{};
-    for (size_t i = 0; i < b.size(); i += 4) {
-        const uint32_t r = rd();
-        for (size_t k = 0; k < 4; ++k) b[i + k] = static_cast<uint8_t>(r >> (8 * k));
-    }
-    b[6] = static_cast<uint8_t>((b[6] & 0x0F) | 0x40);  // version 4
-    b[8] = static_cast<uint8_t>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (size_t i = 0; i < b.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
-        out += kHex[b[i] >> 4];
-        out += kHex[b[i] & 0x0F];
-    }
-    return out;
-}
-
 const std::string& hostWireName(platform::Settings& settings) {
     static std::once_flag once;
     static std::string name;
-    std::call_once(once, [&] { name = composeHostWireName(computerName(), settings, newUuidText); });
+    std::call_once(once, [&] { name = composeHostWireName(computerName(), settings, platform::randomUuid); });
     return name;
 }
 

@@ -21,11 +21,8 @@ std::string computerName();
 std::optional<std::string> prettyHostName(std::string_view machineInfo);
 
 // `name` + "-" + the stored suffix; when the stored suffix is empty or unset, the first 4 characters of
-// `newUuidText()` become the suffix and are stored.
+// `newUuidText()` (a UUID in text) become the suffix and are stored.
 std::string composeHostWireName(const std::string& name, platform::Settings& settings,
                                 const std::function<std::string()>& newUuidText);
-
-// A new random (version 4) UUID in upper-case text, "E621E1F8-C36C-495A-93FC-0C247A3E6E5F".
-std::string newUuidText();
 
 }  // namespace plindo::group

@@ -23,7 +23,8 @@ spdlog::logger& log() { return platform::logger("host"); }
 }  // namespace
 
 HostState::HostState(Deps deps)
-    : config(deps.settings, deps.homeFolder),
+    : HostUi(deps.main),
+      config_(deps.settings, deps.homeFolder),
       settings_(deps.settings),
       main_(deps.main),
       clock_(deps.clock),
@@ -66,37 +67,31 @@ int HostState::playheadPort() const {
 }
 
 void HostState::loadDeviceChannels() {
-    devices = deviceSource_ ? motion::AudioOutDevice::outputDevices(deviceSource_)
-                            : motion::AudioOutDevice::outputDevices();
+    const auto found = deviceSource_ ? motion::AudioOutDevice::outputDevices(deviceSource_)
+                                     : motion::AudioOutDevice::outputDevices();
+    assignDevices(found);
     for (int i = 0; i < 2; ++i) {
-        const auto uid = config.deviceUID(i + 1).value_or("");
-        const bool known = std::any_of(devices.begin(), devices.end(), [&](const auto& d) { return d.uid == uid; });
+        const auto uid = config_.deviceUID(i + 1).value_or("");
+        const bool known = std::any_of(found.begin(), found.end(), [&](const auto& d) { return d.uid == uid; });
         if (!uid.empty() && known) {
-            selectedUID[i] = uid;
-        } else if (selectedUID[i].empty()) {
-            selectedUID[i] = devices.empty() ? std::string() : devices.front().uid;
+            assignSelectedUID(i, uid);
+        } else if (selectedUID()[i].empty()) {
+            assignSelectedUID(i, found.empty() ? std::string() : found.front().uid);
         }
         int channels = 2;
-        for (const auto& d : devices) {
-            if (d.uid == selectedUID[i]) channels = d.channels;
+        for (const auto& d : found) {
+            if (d.uid == selectedUID()[i]) channels = d.channels;
         }
         const auto stored = settings_.intValue("orv.devChan." + std::to_string(i + 1)).value_or(0);
         const int64_t want = std::max<int64_t>(0, stored);
-        selectedChan[i] = static_cast<int>(std::min<int64_t>(std::max(0, channels - 2), want));
+        assignSelectedChan(i, static_cast<int>(std::min<int64_t>(std::max(0, channels - 2), want)));
     }
-}
-
-std::optional<motion::AudioOutDevice> HostState::deviceFor(int deckIndex) const {
-    for (const auto& d : devices) {
-        if (d.uid == selectedUID[deckIndex]) return d;
-    }
-    return std::nullopt;
 }
 
 void HostState::start() {
     loadDeviceChannels();
     if (phase_ != Phase::start) return;
-    if (!deviceFor(0) || !deviceFor(1)) {
+    if (!selectedDevice(0) || !selectedDevice(1)) {
         setStatus("Plindo: choose an output device for both decks");
         return;
     }
@@ -105,17 +100,17 @@ void HostState::start() {
 
 void HostState::startServices() {
     for (int i = 0; i < 2; ++i) {
-        const auto device = *deviceFor(i);
-        auto player = std::make_unique<motion::FollowPlayer>(device, selectedChan[i],
+        const auto device = *selectedDevice(i);
+        auto player = std::make_unique<motion::FollowPlayer>(device, selectedChan()[i],
                                                              motion::FollowPlayer::defaultBufferFrames, clock_);
         player->onStatus = [this](const std::string& line) { postStatus(line); };
         player->loadMain = &main_;
         if (browser_) player->peerFetch = link::peerTrackFetch(browser_, group::hostWireName(settings_));
-        player->start(config);
+        player->start(config_);
         players.push_back(std::move(player));
     }
 
-    if (config.anyDeckSharesTracks()) {
+    if (config_.anyDeckSharesTracks()) {
         fileServer->start(trackServerPort_);
         const int bound = fileServer->boundPort();
         if (bound > 0 && bound != link::DeckFileServer::kDefaultPort) server->setHttpPortOverride(bound);
@@ -179,7 +174,7 @@ void HostState::routePlayhead(int deckIndex, double seconds) {
 
 void HostState::loadTrack(int deck, const std::string& path) {
     if (deck < 1 || deck > 2 || players.size() < 2) return;
-    players[deck - 1]->load(path, config);
+    players[deck - 1]->load(path, config_);
 }
 
 void HostState::postStatus(const std::string& line) {
@@ -190,7 +185,7 @@ void HostState::postStatus(const std::string& line) {
 }
 
 void HostState::setStatus(const std::string& line) {
-    statusLine_ = line;
+    assignStatusLine(line);
     log().info("{}", line);
     if (onStatusLine) onStatusLine(line);
 }

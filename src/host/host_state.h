@@ -1,6 +1,7 @@
 #pragma once
 // The host controller: owns every long-lived part, starts them in order and routes phone events to the
 // players. This is the headless core; the window reads its status line and the parts it owns.
+#include "host/host_ui.h"
 #include "link/deck_file_server.h"
 #include "link/orv_server.h"
 #include "link/osc_playhead_in.h"
@@ -22,7 +23,9 @@
 
 namespace plindo::host {
 
-class HostState {
+class HostState final : public HostUi {
+    Q_OBJECT
+
 public:
     enum class Phase { start, main };
 
@@ -39,36 +42,33 @@ public:
     };
 
     explicit HostState(Deps deps);
-    ~HostState();
+    ~HostState() override;
     HostState(const HostState&) = delete;
     HostState& operator=(const HostState&) = delete;
 
     // Reloads devices and channels; when both decks have an output device and the services have not started
     // yet, starts them: players, the phone server, the external playhead when "orv.mePlayhead" is on.
-    void start();
+    void start() override;
 
     // Loads a track into a deck (1 or 2) through the track server, as a phone's load would. Status lines
     // report the outcome.
     void loadTrack(int deck, const std::string& path);
 
     // Enumerates the output devices and picks each deck's device and first channel.
-    void loadDeviceChannels();
+    void loadDeviceChannels() override;
 
-    // The controller's status line and where each new one goes (set before start).
+    // Where each new status line goes besides the published one (set before start).
     std::function<void(const std::string&)> onStatusLine;
-    const std::string& statusLine() const { return statusLine_; }
     Phase phase() const { return phase_; }
 
-    motion::HostConfig config;
+    motion::HostConfig& config() override { return config_; }
+    double mediaNow() const override { return clock_.now(); }
+
     std::array<motion::AngleIntegrator, 2> integrators;
     std::vector<std::unique_ptr<motion::FollowPlayer>> players;  // empty until the services start
     std::unique_ptr<link::OrvServer> server;
     std::unique_ptr<link::OSCPlayheadIn> playheadIn;
     std::unique_ptr<link::DeckFileServer> fileServer;
-
-    std::vector<motion::AudioOutDevice> devices;
-    std::array<std::string, 2> selectedUID;
-    std::array<int, 2> selectedChan{0, 0};
 
     // The OSC server's port setting: "orv.oscPort", 7100 when not above 0.
     int oscPort() const;
@@ -83,8 +83,8 @@ private:
     void setStatus(const std::string& line);
     // A status line from any thread: hops to the main thread.
     void postStatus(const std::string& line);
-    std::optional<motion::AudioOutDevice> deviceFor(int deckIndex) const;
 
+    motion::HostConfig config_;
     platform::Settings& settings_;
     platform::MainExecutor& main_;
     const platform::Clock& clock_;
@@ -94,7 +94,6 @@ private:
     motion::AudioOutDevice::Source deviceSource_;
     int trackServerPort_;
     Phase phase_ = Phase::start;
-    std::string statusLine_;
 
     // The last external playhead position per deck, to derive its rate (playhead queue only).
     struct PlayheadTrack {

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -51,13 +52,35 @@ std::chrono::steady_clock::duration seconds(double s) {
 
 enum class Kind { Missing, Regular, Folder, Other };
 
+// Where a path really leads, every link and "." or ".." taken: the file a check must judge and an open must
+// reach. None when it leads nowhere.
+std::optional<std::string> realPath(const std::string& path) {
+    if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) return std::nullopt;
+    std::string out(real);
+    std::free(real);
+    return out;
+}
+
 Kind kindOf(const std::string& path) {
-    if (path.empty() || path.find('\0') != std::string::npos) return Kind::Missing;
+    const auto real = realPath(path);
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return Kind::Missing;
+    if (!real || ::lstat(real->c_str(), &st) != 0) return Kind::Missing;
     if (S_ISREG(st.st_mode)) return Kind::Regular;
     if (S_ISDIR(st.st_mode)) return Kind::Folder;
     return Kind::Other;
+}
+
+// The path as given, then its NFD and NFC forms where they differ: a name typed on one system may be stored
+// in the other form.
+std::vector<std::string> unicodeForms(const std::string& path) {
+    std::vector<std::string> forms{path};
+    if (path.empty() || path.find('\0') != std::string::npos) return forms;
+    for (std::string f : {platform::text::nfd(path), platform::text::nfc(path)}) {
+        if (std::find(forms.begin(), forms.end(), f) == forms.end()) forms.push_back(std::move(f));
+    }
+    return forms;
 }
 
 bool streamable(const std::string& path) {
@@ -109,14 +132,38 @@ std::string contentTypeOfPicture(std::string_view bytes) {
 }  // namespace
 
 std::optional<std::string> DeckFileServer::existingPath(const std::string& path) {
-    if (kindOf(path) == Kind::Regular) return path;
-    if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
-    const std::string d = platform::text::nfd(path);
-    if (d != path && kindOf(d) == Kind::Regular) return d;
-    const std::string c = platform::text::nfc(path);
-    if (c != path && kindOf(c) == Kind::Regular) return c;
+    for (const auto& form : unicodeForms(path)) {
+        if (kindOf(form) == Kind::Regular) return form;
+    }
     return std::nullopt;
 }
+
+namespace {
+
+// A track as the file routes serve it: the asked name and the file it really is both carry an audio
+// extension, so a link named "x.mp3" that leads to /etc/passwd or to a folder is no track. The descriptor is
+// of the very file judged: the last step of the resolved path may not be swapped for a link in between.
+struct OpenTrack {
+    int fd = -1;
+    off_t size = 0;
+};
+
+std::optional<OpenTrack> openTrack(const std::string& path) {
+    if (!streamable(path)) return std::nullopt;
+    for (const auto& form : unicodeForms(path)) {
+        const auto real = realPath(form);
+        if (!real || !streamable(*real)) continue;
+        // O_NONBLOCK: should the file turn into a FIFO after the check, opening it must not hang the queue.
+        const int fd = ::open(real->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return OpenTrack{fd, st.st_size};
+        ::close(fd);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
 
 // One accepted connection: its head buffer while reading, then its answer.
 struct Conn : std::enable_shared_from_this<Conn> {
@@ -404,17 +451,9 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
 
     void file(const std::shared_ptr<Conn>& conn, const std::string& q) {
         const auto path = http_head::queryValue("path", q);
-        if (!path || !streamable(*path)) return respondFileNotFound(conn, "stem", path);
-        const auto resolved = existingPath(*path);
-        if (!resolved) return respondFileNotFound(conn, "stem", path);
-        // O_NONBLOCK: should the path turn into a FIFO after the check, opening it must not hang the queue.
-        const int fd = ::open(resolved->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        struct stat st {};
-        if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            if (fd >= 0) ::close(fd);
-            return respondFileNotFound(conn, "stem", path);
-        }
-        respondFile(conn, fd, st.st_size);
+        const auto track = path ? openTrack(*path) : std::nullopt;
+        if (!track) return respondFileNotFound(conn, "stem", path);
+        respondFile(conn, track->fd, track->size);
     }
 
     void crates(const std::shared_ptr<Conn>& conn) {

@@ -51,8 +51,8 @@ public:
     TrackPayloads payloads;
     double headTimeoutSec = kHeadTimeoutSec;  // tests shorten it
 
-    // The path itself, or its NFD or NFC form, under which a regular file exists; none otherwise (also for a
-    // path holding NUL, a folder, a FIFO or a device).
+    // The path itself, or its NFD or NFC form, that leads (through any links) to a regular file; none
+    // otherwise (also for a path holding NUL, a folder, a FIFO or a device).
     static std::optional<std::string> existingPath(const std::string& path);
 
     struct Impl;

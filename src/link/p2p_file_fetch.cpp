@@ -3,6 +3,7 @@
 #include "platform/http_client.h"
 #include "platform/log.h"
 #include "platform/temp_files.h"
+#include "platform/uuid.h"
 
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>

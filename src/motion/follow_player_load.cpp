@@ -7,6 +7,7 @@
 #include "platform/log.h"
 #include "platform/path_names.h"
 #include "platform/temp_files.h"
+#include "platform/uuid.h"
 #include "platform/url.h"
 
 #include <cmath>

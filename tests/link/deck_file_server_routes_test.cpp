@@ -92,6 +92,41 @@ TEST_F(DeckFileServerRoutes, ServesAudioFilesByExtensionAndNothingElse) {
     }
 }
 
+TEST_F(DeckFileServerRoutes, ServesLinksOnlyWhenTheyLeadToATrack) {
+    writeFile(dir / "real.flac", "track");
+    writeFile(dir / "real.txt", "text");
+    fs::create_directories(dir / "crate");
+    fs::create_symlink(dir / "real.flac", dir / "link.mp3");
+    fs::create_symlink("real.flac", dir / "relative.wav");
+    fs::create_symlink(dir / "link.mp3", dir / "chain.aiff");
+    fs::create_symlink("/etc/passwd", dir / "evil.mp3");
+    fs::create_symlink(dir / "crate", dir / "folder.mp3");
+    fs::create_symlink(dir / "real.txt", dir / "text.mp3");
+    fs::create_symlink(dir / "real.flac", dir / "track.txt");
+    fs::create_symlink(dir / "gone.flac", dir / "dangling.mp3");
+    fs::create_symlink(dir / "loop.mp3", dir / "loop.mp3");
+    server.start(0);
+
+    const struct {
+        const char* name;
+        const char* body;  // null: the file-not-found answer
+    } cases[] = {
+        {"link.mp3", "track"},     {"relative.wav", "track"}, {"chain.aiff", "track"},
+        {"evil.mp3", nullptr},     {"folder.mp3", nullptr},   {"text.mp3", nullptr},
+        {"track.txt", nullptr},    {"dangling.mp3", nullptr}, {"loop.mp3", nullptr},
+    };
+    for (const auto& c : cases) {
+        for (const char* route : {"/deck/stem", "/audio/stream"}) {
+            const Reply r = ask(route + q(dir / c.name), 3);
+            EXPECT_EQ(statusLineOf(r), c.body ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found") << c.name;
+            if (c.body) EXPECT_EQ(bodyOf(r), c.body) << c.name;
+            else EXPECT_EQ(json::parse(bodyOf(r))["path"], (dir / c.name).string()) << c.name;
+        }
+    }
+    EXPECT_EQ(DeckFileServer::existingPath((dir / "link.mp3").string()), (dir / "link.mp3").string());
+    EXPECT_EQ(DeckFileServer::existingPath((dir / "folder.mp3").string()), std::nullopt);
+}
+
 TEST_F(DeckFileServerRoutes, StreamsLargeFilesWithoutReadingThemWhole) {
     // A sparse 4 GiB file: reading it whole would take seconds and gigabytes before the first byte.
     const fs::path big = dir / "big.wav";

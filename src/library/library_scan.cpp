@@ -1,6 +1,7 @@
 #include "library/library_scan.h"
 
 #include "library/serato_library_records.h"
+#include "platform/log.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
 
@@ -139,7 +140,7 @@ std::vector<LibTrack> readM3U(const std::string& libraryFolder, std::string_view
         return true;
     });
     if (playlist.empty()) return {};
-    const auto bytes = serato_records::readFile(playlist.string());
+    const auto bytes = serato_records::readFile(playlist.string(), serato_records::kMaxListBytes, platform::logger("library-scan"));
     if (!bytes) return {};
     std::string_view raw(reinterpret_cast<const char*>(bytes->data()), bytes->size());
     std::string text;

@@ -76,7 +76,7 @@ std::vector<std::string> SeratoLibrary::crateNames() const {
 
 std::vector<LibTrack> SeratoLibrary::allTracks() const {
     const std::string file = databasePath().string();
-    const auto bytes = rec::readFile(file);
+    const auto bytes = rec::readFile(file, rec::kMaxDatabaseBytes, log());
     if (!bytes) return {};
     rec::DatabaseRead db = rec::parseDatabase(*bytes);
     if (db.damaged) log().warn("database {} is damaged; keeping the {} tracks read before the damage", file, db.tracks.size());
@@ -97,7 +97,7 @@ std::vector<LibTrack> SeratoLibrary::crateTracks(std::string_view crateName) con
         return {};
     }
     const std::string file = (subcratesPath() / (std::string(crateName) + std::string(kCrateExtension))).string();
-    const auto bytes = rec::readFile(file);
+    const auto bytes = rec::readFile(file, rec::kMaxListBytes, log());
     if (!bytes) return {};
     rec::CrateRead crate = rec::parseCrate(*bytes);
     if (crate.damaged) log().warn("crate file {} is damaged; keeping the {} tracks read before the damage", file, crate.paths.size());

@@ -73,7 +73,7 @@ std::shared_ptr<const std::vector<SeratoLibrary::IndexEntry>> SeratoLibrary::loa
         if (index_ && !index_->empty()) return index_;
     }
     const std::string file = databasePath().string();
-    const auto bytes = rec::readFile(file);
+    const auto bytes = rec::readFile(file, rec::kMaxDatabaseBytes, platform::logger("serato-library"));
     if (!bytes) return std::make_shared<const std::vector<IndexEntry>>();
     rec::DatabaseRead db = rec::parseDatabase(*bytes);
     if (db.damaged) platform::logger("serato-library").warn("database {} is damaged; indexing the {} tracks read before the damage", file, db.tracks.size());
@@ -114,7 +114,7 @@ std::optional<std::string> SeratoLibrary::findPath(std::string_view title, std::
 
 void SeratoLibrary::reloadIndex() {
     const std::string file = databasePath().string();
-    const auto bytes = rec::readFile(file);
+    const auto bytes = rec::readFile(file, rec::kMaxDatabaseBytes, platform::logger("serato-library"));
     if (!bytes) return;
     rec::DatabaseRead db = rec::parseDatabase(*bytes);
     if (db.damaged) platform::logger("serato-library").warn("database {} is damaged; indexing the {} tracks read before the damage", file, db.tracks.size());

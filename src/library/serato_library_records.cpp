@@ -109,24 +109,39 @@ CrateRead parseCrate(Bytes file) {
     return out;
 }
 
-std::optional<std::vector<uint8_t>> readFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t maxBytes, spdlog::logger& log) {
+    // Non-blocking, so that a FIFO named like a library file cannot hold the open until a writer comes.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
-    std::vector<uint8_t> bytes;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) bytes.reserve(static_cast<size_t>(st.st_size));
+    if (::fstat(fd, &st) != 0) return std::nullopt;
+    if (!S_ISREG(st.st_mode)) {
+        log.warn("{} is not a regular file; not read", path);
+        return std::nullopt;
+    }
+    if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+        log.warn("{} holds {} bytes, more than the {} read at most; not read", path, st.st_size, maxBytes);
+        return std::nullopt;
+    }
+    std::vector<uint8_t> bytes;
+    bytes.reserve(static_cast<size_t>(st.st_size));
     uint8_t buf[1 << 16];
     for (;;) {
         const ssize_t got = ::read(fd, buf, sizeof buf);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            ::close(fd);
+        if (got < 0) return std::nullopt;
+        if (got == 0) break;
+        // The file may grow while it is read.
+        if (static_cast<size_t>(got) > maxBytes - bytes.size()) {
+            log.warn("{} grew past the {} bytes read at most; not read", path, maxBytes);
             return std::nullopt;
         }
-        if (got == 0) break;
         bytes.insert(bytes.end(), buf, buf + got);
     }
-    ::close(fd);
     return bytes;
 }
 

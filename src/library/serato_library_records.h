@@ -2,6 +2,8 @@
 // Pure readers of the DJ application's library files ("database V2" and ".crate"), from bytes in memory.
 // A file is a run of records: 4-byte ASCII tag, big-endian 32-bit payload length, payload. "otrk" records
 // hold further records. Damaged data ends the walk; what was read before it stands.
+#include <spdlog/spdlog.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -55,7 +57,12 @@ struct CrateRead {
 DatabaseRead parseDatabase(Bytes file);
 CrateRead parseCrate(Bytes file);
 
-// The whole file, or none when it cannot be read.
-std::optional<std::vector<uint8_t>> readFile(const std::string& path);
+// Caps on what is read into memory: the database, and one crate or playlist.
+inline constexpr size_t kMaxDatabaseBytes = size_t{256} << 20;
+inline constexpr size_t kMaxListBytes = size_t{16} << 20;
+
+// The whole file, or none when it cannot be read. Only a regular file of at most `maxBytes` is read; anything
+// else (a FIFO, a device, a folder, an oversized file) returns at once with a line in `log`.
+std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t maxBytes, spdlog::logger& log);
 
 }  // namespace plindo::library::serato_records

@@ -32,6 +32,8 @@ constexpr double kReserveSlack = 4096;
 // A header may claim any length; the reservation never exceeds an hour of audio, and the buffers simply
 // grow past it for longer files.
 constexpr double kMaxReserveSec = 3600;
+// A read that ends below this share of the frames the header gives counts as damaged.
+constexpr double kShortfallKeep = 0.99;
 // How long the second road waits for the container to open.
 constexpr double kOpenTimeoutSec = 5.0;
 
@@ -155,7 +157,8 @@ DecodeResult decodeWithSndfile(const std::string& path, const std::function<bool
     std::mutex m;
     std::condition_variable cv;
     size_t produced = 0, consumed = 0;
-    bool ended = false, stop = false;
+    bool ended = false, stop = false, readError = false;
+    sf_count_t framesRead = 0;
     std::thread reader([&] {
         for (;;) {
             std::unique_lock lk(m);
@@ -163,11 +166,18 @@ DecodeResult decodeWithSndfile(const std::string& path, const std::function<bool
             if (stop) return;
             Block& b = blocks[produced % blocks.size()];
             lk.unlock();
-            // A read error ends the file quietly with what was read so far.
             b.frames = sf_readf_float(file.get(), b.data.data(), block);
+            const bool damaged = sf_error(file.get()) != SF_ERR_NO_ERROR;
             lk.lock();
-            if (b.frames <= 0) ended = true;
-            else ++produced;
+            if (b.frames > 0) {
+                framesRead += b.frames;
+                ++produced;
+            }
+            // A read error ends this road; the caller decides whether another one recovers more.
+            if (b.frames <= 0 || damaged) {
+                ended = true;
+                readError = readError || damaged;
+            }
             cv.notify_all();
             if (ended) return;
         }
@@ -202,6 +212,17 @@ DecodeResult decodeWithSndfile(const std::string& path, const std::function<bool
     reader.join();
     if (early) return *early;
     if (!sink.flush(swr.get())) return fail(2, "convert failed");
+
+    // Damage (a read error, or fewer frames than the header promised) stops libsndfile at the first bad
+    // frame, where FFmpeg skips the frame and goes on: try it and keep whichever holds more.
+    const bool shortfall = static_cast<double>(framesRead) < kShortfallKeep * static_cast<double>(info.frames);
+    if (readError || shortfall) {
+        file.reset();
+        DecodeResult other = decodeWithFFmpeg(path, cancelled, rate);
+        if (other.error && other.error->domain == "cancelled") return other;
+        if (other && other.stem->left.size() > sink.left.size()) return other;
+    }
+    if (sink.left.empty()) return fail(6, "decode produced nothing");
     return {sink.take(rate), std::nullopt};
 }
 

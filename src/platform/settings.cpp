@@ -7,13 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace plindo::platform {
 
@@ -21,6 +21,12 @@ namespace {
 
 // Aside names tried for a corrupt file before giving up on writing at all.
 constexpr int kMaxAsideNames = 100;
+// Links followed from the settings path to the file written, as the kernel allows.
+constexpr int kMaxLinkHops = 40;
+// A settings file is a few kilobytes; anything far larger is not one.
+constexpr size_t kMaxFileBytes = 16u << 20;
+// mkstemp's suffix: six letters or digits.
+constexpr size_t kTempSuffix = 6;
 
 spdlog::logger& settingsLog() { return logger("settings"); }
 
@@ -35,6 +41,27 @@ bool writeAll(int fd, const std::string& bytes) {
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+// The file a write of `path` lands in: symbolic links followed to their end, which need not exist yet. The
+// path itself when the links loop or cannot be read (the write then fails and says why).
+std::string linkTarget(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::path p(path);
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p.string();
+        std::error_code ec;
+        const fs::path to = fs::read_symlink(p, ec);
+        if (ec) return path;
+        p = to.is_absolute() ? to : p.parent_path() / to;
+    }
+    return path;
+}
+
+bool isTempSuffix(std::string_view s) {
+    return s.size() == kTempSuffix &&
+           std::all_of(s.begin(), s.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
 void fsyncFolder(const std::string& folder) {
@@ -139,7 +166,10 @@ void MemorySettings::remove(const std::string& key) {
 
 // ---- file store
 
-FileSettings::FileSettings(std::string path) : path_(std::move(path)) { load(); }
+FileSettings::FileSettings(std::string path) : path_(std::move(path)) {
+    removeStaleTemporaries(linkTarget(path_));
+    load();
+}
 
 std::string FileSettings::defaultPath() {
     std::string base;
@@ -154,18 +184,49 @@ std::string FileSettings::defaultPath() {
 }
 
 void FileSettings::load() {
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) {
-        std::error_code ec;
-        if (std::filesystem::exists(path_, ec)) {
-            settingsLog().error("cannot read {}: {}; using defaults", path_, std::strerror(errno));
-            corruptOnDisk_ = true;
-        }
-        return;  // no file yet: defaults
+    // Non-blocking: a FIFO at the path must not hold start-up until someone writes into it.
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        if (err == ENOENT || err == ENOTDIR) return;  // no file yet: defaults
+        settingsLog().error("cannot read {}: {}; using defaults, and changes are kept in memory only", path_,
+                            std::strerror(err));
+        unreadable_ = true;
+        return;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    auto parsed = nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
+    std::string text;
+    int err = 0;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        err = errno;
+    } else if (!S_ISREG(st.st_mode)) {
+        settingsLog().error("{} is not a regular file; using defaults, and changes are kept in memory only", path_);
+        unreadable_ = true;
+    } else {
+        char buf[1 << 14];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                err = errno;
+                break;
+            }
+            if (n == 0) break;
+            if (text.size() + static_cast<size_t>(n) > kMaxFileBytes) {
+                err = EFBIG;
+                break;
+            }
+            text.append(buf, static_cast<size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (err != 0) {
+        settingsLog().error("cannot read {}: {}; using defaults, and changes are kept in memory only", path_,
+                            std::strerror(err));
+        unreadable_ = true;
+    }
+    if (unreadable_) return;
+    auto parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
     if (parsed.is_discarded() || !parsed.is_object()) {
         settingsLog().error("{} is not a settings object; using defaults, the file is kept aside before the next write",
                     path_);
@@ -173,6 +234,22 @@ void FileSettings::load() {
         return;
     }
     data_ = std::move(parsed);
+}
+
+void FileSettings::removeStaleTemporaries(const std::string& target) {
+    // A run killed between creating its temporary and renaming it leaves "settings.json.XXXXXX" behind.
+    namespace fs = std::filesystem;
+    const fs::path t(target);
+    const std::string prefix = t.filename().string() + ".";
+    std::error_code ec;
+    for (fs::directory_iterator it(t.parent_path().empty() ? fs::path(".") : t.parent_path(), ec), end;
+         !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(prefix) || !isTempSuffix(std::string_view(name).substr(prefix.size()))) continue;
+        std::error_code kindEc;
+        if (!it->is_regular_file(kindEc) || it->is_symlink(kindEc)) continue;
+        if (std::filesystem::remove(it->path(), kindEc)) settingsLog().info("removed {} left by an interrupted write", it->path().string());
+    }
 }
 
 std::optional<nlohmann::json> FileSettings::value(const std::string& key) const {
@@ -204,11 +281,11 @@ void FileSettings::remove(const std::string& key) {
     notifyChanged(key);
 }
 
-bool FileSettings::keepCorruptAside() {
+bool FileSettings::keepCorruptAside(const std::string& target) {
     for (int i = 0; i < kMaxAsideNames; ++i) {
-        const std::string aside = path_ + ".corrupt" + (i == 0 ? std::string() : "." + std::to_string(i));
+        const std::string aside = target + ".corrupt" + (i == 0 ? std::string() : "." + std::to_string(i));
         // A hard link never replaces an existing file, so an older kept copy survives.
-        if (::link(path_.c_str(), aside.c_str()) == 0) {
+        if (::link(target.c_str(), aside.c_str()) == 0) {
             settingsLog().warn("kept the unreadable settings file as {}", aside);
             return true;
         }
@@ -216,27 +293,30 @@ bool FileSettings::keepCorruptAside() {
         if (errno == ENOENT) return true;  // it went away meanwhile: nothing to keep
         // File systems without hard links: copy, refusing to replace.
         std::error_code ec;
-        if (std::filesystem::copy_file(path_, aside, std::filesystem::copy_options::none, ec)) {
+        if (std::filesystem::copy_file(target, aside, std::filesystem::copy_options::none, ec)) {
             settingsLog().warn("kept the unreadable settings file as {}", aside);
             return true;
         }
         if (ec == std::errc::file_exists) continue;
-        settingsLog().error("cannot keep the unreadable settings file {} aside: {}; changes stay in memory", path_,
+        settingsLog().error("cannot keep the unreadable settings file {} aside: {}; changes stay in memory", target,
                     ec.message());
         return false;
     }
-    settingsLog().error("too many kept settings files next to {}; changes stay in memory", path_);
+    settingsLog().error("too many kept settings files next to {}; changes stay in memory", target);
     return false;
 }
 
 bool FileSettings::save() {
-    const std::filesystem::path p(path_);
+    if (unreadable_) return false;  // said once at load
+    // Through a link, the link stays and its target gets the new contents.
+    const std::string target = linkTarget(path_);
+    const std::filesystem::path p(target);
     const std::string folder = p.parent_path().string();
     std::error_code ec;
-    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);  // a failure shows at mkstemp
 
     if (corruptOnDisk_) {
-        if (!keepCorruptAside()) return false;
+        if (!keepCorruptAside(target)) return false;
         corruptOnDisk_ = false;
     }
 
@@ -251,18 +331,19 @@ bool FileSettings::save() {
     }
     bytes += '\n';
 
-    std::string tmp = path_ + ".XXXXXX";
+    std::string tmp = target + ".XXXXXX";
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0) {
-        settingsLog().error("cannot write {}: {}", path_, std::strerror(errno));
+        settingsLog().error("cannot write {}: {}", target, std::strerror(errno));
         return false;
     }
     ::fchmod(fd, 0644);
-    const bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    const int err = errno;
+    int err = 0;
+    if (!writeAll(fd, bytes) || ::fsync(fd) != 0) err = errno;
     ::close(fd);
-    if (!ok || ::rename(tmp.c_str(), path_.c_str()) != 0) {
-        settingsLog().error("cannot write {}: {}", path_, std::strerror(ok ? errno : err));
+    if (err == 0 && ::rename(tmp.c_str(), target.c_str()) != 0) err = errno;
+    if (err != 0) {
+        settingsLog().error("cannot write {}: {}", target, std::strerror(err));
         ::unlink(tmp.c_str());
         return false;
     }

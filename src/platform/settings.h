@@ -57,7 +57,10 @@ private:
 
 // Settings in a JSON file. A missing file gives defaults; a corrupt one gives defaults and a log line, and is
 // kept aside (renamed with a ".corrupt" suffix, or ".corrupt.N" when that name is taken) before the first write
-// so the user's keys are never lost; when it cannot be moved aside, changes stay in memory only.
+// so the user's keys are never lost; when it cannot be moved aside, changes stay in memory only. A file that
+// exists but cannot be read (no permission, not a regular file) is never replaced: its defaults and changes
+// stay in memory. A path that is a symbolic link is written through to the link's target. Temporary files
+// that an earlier run left behind when it was killed mid-write are removed at start.
 class FileSettings final : public Settings {
 public:
     explicit FileSettings(std::string path);
@@ -72,13 +75,16 @@ public:
 private:
     void load();
     bool save();  // temp file + fsync + rename, under mutex_; false after logging why
-    bool keepCorruptAside();
+    bool keepCorruptAside(const std::string& target);
+    void removeStaleTemporaries(const std::string& target);
 
     std::string path_;
     mutable std::mutex mutex_;
     nlohmann::json data_ = nlohmann::json::object();
     // The file on disk could not be read as settings; it is moved aside before anything replaces it.
     bool corruptOnDisk_ = false;
+    // The file exists but could not be read: it is left as it is.
+    bool unreadable_ = false;
 };
 
 }  // namespace plindo::platform

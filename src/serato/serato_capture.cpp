@@ -27,7 +27,9 @@ struct State {
     std::string folder;
     // Capture queue only:
     int fd = -1;
+    std::string path;  // of the open file
     bool openFailLogged = false;
+    bool halted = false;  // a write failed: records are dropped until capture is switched on again
 };
 
 State& state() {
@@ -59,6 +61,7 @@ void openCaptureFile(State& s) {
     // it), so the records written there before are kept.
     s.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (s.fd >= 0) {
+        s.path = path;
         s.openFailLogged = false;
     } else if (!s.openFailLogged) {
         s.openFailLogged = true;
@@ -73,19 +76,31 @@ void closeCaptureFile(State& s) {
 
 // One record in one write; a record that cannot be written whole is cut off again, so the file stays a
 // clean run of records.
+// A failed write (a full disk, a file gone bad) switches capture off with one log line, rather than failing
+// again on every frame that follows.
 void writeRecord(State& s, const std::vector<uint8_t>& record) {
+    if (s.halted) return;
     if (s.fd < 0) openCaptureFile(s);
     if (s.fd < 0) return;
     struct stat st {};
     const off_t before = ::fstat(s.fd, &st) == 0 ? st.st_size : -1;
     size_t done = 0;
+    int err = 0;
     while (done < record.size()) {
         const ssize_t n = ::write(s.fd, record.data() + done, record.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n <= 0) {
+            err = n < 0 ? errno : ENOSPC;
+            break;
+        }
         done += static_cast<size_t>(n);
     }
-    if (done != record.size() && done > 0 && before >= 0) (void)!::ftruncate(s.fd, before);
+    if (done == record.size()) return;
+    if (done > 0 && before >= 0) (void)!::ftruncate(s.fd, before);
+    platform::logger("serato-in").error("capture write to {} failed: {}; capture switched off", s.path, std::strerror(err));
+    s.enabled.store(false, std::memory_order_relaxed);
+    s.halted = true;
+    closeCaptureFile(s);
 }
 
 }  // namespace
@@ -93,7 +108,8 @@ void writeRecord(State& s, const std::vector<uint8_t>& record) {
 void setCaptureEnabled(bool on) {
     State& s = state();
     s.enabled.store(on, std::memory_order_relaxed);
-    if (!on) queue().post([&s] { closeCaptureFile(s); });
+    if (on) queue().post([&s] { s.halted = false; });
+    else queue().post([&s] { closeCaptureFile(s); });
 }
 
 bool captureEnabled() { return state().enabled.load(std::memory_order_relaxed); }

@@ -85,7 +85,15 @@ TEST_F(Decode, FailuresAreStemErrorsNeverCrashes) {
     write("junk.mp3", std::string(5000, 'x'));
     const std::string flac = read("tone.flac");
     write("cut.flac", flac.substr(0, flac.size() / 3));
-    for (const char* name : {"empty.wav", "junk.mp3"}) {
+    // Metadata blocks only: the header promises two seconds, no audio frame follows.
+    size_t audioStart = 4;
+    for (bool last = false; !last && audioStart + 4 <= flac.size();) {
+        last = (static_cast<uint8_t>(flac[audioStart]) & 0x80) != 0;
+        audioStart += 4 + ((static_cast<uint8_t>(flac[audioStart + 1]) << 16) |
+                           (static_cast<uint8_t>(flac[audioStart + 2]) << 8) | static_cast<uint8_t>(flac[audioStart + 3]));
+    }
+    write("header-only.flac", flac.substr(0, audioStart));
+    for (const char* name : {"empty.wav", "junk.mp3", "header-only.flac"}) {
         DecodeResult r = decodeAudioFile(path(name), 48000);
         ASSERT_TRUE(!r && r.error) << name;
         EXPECT_EQ(r.error->domain, "stem");
@@ -116,6 +124,25 @@ TEST_F(Decode, HostileLengthInTheHeaderDoesNotSizeTheBuffers) {
         ASSERT_TRUE(r) << name;
         EXPECT_NEAR(r.stem->seconds(), 2.0, 0.06) << name;
         EXPECT_LE(r.stem->left.capacity(), static_cast<size_t>(3600 * rate + 4096)) << name;
+    }
+}
+
+TEST_F(Decode, AFlippedBitLosesAtMostTheDamagedFrame) {
+    // Twenty seconds of a sweep, so that every frame differs; one bit flipped at a tenth, half and nine tenths.
+    ffmpeg("-f lavfi -i 'aevalsrc=0.5*sin(2*PI*(200+40*t)*t):s=44100:d=20' -ac 2 -c:a flac", "long.flac");
+    const std::string flac = read("long.flac");
+    for (const double at : {0.1, 0.5, 0.9}) {
+        for (const int bit : {0, 3, 7}) {
+            std::string bad = flac;
+            const size_t pos = static_cast<size_t>(static_cast<double>(flac.size()) * at);
+            bad[pos] = static_cast<char>(bad[pos] ^ (1 << bit));
+            const std::string name = "flip" + std::to_string(pos) + "-" + std::to_string(bit) + ".flac";
+            write(name, bad);
+            DecodeResult r = decodeAudioFile(path(name), 22050);
+            ASSERT_TRUE(r) << name;
+            EXPECT_GT(r.stem->seconds(), 19.5) << name;
+            EXPECT_LT(r.stem->seconds(), 20.1) << name;
+        }
     }
 }
 

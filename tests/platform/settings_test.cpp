@@ -4,7 +4,14 @@
 #include <gtest/gtest.h>
 #include <spdlog/sinks/ostream_sink.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -209,4 +216,83 @@ TEST(Settings, WriteFailuresAndOddTextNeverThrowOrLoseTheOtherKeys) {
     FileSettings again(path);
     EXPECT_EQ(again.intValue("orv.oscPort"), 7200);
     EXPECT_TRUE(again.stringValue("orv.libraryFolder"));
+}
+
+TEST(Settings, SpecialPathsNeverBlockNorGetReplaced) {
+    TempFolder dir;
+    const std::string path = dir.path + "/settings.json";
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        const char* logged;  // the cause the log line names
+    } cases[] = {
+        {"FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, "not a regular file"},
+        {"folder", [&] { fs::create_directory(path); }, "not a regular file"},
+        {"link loop", [&] { fs::create_symlink(path, path); }, "Too many levels of symbolic links"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.make();
+        const auto kind = fs::symlink_status(path).type();
+        LogCapture logs;
+        auto made = std::async(std::launch::async, [&] { return std::make_unique<FileSettings>(path); });
+        if (made.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+            ADD_FAILURE() << "start-up blocked";
+            ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        auto s = made.get();
+        EXPECT_NE(logs.out.str().find(c.logged), std::string::npos) << logs.out.str();
+        EXPECT_EQ(logs.out.str().find("No such file"), std::string::npos);
+        s->setValue("orv.followEase", false);
+        EXPECT_EQ(s->boolValue("orv.followEase"), false) << "kept in memory";
+        EXPECT_EQ(fs::symlink_status(path).type(), kind) << "left as it was";
+        fs::remove(path);
+    }
+
+    // A file that cannot be read for lack of permission keeps its keys (root reads everything).
+    if (::geteuid() != 0) {
+        writeFile(path, R"({"orv.oscPort": 7200})");
+        fs::permissions(path, fs::perms::none);
+        LogCapture logs;
+        FileSettings s(path);
+        EXPECT_NE(logs.out.str().find("Permission denied"), std::string::npos) << logs.out.str();
+        s.setValue("orv.followEase", false);
+        fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(readFile(path), R"({"orv.oscPort": 7200})");
+    }
+}
+
+TEST(Settings, ALinkedFileIsWrittenThroughTheLink) {
+    TempFolder dir;
+    const std::string real = dir.path + "/dotfiles/plindo.json", link = dir.path + "/conf/settings.json";
+    writeFile(real, R"({"orv.oscPort": 7200})");
+    fs::create_directories(dir.path + "/conf");
+    fs::create_symlink("../dotfiles/plindo.json", link);  // relative, as dotfile managers make them
+    {
+        FileSettings s(link);
+        EXPECT_EQ(s.intValue("orv.oscPort"), 7200);
+        s.setValue("orv.followEase", false);
+    }
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(json::parse(readFile(real)), json::parse(R"({"orv.oscPort": 7200, "orv.followEase": false})"));
+    // A link whose target does not exist yet gets it made.
+    fs::create_symlink(dir.path + "/dotfiles/new.json", dir.path + "/conf/dangling.json");
+    FileSettings(dir.path + "/conf/dangling.json").setValue("orv.oscPort", 1);
+    EXPECT_TRUE(fs::is_symlink(dir.path + "/conf/dangling.json"));
+    EXPECT_EQ(json::parse(readFile(dir.path + "/dotfiles/new.json")), json::parse(R"({"orv.oscPort": 1})"));
+}
+
+TEST(Settings, TemporariesOfAKilledWriteAreRemovedAtStart) {
+    TempFolder dir;
+    const std::string path = dir.path + "/settings.json";
+    writeFile(path, R"({"orv.oscPort": 7200})");
+    const std::vector<std::pair<std::string, bool>> names = {
+        {"settings.json.a1B2c3", false}, {"settings.json.ZZZZZZ", false},  // mkstemp's names: removed
+        {"settings.json.corrupt", true},  {"settings.json.abc", true},      // kept copies, other names
+        {"settings.json.abc-12", true},   {"other.json.a1B2c3", true},
+    };
+    for (const auto& [name, kept] : names) writeFile(dir.path + "/" + name, "{");
+    FileSettings s(path);
+    EXPECT_EQ(s.intValue("orv.oscPort"), 7200);
+    for (const auto& [name, kept] : names) EXPECT_EQ(fs::exists(dir.path + "/" + name), kept) << name;
 }

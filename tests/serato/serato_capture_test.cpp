@@ -1,5 +1,7 @@
 #include "serato/serato_capture.h"
 
+#include "test_util.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -92,6 +94,32 @@ TEST(SeratoCapture, FileNamesUseLocalTimeAndAnUnwritableFolderDropsQuietly) {
     SeratoCapture::drain();  // dropped, no crash
     SeratoCapture::setCaptureEnabled(false);
     SeratoCapture::drain();
+}
+
+TEST(SeratoCapture, AFailedWriteSwitchesCaptureOffWithOneLogLine) {
+    CaptureFolder folder;
+    // The file of this second (and of the next few, should the clock tick) is a full disk.
+    fs::create_directories(folder.dir / "Logs");
+    const std::time_t now = std::time(nullptr);
+    for (int i = 0; i < 5; ++i)
+        fs::create_symlink("/dev/full", folder.dir / "Logs" / SeratoCapture::captureFileName(now + i));
+    testing::LogLines log("serato-in");
+    SeratoCapture::setCaptureEnabled(true);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(SeratoCapture::captureRecord(B{0xF0, 0x01, 0xF7}, 1.0));
+    SeratoCapture::drain();
+    EXPECT_FALSE(SeratoCapture::captureEnabled());
+    const auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("No space left on device; capture switched off"), std::string::npos) << lines[0];
+
+    // Switched on again, it tries anew: records reach a writable file.
+    for (int i = 0; i < 5; ++i) fs::remove(folder.dir / "Logs" / SeratoCapture::captureFileName(now + i));
+    SeratoCapture::setCaptureEnabled(true);
+    EXPECT_TRUE(SeratoCapture::captureRecord(B{0xF0, 0x02, 0xF7}, 2.0));
+    SeratoCapture::drain();
+    EXPECT_TRUE(SeratoCapture::captureEnabled());
+    ASSERT_EQ(folder.files().size(), 1u);
+    EXPECT_EQ(fs::file_size(folder.files()[0]), 15u);
 }
 
 TEST(SeratoCapture, BacklogIsBounded) {

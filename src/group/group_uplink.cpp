@@ -127,12 +127,20 @@ void GroupUplink::startLookup(double now) {
 bool GroupUplink::isThisHost(const Endpoint& e) const {
     const int own = ownPort_ ? ownPort_() : 0;
     if (own <= 0 || e.port() != own) return false;
-    const auto a = e.address();
+    auto a = e.address();
+    if (a.is_v6() && a.to_v6().is_v4_mapped()) a = asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6());
     if (a.is_loopback() || a.is_unspecified()) return true;
-    if (!a.is_v4() || !interfaces_) return false;
-    const std::string text = a.to_string();
+    if (!interfaces_) return false;
+    std::string text;
+    if (a.is_v4()) {
+        text = a.to_string();
+    } else {
+        auto v6 = a.to_v6();
+        v6.scope_id(0);
+        text = v6.to_string();
+    }
     for (const auto& i : interfaces_()) {
-        if (i.ipv4 == text) return true;
+        if ((a.is_v4() ? i.ipv4 : i.ipv6) == text) return true;
     }
     return false;
 }

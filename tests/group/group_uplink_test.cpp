@@ -85,7 +85,9 @@ struct Rig {
                                    .browser = browser,
                                    .clock = clock,
                                    .interfaces = [] {
-                                       return std::vector<platform::NetInterface>{{"en0", true, false, "192.0.2.7"}};
+                                       return std::vector<platform::NetInterface>{
+                                           {.name = "en0", .up = true, .ipv4 = "192.0.2.7"},
+                                           {.name = "en0", .up = true, .ipv6 = "2001:db8::7"}};
                                    }}) {
         uplink.onStatus = [this](const std::string& s) { statuses.push_back(s); };
         uplink.onPeerDatagram = [this](std::span<const uint8_t> b, const udp::endpoint&) { forwarded.take(b); };
@@ -213,6 +215,8 @@ TEST(GroupUplink, RefusesThisHostAndReportsAMissingTargetOnce) {
         {"127.0.0.1:7100", "Plindo: group host 127.0.0.1:7100 is this host — not joined"},
         {"0.0.0.0:7100", "Plindo: group host 0.0.0.0:7100 is this host — not joined"},
         {"192.0.2.7:7100", "Plindo: group host 192.0.2.7:7100 is this host — not joined"},
+        {"[2001:db8::7]:7100", "Plindo: group host [2001:db8::7]:7100 is this host — not joined"},
+        {"[::ffff:127.0.0.1]:7100", "Plindo: group host [::ffff:127.0.0.1]:7100 is this host — not joined"},
         {"Nobody-9999", "Plindo: group host Nobody-9999 not found"},
     };
     for (const auto& c : cases) {

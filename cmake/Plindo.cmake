@@ -20,7 +20,9 @@ function(plindo_folder_library folder deps)
   target_link_libraries(${lib} ${scope} ${deps})
   if(folder STREQUAL "platform")
     target_link_libraries(${lib} ${scope} Threads::Threads nlohmann_json::nlohmann_json spdlog::spdlog PkgConfig::SYS)
-    target_compile_definitions(${lib} ${scope} ASIO_STANDALONE ASIO_NO_DEPRECATED)
+    # Asio picks aligned_alloc or operator new per file, by whether a standard header came first; files that
+    # disagree free each other's handler memory with the wrong call. One choice for every file.
+    target_compile_definitions(${lib} ${scope} ASIO_STANDALONE ASIO_NO_DEPRECATED ASIO_DISABLE_STD_ALIGNED_ALLOC)
   elseif(folder STREQUAL "host")
     target_link_libraries(${lib} ${scope} Qt6::Core Qt6::Gui Qt6::Network)
   elseif(folder MATCHES "^ui/")

@@ -1,7 +1,7 @@
 #pragma once
 // The motor flag of each deck bridged to the DJ application: whether the host has its transport running.
 // Read from the supervision tick and the feeds, written on main; one short lock for both flags.
-#include "platform/spin_lock.h"
+#include "platform/pi_mutex.h"
 
 #include <array>
 #include <mutex>
@@ -23,7 +23,7 @@ public:
     }
 
 private:
-    mutable platform::SpinLock lock_;
+    mutable platform::PiMutex lock_;
     std::array<bool, 2> on_{false, false};
 };
 

@@ -164,7 +164,10 @@ void VinylCrateView::updateBlink() {
         const int phase = focusRingOpacity(blinkNow_()) > 0.5 ? 0 : 1;
         if (phase == blinkPhase_) return;
         blinkPhase_ = phase;
-        update(focusedCardRect().adjusted(-4, -4, 4, 4).toAlignedRect());
+        // The panel shows a blurred copy of what lies under it: repaint it whole when the ring is under it.
+        QRect ring = focusedCardRect().adjusted(-4, -4, 4, 4).toAlignedRect();
+        if (const QRect panel = panelRect().toAlignedRect(); ring.intersects(panel)) ring |= panel;
+        update(ring);
     });
 }
 

@@ -112,8 +112,10 @@ private:
     void paintScene(QPainter& p, const QRegion& dirty);
     void paintTrain(QPainter& p, const QRegion& dirty);
     void paintFocusedCard(QPainter& p);
-    void paintPanel(QPainter& p);
-    const QImage& face(int index);
+    void paintPanel(QPainter& p, const QRegion& dirty);
+    struct Face;
+    const Face& face(int index);
+    void ensureShadows();
     const QImage& staticLayer(int which);  // 0 backdrop, 1 back lip, 2 front lip
     void dropStaleArt();
 
@@ -139,18 +141,16 @@ private:
     QRectF playsRect_;
 
     struct Face {
-        std::string key;  // what it was painted from
+        std::string key;                 // what it was painted from
+        CrateCovers::Picture picture;    // held, so a new picture never reuses its address
         QImage image;
-        QImage dim;       // the face as a car: scaled and darkened
-        std::string dimKey;
-        int dimAdd = 0;
+        bool opaque = false;             // a cover without transparency hides what lies under it
     };
     std::map<int, Face> faces_;
     QImage statics_[3];
     QSize staticsSize_;
     QImage shadowCard_, shadowCar_;
     double shadowSide_ = -1;
-    QImage frame_;
 };
 
 }  // namespace plindo::ui

@@ -248,6 +248,7 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
     }
 
     void admit(const std::shared_ptr<Conn>& conn) {
+        conn->lastTaken = Conn::Clock::now();  // made when the accept was armed, maybe long ago
         std::error_code ec;
         const auto remote = conn->socket.remote_endpoint(ec);
         if (!ec) conn->peer = unmapped(remote.address()).to_string();

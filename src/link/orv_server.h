@@ -237,6 +237,8 @@ private:
     T remoteField(int key, T Remote::*field, T fallback) const;
     bool deckGate(int deck, const Origin& from, double now) const;
     void updateFrameStats(Remote& r, double now) const;
+    // Removes the group peers silent for too long and returns their names; `lock_` held.
+    std::vector<std::string> dropSilentPeers(double now);
     std::vector<std::string> addressCandidates(const Origin& from, const std::vector<platform::NetInterface>& ifs) const;
     int httpPort() const;
     bool deckTarget(int deck, Endpoint& out) const;

@@ -157,30 +157,27 @@ void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, doub
                                OSCValue::int32(port)};
     for (size_t k = 1; k < addresses.size(); ++k) bind.push_back(OSCValue::string(addresses[k]));
 
+    // What a hello says of its sender; the rest of a record (last path, statistics) is the deck's own.
+    const auto introduce = [&](Remote& r) {
+        r.conn = from;
+        r.senderKey = senderKeyOf(from.remote);
+        r.name = name;
+        r.mode = mode;
+        r.wavOk = wavOk;
+        r.lastWall = now;
+    };
+
     if (*deck != 0) {
         const std::string via = linkKind(from, ifs);
         {
             std::lock_guard g(lock_);
             auto it = remotes_.find(*deck);
             if (it == remotes_.end()) {
-                Remote r;
-                r.conn = from;
-                r.senderKey = senderKeyOf(from.remote);
-                r.name = name;
-                r.mode = mode;
-                r.wavOk = wavOk;
-                r.lastWall = now;
-                remotes_.emplace(*deck, std::move(r));
+                introduce(remotes_[*deck]);
             } else if (sameSender(it->second, from) || it->second.name == name ||
                        now - it->second.lastWall >= bindStale_) {
-                Remote& r = it->second;
-                r.conn = from;
-                r.senderKey = senderKeyOf(from.remote);
-                r.name = name;
-                r.mode = mode;
-                r.wavOk = wavOk;
-                r.lastWall = now;
-                r.via = via;
+                introduce(it->second);
+                it->second.via = via;
             }
         }
         send(from.remote, "/orv/bind", bind);
@@ -204,17 +201,8 @@ void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, doub
             for (const auto& [k, r] : remotes_) peers += k <= 0;
             if (peers >= kMaxGroupPeers) {
                 // Make room from peers that have gone quiet, the same rule as the group pushes use.
-                const double limit = bindStale_ <= 5.0 ? 15.0 : 3.0 * bindStale_;
-                for (auto it = remotes_.begin(); it != remotes_.end();) {
-                    if (it->first <= 0 && now - it->second.lastWall > limit) {
-                        gone.push_back(it->second.name);
-                        std::erase_if(peerKeys_, [k = it->first](const auto& e) { return e.second == k; });
-                        it = remotes_.erase(it);
-                        --peers;
-                    } else {
-                        ++it;
-                    }
-                }
+                gone = dropSilentPeers(now);
+                peers -= gone.size();
             }
             admitted = peers < kMaxGroupPeers;
             if (admitted) {
@@ -226,14 +214,8 @@ void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, doub
             peer = pk->second;
         }
         if (admitted) {
-            Remote r;
-            r.conn = from;
-            r.senderKey = key;
-            r.name = name;
-            r.mode = mode;
-            r.wavOk = wavOk;
-            r.lastWall = now;
-            remotes_[peer] = std::move(r);
+            remotes_[peer] = Remote{};
+            introduce(remotes_[peer]);
         }
     }
     for (const auto& n : gone) status("Plindo: group peer " + n + " gone");

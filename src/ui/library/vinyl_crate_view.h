@@ -102,6 +102,7 @@ private:
     void runFocusRule();
     void scrollToEntry(int index);
     void stateChanged();
+    void relayout();  // the layout follows the widget's size, also while hidden
     void placeFloor();
     void updateBlink();
     void reportHover(const OptPath& path);

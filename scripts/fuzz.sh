@@ -2,7 +2,7 @@
 # Runs every libFuzzer target of a build for a bounded time, a few at once, each from its seed corpus
 # fuzz/<folder>/<name>.corpus, and prints how many inputs each one ran.
 # FUZZ_SECONDS: time per target (default 20). JOBS: targets at once (default 2).
-# FUZZ_KEEP=1: inputs that reach new code are merged into the seed corpus, to be committed.
+# FUZZ_KEEP=1: inputs that reach code the seeds do not are merged into the seed corpus, to be committed.
 set -uo pipefail
 build=${1:-build/dev}
 secs=${FUZZ_SECONDS:-20}
@@ -30,8 +30,8 @@ run_one() {
     if [ "$keep" = 1 ] && [ "$2" != none ]; then
       mkdir -p "$2"
       before=$(find "$2" -type f | wc -l)
-      # Only inputs that add coverage to what the corpus already reaches are kept.
-      "$t" -merge=1 -rss_limit_mb=2048 -timeout=10 "$2" "$work" >"$work.merge" 2>&1
+      # Only inputs that reach code the corpus does not reach yet are kept, as few as cover it.
+      "$t" -set_cover_merge=1 -use_counters=0 -rss_limit_mb=2048 -timeout=10 "$2" "$work" >"$work.merge" 2>&1
       added=", $(( $(find "$2" -type f | wc -l) - before )) new corpus entries"
     fi
     echo "fuzz: $name ok, ${runs:-?} executions$added"; rm -rf "$work" "$work.log" "$work.merge"

@@ -22,7 +22,7 @@ struct Rig {
     OrvServer server{OrvServer::Deps{
         .main = main,
         .clock = clock,
-        .interfaces = [] { return std::vector<platform::NetInterface>{{"en0", true, false, "10.0.0.2"}}; },
+        .interfaces = [] { return std::vector<platform::NetInterface>{{.name = "en0", .up = true, .ipv4 = "10.0.0.2"}}; },
         .sink = &sink}};
     Rig() {
         // Callbacks that touch what they get, so the sanitizers see every view.

@@ -1,5 +1,6 @@
 #include "link/deck_file_server.h"
 
+#include "link/dual_stack.h"
 #include "link/http_head.h"
 #include "link/json_body.h"
 #include "platform/log.h"
@@ -39,8 +40,6 @@ constexpr const char* kOctets = "application/octet-stream";
 constexpr const char* kText = "text/plain";
 // One sendfile call moves at most this much; the socket buffer decides how much really goes.
 constexpr size_t kSendChunk = size_t{4} << 20;
-// A client that takes no bytes of its answer for this long is dropped.
-constexpr double kWriteStallSec = 60.0;
 // After the answer, how long the server waits for the client to close before closing itself.
 constexpr double kLingerSec = 2.0;
 
@@ -167,6 +166,8 @@ std::optional<OpenTrack> openTrack(const std::string& path) {
 
 // One accepted connection: its head buffer while reading, then its answer.
 struct Conn : std::enable_shared_from_this<Conn> {
+    using Clock = std::chrono::steady_clock;
+
     explicit Conn(asio::io_context& io) : socket(io), timer(io) {}
     ~Conn() {
         if (fd >= 0) ::close(fd);
@@ -179,11 +180,14 @@ struct Conn : std::enable_shared_from_this<Conn> {
     Phase phase = Phase::Reading;
     std::string buffer;
     std::array<char, http_head::kReadChunk> chunk{};
-    std::string out;   // head and in-memory body
-    int fd = -1;       // a file body, sent after `out`
-    off_t offset = 0;  // next file byte to send
+    std::string out;      // head and in-memory body
+    size_t outSent = 0;   // bytes of `out` already written
+    int fd = -1;          // a file body, sent after `out`
+    off_t offset = 0;     // next file byte to send
     off_t size = 0;
     std::string peer = "?";
+    // When the client last moved a byte: sent one of its head, or took one of its answer.
+    Clock::time_point lastTaken = Clock::now();
 };
 
 struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl> {
@@ -244,29 +248,38 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
     }
 
     void admit(const std::shared_ptr<Conn>& conn) {
-        if (conns.size() >= kMaxConnections) {
-            // Idle or slow clients must not lock everyone else out: drop the oldest one still reading.
-            auto it = std::find_if(conns.begin(), conns.end(), [](const auto& c) { return c->phase == Conn::Phase::Reading; });
-            if (it == conns.end()) {
-                std::error_code ignored;
-                conn->socket.close(ignored);
-                return;
-            }
-            close(*it);
-        }
+        conn->lastTaken = Conn::Clock::now();  // made when the accept was armed, maybe long ago
         std::error_code ec;
         const auto remote = conn->socket.remote_endpoint(ec);
-        if (!ec) conn->peer = remote.address().to_string();
+        if (!ec) conn->peer = unmapped(remote.address()).to_string();
+        // Stalled clients must not lock everyone else out: a peer at its cap gives up its own stalest
+        // connection, a full server its stalest of all, whatever they were doing.
+        const auto ofPeer = [&](const auto& c) { return c->peer == conn->peer; };
+        if (static_cast<size_t>(std::count_if(conns.begin(), conns.end(), ofPeer)) >= kMaxConnectionsPerPeer) {
+            abort(stalest(ofPeer));
+        } else if (conns.size() >= kMaxConnections) {
+            abort(stalest([](const auto&) { return true; }));
+        }
         conns.push_back(conn);
         conn->timer.expires_after(seconds(owner ? owner->headTimeoutSec : kHeadTimeoutSec));
         conn->timer.async_wait([self = shared_from_this(), conn](const std::error_code& e) {
-            if (!e && conn->phase == Conn::Phase::Reading) self->close(conn);
+            if (!e && conn->phase == Conn::Phase::Reading) self->abort(conn);
         });
         read(conn);
     }
 
+    // The connection whose client has gone longest without moving a byte; the older one on a tie.
+    template <typename Pred>
+    std::shared_ptr<Conn> stalest(Pred pred) {
+        std::shared_ptr<Conn> out;
+        for (const auto& c : conns) {
+            if (pred(c) && (!out || c->lastTaken < out->lastTaken)) out = c;
+        }
+        return out;
+    }
+
     void close(const std::shared_ptr<Conn>& conn) {
-        if (conn->phase == Conn::Phase::Closed) return;
+        if (!conn || conn->phase == Conn::Phase::Closed) return;
         conn->phase = Conn::Phase::Closed;
         std::error_code ignored;
         conn->timer.cancel();
@@ -276,6 +289,15 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
             conn->fd = -1;
         }
         conns.remove(conn);
+    }
+
+    // Closes with a reset: what a stalled client never took is dropped at once instead of lingering in the
+    // kernel.
+    void abort(const std::shared_ptr<Conn>& conn) {
+        if (!conn || conn->phase == Conn::Phase::Closed) return;
+        std::error_code ignored;
+        conn->socket.set_option(asio::socket_base::linger(true, 0), ignored);
+        close(conn);
     }
 
     void stopListener() {
@@ -308,6 +330,7 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
         conn->socket.async_read_some(asio::buffer(conn->chunk), [self = shared_from_this(), conn](const std::error_code& ec, size_t n) {
             if (conn->phase != Conn::Phase::Reading) return;
             if (ec || n == 0) return self->close(conn);  // error, or the peer ended before the terminator
+            conn->lastTaken = Conn::Clock::now();
             conn->buffer.append(conn->chunk.data(), n);
             const auto scan = http_head::scan(conn->buffer);
             if (scan.state == http_head::Scan::Overflow) return self->close(conn);
@@ -344,18 +367,32 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
         send(conn);
     }
 
-    void armStall(const std::shared_ptr<Conn>& conn) {
-        conn->timer.expires_after(seconds(kWriteStallSec));
-        conn->timer.async_wait([self = shared_from_this(), conn](const std::error_code& e) {
-            if (!e) self->close(conn);
+    // Closes the connection once its client has taken nothing for the idle limit. Progress only moves
+    // `lastTaken`; the timer re-arms itself from it.
+    void armIdle(const std::shared_ptr<Conn>& conn) {
+        const auto limit = seconds(owner ? owner->idleSec : kIdleSec);
+        conn->timer.expires_at(conn->lastTaken + limit);
+        conn->timer.async_wait([self = shared_from_this(), conn, limit](const std::error_code& e) {
+            if (e || conn->phase == Conn::Phase::Closed) return;
+            if (Conn::Clock::now() - conn->lastTaken >= limit) return self->abort(conn);
+            self->armIdle(conn);
         });
     }
 
     void send(const std::shared_ptr<Conn>& conn) {
-        armStall(conn);
-        asio::async_write(conn->socket, asio::buffer(conn->out), [self = shared_from_this(), conn](const std::error_code& ec, size_t) {
+        conn->lastTaken = Conn::Clock::now();
+        armIdle(conn);
+        writeOut(conn);
+    }
+
+    void writeOut(const std::shared_ptr<Conn>& conn) {
+        const auto rest = asio::buffer(conn->out) + conn->outSent;
+        conn->socket.async_write_some(rest, [self = shared_from_this(), conn](const std::error_code& ec, size_t n) {
             if (conn->phase == Conn::Phase::Closed) return;
             if (ec) return self->close(conn);
+            if (n > 0) conn->lastTaken = Conn::Clock::now();
+            conn->outSent += n;
+            if (conn->outSent < conn->out.size()) return self->writeOut(conn);
             conn->out.clear();
             conn->out.shrink_to_fit();
             if (conn->fd >= 0) return self->sendFile(conn);
@@ -370,9 +407,11 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
         while (conn->offset < conn->size) {
             const size_t want = static_cast<size_t>(std::min<off_t>(conn->size - conn->offset, static_cast<off_t>(kSendChunk)));
             const ssize_t n = ::sendfile(conn->socket.native_handle(), conn->fd, &conn->offset, want);
-            if (n > 0) continue;
+            if (n > 0) {
+                conn->lastTaken = Conn::Clock::now();
+                continue;
+            }
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                armStall(conn);
                 conn->socket.async_wait(tcp::socket::wait_write, [self = shared_from_this(), conn](const std::error_code& e) {
                     if (conn->phase == Conn::Phase::Closed) return;
                     if (e) return self->close(conn);
@@ -583,11 +622,11 @@ void DeckFileServer::start(int port) {
         if (impl_->running) return;
         a = std::make_shared<asio::ip::tcp::acceptor>(impl_->io);
         std::error_code ec;
-        const asio::ip::tcp::endpoint ep(asio::ip::tcp::v4(), static_cast<unsigned short>(port));
         if (port < 0 || port > 65535) ec = asio::error::invalid_argument;
-        if (!ec) a->open(ep.protocol(), ec);
-        if (!ec) a->set_option(asio::socket_base::reuse_address(true), ec);
-        if (!ec) a->bind(ep, ec);
+        if (!ec)
+            ec = openDualStack<asio::ip::tcp>(*a, static_cast<unsigned short>(port), [](auto& s, std::error_code& e) {
+                s.set_option(asio::socket_base::reuse_address(true), e);
+            });
         if (!ec) a->listen(asio::socket_base::max_listen_connections, ec);
         if (ec) {
             std::error_code ignored;

@@ -23,10 +23,14 @@ class DeckFileServer {
 public:
     static constexpr int kDefaultPort = 17600;
     static constexpr const char* kServiceType = "_plindo-file._tcp";
-    // Connections held at once; past this the oldest one still waiting for its head is dropped.
+    // Connections held at once, and from one peer address; past either, the connection whose client has
+    // gone longest without moving a byte is dropped for the new one.
     static constexpr size_t kMaxConnections = 256;
+    static constexpr size_t kMaxConnectionsPerPeer = 32;
     // A head not complete after this long is dropped without an answer.
     static constexpr double kHeadTimeoutSec = 30.0;
+    // A client that takes no byte of its answer for this long is dropped.
+    static constexpr double kIdleSec = 10.0;
 
     // `advertiser` may be null (no service advertised); `main` runs "/ctl" (null: the control route answers
     // that there is no handler).
@@ -35,7 +39,7 @@ public:
     DeckFileServer(const DeckFileServer&) = delete;
     DeckFileServer& operator=(const DeckFileServer&) = delete;
 
-    // Listens on every IPv4 address at `port` (0: an ephemeral port). Nothing happens while
+    // Listens on every address at `port` (0: an ephemeral port), IPv6 and IPv4 where the host has IPv6. Nothing happens while
     // running. A port that cannot be bound leaves the server stopped with the "in use" status line.
     void start(int port = kDefaultPort);
     void stop();
@@ -49,7 +53,8 @@ public:
     std::function<void(const std::string&)> onStatus;
     std::function<nlohmann::json(const std::string& cmd, const std::map<std::string, std::string>& params)> onControl;
     TrackPayloads payloads;
-    double headTimeoutSec = kHeadTimeoutSec;  // tests shorten it
+    double headTimeoutSec = kHeadTimeoutSec;  // tests shorten these two
+    double idleSec = kIdleSec;
 
     // The path itself, or its NFD or NFC form, that leads (through any links) to a regular file; none
     // otherwise (also for a path holding NUL, a folder, a FIFO or a device).

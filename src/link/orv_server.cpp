@@ -1,4 +1,5 @@
 #include "link/orv_server.h"
+#include "link/dual_stack.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -27,12 +28,16 @@ motion::ValueCell& localNetworkDenied() {
 class OrvServer::SocketSink final : public OrvServer::Sink {
 public:
     std::atomic<int> fd{-1};
+    std::atomic<bool> v6{false};  // the socket is dual-stack: IPv4 peers are reached through mapped addresses
     void send(const Endpoint& to, std::span<const uint8_t> bytes) override {
         const int s = fd.load();
         if (s < 0) return;
+        Endpoint target = to;
+        if (v6 && to.address().is_v4())
+            target = Endpoint(asio::ip::make_address_v6(asio::ip::v4_mapped, to.address().to_v4()), to.port());
         // Send errors are ignored: there is no retry and nobody to tell.
-        (void)::sendto(s, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL, to.data(),
-                       static_cast<socklen_t>(to.size()));
+        (void)::sendto(s, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL, target.data(),
+                       static_cast<socklen_t>(target.size()));
     }
 };
 
@@ -85,20 +90,19 @@ void OrvServer::start(int port, double bindStale) {
     }
     bool bound = false;
     queue_->sync([&] {
-        asio::error_code ec;
-        socket_.open(asio::ip::udp::v4(), ec);
-        if (ec) return;
         // No SO_REUSEADDR: on Linux it would let a second host bind the same port and hide the clash.
-        socket_.bind(Endpoint(asio::ip::address_v4::any(), static_cast<unsigned short>(port)), ec);
-        if (ec) {
-            socket_.close(ec);
-            return;
-        }
+        asio::error_code ec = openDualStack<asio::ip::udp>(socket_, static_cast<unsigned short>(port),
+                                                           [](auto&, std::error_code&) {});
+        if (ec) return;
         socket_.non_blocking(true, ec);
+        // The local address and interface each datagram reached: the first address offered in bind replies,
+        // and the link kind of the phone.
         const int on = 1;
-        // The local address each datagram reached: the first address offered in bind replies.
+        const bool v6 = socket_.local_endpoint(ec).address().is_v6();
         (void)::setsockopt(socket_.native_handle(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+        if (v6) (void)::setsockopt(socket_.native_handle(), IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on);
         localPort_ = socket_.local_endpoint(ec).port();
+        socketSink_->v6 = v6;
         socketSink_->fd = socket_.native_handle();
         rxBuf_.resize(65536);
         bound = true;
@@ -126,7 +130,9 @@ void OrvServer::start(int port, double bindStale) {
     hotTimer_ = std::make_unique<platform::RepeatingTimer>(*queue_, std::chrono::milliseconds(10),
                                                            [this] { keepAliveTick(); });
     hotTimer_->start();
-    status("Plindo: listening on UDP :" + std::to_string(port) + " (P2P/AWDL), Bonjour _plindo._udp");
+    // Only what this host does: there is no peer-to-peer Wi-Fi link here, and the service is named only
+    // when the advertiser took it.
+    status("Plindo: listening on UDP :" + std::to_string(port) + (registration_ ? ", Bonjour _plindo._udp" : ""));
 }
 
 void OrvServer::armReceive() {
@@ -145,7 +151,7 @@ void OrvServer::drainSocket() {
     for (size_t n = 0; n < kReadsPerWake; ++n) {
         sockaddr_storage src{};
         iovec iov{rxBuf_.data(), rxBuf_.size()};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(in6_pktinfo))];
         msghdr msg{};
         msg.msg_name = &src;
         msg.msg_namelen = sizeof src;
@@ -158,15 +164,33 @@ void OrvServer::drainSocket() {
             if (errno == EINTR) continue;
             return;  // EAGAIN, or an error that the next wake-up will see again
         }
-        if (got == 0 || src.ss_family != AF_INET || (msg.msg_flags & MSG_TRUNC)) continue;
+        if (got == 0 || (msg.msg_flags & MSG_TRUNC)) continue;
         Origin from;
-        const auto* sin = reinterpret_cast<const sockaddr_in*>(&src);
-        from.remote = Endpoint(asio::ip::address_v4(ntohl(sin->sin_addr.s_addr)), ntohs(sin->sin_port));
+        if (src.ss_family == AF_INET) {
+            const auto* sin = reinterpret_cast<const sockaddr_in*>(&src);
+            from.remote = Endpoint(asio::ip::address_v4(ntohl(sin->sin_addr.s_addr)), ntohs(sin->sin_port));
+        } else if (src.ss_family == AF_INET6) {
+            sockaddr_in6 sin6;
+            std::memcpy(&sin6, &src, sizeof sin6);
+            asio::ip::address_v6::bytes_type b;
+            std::memcpy(b.data(), &sin6.sin6_addr, b.size());
+            from.remote = Endpoint(unmapped(asio::ip::address_v6(b, sin6.sin6_scope_id)), ntohs(sin6.sin6_port));
+        } else {
+            continue;
+        }
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
             if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
                 in_pktinfo info;
                 std::memcpy(&info, CMSG_DATA(c), sizeof info);
                 from.local = asio::ip::address_v4(ntohl(info.ipi_spec_dst.s_addr));
+                from.interfaceIndex = static_cast<unsigned>(info.ipi_ifindex);
+            } else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO) {
+                in6_pktinfo info;
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                asio::ip::address_v6::bytes_type b;
+                std::memcpy(b.data(), &info.ipi6_addr, b.size());
+                from.local = unmapped(asio::ip::address_v6(b));
+                from.interfaceIndex = info.ipi6_ifindex;
             }
         }
         handleDatagram(rxBuf_.data(), static_cast<size_t>(got), from, clock_.now());

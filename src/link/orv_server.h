@@ -39,10 +39,12 @@ public:
     using Endpoint = asio::ip::udp::endpoint;
     using Tick = motion::SeratoTunnel::Tick;
 
-    // Where a datagram came from, and the local address it reached (unspecified when unknown).
+    // Where a datagram came from, the local address it reached (unspecified when unknown) and the interface
+    // it arrived on (0 when unknown). IPv4 peers of the dual-stack socket appear with plain IPv4 addresses.
     struct Origin {
         Endpoint remote;
         asio::ip::address local;
+        unsigned interfaceIndex = 0;
     };
 
     // Where outgoing datagrams go. The server's own sink writes to its socket; tests record instead.
@@ -97,7 +99,8 @@ public:
     OrvServer(const OrvServer&) = delete;
     OrvServer& operator=(const OrvServer&) = delete;
 
-    // Binds the UDP port (0 picks a free one), advertises it and starts the keep-alive. A second call while
+    // Binds the UDP port (0 picks a free one) on IPv6 and IPv4 where the host has IPv6, else on IPv4,
+    // advertises it and starts the keep-alive. A second call while
     // running does nothing. A port in use leaves the server idle with a status line; start may be retried.
     void start(int port, double bindStale);
     bool running() const { return running_.load(); }
@@ -234,8 +237,9 @@ private:
     T remoteField(int key, T Remote::*field, T fallback) const;
     bool deckGate(int deck, const Origin& from, double now) const;
     void updateFrameStats(Remote& r, double now) const;
-    std::vector<std::string> addressCandidates(const Origin& from) const;
-    std::string linkKind(const Origin& from) const;
+    // Removes the group peers silent for too long and returns their names; `lock_` held.
+    std::vector<std::string> dropSilentPeers(double now);
+    std::vector<std::string> addressCandidates(const Origin& from, const std::vector<platform::NetInterface>& ifs) const;
     int httpPort() const;
     bool deckTarget(int deck, Endpoint& out) const;
     void send(const Endpoint& to, std::string_view address, std::span<const OSCValue> args);

@@ -45,6 +45,19 @@ std::string primaryIPv4(const std::vector<platform::NetInterface>& ifs) {
     return {};
 }
 
+// The kind of link a datagram came over, from the interface it arrived on: "WLAN" for Wi-Fi, "LAN" for a
+// wired port, "?" when unknown or neither (loopback, tunnels).
+std::string linkKind(const OrvServer::Origin& from, const std::vector<platform::NetInterface>& ifs) {
+    if (from.interfaceIndex == 0) return "?";
+    for (const auto& i : ifs) {
+        if (i.index != from.interfaceIndex || !i.up || i.loopback) continue;
+        if (i.medium == platform::NetInterface::Medium::Wireless) return "WLAN";
+        if (i.medium == platform::NetInterface::Medium::Wired) return "LAN";
+        return "?";
+    }
+    return "?";
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------
@@ -76,13 +89,13 @@ void OrvServer::setHttpPortOverride(std::optional<int> port) {
     httpPortOverride_ = port;
 }
 
-std::vector<std::string> OrvServer::addressCandidates(const Origin& from) const {
+std::vector<std::string> OrvServer::addressCandidates(const Origin& from,
+                                                      const std::vector<platform::NetInterface>& ifs) const {
     std::vector<std::string> out;
     {
         std::lock_guard g(lock_);
         out = httpCandidatesExtra_;
     }
-    const auto ifs = interfaces_ ? interfaces_() : std::vector<platform::NetInterface>{};
     std::string local;
     if (from.local.is_v4() && !from.local.is_unspecified()) local = from.local.to_string();
     if (local.empty()) local = primaryIPv4(ifs);
@@ -93,15 +106,6 @@ std::vector<std::string> OrvServer::addressCandidates(const Origin& from) const 
         if (std::find(out.begin(), out.end(), i.ipv4) == out.end()) out.push_back(i.ipv4);
     }
     return out;
-}
-
-std::string OrvServer::linkKind(const Origin& from) const {
-    if (!from.local.is_v4() || from.local.is_unspecified() || !interfaces_) return "?";
-    const std::string local = from.local.to_string();
-    for (const auto& i : interfaces_()) {
-        if (i.up && !i.loopback && i.ipv4 == local) return "LAN";
-    }
-    return "?";
 }
 
 void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, double now) {
@@ -130,7 +134,8 @@ void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, doub
     }
 
     const auto reason = versionGate(build, needed);
-    const auto addresses = addressCandidates(from);
+    const auto ifs = interfaces_ ? interfaces_() : std::vector<platform::NetInterface>{};
+    const auto addresses = addressCandidates(from, ifs);
     const int port = httpPort();
 
     if (reason) {
@@ -152,30 +157,27 @@ void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, doub
                                OSCValue::int32(port)};
     for (size_t k = 1; k < addresses.size(); ++k) bind.push_back(OSCValue::string(addresses[k]));
 
+    // What a hello says of its sender; the rest of a record (last path, statistics) is the deck's own.
+    const auto introduce = [&](Remote& r) {
+        r.conn = from;
+        r.senderKey = senderKeyOf(from.remote);
+        r.name = name;
+        r.mode = mode;
+        r.wavOk = wavOk;
+        r.lastWall = now;
+    };
+
     if (*deck != 0) {
-        const std::string via = linkKind(from);
+        const std::string via = linkKind(from, ifs);
         {
             std::lock_guard g(lock_);
             auto it = remotes_.find(*deck);
             if (it == remotes_.end()) {
-                Remote r;
-                r.conn = from;
-                r.senderKey = senderKeyOf(from.remote);
-                r.name = name;
-                r.mode = mode;
-                r.wavOk = wavOk;
-                r.lastWall = now;
-                remotes_.emplace(*deck, std::move(r));
+                introduce(remotes_[*deck]);
             } else if (sameSender(it->second, from) || it->second.name == name ||
                        now - it->second.lastWall >= bindStale_) {
-                Remote& r = it->second;
-                r.conn = from;
-                r.senderKey = senderKeyOf(from.remote);
-                r.name = name;
-                r.mode = mode;
-                r.wavOk = wavOk;
-                r.lastWall = now;
-                r.via = via;
+                introduce(it->second);
+                it->second.via = via;
             }
         }
         send(from.remote, "/orv/bind", bind);
@@ -199,17 +201,8 @@ void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, doub
             for (const auto& [k, r] : remotes_) peers += k <= 0;
             if (peers >= kMaxGroupPeers) {
                 // Make room from peers that have gone quiet, the same rule as the group pushes use.
-                const double limit = bindStale_ <= 5.0 ? 15.0 : 3.0 * bindStale_;
-                for (auto it = remotes_.begin(); it != remotes_.end();) {
-                    if (it->first <= 0 && now - it->second.lastWall > limit) {
-                        gone.push_back(it->second.name);
-                        std::erase_if(peerKeys_, [k = it->first](const auto& e) { return e.second == k; });
-                        it = remotes_.erase(it);
-                        --peers;
-                    } else {
-                        ++it;
-                    }
-                }
+                gone = dropSilentPeers(now);
+                peers -= gone.size();
             }
             admitted = peers < kMaxGroupPeers;
             if (admitted) {
@@ -221,14 +214,8 @@ void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, doub
             peer = pk->second;
         }
         if (admitted) {
-            Remote r;
-            r.conn = from;
-            r.senderKey = key;
-            r.name = name;
-            r.mode = mode;
-            r.wavOk = wavOk;
-            r.lastWall = now;
-            remotes_[peer] = std::move(r);
+            remotes_[peer] = Remote{};
+            introduce(remotes_[peer]);
         }
     }
     for (const auto& n : gone) status("Plindo: group peer " + n + " gone");

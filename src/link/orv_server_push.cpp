@@ -45,23 +45,28 @@ void OrvServer::sendGroup(std::string_view address, std::span<const OSCValue> ar
     for (const auto& t : targets) sink_->send(t, bytes);
 }
 
+std::vector<std::string> OrvServer::dropSilentPeers(double now) {
+    std::vector<std::string> gone;
+    const double limit = bindStale_ <= 5.0 ? 15.0 : 3.0 * bindStale_;
+    for (auto it = remotes_.begin(); it != remotes_.end();) {
+        if (it->first <= 0 && now - it->second.lastWall > limit) {
+            gone.push_back(it->second.name);
+            std::erase_if(peerKeys_, [k = it->first](const auto& e) { return e.second == k; });
+            it = remotes_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return gone;
+}
+
 std::vector<OrvServer::Endpoint> OrvServer::pruneGroupPeers() {
     std::vector<Endpoint> out;
     std::vector<std::string> gone;
     {
         std::lock_guard g(lock_);
-        const double now = clock_.now();
-        const double limit = bindStale_ <= 5.0 ? 15.0 : 3.0 * bindStale_;
-        for (auto it = remotes_.begin(); it != remotes_.end();) {
-            if (it->first <= 0 && now - it->second.lastWall > limit) {
-                gone.push_back(it->second.name);
-                std::erase_if(peerKeys_, [k = it->first](const auto& e) { return e.second == k; });
-                it = remotes_.erase(it);
-            } else {
-                out.push_back(it->second.conn.remote);
-                ++it;
-            }
-        }
+        gone = dropSilentPeers(clock_.now());
+        for (const auto& [key, r] : remotes_) out.push_back(r.conn.remote);
     }
     // Reported after the lock is released: a status handler may read the server.
     for (const auto& n : gone) status("Plindo: group peer " + n + " gone");

@@ -1,5 +1,6 @@
 #include "link/deck_file_server.h"
 #include "raw_http.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -26,12 +27,13 @@ struct Server {
     DeckFileServer server{&registry, "studio-AB12", nullptr};
     std::mutex m;
     std::vector<std::string> lines;
-    explicit Server(double headTimeoutSec = DeckFileServer::kHeadTimeoutSec) {
+    explicit Server(double headTimeoutSec = DeckFileServer::kHeadTimeoutSec, double idleSec = DeckFileServer::kIdleSec) {
         server.onStatus = [this](const std::string& s) {
             std::lock_guard l(m);
             lines.push_back(s);
         };
         server.headTimeoutSec = headTimeoutSec;
+        server.idleSec = idleSec;
         server.start(0);
     }
     int port() const { return server.boundPort(); }
@@ -141,15 +143,16 @@ TEST(DeckFileServerFrame, StartsOnceStopsAndStartsAgainAndAdvertises) {
               s.lines.end());
 }
 
+int openDescriptors() {
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (::readdir(d)) ++n;
+        ::closedir(d);
+    }
+    return n;
+}
+
 TEST(DeckFileServerFrame, KeepsAnsweringThroughFloodsOfIdleConnectionsAndGarbage) {
-    const auto openDescriptors = [] {
-        int n = 0;
-        if (DIR* d = ::opendir("/proc/self/fd")) {
-            while (::readdir(d)) ++n;
-            ::closedir(d);
-        }
-        return n;
-    };
     Server s;
     const int before = openDescriptors();
     std::vector<int> idle;
@@ -173,6 +176,98 @@ TEST(DeckFileServerFrame, KeepsAnsweringThroughFloodsOfIdleConnectionsAndGarbage
     }
     EXPECT_EQ(roundTrip(s.port(), getRequest("/deck_build")).bytes, kBuildReply);
     for (int fd : idle) ::close(fd);
+}
+
+TEST(DeckFileServerFrame, StalledDownloadsNeitherLockOthersOutNorPileUp) {
+    TempFolder tmp("plindo-stall");
+    const std::string track = (tmp.dir / "big.wav").string();
+    writeSparse(track, 60 << 20);
+    const std::string request = getRequest("/audio/stream?path=" + track);
+    Server s;
+    const int before = openDescriptors();
+
+    // 300 clients from ten addresses ask for the track and never read: more than the server holds at once.
+    std::vector<int> stalled;
+    for (int i = 0; i < 300; ++i) {
+        const int fd = connectTo("127.0.0.1", s.port(), "127.0.0." + std::to_string(2 + i % 10), 4096);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(sendAll(fd, request));
+        stalled.push_back(fd);
+    }
+    const auto settled = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (int fd : stalled) {
+        pollfd p{fd, POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(settled - std::chrono::steady_clock::now());
+        ::poll(&p, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
+    }
+    const int reset = static_cast<int>(std::count_if(stalled.begin(), stalled.end(), [](int fd) { return hungUp(fd); }));
+    EXPECT_GE(reset, 300 - static_cast<int>(DeckFileServer::kMaxConnections));
+    // Each held download costs the server a socket and the open track.
+    EXPECT_LE(openDescriptors() - before, 300 + 2 * static_cast<int>(DeckFileServer::kMaxConnections) + 8);
+
+    EXPECT_EQ(roundTrip(s.port(), getRequest("/deck_build"), 1.0).bytes, kBuildReply);
+
+    // One address holds at most its share: the stalest of its own connections goes first.
+    std::vector<int> onePeer;
+    for (int i = 0; i < 40; ++i) {
+        onePeer.push_back(connectTo("127.0.0.1", s.port(), "127.0.0.50", 4096));
+        ASSERT_TRUE(sendAll(onePeer.back(), request));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const size_t over = onePeer.size() - DeckFileServer::kMaxConnectionsPerPeer;
+    for (size_t i = 0; i < onePeer.size(); ++i) EXPECT_EQ(hungUp(onePeer[i], i < over ? 3000 : 0), i < over) << i;
+    EXPECT_EQ(roundTrip(s.port(), getRequest("/deck_build"), 1.0).bytes, kBuildReply);
+    for (int fd : stalled) ::close(fd);
+    for (int fd : onePeer) ::close(fd);
+}
+
+TEST(DeckFileServerFrame, DropsAClientThatTakesNothingButNotASlowReader) {
+    TempFolder tmp("plindo-idle");
+    const std::string big = (tmp.dir / "big.wav").string();
+    writeSparse(big, 60 << 20);
+    // Larger than the socket buffers of both ends, so the server waits on the reader many times.
+    const std::string track = (tmp.dir / "t.mp3").string();
+    std::string bytes(8 << 20, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 31 + (i >> 11));
+    writeFile(track, bytes);
+    Server s(DeckFileServer::kHeadTimeoutSec, 0.3);
+
+    const int idle = connectTo("127.0.0.1", s.port(), "", 4096);
+    ASSERT_TRUE(sendAll(idle, getRequest("/audio/stream?path=" + big)));
+    EXPECT_FALSE(hungUp(idle, 100));
+    EXPECT_TRUE(hungUp(idle, 3000));
+    ::close(idle);
+
+    // Reading a little at a time, with pauses each shorter than the limit, gets the whole answer.
+    const int slow = connectTo("127.0.0.1", s.port());
+    ASSERT_TRUE(sendAll(slow, getRequest("/audio/stream?path=" + track)));
+    std::string got;
+    std::vector<char> buf(64 << 10);
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        pollfd p{slow, POLLIN, 0};
+        if (::poll(&p, 1, 2000) <= 0) break;
+        const ssize_t n = ::recv(slow, buf.data(), buf.size(), 0);
+        if (n <= 0) break;
+        got.append(buf.data(), static_cast<size_t>(n));
+    }
+    ::close(slow);
+    const size_t body = got.find("\r\n\r\n");
+    ASSERT_NE(body, std::string::npos);
+    EXPECT_EQ(got.size() - body - 4, bytes.size());
+    EXPECT_TRUE(got.compare(body + 4, std::string::npos, bytes) == 0);
+}
+
+TEST(DeckFileServerFrame, AnswersOverIPv6AndIPv4) {
+    Server s;
+    for (const char* host : {"127.0.0.1", "::1"}) {
+        const int fd = connectTo(host, s.port());
+        if (fd < 0 && std::string(host) == "::1" && ::access("/proc/net/if_inet6", F_OK) != 0) continue;  // no IPv6
+        ASSERT_GE(fd, 0) << host;
+        ASSERT_TRUE(sendAll(fd, getRequest("/deck_build")));
+        EXPECT_EQ(readAll(fd).bytes, kBuildReply) << host;
+        ::close(fd);
+    }
 }
 
 }  // namespace

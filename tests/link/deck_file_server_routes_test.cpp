@@ -130,8 +130,7 @@ TEST_F(DeckFileServerRoutes, ServesLinksOnlyWhenTheyLeadToATrack) {
 TEST_F(DeckFileServerRoutes, StreamsLargeFilesWithoutReadingThemWhole) {
     // A sparse 4 GiB file: reading it whole would take seconds and gigabytes before the first byte.
     const fs::path big = dir / "big.wav";
-    writeFile(big, "");
-    fs::resize_file(big, uint64_t{4} << 30);
+    writeSparse(big, uint64_t{4} << 30);
     std::string pattern;
     for (int i = 0; i < 3 << 20; ++i) pattern.push_back(static_cast<char>(i * 7 + (i >> 9)));
     writeFile(dir / "mid.mp3", pattern);

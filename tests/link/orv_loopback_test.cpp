@@ -1,10 +1,12 @@
-// The server on a real UDP socket, talked to over 127.0.0.1 only.
+// The server on a real UDP socket, talked to over the loopback addresses only.
 #include "link/orv_server.h"
 #include "osc_bytes.h"
 
 #include <gtest/gtest.h>
 
+#include <net/if.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -17,10 +19,12 @@ namespace {
 
 struct Client {
     asio::io_context io;
-    udp::socket sock{io, udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0)};
     udp::endpoint server;
+    udp::socket sock;
 
-    explicit Client(int port) : server(asio::ip::make_address_v4("127.0.0.1"), static_cast<unsigned short>(port)) {
+    explicit Client(int port, const char* host = "127.0.0.1")
+        : server(asio::ip::make_address(host), static_cast<unsigned short>(port)),
+          sock(io, udp::endpoint(server.address(), 0)) {
         timeval tv{0, 50000};  // bounds each receive
         ::setsockopt(sock.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     }
@@ -46,7 +50,8 @@ size_t hots(const std::vector<OSCMessage>& ms) {
 struct Host {
     platform::InlineExecutor main;
     std::vector<std::string> statuses;
-    OrvServer server{OrvServer::Deps{.main = main, .interfaces = [] { return std::vector<platform::NetInterface>{}; }}};
+    std::vector<platform::NetInterface> interfaces;
+    OrvServer server{OrvServer::Deps{.main = main, .interfaces = [this] { return interfaces; }}};
     std::mutex m;  // status lines may come from the server's thread
     Host() {
         server.onStatus = [this](const std::string& s) {
@@ -62,7 +67,7 @@ TEST(OrvLoopback, HelloGetsBindThenKeepAliveOnlyWhileThePhoneTalks) {
     Host host;
     host.server.start(0, 2.5);
     ASSERT_TRUE(host.server.running());
-    EXPECT_EQ(host.statuses.front(), "Plindo: listening on UDP :0 (P2P/AWDL), Bonjour _plindo._udp");
+    EXPECT_EQ(host.statuses.front(), "Plindo: listening on UDP :0");  // nothing advertised
     EXPECT_EQ(localNetworkDenied().value(), 0.0);
     Client phone(host.server.localPort());
 
@@ -122,4 +127,42 @@ TEST(OrvLoopback, PortInUseIsReportedAndASecondStartIsSilent) {
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].name, "Studio");
     EXPECT_EQ(found[0].port, advertised.localPort());
+}
+
+TEST(OrvLoopback, StatusNamesTheServiceOnlyOnceAdvertised) {
+    platform::FakeServiceRegistry registry;
+    platform::InlineExecutor main;
+    OrvServer advertised{OrvServer::Deps{.main = main, .advertiser = &registry, .serviceName = "Studio"}};
+    std::vector<std::string> lines;
+    advertised.onStatus = [&](const std::string& s) { lines.push_back(s); };
+    advertised.start(0, 2.5);
+    EXPECT_EQ(lines, std::vector<std::string>{"Plindo: listening on UDP :0, Bonjour _plindo._udp"});
+}
+
+TEST(OrvLoopback, HelloIsAnsweredOverIPv6AndIPv4AndReadsTheArrivalInterface) {
+    Host host;
+    // The loopback posing as a wired port: the link kind then shows that the arrival interface was read.
+    host.interfaces = {{.name = "lo", .up = true, .ipv4 = "127.0.0.1", .index = ::if_nametoindex("lo"),
+                        .medium = platform::NetInterface::Medium::Wired}};
+    host.server.start(0, 2.5);
+    ASSERT_TRUE(host.server.running());
+    const struct {
+        const char* address;
+        int deck;
+        const char* firstOffered;  // an IPv6 arrival offers the primary IPv4 address instead
+    } cases[] = {{"127.0.0.1", 1, "127.0.0.1"}, {"::1", 2, "127.0.0.1"}};
+    for (const auto& c : cases) {
+        if (std::string(c.address) == "::1" && ::access("/proc/net/if_inet6", F_OK) != 0) continue;  // no IPv6
+        Client phone(host.server.localPort(), c.address);
+        for (int k = 0; k < 2; ++k) {
+            phone.send("/orv/hello", {I(c.deck), S("Ann"), I(0), S("remote"), I(1), S("1215")});
+            const auto got = phone.receiveFor(0.2);
+            ASSERT_GE(got.size(), 1u) << c.address;
+            EXPECT_EQ(got[0].address, "/orv/bind");
+            EXPECT_EQ(got[0].args.at(0), I(c.deck));
+            EXPECT_EQ(got[0].args.at(1), S(c.firstOffered)) << c.address;
+        }
+        EXPECT_EQ(host.server.remoteVia(c.deck), "LAN") << c.address;
+        EXPECT_EQ(host.server.remoteHost(c.deck), std::string(c.address) == "::1" ? "" : c.address);
+    }
 }

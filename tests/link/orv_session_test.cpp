@@ -45,10 +45,10 @@ TEST(OrvHello, DenyCarriesReasonPortAndAddressesAndReportsWhy) {
 
 TEST(OrvHello, BindListsExtraThenLocalThenInterfaceAddresses) {
     ServerRig rig;
-    rig.interfaces = {{"lo", true, true, "127.0.0.1"},     {"wlan0", true, false, "192.168.1.10"},
-                      {"en1", false, false, "10.9.9.9"},    {"docker0", true, false, "172.17.0.1"},
-                      {"bridge0", true, false, "172.20.0.1"}, {"en0", true, false, "10.0.0.5"},
-                      {"enp3s0", true, false, "192.168.1.10"}};
+    rig.interfaces = {nic("lo", true, true, "127.0.0.1"),       nic("wlan0", true, false, "192.168.1.10"),
+                      nic("en1", false, false, "10.9.9.9"),      nic("docker0", true, false, "172.17.0.1"),
+                      nic("bridge0", true, false, "172.20.0.1"), nic("en0", true, false, "10.0.0.5"),
+                      nic("enp3s0", true, false, "192.168.1.10")};
     rig.server.setHttpCandidatesExtra({"peer.local"});
     rig.hello(phone(1), 1, "Ann");
     const auto sent = rig.sink.take();
@@ -109,16 +109,35 @@ TEST(OrvHello, DeckTakeOverRules) {
     EXPECT_EQ(rig.server.remoteName(1), "Ann");
 
     // The same phone on a new source port (same name) takes its deck back at once, keeping path and stats.
-    OrvServer::Origin annAgain{asio::ip::udp::endpoint(phone(1).remote.address(), 40000), phone(1).local};
+    OrvServer::Origin annAgain{asio::ip::udp::endpoint(phone(1).remote.address(), 40000), phone(1).local, 2};
     rig.hello(annAgain, 1, "Ann");
     rec = rig.server.remoteRecord(1);
     EXPECT_EQ(rec->conn.remote, annAgain.remote);
-    EXPECT_EQ(std::pair(rec->lastPath, rec->via), std::pair(std::string("/m/one.mp3"), std::string("LAN")));  // the link now known
+    EXPECT_EQ(std::pair(rec->lastPath, rec->via), std::pair(std::string("/m/one.mp3"), std::string("WLAN")));  // the link now known
 
     // Once the holder is silent for bindStale, the newcomer's hello takes the deck.
     rig.clock.advance(5.0);
     rig.hello(phone(2), 1, "Bob");
     EXPECT_EQ(rig.server.remoteName(1), "Bob");
+}
+
+TEST(OrvHello, ViaNamesTheMediumOfTheArrivalInterface) {
+    using M = plindo::platform::NetInterface::Medium;
+    ServerRig rig;
+    rig.interfaces = {nic("lo", true, true, "127.0.0.1", 1),         nic("wlp2s0", true, false, "192.168.1.10", 2, M::Wireless),
+                      nic("enp3s0", true, false, "10.0.0.5", 3, M::Wired), nic("tun0", true, false, "10.8.0.1", 4),
+                      nic("eth1", false, false, "10.1.0.1", 5, M::Wired)};
+    // A second interface entry (its IPv6 address) carries the same index and medium.
+    rig.interfaces.push_back({.name = "wlp2s0", .up = true, .index = 2, .medium = M::Wireless, .ipv6 = "fd00::2"});
+    const struct {
+        unsigned arrival;
+        const char* via;
+    } cases[] = {{2, "WLAN"}, {3, "LAN"}, {1, "?"}, {4, "?"}, {5, "?"}, {9, "?"}, {0, "?"}};
+    for (const auto& c : cases) {
+        rig.hello(phone(1, "192.168.1.10", c.arrival), 1, "Ann");
+        rig.hello(phone(1, "192.168.1.10", c.arrival), 1, "Ann");  // the first hello of a deck does not know it
+        EXPECT_EQ(rig.server.remoteVia(1), c.via) << c.arrival;
+    }
 }
 
 TEST(OrvHello, GroupPeersGetKeysOnceAndAreCapped) {

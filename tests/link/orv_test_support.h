@@ -35,10 +35,17 @@ private:
     std::vector<Sent> sent_;
 };
 
-inline OrvServer::Origin phone(int n, const char* local = "192.168.1.10") {
+// Phone n's datagrams reach `local` on the interface with index `arrival` (2 is the rig's Wi-Fi).
+inline OrvServer::Origin phone(int n, const char* local = "192.168.1.10", unsigned arrival = 2) {
     return {asio::ip::udp::endpoint(asio::ip::make_address(("192.168.1." + std::to_string(100 + n)).c_str()),
                                     static_cast<unsigned short>(50000 + n)),
-            asio::ip::make_address(local)};
+            asio::ip::make_address(local), arrival};
+}
+
+inline platform::NetInterface nic(std::string name, bool up, bool loopback, std::string ipv4, unsigned index = 0,
+                                  platform::NetInterface::Medium medium = platform::NetInterface::Medium::Other) {
+    return {.name = std::move(name), .up = up, .loopback = loopback, .ipv4 = std::move(ipv4), .index = index,
+            .medium = medium};
 }
 
 struct ServerRig {
@@ -46,9 +53,9 @@ struct ServerRig {
     platform::InlineExecutor main;
     RecordingSink sink;
     std::vector<platform::NetInterface> interfaces{
-        {"lo", true, true, "127.0.0.1"},
-        {"wlan0", true, false, "192.168.1.10"},
-        {"en0", true, false, "10.0.0.5"},
+        nic("lo", true, true, "127.0.0.1", 1),
+        nic("wlan0", true, false, "192.168.1.10", 2, platform::NetInterface::Medium::Wireless),
+        nic("en0", true, false, "10.0.0.5", 3, platform::NetInterface::Medium::Wired),
     };
     OrvServer server{OrvServer::Deps{.main = main,
                                      .clock = clock,

@@ -26,6 +26,48 @@ inline int connectLoopback(int port) {
     return fd;
 }
 
+// Connects to `host` (an IPv4 or IPv6 literal) from the local address `from` when given, with a receive
+// buffer of `receiveBuffer` bytes when given (a small one makes a client that stops reading stall at once).
+inline int connectTo(const std::string& host, int port, const std::string& from = "", int receiveBuffer = 0) {
+    sockaddr_storage to{};
+    socklen_t toLen = 0;
+    auto fill = [](const std::string& text, int p, sockaddr_storage& out, socklen_t& len) {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&out);
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&out);
+        if (::inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+            v4->sin_family = AF_INET;
+            v4->sin_port = htons(static_cast<uint16_t>(p));
+            len = sizeof *v4;
+            return true;
+        }
+        if (::inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+            v6->sin6_family = AF_INET6;
+            v6->sin6_port = htons(static_cast<uint16_t>(p));
+            len = sizeof *v6;
+            return true;
+        }
+        return false;
+    };
+    if (!fill(host, port, to, toLen)) return -1;
+    const int fd = ::socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_storage local{};
+    socklen_t localLen = 0;
+    if ((!from.empty() && (!fill(from, 0, local, localLen) || ::bind(fd, reinterpret_cast<sockaddr*>(&local), localLen) != 0)) ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&to), toLen) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True once the peer has closed or reset the connection (what it sent before may still be unread).
+inline bool hungUp(int fd, int waitMs = 0) {
+    pollfd p{fd, POLLRDHUP, 0};
+    return ::poll(&p, 1, waitMs) > 0 && (p.revents & (POLLHUP | POLLERR | POLLRDHUP));
+}
+
 inline bool sendAll(int fd, const std::string& s) {
     size_t off = 0;
     while (off < s.size()) {

@@ -1,6 +1,7 @@
 #pragma once
 // A fresh folder for one test that TMPDIR points at while it lives, so downloads land where a test can
 // count them.
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,12 @@ inline std::string slurp(const std::filesystem::path& p) {
 
 inline void writeFile(const std::filesystem::path& p, const std::string& bytes) {
     std::ofstream(p, std::ios::binary) << bytes;
+}
+
+// A file of `size` bytes that takes no disk space: reading it gives zeros.
+inline void writeSparse(const std::filesystem::path& p, std::uintmax_t size) {
+    writeFile(p, "");
+    std::filesystem::resize_file(p, size);
 }
 
 struct TempFolder {

@@ -69,6 +69,7 @@ void start(const std::shared_ptr<HttpText::State>& state, const std::string& url
             reply.error = r.error.empty() ? "no complete answer" : r.error;
         } else if (state->status != 200) {
             reply.error = "status " + std::to_string(state->status);
+            reply.body = std::move(state->body);  // some readers take any answer's body
         } else {
             reply.ok = true;
             reply.body = std::move(state->body);

@@ -17,7 +17,7 @@ public:
     struct Reply {
         bool ok = false;     // the whole body arrived with status 200
         int status = 0;      // 0 when no answer arrived
-        std::string body;    // empty unless ok
+        std::string body;    // the whole body of a complete answer, whatever its status; else empty
         std::string error;   // why not ok
     };
     using Done = std::function<void(const Reply&)>;

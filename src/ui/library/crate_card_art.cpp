@@ -1,0 +1,237 @@
+#include "ui/library/crate_card_art.h"
+
+#include "ui/kit/blur.h"
+#include "ui/kit/colors.h"
+#include "ui/kit/system_image.h"
+#include "ui/kit/text_styles.h"
+#include "ui/library/camelot.h"
+#include "ui/library/crate_texts.h"
+
+#include <QFontMetricsF>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+namespace plindo::ui {
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+QPainterPath rounded(const QRectF& r, double radius) {
+    QPainterPath p;
+    p.addRoundedRect(r, radius, radius);
+    return p;
+}
+
+void paintPlaceholder(QPainter& p, const QRectF& r, const std::string& name) {
+    QLinearGradient g(r.topLeft(), r.bottomLeft());
+    g.setColorAt(0, colors::withOpacity(colors::gray(), 0.5));
+    g.setColorAt(1, colors::withOpacity(colors::gray(), 0.25));
+    p.fillRect(r, g);
+    p.setPen(colors::secondary());
+    p.setFont(font(TextStyle::caption));
+    p.drawText(r.adjusted(10, 10, -10, -10), Qt::AlignCenter | Qt::TextWordWrap, q(name));
+}
+
+void paintPicture(QPainter& p, const QRectF& r, const QImage& img) {
+    // Fill the square, cropping the longer side.
+    const double s = std::max(r.width() / img.width(), r.height() / img.height());
+    const QSizeF drawn(img.width() * s, img.height() * s);
+    const QRectF target(r.center().x() - drawn.width() / 2, r.center().y() - drawn.height() / 2, drawn.width(),
+                        drawn.height());
+    p.drawImage(target, img);
+}
+
+void paintFlipLabel(QPainter& p, const QRectF& r, const std::string& label) {
+    QFont f = systemFont(static_cast<int>(std::lround(std::max(r.width() * 0.055, 11.0))), QFont::Black);
+    QFontMetricsF fm(f);
+    const double room = r.width() - 20;
+    const QString text = q(label);
+    // Shrink to half size before cutting the label to one line.
+    if (fm.horizontalAdvance(text) > room) {
+        const double scale = std::max(0.5, room / fm.horizontalAdvance(text));
+        f.setPixelSize(std::max(1, static_cast<int>(f.pixelSize() * scale)));
+        fm = QFontMetricsF(f);
+    }
+    const double h = fm.height() + 12;
+    const QRectF strip(r.left(), r.bottom() - h, r.width(), h);
+    p.fillRect(strip, QColor(0, 0, 0, int(0.68 * 255)));
+    p.setFont(f);
+    p.setPen(Qt::white);
+    p.drawText(strip.adjusted(10, 6, -10, -6), Qt::AlignCenter, fm.elidedText(text, Qt::ElideRight, room));
+}
+
+}  // namespace
+
+QImage cardFace(const QImage* picture, const std::string& name, const std::string& label, double side, qreal dpr) {
+    const int px = std::max(1, static_cast<int>(std::ceil(side * dpr)));
+    QImage img(px, px, QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(dpr);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
+    const QRectF r(0, 0, side, side);
+    p.setClipPath(rounded(r, kCardCorner));
+    if (picture && !picture->isNull()) paintPicture(p, r, *picture);
+    else paintPlaceholder(p, r, name);
+    if (!label.empty()) paintFlipLabel(p, r, label);
+    return img;
+}
+
+void paintCardBorder(QPainter& p, const QRectF& r, bool loaded, bool focused, bool played, double blink) {
+    QColor c;
+    double width = 1;
+    if (loaded) {
+        c = colors::withOpacity(colors::green(), 0.9);
+        width = 3;
+    } else if (focused) {
+        c = colors::withOpacity(colors::yellow(), blink);
+        width = 2.5;
+    } else if (played) {
+        c = colors::withOpacity(colors::red(), 0.65);
+        width = 1.5;
+        p.fillPath(rounded(r, kCardCorner), colors::withOpacity(colors::red(), 0.1));
+    } else {
+        c = QColor::fromHsvF(0.58f, 0.7f, 0.9f, 0.45f);
+    }
+    // Stroked inside the shape.
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(c, width));
+    p.setBrush(Qt::NoBrush);
+    const double in = width / 2;
+    p.drawRoundedRect(r.adjusted(in, in, -in, -in), kCardCorner - in, kCardCorner - in);
+    p.restore();
+}
+
+void paintCarEdge(QPainter& p, const QRectF& r) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(colors::withOpacity(Qt::white, 0.12), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), kCardCorner - 0.5, kCardCorner - 0.5);
+    p.restore();
+}
+
+QRectF paintSticker(QPainter& p, const QRectF& cover, const TrackMetaLite& meta) {
+    const StickerRows rows = stickerRows(meta);
+    if (rows.empty()) return {};
+    QFont codeFont = font(TextStyle::title2);
+    codeFont.setBold(true);
+    QFont rowFont = font(TextStyle::title3);
+    rowFont.setWeight(QFont::DemiBold);
+    const QFontMetricsF codeFm(codeFont), rowFm(rowFont);
+
+    struct Row {
+        QString text;
+        QSizeF size;
+        enum { code, plain, plays } kind;
+    };
+    std::vector<Row> list;
+    if (!rows.camelot.empty()) {
+        const QString t = q(rows.camelot);
+        list.push_back({t, {codeFm.horizontalAdvance(t) + 24, codeFm.height() + 6}, Row::code});
+    } else if (!rows.key.empty()) {
+        const QString t = q(rows.key);
+        list.push_back({t, {rowFm.horizontalAdvance(t), rowFm.height()}, Row::plain});
+    }
+    if (!rows.tempo.empty()) {
+        const QString t = q(rows.tempo);
+        list.push_back({t, {rowFm.horizontalAdvance(t), rowFm.height()}, Row::plain});
+    }
+    if (!rows.plays.empty()) {
+        const QString t = q(rows.plays);
+        const double icon = rowFm.height() * 0.8;
+        list.push_back({t, {icon + 6 + rowFm.horizontalAdvance(t), rowFm.height()}, Row::plays});
+    }
+    double w = 0, h = 0;
+    for (const Row& r : list) {
+        w = std::max(w, r.size.width());
+        h += r.size.height();
+    }
+    h += 5 * (list.size() - 1);
+    const QRectF plate(cover.right() - 12 - (w + 24), cover.top() + 12, w + 24, h + 24);
+    p.save();
+    p.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0, int(0.55 * 255)));
+    p.drawRoundedRect(plate, 10, 10);
+    QRectF playsRect;
+    double y = plate.top() + 12;
+    const double right = plate.right() - 12;
+    for (const Row& r : list) {
+        const QRectF box(right - r.size.width(), y, r.size.width(), r.size.height());
+        if (r.kind == Row::code) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(camelotColor(rows.camelot));
+            p.drawRoundedRect(box, box.height() / 2, box.height() / 2);
+            p.setFont(codeFont);
+            p.setPen(QColor(0, 0, 0, int(0.85 * 255)));
+            p.drawText(box, Qt::AlignCenter, r.text);
+        } else if (r.kind == Row::plain) {
+            p.setFont(rowFont);
+            p.setPen(Qt::white);
+            p.drawText(box, Qt::AlignRight | Qt::AlignVCenter, r.text);
+        } else {
+            const double icon = rowFm.height() * 0.8;
+            paintSystemImage(p, "play.fill", QRectF(box.left(), box.center().y() - icon / 2, icon, icon), Qt::white);
+            p.setFont(rowFont);
+            p.setPen(Qt::white);
+            p.drawText(box, Qt::AlignRight | Qt::AlignVCenter, r.text);
+            playsRect = box;
+        }
+        y += r.size.height() + 5;
+    }
+    p.restore();
+    return playsRect;
+}
+
+QImage brightened(const QImage& src, QSize size, double b) {
+    QImage out(size, QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    {
+        QPainter p(&out);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(QRect(QPoint(0, 0), size), src);
+    }
+    const int add = static_cast<int>(std::lround(std::clamp(b, -1.0, 1.0) * 255));
+    if (add == 0) return out;
+    // Premultiplied: adding b to a channel of the colour adds b·alpha, kept within 0...alpha.
+    for (int y = 0; y < out.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x) {
+            const QRgb c = line[x];
+            const int a = qAlpha(c);
+            if (a == 0) continue;
+            const int d = a == 255 ? add : add * a / 255;
+            line[x] = qRgba(std::clamp(qRed(c) + d, 0, a), std::clamp(qGreen(c) + d, 0, a),
+                            std::clamp(qBlue(c) + d, 0, a), a);
+        }
+    }
+    return out;
+}
+
+double shadowPad(double radius) { return std::ceil(radius * 1.5); }
+
+QImage cardShadow(double side, double radius, double opacity, qreal dpr) {
+    const double pad = shadowPad(radius);
+    const int px = std::max(1, static_cast<int>(std::ceil((side + 2 * pad) * dpr)));
+    QImage img(px, px, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    {
+        QPainter p(&img);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(dpr, dpr);
+        p.fillPath(rounded(QRectF(pad, pad, side, side), kCardCorner), QColor(0, 0, 0, int(opacity * 255)));
+    }
+    // The shadow's radius spreads like a blur of half that deviation.
+    QImage blurredImg = blurred(img, radius / 2 * dpr);
+    blurredImg.setDevicePixelRatio(dpr);
+    return blurredImg;
+}
+
+}  // namespace plindo::ui

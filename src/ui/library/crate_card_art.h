@@ -1,0 +1,39 @@
+#pragma once
+// The pictures of one crate card: its face (cover or placeholder, flip label strip, rounded corners), the
+// ring that says loaded, focused or played, the sticker with key, tempo and plays, the soft shadow, and the
+// brightness change that darkens covers further back.
+#include "ui/library/track_meta_lite.h"
+
+#include <QImage>
+#include <QRectF>
+
+#include <string>
+
+class QPainter;
+
+namespace plindo::ui {
+
+inline constexpr double kCardCorner = 6;
+
+// The face at `side` logical pixels: the picture filling the square (cropped), else the placeholder with the
+// track's name; a flip's label strip along the bottom; corners rounded. Premultiplied ARGB at `dpr`.
+QImage cardFace(const QImage* picture, const std::string& name, const std::string& label, double side, qreal dpr);
+
+// The ring laid over a cover; the first of loaded, focused, played decides. `blink` is the focused ring's
+// opacity of the moment.
+void paintCardBorder(QPainter& p, const QRectF& r, bool loaded, bool focused, bool played, double blink);
+// The thin white edge of a train car.
+void paintCarEdge(QPainter& p, const QRectF& r);
+
+// The sticker in the cover's top trailing corner; returns the rectangle of its plays row (empty without).
+QRectF paintSticker(QPainter& p, const QRectF& cover, const TrackMetaLite& meta);
+
+// `src` drawn at `size` device pixels with `b` added to every colour channel, clamped.
+QImage brightened(const QImage& src, QSize size, double b);
+
+// A black rounded square of `side` blurred by `radius`, at `opacity`, padded by the blur's reach on every
+// side: draw it at the card's rect grown by `shadowPad(radius)`.
+QImage cardShadow(double side, double radius, double opacity, qreal dpr);
+double shadowPad(double radius);
+
+}  // namespace plindo::ui

@@ -1,0 +1,68 @@
+#pragma once
+// The decoded covers of the cards on show: one state per live card (the focused card and the train, keyed
+// by entry index), fed from a cover source and a small cache of decoded pictures. A card whose track changed
+// while its request ran drops the late answer.
+#include "ui/library/cover_source.h"
+
+#include <QImage>
+
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace plindo::ui {
+
+class CrateCovers {
+public:
+    static constexpr int kMaxSide = 600;       // decoded pictures are no larger on their longer side
+    static constexpr size_t kDecodedLimit = 64;  // decoded pictures kept beyond the live cards
+
+    using Picture = std::shared_ptr<const QImage>;
+    using UrlOf = std::function<std::optional<std::string>(const std::string& path)>;
+
+    CrateCovers(CoverSource& source, UrlOf coverURL, std::function<void()> changed);
+    ~CrateCovers();
+    CrateCovers(const CrateCovers&) = delete;
+    CrateCovers& operator=(const CrateCovers&) = delete;
+
+    void setCoverURL(UrlOf coverURL) { coverURL_ = std::move(coverURL); }
+
+    // Keeps state for exactly these cards (entry index → track path), loading what is new or changed.
+    void setLive(const std::map<int, std::string>& cards);
+    // The picture of a live card; null while there is none (the placeholder shows).
+    Picture picture(int index) const;
+
+    size_t liveCount() const { return live_.size(); }
+    size_t decodedCount() const { return decoded_.size(); }
+
+    // Encoded bytes to a picture of at most `maxSide` on its longer side; null when they do not decode.
+    static Picture decode(const CoverSource::Bytes& bytes, int maxSide = kMaxSide);
+
+private:
+    struct Card {
+        std::string path;
+        std::string loadingFor;
+        Picture picture;
+    };
+    void load(Card& card);
+    void answer(const std::string& path, const CoverSource::Bytes& bytes);
+    Picture decodedHit(const std::string& path);
+    void remember(const std::string& path, Picture p);
+
+    CoverSource& source_;
+    UrlOf coverURL_;
+    std::function<void()> changed_;
+    std::map<int, Card> live_;
+    std::set<std::string> asked_;  // requests under way, so one path is asked once
+    std::list<std::pair<std::string, Picture>> decoded_;  // most recent first
+    std::unordered_map<std::string, std::list<std::pair<std::string, Picture>>::iterator> decodedIndex_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace plindo::ui

@@ -129,14 +129,38 @@ TEST(OrvLoopback, PortInUseIsReportedAndASecondStartIsSilent) {
     EXPECT_EQ(found[0].port, advertised.localPort());
 }
 
-TEST(OrvLoopback, StatusNamesTheServiceOnlyOnceAdvertised) {
-    platform::FakeServiceRegistry registry;
+// Takes every service and publishes it when the test says so, as a daemon does some time later.
+struct LateAdvertiser final : platform::ServiceAdvertiser {
+    using platform::ServiceAdvertiser::advertise;
+    std::function<void()> publish;
+    std::unique_ptr<platform::ServiceRegistration> advertise(const std::string&, const std::string&, int,
+                                                             const std::function<void(const std::string&)>&,
+                                                             const std::function<void()>& onRegistered) override {
+        publish = onRegistered;
+        return std::make_unique<platform::ServiceRegistration>();
+    }
+};
+
+TEST(OrvLoopback, StatusNamesTheServiceOnlyOncePublished) {
     platform::InlineExecutor main;
-    OrvServer advertised{OrvServer::Deps{.main = main, .advertiser = &registry, .serviceName = "Studio"}};
     std::vector<std::string> lines;
-    advertised.onStatus = [&](const std::string& s) { lines.push_back(s); };
-    advertised.start(0, 2.5);
+    const auto record = [&](const std::string& s) { lines.push_back(s); };
+
+    platform::FakeServiceRegistry registry;  // publishes at once
+    OrvServer atOnce{OrvServer::Deps{.main = main, .advertiser = &registry, .serviceName = "Studio"}};
+    atOnce.onStatus = record;
+    atOnce.start(0, 2.5);
     EXPECT_EQ(lines, std::vector<std::string>{"Plindo: listening on UDP :0, Bonjour _plindo._udp"});
+
+    lines.clear();
+    LateAdvertiser daemon;
+    OrvServer later{OrvServer::Deps{.main = main, .advertiser = &daemon, .serviceName = "Studio"}};
+    later.onStatus = record;
+    later.start(0, 2.5);
+    EXPECT_EQ(lines, std::vector<std::string>{"Plindo: listening on UDP :0"});  // not published (yet)
+    ASSERT_TRUE(daemon.publish);
+    daemon.publish();
+    EXPECT_EQ(lines, (std::vector<std::string>{"Plindo: listening on UDP :0", "Plindo: listening on UDP :0, Bonjour _plindo._udp"}));
 }
 
 TEST(OrvLoopback, HelloIsAnsweredOverIPv6AndIPv4AndReadsTheArrivalInterface) {

@@ -7,7 +7,7 @@
 #include "motion/host_config.h"
 #include "platform/clock.h"
 #include "platform/main_executor.h"
-#include "platform/spin_lock.h"
+#include "platform/pi_mutex.h"
 
 #include <array>
 #include <cstdint>
@@ -113,7 +113,7 @@ private:
         void drain();
 
     private:
-        platform::SpinLock lock_;
+        platform::PiMutex lock_;
         std::array<StemRef, 8> slots_;
     };
 

@@ -59,10 +59,13 @@ void SeratoTunnel::startAfresh() {
     const double keepK = k;
     const double keepJump = jumpDrainSec;
     const int64_t keepRestarts = restarts_;
+    const int64_t paid = sentCum_;
     *this = SeratoTunnel{};
     k = keepK;
     jumpDrainSec = keepJump;
     restarts_ = keepRestarts + 1;
+    // What was already sent stays the base: the new reference's count minus it is the gap's movement.
+    paidBeforeRestart_ = paid;
 }
 
 bool SeratoTunnel::ingest(std::span<const Tick> batch) {
@@ -103,7 +106,9 @@ bool SeratoTunnel::ingest(std::span<const Tick> batch) {
 
     if (first) {
         nextSeq_ = lo->seq + 1;
-        sentCum_ = lo->cum;
+        sentCum_ = paidBeforeRestart_.value_or(lo->cum);
+        carryPending_ = paidBeforeRestart_.has_value();
+        paidBeforeRestart_.reset();
         lastStamp_ = lo->stamp;
     }
 
@@ -162,7 +167,13 @@ std::optional<SeratoTunnel::Out> SeratoTunnel::next() {
     const int64_t backlog = wsub(prev, sentCum_);
     int64_t share = 0;
     bool jumped = false;
-    if (delta != 0) {
+    if (carryPending_) {
+        // The movement across a restart gap goes out at once: paid gradually it would trail the platter
+        // for seconds.
+        carryPending_ = false;
+        share = backlog;
+        jumped = backlog != 0;
+    } else if (delta != 0) {
         if (backlog == 0) {
             allowance_ = 0;
         } else {

@@ -41,7 +41,8 @@ public:
 
     // Received ticks are held in a ring of this many sequence steps: a batch reaching further past the next
     // output than that restarts the tunnel from the batch, so a sequence jump cannot leave millions of
-    // steps to guess through.
+    // steps to guess through. The movement across such a gap is still paid, whole, with the first output
+    // after the restart.
     static constexpr int64_t kWindow = 256;
     // Most recent guesses kept; only the last two before the next output are ever consulted.
     static constexpr int64_t kGuessRing = 64;
@@ -100,6 +101,8 @@ private:
     double allowance_ = 0;
     int64_t restarts_ = 0;
     int64_t prunedBelow_ = INT64_MIN;  // every key below this is already gone from both rings
+    std::optional<int64_t> paidBeforeRestart_;  // sentCum when the stream restarted, until the new reference
+    bool carryPending_ = false;                 // the next output pays the gap across a restart whole
 
     std::array<int64_t, kWindow> knownKey_ = filled<kWindow>();
     std::array<Tick, kWindow> known_{};

@@ -2,7 +2,7 @@
 // One value shared between threads behind its own short lock. Every access takes the lock, copies the value
 // in or out (or runs one small in-place change) and releases it: no allocation, no logging, no callback and
 // no second lock while it is held, so the audio thread may take it on every callback.
-#include "platform/spin_lock.h"
+#include "platform/pi_mutex.h"
 
 #include <mutex>
 #include <utility>
@@ -43,7 +43,7 @@ public:
     }
 
 private:
-    mutable platform::SpinLock lock_;
+    mutable platform::PiMutex lock_;
     T state_{};
 };
 

@@ -1,7 +1,7 @@
 // The ALSA sequencer behind MidiBackend. Each port gets its own sequencer client so that it carries its own
 // client name; a source schedules future events on its own queue, a destination reads on its own thread.
 #include "platform/midi_backend.h"
-#include "platform/spin_lock.h"
+#include "platform/pi_mutex.h"
 
 #include <alsa/asoundlib.h>
 #include <poll.h>
@@ -19,6 +19,10 @@ namespace plindo::platform {
 namespace {
 
 constexpr const char* kSeqDevice = "/dev/snd/seq";
+// The sequencer takes any number of events, each message its own event (a long SysEx in chunks). One send
+// is still bounded, so that a sender holds the port's lock only briefly while the drain may be waiting; the
+// longest message the host builds (a relative motion message, 771 bytes) goes whole.
+constexpr std::size_t kMaxPacketBytes = 4096;
 
 void silentAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
@@ -64,6 +68,7 @@ public:
 
     int send(std::span<const uint8_t> bytes, int64_t atNs) override {
         if (bytes.empty()) return -EINVAL;
+        if (bytes.size() > kMaxPacketBytes) return -EMSGSIZE;
         const int64_t ahead = atNs > 0 ? atNs - hostTimeNs() : 0;
         std::lock_guard g(lock_);
         snd_midi_event_reset_encode(enc_);
@@ -100,11 +105,12 @@ public:
         if (rc == 0 && !complete) rc = -EINVAL;
         return rc;
     }
+    std::size_t maxPacketBytes() const override { return kMaxPacketBytes; }
     const std::string& name() const override { return name_; }
     int port() const override { return port_; }
 
 private:
-    SpinLock lock_;  // the sequencer handle and the encoder take one sender at a time
+    PiMutex lock_;  // the sequencer handle and the encoder take one sender at a time
     snd_seq_t* seq_;
     snd_midi_event_t* enc_;
     int queue_;

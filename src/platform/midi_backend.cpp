@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <ctime>
 #include <mutex>
 
@@ -11,6 +12,22 @@ int64_t hostTimeNs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+std::size_t midiMessageLength(std::span<const uint8_t> bytes) {
+    if (bytes.empty()) return 0;
+    constexpr uint8_t kSysexStart = 0xF0, kSysexEnd = 0xF7, kFirstRealtime = 0xF8;
+    if (bytes[0] == kSysexStart) {
+        for (std::size_t i = 1; i < bytes.size(); ++i) {
+            if (bytes[i] == kSysexEnd) return i + 1;
+            if (bytes[i] >= 0x80 && bytes[i] < kFirstRealtime) return i;
+        }
+        return bytes.size();
+    }
+    if (bytes[0] >= kFirstRealtime) return 1;
+    std::size_t i = 1;
+    while (i < bytes.size() && bytes[i] < 0x80) ++i;
+    return i;
 }
 
 struct LoopbackMidiBackend::Core {
@@ -29,6 +46,7 @@ struct LoopbackMidiBackend::Core {
     bool available = true;
     int sendError = 0;
     size_t recordLimit = 1u << 16;
+    size_t packetLimit = SIZE_MAX;
     uint64_t sentCount = 0;
     std::vector<Sent> sent;
     size_t head = 0;  // oldest record once the ring is full
@@ -57,6 +75,7 @@ public:
         std::lock_guard g(c.mutex);
         if (c.sendError != 0) return c.sendError;
         if (bytes.empty()) return -EINVAL;
+        if (bytes.size() > c.packetLimit) return -EMSGSIZE;
         ++c.sentCount;
         if (c.recordLimit == 0) return 0;
         LoopbackMidiBackend::Sent s{port_->name, port_->port, std::vector<uint8_t>(bytes.begin(), bytes.end()), hostTimeNs};
@@ -67,6 +86,10 @@ public:
             c.head = (c.head + 1) % c.sent.size();
         }
         return 0;
+    }
+    std::size_t maxPacketBytes() const override {
+        std::lock_guard g(core_->mutex);
+        return core_->packetLimit;
     }
     const std::string& name() const override { return port_->name; }
     int port() const override { return port_->port; }
@@ -158,6 +181,11 @@ void LoopbackMidiBackend::setRecordLimit(size_t limit) {
     core_->recordLimit = limit;
     core_->sent.clear();
     core_->head = 0;
+}
+
+void LoopbackMidiBackend::setPacketLimit(size_t bytes) {
+    std::lock_guard g(core_->mutex);
+    core_->packetLimit = std::max<size_t>(bytes, 1);
 }
 
 std::vector<LoopbackMidiBackend::Sent> LoopbackMidiBackend::sent() const {

@@ -5,6 +5,7 @@
 //
 // No sequencer on the machine is not an error: the backend reports `available() == false` with a status
 // line, creation calls return null, and nothing throws.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +17,12 @@ namespace plindo::platform {
 
 // CLOCK_MONOTONIC in nanoseconds: the clock of every MIDI timestamp. mediaNow() is the same clock in seconds.
 int64_t hostTimeNs();
+
+// Length of the message at the front of `bytes`: a status byte with the data bytes after it up to the next
+// status byte (so messages under running status stay together), or a SysEx through its end byte (real-time
+// bytes inside it do not end it; another status byte or the end of the bytes does). Data bytes without a
+// status byte in front count as one message up to the next status byte. 0 for no bytes.
+std::size_t midiMessageLength(std::span<const uint8_t> bytes);
 
 // Called with the bytes of one received packet (one or more complete messages) and the host time at which
 // it arrived. Runs on the backend's read thread (the injecting thread for the loopback backend).
@@ -39,6 +46,9 @@ public:
     // deliver at once; a later time is scheduled for that moment. Returns 0 on success, else a negative
     // error code (the message is lost; nothing is retried).
     virtual int send(std::span<const uint8_t> bytes, int64_t hostTimeNs) = 0;
+    // The most bytes one send() takes. A longer packet must be split between messages by the caller; a
+    // single message longer than this cannot be sent on this port.
+    virtual std::size_t maxPacketBytes() const = 0;
     virtual const std::string& name() const = 0;
     virtual int port() const = 0;
 };
@@ -98,6 +108,9 @@ public:
     void setSendError(int code);
     // At most this many packets are kept (the oldest go first); `sentCount()` counts all of them.
     void setRecordLimit(size_t limit);
+    // Makes the sources take at most `bytes` per send, as a backend with a packet limit does (a larger send
+    // fails with -EMSGSIZE). Without it they take any size.
+    void setPacketLimit(size_t bytes);
 
     std::vector<Sent> sent() const;
     uint64_t sentCount() const;

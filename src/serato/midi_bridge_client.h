@@ -6,7 +6,7 @@
 // Datagrams: [0x00] probe; [0x00 'P' 'L' 'X' version ...] probe reply; [0x01 MIDI...] MIDI out;
 // [0x02 MIDI...] readback; [0x03] quit request.
 #include "platform/clock.h"
-#include "platform/spin_lock.h"
+#include "platform/pi_mutex.h"
 
 #include <atomic>
 #include <cstdint>
@@ -60,7 +60,7 @@ private:
 
     std::mutex lock_;  // serialises probes, restarts and the start of the receive thread
     int fd_ = -1;      // written under lock_ and sendLock_; read under either
-    platform::SpinLock sendLock_;
+    platform::PiMutex sendLock_;
     std::atomic<bool> up_{false};
     double lastProbe_ = -100;
     std::thread rx_;

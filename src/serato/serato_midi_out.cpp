@@ -14,9 +14,6 @@ namespace {
 
 spdlog::logger& log() { return platform::logger("serato-midi"); }
 
-// The largest packet the port takes whole.
-constexpr std::size_t kPacketLimit = 256;
-
 // A fresh emitter state that keeps what the deck's position continuity needs.
 SeratoEmit::State switchedState(const SeratoEmit::State& old, bool active, bool keepClock) {
     SeratoEmit::State s;
@@ -135,30 +132,54 @@ int64_t SeratoMIDIOut::sendTime(double stamp, bool now) const {
 }
 
 bool SeratoMIDIOut::send(std::span<const uint8_t> bytes, const SourceRef& source, double stamp, bool now) {
-    if (viaBridge_.load()) return bridge_.sendMidi(bytes);
-    if (bytes.empty() || !source) return false;
-    if (bytes.size() > kPacketLimit) {
-        log().error("MIDIPacketListAdd overflow ({} bytes)", bytes.size());
-        return false;
-    }
-    if (const int rc = source->send(bytes, sendTime(stamp, now)); rc != 0) {
-        log().error("MIDIReceived failed: {}", rc);
-        return false;
-    }
-    return true;
+    return sendPackets(bytes, source, stamp, now, false);
 }
 
 bool SeratoMIDIOut::sendFromDrain(std::span<const uint8_t> bytes, const SourceRef& source, double stamp, bool now) {
+    return sendPackets(bytes, source, stamp, now, true);
+}
+
+// As few packets as the port takes, split only between messages. A message longer than the port takes at
+// all is reported and skipped; the others still go. The drain reports through its note ring.
+bool SeratoMIDIOut::sendPackets(std::span<const uint8_t> bytes, const SourceRef& source, double stamp, bool now,
+                                bool fromDrain) {
     if (viaBridge_.load()) return bridge_.sendMidi(bytes);
-    if (bytes.empty() || !source || bytes.size() > kPacketLimit) return false;
-    if (const int rc = source->send(bytes, sendTime(stamp, now)); rc != 0) {
-        DrainNote n;
-        n.kind = DrainNote::sendFailed;
-        n.code = rc;
-        pushNote(n);
-        return false;
+    if (bytes.empty() || !source) return false;
+    const std::size_t limit = std::max<std::size_t>(source->maxPacketBytes(), 1);
+    const int64_t at = sendTime(stamp, now);
+    auto report = [&](DrainNote::Kind kind, int64_t value) {
+        if (fromDrain) {
+            DrainNote n;
+            n.kind = kind;
+            n.value = value;
+            pushNote(n);
+        } else {
+            logNote(kind, value, DriveLine{});
+        }
+    };
+    bool allSent = true;
+    std::size_t from = 0;
+    while (from < bytes.size()) {
+        std::size_t end = from;
+        while (end < bytes.size()) {
+            const std::size_t len = platform::midiMessageLength(bytes.subspan(end));
+            if (end + len - from > limit) break;
+            end += len;
+        }
+        if (end == from) {
+            const std::size_t len = platform::midiMessageLength(bytes.subspan(from));
+            report(DrainNote::tooLarge, static_cast<int64_t>(len));
+            allSent = false;
+            from += len;
+            continue;
+        }
+        if (const int rc = source->send(bytes.subspan(from, end - from), at); rc != 0) {
+            report(DrainNote::sendFailed, rc);
+            return false;  // the rest would fail the same way
+        }
+        from = end;
     }
-    return true;
+    return allSent;
 }
 
 SeratoMIDIOut::SourceRef SeratoMIDIOut::sourceIfUp() const {
@@ -299,6 +320,19 @@ void SeratoMIDIOut::pushNote(const DrainNote& n) {
     noteTail_.store(next, std::memory_order_release);
 }
 
+void SeratoMIDIOut::logNote(DrainNote::Kind kind, int64_t value, const DriveLine& line) const {
+    switch (kind) {
+        case DrainNote::sendFailed: log().error("MIDIReceived failed: {}", value); break;
+        case DrainNote::tooLarge: log().error("MIDIPacketListAdd overflow ({} bytes)", value); break;
+        case DrainNote::driveLine: {
+            const double nominal = s_.format.load() == SeratoOutFormat::phone ? s_.ticksPerRev.load() / 1.8 : 2000.0;
+            log().info("serato drive deck {}: {:.1f} ticks/s = {:.3f}× nominal · {:.0f} msg/s", line.deck, line.rate,
+                       line.rate / nominal, line.msgPerSec);
+            break;
+        }
+    }
+}
+
 void SeratoMIDIOut::flushNotes() {
     static std::mutex consumer;  // the queue's timer and a directly ticked drain may both flush
     std::lock_guard g(consumer);
@@ -307,13 +341,7 @@ void SeratoMIDIOut::flushNotes() {
         const DrainNote n = notes_[head];
         head = (head + 1) % kNoteCapacity;
         noteHead_.store(head, std::memory_order_release);
-        if (n.kind == DrainNote::sendFailed) {
-            log().error("MIDIReceived failed: {}", n.code);
-        } else {
-            const double nominal = s_.format.load() == SeratoOutFormat::phone ? s_.ticksPerRev.load() / 1.8 : 2000.0;
-            log().info("serato drive deck {}: {:.1f} ticks/s = {:.3f}× nominal · {:.0f} msg/s", n.line.deck,
-                       n.line.rate, n.line.rate / nominal, n.line.msgPerSec);
-        }
+        logNote(n.kind, n.value, n.line);
     }
     if (const uint64_t lost = notesLost_.exchange(0); lost > 0)
         log().warn("serato drain: {} log lines dropped", lost);

@@ -11,7 +11,7 @@
 #include "platform/clock.h"
 #include "platform/midi_backend.h"
 #include "platform/serial_queue.h"
-#include "platform/spin_lock.h"
+#include "platform/pi_mutex.h"
 #include "serato/midi_bridge_client.h"
 #include "serato/serato_emit.h"
 #include "serato/serato_out_settings.h"
@@ -198,15 +198,17 @@ private:
     };
     // What the drain hands to the output queue to log, so that the real-time thread never logs.
     struct DrainNote {
-        enum Kind : uint8_t { driveLine, sendFailed } kind = driveLine;
+        enum Kind : uint8_t { driveLine, sendFailed, tooLarge } kind = driveLine;
         DriveLine line;
-        int code = 0;
+        int64_t value = 0;  // the error code, or the length of the message too large to send
     };
 
     SourceRef sourceIfUp() const;
     void sendNow(std::span<const uint8_t> bytes);
     int64_t sendTime(double stamp, bool now) const;
     bool sendFromDrain(std::span<const uint8_t> bytes, const SourceRef& source, double stamp, bool now);
+    bool sendPackets(std::span<const uint8_t> bytes, const SourceRef& source, double stamp, bool now, bool fromDrain);
+    void logNote(DrainNote::Kind kind, int64_t value, const DriveLine& line) const;
     void jogSendFrom(double tick, int deck, bool touch, const SourceRef& source, bool fromDrain);
     void startKeepAlive();
     void drainLoop(int64_t periodNs);
@@ -225,7 +227,7 @@ private:
     const platform::Clock& clock_;
     const Options options_;
 
-    mutable platform::SpinLock lock_;  // guards everything below up to the queues
+    mutable platform::PiMutex lock_;  // guards everything below up to the queues
     SourceRef source_;
     bool portsUp_ = false;
     std::atomic<bool> viaBridge_{false};

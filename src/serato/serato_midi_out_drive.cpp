@@ -14,6 +14,8 @@ namespace plindo::serato {
 
 namespace {
 constexpr double kDirectWindow = 0.5;
+// Stamps at or beyond this magnitude, in seconds, are refused at the door, as the encoders refuse them.
+constexpr double kLargestStamp = 1e12;
 constexpr double kTwoPi = 2 * std::numbers::pi;
 }  // namespace
 
@@ -37,7 +39,11 @@ bool SeratoMIDIOut::moveGate(Deck& d, int deckIndex, int64_t delta, double now) 
 }
 
 void SeratoMIDIOut::drive(int deck, bool touch, double angle, double ts, double omega) {
-    if (deck < 1 || deck > 2 || !std::isfinite(angle) || !std::isfinite(ts) || std::fabs(angle) >= 1e9) return;
+    // A stamp this far out cannot come from a phone clock; taken in, it would push every later stamp past
+    // what the encoders can send and pin the latency floor for good.
+    if (deck < 1 || deck > 2 || !std::isfinite(angle) || !std::isfinite(ts) || std::fabs(angle) >= 1e9 ||
+        std::fabs(ts) >= kLargestStamp)
+        return;
     const double now = clock_.now();
     const auto i = static_cast<std::size_t>(deck - 1);
     const uint8_t format = s_.format.load();

@@ -154,6 +154,48 @@ TEST(SeratoTunnel, OutputsAddUpToTheTruthOnceTheBacklogIsPaid) {
     }
 }
 
+// Batches stop for seconds while nothing is taken, then resume so far ahead that the tunnel restarts: the
+// movement across the gap is paid, once and whole, and the outputs add up to the platter's count again.
+TEST(SeratoTunnel, ARestartAfterAGapPaysTheGapsMovementOnce) {
+    for (int64_t gapSteps : {260, 1000, 6000}) {  // 2.6 s, 10 s and 60 s at 10 ms a step
+        std::vector<int64_t> truth = {5000};
+        auto cumAt = [&](int64_t q) {
+            while (static_cast<int64_t>(truth.size()) <= q) {
+                const auto i = static_cast<int64_t>(truth.size());
+                truth.push_back(truth.back() + (i % 7 == 0 ? 60 : 94));
+            }
+            return truth[static_cast<size_t>(q)];
+        };
+        SeratoTunnel t;
+        int64_t paid = 0;
+        int64_t lastBefore = -1;
+        auto step = [&](int64_t i) {
+            t.ingest(batch(std::max<int64_t>(0, i - 9), i, cumAt));
+            if (paid == 0 && t.nextSeq()) paid = t.sentCum();
+            std::vector<SeratoTunnel::Out> outs;
+            while (t.pending() > 0) outs.push_back(*t.next());
+            for (const auto& o : outs) paid += o.delta;
+            return outs;
+        };
+        for (int64_t i = 0; i < 100; ++i) step(i);
+        lastBefore = *t.nextSeq() - 1;
+        const int64_t resume = 100 + gapSteps;
+        const auto afterGap = step(resume);
+        ASSERT_EQ(t.restarts(), 1) << gapSteps;
+        ASSERT_FALSE(afterGap.empty());
+        // The gap's own movement, up to the first step emitted after it.
+        const int64_t gapMovement = cumAt(afterGap.front().seq) - cumAt(lastBefore);
+        EXPECT_EQ(afterGap.front().delta, gapMovement) << gapSteps;
+        EXPECT_TRUE(afterGap.front().jumped) << gapSteps;
+        int64_t largest = 0;
+        for (int64_t i = resume + 1; i < resume + 50; ++i)
+            for (const auto& o : step(i)) largest = std::max<int64_t>(largest, std::llabs(o.delta));
+        EXPECT_LE(largest, 94) << gapSteps << ": the gap is paid once, not again";
+        EXPECT_LE(std::llabs(paid - cumAt(*t.nextSeq() - 1)), 1) << gapSteps;
+        EXPECT_EQ(t.sentCum(), paid) << gapSteps;
+    }
+}
+
 TEST(SeratoTunnel, HostileBatchesNeitherHangNorOverflow) {
     {  // A sequence jump to 2^31 starts afresh instead of leaving 2^31 steps to guess through.
         SeratoTunnel t;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -134,6 +135,36 @@ TEST(AlsaMidiBackend, SourceToDestinationThroughTheSequencer) {
     EXPECT_EQ(src->send(Bytes{0x80, 0x40, 0x00, 0xB0, 0x07, 0x10}, hostTimeNs() + 5'000'000), 0);
     EXPECT_EQ(src->send(Bytes{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}, 0), 0);
     EXPECT_NE(src->send(Bytes{0xF0, 0x7E, 0x7F}, 0), 0) << "a truncated SysEx is reported, not lost silently";
+}
+
+// Where a packet may be split: after a status byte and its data bytes, or after a SysEx's end byte.
+TEST(MidiMessageLength, EndsWhereTheNextMessageBegins) {
+    const struct {
+        Bytes bytes;
+        std::size_t length;
+    } cases[] = {
+        {{}, 0},
+        {{0x90, 0x3C, 0x7F, 0xB0, 0x06, 0x01}, 3},
+        {{0xC0, 0x05, 0x90}, 2},
+        {{0xB0, 0x06, 0x01, 0x06, 0x02, 0x90}, 5},  // running status stays with its status byte
+        {{0xF8, 0x90, 0x3C, 0x7F}, 1},              // a real-time byte alone
+        {{0xF0, 0x01, 0xF8, 0x02, 0xF7, 0x90}, 5},  // real-time inside a SysEx does not end it
+        {{0xF0, 0x01, 0x02, 0x90, 0x3C}, 3},        // an unterminated SysEx ends at the next status
+        {{0xF0, 0x01, 0x02}, 3},
+        {{0x01, 0x02, 0x03, 0x90}, 3},               // stray data bytes count as one message
+    };
+    for (const auto& c : cases) EXPECT_EQ(midiMessageLength(c.bytes), c.length) << ::testing::PrintToString(c.bytes);
+}
+
+TEST(LoopbackMidiBackend, APacketLimitRefusesLongerSends) {
+    LoopbackMidiBackend backend;
+    auto src = backend.createSource("Out", 0);
+    EXPECT_EQ(src->send(Bytes(5000, 0x01), 0), 0) << "no limit unless one is set";
+    backend.setPacketLimit(6);
+    EXPECT_EQ(src->maxPacketBytes(), 6u);
+    EXPECT_EQ(src->send(Bytes{0x90, 1, 2, 0x80, 1, 0}, 0), 0);
+    EXPECT_EQ(src->send(Bytes{0x90, 1, 2, 0x80, 1, 0, 0xF8}, 0), -EMSGSIZE);
+    EXPECT_EQ(backend.sentCount(), 2u);
 }
 
 TEST(RealtimeThread, SleepsToAbsoluteDeadlinesAndReportsItsPolicy) {

@@ -297,6 +297,36 @@ TEST(SeratoMIDIOutDrive, UnusableNumbersAndSwitchedOffDecksSendNothing) {
     EXPECT_EQ(rig.backend.sentCount(), 0u);
 }
 
+// One stamp from beyond any phone clock, between ordinary frames, must leave what is sent (bytes and send
+// stamps) exactly as without it: taken in, it would make later stamps unencodable and pin the latency floor.
+TEST(SeratoMIDIOutDrive, AStampBeyondAnyClockBetweenFramesChangesNothingSent) {
+    auto run = [](uint8_t format, const std::vector<double>& strayStamps) {
+        OutRig rig(format);
+        rig.activate(1);
+        const double perTurn = (format == SeratoOutFormat::rel || format == SeratoOutFormat::phone) ? rig.settings.ticksPerRev.load() : 3600.0;
+        double ts = 50.0, ticks = 0;
+        for (int frame = 0; frame < 40; ++frame) {
+            ts += 0.01;
+            ticks += 25;
+            rig.out.drive(1, true, angleOf(ticks, perTurn), ts, 0);
+            if (frame == 20)
+                for (double stray : strayStamps) rig.out.drive(1, true, angleOf(ticks + 500, perTurn), stray, 0);
+            for (int k = 0; k < 10; ++k) {
+                rig.clock.advance(0.001);
+                rig.out.drainTick();
+            }
+        }
+        return std::pair(rig.packets(), rig.out.jitStats(1).p99);
+    };
+    for (uint8_t format : {SeratoOutFormat::twelve, SeratoOutFormat::jog, SeratoOutFormat::phone, SeratoOutFormat::rel}) {
+        const auto plain = run(format, {});
+        ASSERT_GT(plain.first.size(), 30u) << "format " << int(format);
+        const auto stray = run(format, {1e15, -1e15, 1e12, -1e12, std::nan(""), -INFINITY});
+        EXPECT_EQ(stray.first, plain.first) << "format " << int(format);
+        EXPECT_EQ(stray.second, plain.second) << "format " << int(format);
+    }
+}
+
 TEST(SeratoMIDIOutDrive, RadianFormatSendsTheIndicator) {
     OutRig rig(SeratoOutFormat::radian);
     rig.activate(1);

@@ -98,10 +98,86 @@ TEST(SeratoMIDIOut, SendFailuresAndOversizePacketsAreLoggedNotReportedAsSent) {
     EXPECT_FALSE(rig.out.send(Bytes{0x90, 1, 2}, src, 0, true));
     EXPECT_EQ(log.count("MIDIReceived failed: -5"), 1);
     rig.backend.setSendError(0);
+    rig.backend.setPacketLimit(256);
     EXPECT_FALSE(rig.out.send(Bytes(300, 0x01), src, 0, true));
     EXPECT_EQ(log.count("MIDIPacketListAdd overflow (300 bytes)"), 1);
     EXPECT_FALSE(rig.out.send(Bytes{}, src, 0, true));
     EXPECT_TRUE(rig.out.send(Bytes{0x90, 1, 2}, src, 0, true));
+}
+
+// A fast "rel" movement makes one long packet of delta controllers. It goes whole where the port takes it,
+// else in packets split between messages; a message the port cannot take at all costs one log line, also
+// from the drain, whose lines go through its ring.
+TEST(SeratoMIDIOut, LongPacketsGoWholeOrSplitBetweenMessagesAndTooLargeOnesAreLogged) {
+    const int64_t fast = 10'000;  // ticks in one drive call: 159 delta controllers
+    auto driveFast = [&](OutRig& rig) {
+        rig.activate(1);
+        rig.out.drive(1, true, testing::angleOf(0, 36000), 5.0, 0);
+        rig.clock.advance(0.01);
+        rig.backend.clearSent();
+        rig.out.drive(1, true, testing::angleOf(static_cast<double>(fast), 36000), 5.01, 0);
+        const auto packets = rig.take();
+        // Drop the touch pulse: what is left is the relative message.
+        return std::vector<Bytes>(packets.begin() + 1, packets.end());
+    };
+    auto deltaOf = [](const std::vector<Bytes>& packets) {
+        int64_t sum = 0;
+        for (const Bytes& p : packets)
+            for (std::size_t i = 0; i + 2 < p.size(); i += 3)
+                if (p[i] == 0xB0 && p[i + 1] == 0x06) sum += p[i + 2] >= 64 ? p[i + 2] - 128 : p[i + 2];
+        return sum;
+    };
+
+    {
+        OutRig rig;
+        const auto packets = driveFast(rig);
+        ASSERT_EQ(packets.size(), 1u);
+        EXPECT_EQ(packets[0].size(), 3u + 159 * 3);
+        EXPECT_EQ(deltaOf(packets), fast);
+    }
+    for (std::size_t limit : {256u, 7u, 3u}) {
+        OutRig rig;
+        rig.backend.setPacketLimit(limit);
+        const auto packets = driveFast(rig);
+        ASSERT_GT(packets.size(), 1u) << limit;
+        for (const Bytes& p : packets) {
+            EXPECT_LE(p.size(), limit);
+            EXPECT_EQ(p.size() % 3, 0u) << "split only between messages";
+            EXPECT_GE(p.front(), 0x80);
+        }
+        EXPECT_EQ(deltaOf(packets), fast) << limit;
+    }
+    {
+        LogLines log("serato-midi");
+        OutRig rig;
+        rig.backend.setPacketLimit(256);
+        rig.out.ensurePorts();
+        std::shared_ptr<platform::MidiSource> src = rig.backend.createSource("spare", 5);
+        Bytes sysex(300, 0x01);
+        sysex.front() = 0xF0;
+        sysex.back() = 0xF7;
+        Bytes mixed = {0x90, 0x3C, 0x7F};
+        mixed.insert(mixed.end(), sysex.begin(), sysex.end());
+        mixed.insert(mixed.end(), {0x80, 0x3C, 0x00});
+        EXPECT_FALSE(rig.out.send(mixed, src, 0, true));
+        EXPECT_EQ(log.count("MIDIPacketListAdd overflow (300 bytes)"), 1);
+        EXPECT_EQ(rig.packets(), (std::vector<Bytes>{{0x90, 0x3C, 0x7F}, {0x80, 0x3C, 0x00}})) << "the others still go";
+    }
+    {  // From the drain: a jog sub-step whose message the port cannot take.
+        LogLines log("serato-midi");
+        OutRig rig(SeratoOutFormat::twelve);
+        rig.activate(1);
+        rig.backend.setPacketLimit(2);
+        rig.out.drive(1, true, testing::angleOf(0), 5.0, 0);
+        rig.clock.advance(0.01);
+        rig.out.drive(1, true, testing::angleOf(2), 5.01, 0);
+        ASSERT_EQ(rig.out.jogPendingCount(1), 1u);
+        rig.clock.advance(0.05);
+        rig.out.drainTick();
+        EXPECT_EQ(rig.out.jogPendingCount(1), 0u);
+        EXPECT_EQ(rig.backend.sentCount(), 0u);
+        EXPECT_GE(log.count("MIDIPacketListAdd overflow (3 bytes)"), 1);
+    }
 }
 
 TEST(SeratoMIDIOut, SwitchingDecksInitialisesOnceAndRunsTheDrainWhileAnyIsOn) {

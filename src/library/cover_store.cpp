@@ -28,8 +28,9 @@ struct CoverStore::Core : std::enable_shared_from_this<Core> {
     std::list<std::pair<std::string, Image>> lru;  // most recent first
     std::unordered_map<std::string, std::list<std::pair<std::string, Image>>::iterator> index;
 
-    std::mutex lock;  // guards inflight, waiters and silent; held only for their updates
+    std::mutex lock;  // guards inflight, pausing, waiters and silent; held only for their updates
     std::set<std::string> inflight;
+    std::set<std::string> pausing;  // keys whose failed fetch waits for its retry
     std::map<std::string, std::vector<Completion>> waiters;
     std::map<std::string, std::vector<Completion>> silent;
 
@@ -79,6 +80,11 @@ struct CoverStore::Core : std::enable_shared_from_this<Core> {
     void request(const std::string& key, const std::optional<std::string>& url,
                  const std::optional<std::string>& filePath, int attempt, Completion completion);
     void fetch(const std::string& key, const std::string& url, int attempt, Completion completion);
+    void retry(const std::string& key, const std::string& url, int attempt, const Completion& completion);
+
+    bool isImage(std::span<const uint8_t> bytes) const {
+        return looksLikeImage(bytes) && (!opt.decodes || opt.decodes(bytes));
+    }
     void finish(const std::string& key, const std::string& url, int attempt, const Completion& completion, Image img);
 };
 
@@ -95,7 +101,7 @@ void CoverStore::Core::request(const std::string& key, const std::optional<std::
             auto self = weak.lock();
             if (!self || self->closed) return;
             auto bytes = self->opt.readArtwork(path);
-            if (bytes && looksLikeImage(*bytes)) {
+            if (bytes && self->isImage(*bytes)) {
                 Image img = std::make_shared<const std::vector<uint8_t>>(std::move(*bytes));
                 self->store(key, img);
                 self->onMain([completion, img](Core&) { completion(img); });
@@ -108,7 +114,7 @@ void CoverStore::Core::request(const std::string& key, const std::optional<std::
     if (url) {
         {
             std::lock_guard l(lock);
-            if (inflight.count(key)) {
+            if (inflight.count(key) || pausing.count(key)) {
                 waiters[key].push_back(std::move(completion));
                 return;
             }
@@ -150,7 +156,7 @@ void CoverStore::Core::fetch(const std::string& key, const std::string& url, int
             auto self = weak.lock();
             if (!self || self->closed) return;
             Image img;
-            if (r.outcome == platform::HttpGet::Outcome::Complete && *status == 200 && looksLikeImage(*body))
+            if (r.outcome == platform::HttpGet::Outcome::Complete && *status == 200 && self->isImage(*body))
                 img = std::make_shared<const std::vector<uint8_t>>(std::move(*body));
             self->finish(key, url, attempt, completion, std::move(img));
         };
@@ -177,9 +183,12 @@ void CoverStore::Core::finish(const std::string& key, const std::string& url, in
             }
         } else if (attempt >= kMaxAttempt) {
             silent.erase(key);
-        } else if (!w.empty()) {
-            auto& keep = silent[key];
-            keep.insert(keep.end(), w.begin(), w.end());
+        } else {
+            if (!w.empty()) {
+                auto& keep = silent[key];
+                keep.insert(keep.end(), w.begin(), w.end());
+            }
+            pausing.insert(key);
         }
     }
     onMain([completion, w = std::move(w), s = std::move(s), img, attempt](Core&) {
@@ -195,14 +204,24 @@ void CoverStore::Core::finish(const std::string& key, const std::string& url, in
     timer->async_wait([timer, weak = weak_from_this(), key, url, attempt, completion](const asio::error_code& ec) {
         if (ec) return;
         if (auto self = weak.lock(); self && !self->closed)
-            self->onMain([key, url, attempt, completion](Core& c) {
-                c.request(key, url, std::nullopt, attempt + 1, completion);
-            });
+            self->onMain([key, url, attempt, completion](Core& c) { c.retry(key, url, attempt + 1, completion); });
     });
 }
 
-CoverStore& CoverStore::shared(platform::MainExecutor& main) {
-    static CoverStore* store = new CoverStore(Options{main, {}, 3.0});  // lives for the process
+void CoverStore::Core::retry(const std::string& key, const std::string& url, int attempt, const Completion& completion) {
+    if (closed) return;
+    {
+        std::lock_guard l(lock);
+        pausing.erase(key);
+        inflight.insert(key);
+    }
+    // Found meanwhile (embedded artwork of the same key): the chain ends with it.
+    if (Image img = cached(key)) return finish(key, url, attempt, completion, std::move(img));
+    fetch(key, url, attempt, completion);
+}
+
+CoverStore& CoverStore::shared(platform::MainExecutor& main, ImageCheck decodes) {
+    static CoverStore* store = new CoverStore(Options{main, {}, 3.0, std::move(decodes)});  // lives for the process
     return *store;
 }
 

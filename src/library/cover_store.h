@@ -27,6 +27,8 @@ public:
     using Image = std::shared_ptr<const std::vector<uint8_t>>;  // encoded image bytes; null: no image
     using Completion = std::function<void(Image)>;
     using ArtworkReader = std::function<std::optional<std::vector<uint8_t>>(const std::string& path)>;
+    // Whether encoded bytes decode as an image; the interface supplies one with its image decoder.
+    using ImageCheck = std::function<bool(std::span<const uint8_t> bytes)>;
 
     static constexpr size_t kCacheLimit = 600;
     static constexpr int kMaxAttempt = 20;         // at most 21 fetches of a key in a row
@@ -37,10 +39,13 @@ public:
         platform::MainExecutor& main;
         ArtworkReader readArtwork;   // empty: the tag readers' embedded picture
         double retryDelaySec = 3.0;  // tests shorten it
+        // Judges every body and embedded picture: one that starts like an image but does not decode is no
+        // cover (not cached; a fetch counts as failed). Empty: the start of the bytes alone decides.
+        ImageCheck decodes = {};
     };
 
-    // The process-wide store, made on first use with that call's executor.
-    static CoverStore& shared(platform::MainExecutor& main);
+    // The process-wide store, made on first use with that call's executor and image check.
+    static CoverStore& shared(platform::MainExecutor& main, ImageCheck decodes = {});
 
     explicit CoverStore(Options options);
     ~CoverStore();  // pending work is dropped silently
@@ -52,7 +57,8 @@ public:
 
     // Call on the main executor. A cached key answers at once on this thread; otherwise the embedded artwork
     // of `filePath`, else a GET of `url` ("http://host:port/path"), else no image, is delivered on main.
-    // With a failing url the completion gets no image once and, if a later retry succeeds, the image.
+    // With a failing url the completion gets no image once and, if a later retry succeeds, the image. A request
+    // while the key's fetch runs, or while it waits to be retried, joins that fetch and its retries.
     void request(const std::string& key, const std::optional<std::string>& url,
                  const std::optional<std::string>& filePath, int attempt, Completion completion);
 

@@ -1,6 +1,8 @@
 #include "library/peaks_cache.h"
 
+#include "library/media_duration.h"
 #include "link/json_body.h"
+#include "platform/log.h"
 #include "motion/decode_audio_file.h"
 
 #include <sys/stat.h>
@@ -11,7 +13,13 @@ namespace plindo::library {
 
 namespace {
 
-motion::StemRef decodeWhole(const std::string& path, double rate) { return motion::decodeAudioFile(path, rate).stem; }
+spdlog::logger& log() { return platform::logger("peaks"); }
+
+motion::StemRef decodeWhole(const std::string& path, double rate) {
+    motion::DecodeResult r = motion::decodeAudioFile(path, nullptr, rate, PeaksCache::kMaxTrackSec);
+    if (r.error && r.error->code == 7) log().warn("{} runs longer than {} s; no waveform made", path, PeaksCache::kMaxTrackSec);
+    return r.stem;
+}
 
 bool sameStamp(const PeaksCache::FileStamp& a, const PeaksCache::FileStamp& b) {
     if (a.size != b.size || a.mtime.has_value() != b.mtime.has_value()) return false;
@@ -48,7 +56,14 @@ std::optional<PeakEnvelope> PeaksCache::cachedEnvelope(const std::string& path) 
     if (auto it = failures_.find(path); it != failures_.end()) {
         if (sameStamp(it->second.stamp, stamp) && clock_.now() - it->second.at < kFailureMemorySec) return std::nullopt;
     }
-    const motion::StemRef stem = decode_(path, kDecodeRate);
+    // The length the header gives refuses a long track before anything is decoded; the decoder's own limit
+    // catches a header that understates it.
+    motion::StemRef stem;
+    if (const auto seconds = mediaDurationSec(path); seconds && *seconds > kMaxTrackSec) {
+        log().warn("{} runs {:.0f} s, longer than {} s; no waveform made", path, *seconds, kMaxTrackSec);
+    } else {
+        stem = decode_(path, kDecodeRate);
+    }
     if (!stem) {
         failures_[path] = Failure{stamp, clock_.now()};
         if (failures_.size() > kMaxFailures) failures_.clear();

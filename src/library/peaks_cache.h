@@ -22,8 +22,10 @@ public:
     static constexpr size_t kMaxFailures = 32;
     static constexpr double kFailureMemorySec = 60.0;
     static constexpr double kDecodeRate = 44100.0;
+    // The analysis holds the whole decoded track (over 1.2 GB an hour): longer tracks are refused.
+    static constexpr double kMaxTrackSec = 2 * 3600.0;
 
-    // Decodes a whole file at a rate; null when it cannot.
+    // Decodes a whole file at a rate; null when it cannot, or when it runs longer than kMaxTrackSec.
     using Decoder = std::function<motion::StemRef(const std::string& path, double sampleRate)>;
 
     explicit PeaksCache(const platform::Clock& clock = platform::systemClock(), Decoder decode = {});

@@ -1,16 +1,27 @@
 #pragma once
-// The two sensor records that phones stream: one IMU sample ("/orv/imu", also the earbuds' "/orv/bud") and the
-// raw sensor and estimator mirror ("/orv/raw"), with their readers from a decoded message.
+// The link to another host's OSC server: a UDP socket connected to it on a serial queue of its own, which
+// says hello, sends this host's roster and the group cut, and hands back whatever the other host sends. Also
+// home of the two sensor records that phones stream: one IMU sample ("/orv/imu", also the earbuds'
+// "/orv/bud") and the raw sensor and estimator mirror ("/orv/raw"), with their readers from a decoded message.
 #include "link/osc.h"
+#include "platform/serial_queue.h"
+
+#include <asio/ip/udp.hpp>
 
 #include <cmath>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace plindo::link {
 
-struct OrvRemoteLink {
+class OrvRemoteLink {
+public:
     struct IMUSample {
         double ts = 0, wx = 0, wy = 0, wz = 0, dmTs = 0, dmWz = 0, yaw = 0;
         double ax = 0, ay = 0, az = 0, gx = 0, gy = 0, gz = 0;
@@ -56,6 +67,41 @@ struct OrvRemoteLink {
     static std::optional<RawMirror> readRaw(std::span<const OSCArg> args);
     // Same, filling `out` so that its texts keep their storage between calls.
     static bool readRaw(std::span<const OSCArg> args, RawMirror& out);
+
+    using Endpoint = asio::ip::udp::endpoint;
+
+    // A socket connected to `target` (IPv4 or IPv6); none when it cannot be opened or connected.
+    static std::unique_ptr<OrvRemoteLink> connect(const Endpoint& target);
+    ~OrvRemoteLink();  // closes the socket and joins the queue: no onDatagram runs after it returns
+    OrvRemoteLink(const OrvRemoteLink&) = delete;
+    OrvRemoteLink& operator=(const OrvRemoteLink&) = delete;
+
+    const Endpoint& target() const { return target_; }
+
+    // Starts reading. Set onDatagram first: it runs on the link's queue for every datagram from the target,
+    // with bytes valid only during the call.
+    void start();
+    std::function<void(std::span<const uint8_t>)> onDatagram;
+
+    // Sends go out on the link's queue, in call order; a failed send is not reported (UDP).
+    // "/orv/hello" [0, name, 0, "host", -1, host build, oldest phone build]: a host joining as group peer.
+    void sendHello(std::string_view name);
+    // "/orv/group/state" [json]; nothing when the bytes are not UTF-8.
+    void sendGroupState(std::string_view json);
+    // "/orv/group/mute" [1 or 0].
+    void sendGroupMute(bool muted);
+
+private:
+    explicit OrvRemoteLink(const Endpoint& target);
+    void send(std::vector<uint8_t> bytes);
+    void readDatagram();
+
+    Endpoint target_;
+    platform::SerialQueue queue_{"orv.link"};
+    asio::ip::udp::socket socket_;
+    // Touched only on the queue.
+    bool reading_ = false;
+    std::vector<uint8_t> buffer_ = std::vector<uint8_t>(65536);
 };
 
 }  // namespace plindo::link

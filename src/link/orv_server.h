@@ -157,6 +157,9 @@ public:
     // group pushes prune silent group peers first and go to every remote left.
     void sendGroupState(std::string_view json);
     void sendGroupMute(bool muted);
+    // "/orv/group/load" [side, path, server, gen], then the serving host's endpoint when it is not empty.
+    void sendGroupLoad(std::string_view side, std::string_view path, std::string_view server, int32_t gen,
+                       std::string_view endpoint);
     void sendSecret();
     void sendDJLogo(const std::vector<std::string>& chunks, double generation);
     void sendPlay(int deck, bool on) { sendDeckFlag(deck, on, "/orv/play"); }

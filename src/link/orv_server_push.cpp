@@ -92,6 +92,14 @@ void OrvServer::sendGroupMute(bool muted) {
     sendGroup("/orv/group/mute", args);
 }
 
+void OrvServer::sendGroupLoad(std::string_view side, std::string_view path, std::string_view server, int32_t gen,
+                              std::string_view endpoint) {
+    std::vector<OSCValue> args{OSCValue::string(std::string(side)), OSCValue::string(std::string(path)),
+                               OSCValue::string(std::string(server)), OSCValue::int32(gen)};
+    if (!endpoint.empty()) args.push_back(OSCValue::string(std::string(endpoint)));
+    sendGroup("/orv/group/load", args);
+}
+
 void OrvServer::sendSecret() {
     const OSCValue args[] = {OSCValue::int32(1)};
     sendGroup("/orv/secret", args);

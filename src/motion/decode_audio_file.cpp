@@ -15,6 +15,7 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <cmath>
@@ -38,6 +39,7 @@ constexpr double kShortfallKeep = 0.99;
 constexpr double kOpenTimeoutSec = 5.0;
 
 DecodeResult fail(int code, std::string message) { return {nullptr, StemError{"stem", code, std::move(message)}}; }
+DecodeResult tooLong() { return fail(7, "longer than the limit"); }
 DecodeResult cancelledResult() { return {nullptr, StemError{"cancelled", 0, "cancelled"}}; }
 
 struct SwrFree {
@@ -49,6 +51,8 @@ using SwrPtr = std::unique_ptr<SwrContext, SwrFree>;
 struct Sink {
     std::vector<float> left, right;
     std::vector<float> outL, outR;  // converter output planes
+    size_t maxFrames = SIZE_MAX;
+    bool overLimit = false;
 
     void reserve(double frames, double targetRate) {
         const double cap = kMaxReserveSec * targetRate + kReserveSlack;
@@ -68,6 +72,10 @@ struct Sink {
         uint8_t* planes[2] = {reinterpret_cast<uint8_t*>(outL.data()), reinterpret_cast<uint8_t*>(outR.data())};
         const int got = swr_convert(swr, planes, static_cast<int>(outL.size()), in, inFrames);
         if (got < 0) return false;
+        if (static_cast<size_t>(got) > maxFrames - left.size()) {
+            overLimit = true;
+            return false;
+        }
         left.insert(left.end(), outL.begin(), outL.begin() + got);
         right.insert(right.end(), outR.begin(), outR.begin() + got);
         return true;
@@ -116,16 +124,18 @@ int pcmBytesPerSample(int format) {
     }
 }
 
-DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool()>& cancelled, double rate);
+DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool()>& cancelled, double rate,
+                              size_t maxFrames);
 
-DecodeResult decodeWithSndfile(const std::string& path, const std::function<bool()>& cancelled, double rate) {
+DecodeResult decodeWithSndfile(const std::string& path, const std::function<bool()>& cancelled, double rate,
+                               size_t maxFrames) {
     SF_INFO info{};
     SNDFILE* raw = sf_open(path.c_str(), SFM_READ, &info);
-    if (!raw) return decodeWithFFmpeg(path, cancelled, rate);
+    if (!raw) return decodeWithFFmpeg(path, cancelled, rate, maxFrames);
     std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(raw, &sf_close);
     if (info.frames <= 0) {
         file.reset();
-        return decodeWithFFmpeg(path, cancelled, rate);
+        return decodeWithFFmpeg(path, cancelled, rate, maxFrames);
     }
     if (info.channels < 1 || info.samplerate < 1) return fail(1, "converter setup failed");
     AVChannelLayout inLayout{};
@@ -138,6 +148,7 @@ DecodeResult decodeWithSndfile(const std::string& path, const std::function<bool
     const int block = std::max(1, std::min(kBlockFrames, (1 << 22) / info.channels));
 
     Sink sink;
+    sink.maxFrames = maxFrames;
     double expected = static_cast<double>(info.frames);
     if (const int bps = pcmBytesPerSample(info.format); bps > 0) {
         std::error_code ec;
@@ -200,7 +211,7 @@ DecodeResult decodeWithSndfile(const std::string& path, const std::function<bool
         ++consumed;
         cv.notify_all();
         if (!ok) {
-            early = fail(2, "convert failed");
+            early = sink.overLimit ? tooLong() : fail(2, "convert failed");
             break;
         }
     }
@@ -211,15 +222,15 @@ DecodeResult decodeWithSndfile(const std::string& path, const std::function<bool
     cv.notify_all();
     reader.join();
     if (early) return *early;
-    if (!sink.flush(swr.get())) return fail(2, "convert failed");
+    if (!sink.flush(swr.get())) return sink.overLimit ? tooLong() : fail(2, "convert failed");
 
     // Damage (a read error, or fewer frames than the header promised) stops libsndfile at the first bad
     // frame, where FFmpeg skips the frame and goes on: try it and keep whichever holds more.
     const bool shortfall = static_cast<double>(framesRead) < kShortfallKeep * static_cast<double>(info.frames);
     if (readError || shortfall) {
         file.reset();
-        DecodeResult other = decodeWithFFmpeg(path, cancelled, rate);
-        if (other.error && other.error->domain == "cancelled") return other;
+        DecodeResult other = decodeWithFFmpeg(path, cancelled, rate, maxFrames);
+        if (other.error && (other.error->domain == "cancelled" || other.error->code == tooLong().error->code)) return other;
         if (other && other.stem->left.size() > sink.left.size()) return other;
     }
     if (sink.left.empty()) return fail(6, "decode produced nothing");
@@ -245,7 +256,8 @@ std::string avText(int err) {
     return buf;
 }
 
-DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool()>& cancelled, double rate) {
+DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool()>& cancelled, double rate,
+                              size_t maxFrames) {
     // Opening probes the container, which may block on odd files; give it a time limit.
     auto opened = AsyncWait::wait(kOpenTimeoutSec, [path]() -> std::shared_ptr<AVFormatContext> {
         AVFormatContext* raw = nullptr;
@@ -268,6 +280,7 @@ DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool(
     }
 
     Sink sink;
+    sink.maxFrames = maxFrames;
     double seconds = 0;
     if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0) {
         seconds = static_cast<double>(fmt->duration) / AV_TIME_BASE;
@@ -338,6 +351,7 @@ DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool(
     if (swr && !convertFailed && !sink.flush(swr.get())) convertFailed = true;
     av_channel_layout_uninit(&swrLayout);
 
+    if (sink.overLimit) return tooLong();
     if (convertFailed) return fail(4, "reader rejects PCM output");
     if (!anyPacket && readErr) return fail(5, avText(readErr));
     if (readErr) return fail(6, avText(readErr));
@@ -348,7 +362,16 @@ DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool(
 
 DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate) {
     if (!(sampleRate >= 1 && sampleRate <= 1e6)) return fail(1, "converter setup failed");
-    return decodeWithSndfile(path, cancelled, sampleRate);
+    return decodeWithSndfile(path, cancelled, sampleRate, SIZE_MAX);
+}
+
+DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate,
+                             double maxSeconds) {
+    if (!(sampleRate >= 1 && sampleRate <= 1e6)) return fail(1, "converter setup failed");
+    if (!(maxSeconds >= 0)) return tooLong();
+    const double frames = std::floor(maxSeconds * sampleRate);
+    const size_t maxFrames = frames < static_cast<double>(SIZE_MAX / 2) ? static_cast<size_t>(frames) : SIZE_MAX;
+    return decodeWithSndfile(path, cancelled, sampleRate, maxFrames);
 }
 
 }  // namespace plindo::motion

@@ -27,6 +27,10 @@ struct DecodeResult {
 // audio thread or the main thread.
 DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()>& cancelled,
                              double sampleRate);
+// The same, giving up with error 7 ("longer than the limit") once the result passes `maxSeconds`, so that a
+// file that runs for hours never fills memory.
+DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate,
+                             double maxSeconds);
 inline DecodeResult decodeAudioFile(const std::string& path, double sampleRate) {
     return decodeAudioFile(path, nullptr, sampleRate);
 }

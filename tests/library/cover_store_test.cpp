@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -136,6 +137,48 @@ TEST_F(CoverFixture, ARetryThatSucceedsAnswersEveryoneStillWaiting) {
     ASSERT_TRUE(calls.got[2].second);
     EXPECT_EQ(*calls.got[2].second, kJpeg);
     EXPECT_EQ(served.load(), 3);
+}
+
+TEST_F(CoverFixture, ARequestDuringTheRetryPauseJoinsTheRunningChain) {
+    ScriptedHttpServer server([](const std::string&) { return answer(404, {}); });
+    CoverStore store({main, {}, 0.1});
+    request(store, "k", url(server), std::nullopt, "first");
+    ASSERT_TRUE(waitUntil([&] { return calls.size() == 1; }));
+    request(store, "k", url(server), std::nullopt, "late");  // the first fetch failed; its retry is pending
+    ASSERT_TRUE(waitUntil([&] { return server.requests().size() >= 21; }, 10.0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    main.drain();
+    EXPECT_EQ(server.requests().size(), 21u) << "one chain of 21 fetches, not a second one for the late request";
+    std::lock_guard l(calls.m);
+    ASSERT_EQ(calls.got.size(), 2u);
+    EXPECT_EQ(calls.got[1].first, "late");
+    EXPECT_FALSE(calls.got[1].second);
+}
+
+TEST_F(CoverFixture, ABodyThatDoesNotDecodeIsAFailedFetchAndNeverCached) {
+    // Starts like a PNG; the injected decoder rejects what ends in 0xEE, as a real one rejects damaged data.
+    Bytes corrupt = kPng;
+    corrupt.push_back(0xEE);
+    std::atomic<int> served{0};
+    ScriptedHttpServer server([&](const std::string&) { return answer(200, ++served == 1 ? corrupt : kPng); });
+    std::atomic<int> judged{0};
+    CoverStore store({main,
+                      [&](const std::string&) -> std::optional<Bytes> { return corrupt; },
+                      0.2,
+                      [&](std::span<const uint8_t> b) {
+                          ++judged;
+                          return !b.empty() && b.back() != 0xEE;
+                      }});
+    request(store, "k", url(server), std::string("/damaged-art.flac"), "first");
+    ASSERT_TRUE(waitUntil([&] { return calls.size() == 1; }));
+    EXPECT_FALSE(calls.got[0].second);
+    EXPECT_FALSE(store.cached("k")) << "the corrupt body is not kept";
+    ASSERT_TRUE(waitUntil([&] { return calls.size() == 2; }));
+    main.drain();
+    ASSERT_TRUE(calls.got[1].second);
+    EXPECT_EQ(*calls.got[1].second, kPng);
+    EXPECT_EQ(served.load(), 2);
+    EXPECT_EQ(judged.load(), 3) << "the embedded picture and both bodies";
 }
 
 TEST_F(CoverFixture, ReadsEmbeddedArtworkFirstAndFallsBack) {

@@ -72,16 +72,31 @@ TEST(DeckMetaJson, LeavesOutNumbersThatAreNotFinite) {
         "flips":[{"slot":0,"name":"","loop":false,"actions":[{"type":"jump","to_s":1.0}]}]})"));
 }
 
-TEST(DeckMetaJson, ReadsTheLengthOfARealFile) {
-    const auto path = std::filesystem::temp_directory_path() / ("plindo-meta-" + std::to_string(::getpid()) + ".wav");
-    const std::string cmd = "ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:duration=2.5 -ar 44100 '" +
-                            path.string() + "' </dev/null";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-    const json d = deckMetaJSON(path.string());
-    EXPECT_NEAR(d["duration_sec"].get<double>(), 2.5, 0.01);
-    EXPECT_EQ(d["cues"], json::array());
-    std::filesystem::remove(path);
-    EXPECT_EQ(deckMetaJSON(path.string()), base(path.string()));
+TEST(DeckMetaJson, ReadsTheLengthTheAudioDataHoldsAlsoWhenTheFileWasCutShort) {
+    const auto dir = std::filesystem::temp_directory_path() / ("plindo-meta-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const struct {
+        const char* name;
+        const char* codec;
+        double keep;  // share of the file kept
+        double seconds;
+    } cases[] = {
+        {"a.wav", "pcm_s16le", 1.0, 2.5},   {"b.aiff", "pcm_s16be", 1.0, 2.5}, {"c.aiff", "pcm_s24be", 1.0, 2.5},
+        {"d.wav", "pcm_s16le", 0.5, 1.25},  {"e.aiff", "pcm_s16be", 0.5, 1.25}, {"f.aiff", "pcm_s24be", 0.4, 1.0},
+    };
+    for (const auto& c : cases) {
+        const std::string path = (dir / c.name).string();
+        const std::string cmd = std::string("ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:duration=2.5 "
+                                            "-ar 44100 -ac 2 -c:a ") + c.codec + " '" + path + "' </dev/null";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        const auto size = std::filesystem::file_size(path);
+        std::filesystem::resize_file(path, static_cast<uintmax_t>(static_cast<double>(size) * c.keep));
+        const json d = deckMetaJSON(path);
+        EXPECT_NEAR(d["duration_sec"].get<double>(), c.seconds, 0.01) << c.name;
+        EXPECT_EQ(d["cues"], json::array());
+    }
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(deckMetaJSON((dir / "a.wav").string()), base((dir / "a.wav").string()));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "library/peaks_cache.h"
 #include "library_test_files.h"
+#include "log_lines.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cmath>
 
 namespace plindo::library {
@@ -81,6 +83,39 @@ TEST_F(PeaksCacheTest, RemembersFailuresForAMinuteUnlessTheFileChanges) {
     cache.serve(bad, 100, 0, 0);
     cache.serve((dir.path / "bad0.mp3").string(), 100, 0, 0);
     EXPECT_EQ(decoded.size(), before + 2);
+}
+
+// A WAV header for `seconds` of 16-bit stereo at 44.1 kHz, the samples a hole in a sparse file.
+void sparseWav(const fs::path& p, uint32_t seconds) {
+    const uint32_t data = seconds * 44100u * 4u;
+    std::string h = "RIFF";
+    const auto le = [&h](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) h.push_back(static_cast<char>(v >> (8 * i)));
+    };
+    le(36 + data, 4);
+    h += "WAVEfmt ";
+    le(16, 4), le(1, 2), le(2, 2), le(44100, 4), le(44100 * 4, 4), le(4, 2), le(16, 2);
+    h += "data";
+    le(data, 4);
+    testfiles::writeText(p, h);
+    fs::resize_file(p, h.size() + data);
+}
+
+TEST(PeaksCacheLimits, ATrackOverTwoHoursIsRefusedBeforeItIsDecoded) {
+    testfiles::TempDir dir;
+    sparseWav(dir.path / "three-hours.wav", 3 * 3600);
+    plindo::testing::LogLines log("peaks");
+    PeaksCache cache;
+    const auto t0 = std::chrono::steady_clock::now();
+    const auto answer = cache.serve((dir.path / "three-hours.wav").string(), 1400, 0, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    EXPECT_EQ(answer.status, "500 Internal Server Error");
+    EXPECT_EQ(json::parse(answer.body)["error"], "decode failed");
+    EXPECT_EQ(log.containing("runs 10800 s, longer than 7200 s"), 1);
+
+    // A short track of the same form is analysed.
+    sparseWav(dir.path / "short.wav", 3);
+    EXPECT_EQ(cache.serve((dir.path / "short.wav").string(), 1400, 0, 0).status, "200 OK");
 }
 
 }  // namespace

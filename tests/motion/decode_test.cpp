@@ -146,6 +146,15 @@ TEST_F(Decode, AFlippedBitLosesAtMostTheDamagedFrame) {
     }
 }
 
+TEST_F(Decode, ALimitEndsTheDecodeOfALongerFile) {
+    for (const char* name : {"tone.wav", "tone.flac", "tone.m4a"}) {
+        DecodeResult over = decodeAudioFile(path(name), nullptr, 8000, 1.5);
+        ASSERT_TRUE(over.error) << name;
+        EXPECT_EQ(std::tie(over.error->code, over.error->message), std::tuple(7, "longer than the limit")) << name;
+        EXPECT_TRUE(decodeAudioFile(path(name), nullptr, 8000, 2.5)) << name;
+    }
+}
+
 TEST(AsyncWait, ReturnsTheValueOrGivesUpWithoutWaitingForTheOperation) {
     EXPECT_EQ(AsyncWait::wait(1.0, [] { return 42; }), 42);
     auto finished = std::make_shared<std::atomic<bool>>(false);

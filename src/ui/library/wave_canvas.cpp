@@ -5,6 +5,7 @@
 #include "ui/library/wave_colors.h"
 #include "ui/library/wave_spans.h"
 
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -18,9 +19,24 @@ namespace {
 constexpr double kMinWindowSec = 0.000001;
 constexpr double kGlowOpacity = 0.5;
 constexpr double kGlowRadius = 6;
+constexpr double kMaxFullSizeSigma = 3;  // wider blurs run on a reduced image
 const QColor kLoopColor = QColor::fromRgbF(0.25f, 0.55f, 1.0f, 0.9f);
 constexpr double kLoopTop = 3, kLoopInset = 8, kLoopWidth = 3;
 constexpr double kBoundaryWidth = 1.5, kCueWidth = 2.5, kCueTriangle = 8;
+
+struct Glow {
+    double opacity, radius;
+};
+constexpr Glow kInnerGlow{0.4, 14}, kOuterGlow{0.18, 34};
+
+// Multiplies the image's alpha by a gradient running along `from` → `to` through `stops` (position, opacity).
+void fadeAlong(QImage& img, QPointF from, QPointF to, std::initializer_list<std::pair<double, double>> stops) {
+    QLinearGradient g(from, to);
+    for (const auto& [at, opacity] : stops) g.setColorAt(at, QColor::fromRgbF(1, 1, 1, float(opacity)));
+    QPainter p(&img);
+    p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    p.fillRect(QRectF(QPointF(0, 0), img.deviceIndependentSize()), g);
+}
 
 double level(const std::optional<std::vector<double>>& side, const std::vector<double>& peak, size_t c) {
     const double v = side ? (*side)[c] : peak[c];
@@ -30,14 +46,24 @@ double level(const std::optional<std::vector<double>>& side, const std::vector<d
 }  // namespace
 
 QImage withWhiteGlow(const QImage& image, double opacity, double radiusPx) {
-    QImage glow = image;
+    QImage glow = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     {
         QPainter p(&glow);
         p.setCompositionMode(QPainter::CompositionMode_SourceIn);
         p.fillRect(glow.rect(), QColor::fromRgbF(1, 1, 1, float(opacity)));
     }
-    // A shadow's radius spans about two standard deviations of its blur.
-    QImage out = blurred(glow, radiusPx / 2);
+    // A shadow's radius spans about two standard deviations of its blur. A wide glow has no detail to keep:
+    // it is blurred at a reduced size, where its cost is a small fraction.
+    const double sigma = radiusPx / 2;
+    const int shrink = std::max(1, int(sigma / kMaxFullSizeSigma));
+    QImage out;
+    if (shrink == 1) {
+        out = blurred(glow, sigma);
+    } else {
+        const QSize small((glow.width() + shrink - 1) / shrink, (glow.height() + shrink - 1) / shrink);
+        out = blurred(glow.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), sigma / shrink)
+                  .scaled(glow.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
     out.setDevicePixelRatio(image.devicePixelRatio());
     QPainter p(&out);
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
@@ -134,6 +160,20 @@ QImage renderWaveCanvas(const library::PeakEnvelope& env, const library::DeckMet
     }
     p.end();
     return withWhiteGlow(img, kGlowOpacity, kGlowRadius * dpr);
+}
+
+QImage renderFloorImage(const library::PeakEnvelope& env, const library::DeckMeta* meta,
+                        const library::DeckMeta::Flip* flip, QSize size, qreal dpr) {
+    if (!(dpr > 0)) dpr = 1;
+    QImage img = renderWaveCanvas(env, meta, flip, size, dpr);
+    img = withWhiteGlow(img, kInnerGlow.opacity, kInnerGlow.radius * dpr);
+    img = withWhiteGlow(img, kOuterGlow.opacity, kOuterGlow.radius * dpr);
+    const double W = size.width(), H = size.height();
+    // In over the first 4 % of the height, down to 75 % at 55 % and out at the bottom; in and out over the
+    // outer 4 % of the width.
+    fadeAlong(img, {0, 0}, {0, H}, {{0, 0}, {0.04, 1}, {0.55, 0.75}, {1.0, 0}});
+    fadeAlong(img, {0, 0}, {W, 0}, {{0, 0}, {0.04, 1}, {0.96, 1}, {1.0, 0}});
+    return img;
 }
 
 std::string WaveCanvasCache::key(const std::string& path, int flipSel, QSize size, qreal dpr) {

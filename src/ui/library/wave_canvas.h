@@ -19,6 +19,10 @@ namespace plindo::ui {
 QImage renderWaveCanvas(const library::PeakEnvelope& env, const library::DeckMeta* meta,
                         const library::DeckMeta::Flip* flip, QSize size, qreal dpr);
 
+// The crate browser's floor: the canvas under two wider white glows, faded in and out towards its edges.
+QImage renderFloorImage(const library::PeakEnvelope& env, const library::DeckMeta* meta,
+                        const library::DeckMeta::Flip* flip, QSize size, qreal dpr);
+
 // `image` under a blurred copy of itself tinted white at `opacity`: a shadow of `radiusPx` device pixels
 // without offset, as a glow.
 QImage withWhiteGlow(const QImage& image, double opacity, double radiusPx);

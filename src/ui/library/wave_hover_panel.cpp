@@ -4,7 +4,6 @@
 #include "ui/kit/text_styles.h"
 #include "ui/library/wave_canvas.h"
 
-#include <QLinearGradient>
 #include <QPainter>
 
 #include <algorithm>
@@ -17,22 +16,8 @@ namespace {
 // Paths of decks the DJ application drives: no file to show.
 constexpr std::string_view kSeratoDeckPrefix = "serato-midi://";
 
-struct Glow {
-    double opacity, radius;
-};
-constexpr Glow kInnerGlow{0.4, 14}, kOuterGlow{0.18, 34};
-
 constexpr int kSpinnerSize = 18;
 constexpr int kSpinnerFramesPerTurn = 60;
-
-// Multiplies the image's alpha by a gradient running along `from` → `to` through `stops` (position, opacity).
-void fadeAlong(QImage& img, QPointF from, QPointF to, std::initializer_list<std::pair<double, double>> stops) {
-    QLinearGradient g(from, to);
-    for (const auto& [at, opacity] : stops) g.setColorAt(at, QColor::fromRgbF(1, 1, 1, float(opacity)));
-    QPainter p(&img);
-    p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-    p.fillRect(QRectF(QPointF(0, 0), img.deviceIndependentSize()), g);
-}
 
 }  // namespace
 
@@ -119,12 +104,7 @@ QImage WaveHoverPanel::floorImage(QSize size, qreal dpr) {
     const int flipKey = flip ? flipSel_ : -1;
     QImage img = store_.canvases.find(path_, env_, meta_, flipKey, size, dpr);
     if (!img.isNull() || !env_) return img;
-    img = renderWaveCanvas(*env_, meta_.get(), flip, size, dpr);
-    img = withWhiteGlow(img, kInnerGlow.opacity, kInnerGlow.radius * dpr);
-    img = withWhiteGlow(img, kOuterGlow.opacity, kOuterGlow.radius * dpr);
-    const double W = size.width(), H = size.height();
-    fadeAlong(img, {0, 0}, {0, H}, {{0, 0}, {0.04, 1}, {0.55, 0.75}, {1.0, 0}});
-    fadeAlong(img, {0, 0}, {W, 0}, {{0, 0}, {0.04, 1}, {0.96, 1}, {1.0, 0}});
+    img = renderFloorImage(*env_, meta_.get(), flip, size, dpr);
     store_.canvases.put(path_, env_, meta_, flipKey, size, dpr, img);
     return img;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <mutex>
 
 namespace plindo::motion {
@@ -37,7 +38,6 @@ struct FollowPlayer::RenderState {
     double lastLoadGen = -1;
     double stillSec = 0;
     double reversalBoost = 0;
-    StemRef held;  // the track being played, kept across callbacks so the render never frees it
 
     // One bad value (a non-finite anchor, an overflow) must not stay in the state and silence the deck
     // for good.
@@ -52,25 +52,6 @@ struct FollowPlayer::RenderState {
     }
 };
 
-bool FollowPlayer::RetireSlot::put(StemRef& ref) {
-    std::lock_guard g(lock_);
-    for (StemRef& s : slots_) {
-        if (!s) {
-            s = std::move(ref);
-            return true;
-        }
-    }
-    return false;
-}
-
-void FollowPlayer::RetireSlot::drain() {
-    std::array<StemRef, 8> out;
-    {
-        std::lock_guard g(lock_);
-        std::swap(out, slots_);
-    }
-}
-
 FollowPlayer::FollowPlayer(const AudioOutDevice& device, int channelStart, uint32_t bufferFrames,
                            const platform::Clock& clock)
     : out(std::make_unique<AudioOut>(device, channelStart)), clock_(clock) {
@@ -80,7 +61,8 @@ FollowPlayer::FollowPlayer(const AudioOutDevice& device, int channelStart, uint3
 FollowPlayer::~FollowPlayer() {
     out->stop();
     state_.reset();
-    retired_.drain();
+    std::lock_guard g(retireLock_);
+    retired_.clear();  // no render runs any more
 }
 
 void FollowPlayer::prepare(const FollowConfig& config) {
@@ -106,11 +88,39 @@ void FollowPlayer::start(const FollowConfig& config) {
 void FollowPlayer::install(StemRef stem, int gen) {
     StemRef old = table.replace(std::move(stem));
     loadGenCell.setValue(static_cast<double>(gen));
-    old.reset();
-    collectRetired();
+    retire(std::move(old));
 }
 
-void FollowPlayer::collectRetired() { retired_.drain(); }
+void FollowPlayer::retire(StemRef old) {
+    if (!old) return;
+    // The table already holds the new track: a callback that starts from here on never sees the old one.
+    // Only one in flight now may still use it.
+    const uint64_t count = renderCount_.load(std::memory_order_acquire);
+    if (count % 2 == 0) return;  // none in flight: `old` is the last reference and goes here
+    {
+        std::lock_guard g(retireLock_);
+        retired_.push_back({std::move(old), count});
+    }
+    postCollect();
+}
+
+void FollowPlayer::collectRetired() {
+    const uint64_t now = renderCount_.load(std::memory_order_acquire);
+    std::vector<Retired> done;
+    {
+        std::lock_guard g(retireLock_);
+        // The callback that was in flight has ended once the count moved on.
+        auto free = std::stable_partition(retired_.begin(), retired_.end(),
+                                          [now](const Retired& r) { return r.renderCount == now; });
+        done.assign(std::make_move_iterator(free), std::make_move_iterator(retired_.end()));
+        retired_.erase(free, retired_.end());
+    }
+}
+
+std::size_t FollowPlayer::retiredCount() const {
+    std::lock_guard g(retireLock_);
+    return retired_.size();
+}
 
 void FollowPlayer::render(double now, double outRate, float* left, float* right, uint32_t n) {
     if (n == 0 || !left || !right) return;
@@ -122,13 +132,14 @@ void FollowPlayer::render(double now, double outRate, float* left, float* right,
     }
     st->sanitize();
 
-    StemRef cur = table.read();
-    if (cur != st->held) {
-        // Hand the buffer we stop playing to the control side; only when that slot is full (nobody has
-        // collected for a long time) does its release fall to this thread.
-        if (st->held && !retired_.put(st->held)) st->held.reset();
-        st->held = cur;
-    }
+    // Counted as running from before the table is read until after the track is let go (the reference is
+    // declared after the guard, so it goes first); a track replaced meanwhile is freed on the control side.
+    struct Running {
+        std::atomic<uint64_t>& count;
+        explicit Running(std::atomic<uint64_t>& c) : count(c) { count.fetch_add(1, std::memory_order_seq_cst); }
+        ~Running() { count.fetch_add(1, std::memory_order_release); }
+    } running(renderCount_);
+    const StemRef cur = table.read();
     const StemBuf* stem = cur.get();
     const size_t count = stem ? stem->frames() : 0;
     const double sr = stem ? stem->sampleRate : 0.0;

@@ -7,14 +7,15 @@
 #include "motion/host_config.h"
 #include "platform/clock.h"
 #include "platform/main_executor.h"
-#include "platform/pi_mutex.h"
 
-#include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace plindo::motion {
 
@@ -61,10 +62,13 @@ public:
     void render(double now, double outRate, float* left, float* right, uint32_t frames);
 
     // Puts a decoded track in place (control side). The render fades it in because the number changes.
-    // The replaced buffer is released here, never on the audio thread.
+    // The replaced buffer is released on the calling thread, never on the audio thread.
     void install(StemRef stem, int gen);
-    // Frees the buffers the render has let go of. Called by install and by the owner's periodic tick.
+    // Frees the replaced buffers that the render has let go of. Runs by itself on `loadMain` after each
+    // replacement that met a callback in flight; the owner may call it too (control side only).
     void collectRetired();
+    // Replaced buffers still waiting for a callback in flight to end.
+    std::size_t retiredCount() const;
 
     AnchorCell anchor;
     ValueCell easeOn{1.0};
@@ -105,22 +109,25 @@ public:
 private:
     struct RenderState;
 
-    // Buffers the render has stopped using wait here until the control side frees them, so that the
-    // last release of a track never happens on the audio thread.
-    class RetireSlot {
-    public:
-        bool put(StemRef& ref);
-        void drain();
-
-    private:
-        platform::PiMutex lock_;
-        std::array<StemRef, 8> slots_;
+    // A replaced buffer and the render count that was odd (a callback in flight) when it was replaced.
+    struct Retired {
+        StemRef stem;
+        uint64_t renderCount = 0;
     };
+    // Takes the buffer `table` no longer holds: frees it now when no callback can still be using it, else
+    // keeps it until the callback in flight has ended.
+    void retire(StemRef old);
+    void postCollect();
 
     const platform::Clock& clock_;
     std::unique_ptr<RenderState> state_;
     FollowTuning tuning_;
-    RetireSlot retired_;
+    // Odd while a render callback runs: raised as it starts (before it reads the table) and as it ends
+    // (after it let go of the track), so the control side knows when a replaced track is free.
+    std::atomic<uint64_t> renderCount_{0};
+    mutable std::mutex retireLock_;  // control side only; the render never takes it
+    std::vector<Retired> retired_;
+    bool collectPosted_ = false;  // under retireLock_
 
 public:
     struct LoadLink;  // lets background loads find out whether the player still exists

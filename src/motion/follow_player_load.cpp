@@ -69,6 +69,34 @@ FollowPlayer* playerOf(FollowPlayer::LoadLink& link) {
 
 FollowPlayer::LoadAnchor::LoadAnchor() : link(std::make_shared<LoadLink>()) {}
 
+void FollowPlayer::postCollect() {
+    if (!loadMain) return;  // the next install, unload or the owner's call collects
+    {
+        std::lock_guard g(retireLock_);
+        if (collectPosted_ || retired_.empty()) return;
+        collectPosted_ = true;
+    }
+    auto link = loadAnchor_.link;
+    {
+        std::lock_guard lock(link->mutex);
+        link->player = this;
+    }
+    loadMain->post([link] {
+        FollowPlayer* p = playerOf(*link);
+        if (!p) return;
+        {
+            std::lock_guard g(p->retireLock_);
+            p->collectPosted_ = false;
+        }
+        p->collectRetired();
+        // The callback in flight takes microseconds; if it still runs, look again on a later turn.
+        if (p->retiredCount() > 0) {
+            std::this_thread::yield();
+            p->postCollect();
+        }
+    });
+}
+
 FollowPlayer::LoadAnchor::~LoadAnchor() {
     std::lock_guard lock(link->mutex);
     link->player = nullptr;
@@ -78,9 +106,7 @@ void FollowPlayer::unload() {
     if (loadedPath.empty() && !table.read()) return;
     loadedPath.clear();
     ++loadGen;
-    StemRef old = table.replace(nullptr);
-    old.reset();
-    collectRetired();
+    retire(table.replace(nullptr));
     anchor.cell.update([](AnchorCell::Snap& s) { s.valid = false; });
 }
 
@@ -89,9 +115,7 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
     if (path.empty() || path == loadedPath) return;
     loadedPath = path;
     const int gen = ++loadGen;
-    StemRef old = table.replace(nullptr);
-    old.reset();
-    collectRetired();
+    retire(table.replace(nullptr));
     anchor.cell.update([](AnchorCell::Snap& s) { s.valid = false; });
 
     std::optional<std::string> url;

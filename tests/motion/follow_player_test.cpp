@@ -10,10 +10,43 @@
 using namespace plindo::motion;
 using test::rampStem;
 
+#include "platform/queue_executor.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+
 // Counts allocations made on this thread while counting is on, to prove the render allocates nothing.
 #include "alloc_counter.h"
 
 namespace {
+
+// Waits (bounded) until thread `tid` of this process sleeps, i.e. waits on a lock.
+bool waitBlocked(pid_t tid) {
+    for (int i = 0; i < 2000; ++i) {
+        std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const auto close = text.rfind(')');
+        if (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S') return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+bool waitUntil(const std::function<bool()>& done, double seconds = 2.0) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+}
 
 constexpr double kRate = 48000;
 constexpr uint32_t kN = 128;
@@ -250,18 +283,8 @@ TEST(FollowRender, ClosedLoopSettlesUnderOneMillisecond) {
     EXPECT_LT(settledAt, 1.2);
 }
 
-TEST(FollowRender, AllocatesNothingAndFreesReplacedTracksOffTheAudioThread) {
+TEST(FollowRender, AllocatesNothing) {
     Rig rig(true, 0);
-    StemRef first = rampStem(10);
-    std::weak_ptr<const StemBuf> watch = first;
-    rig.load(std::move(first));
-    rig.render();
-    rig.load(rampStem(5));  // the render still holds the first track
-    rig.render();
-    EXPECT_FALSE(watch.expired()) << "the render hands the old track on instead of freeing it";
-    rig.p.collectRetired();
-    EXPECT_TRUE(watch.expired());
-
     tAllocs = 0;  // the counter sees allocations at all
     tCounting = true;
     int* volatile probe = new int(1);
@@ -285,6 +308,79 @@ TEST(FollowRender, AllocatesNothingAndFreesReplacedTracksOffTheAudioThread) {
     rig.render();
     tCounting = false;
     EXPECT_EQ(tAllocs, 0);
+}
+
+// Replaced tracks are freed on the control side, as soon as no render callback can still be using them:
+// at once between callbacks, else once the callback in flight has ended, and never by the render.
+TEST(FollowRetire, AReplacedTrackIsFreedAtOnceOrWhenTheCallbackInFlightEnds) {
+    Rig rig(true, 0);
+    StemRef first = rampStem(10);
+    std::weak_ptr<const StemBuf> watch = first;
+    rig.load(std::move(first));
+    rig.render();
+    rig.load(rampStem(5));
+    EXPECT_TRUE(watch.expired()) << "between callbacks nothing holds the old track";
+    EXPECT_EQ(rig.p.retiredCount(), 0u);
+
+    // A callback held up halfway (at the mute cell, after it took the track) while the track is unloaded.
+    watch = rig.p.table.read();
+    std::atomic<bool> release{false}, holding{false};
+    std::thread holder([&] {
+        rig.p.mute.cell.update([&](double&) {
+            holding = true;
+            while (!release) std::this_thread::yield();
+        });
+    });
+    while (!holding) std::this_thread::yield();
+    std::atomic<pid_t> renderTid{0};
+    std::thread audio([&] {
+        renderTid = static_cast<pid_t>(syscall(SYS_gettid));
+        rig.render();
+    });
+    while (renderTid == 0) std::this_thread::yield();
+    ASSERT_TRUE(waitBlocked(renderTid)) << "the callback did not reach the held cell";
+    rig.p.loadedPath = "/a.wav";
+    rig.p.unload();
+    EXPECT_EQ(rig.p.retiredCount(), 1u);
+    rig.p.collectRetired();
+    EXPECT_FALSE(watch.expired()) << "the callback in flight still plays it";
+    release = true;
+    holder.join();
+    audio.join();
+    EXPECT_FALSE(watch.expired()) << "the render never frees it";
+    rig.p.collectRetired();
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(rig.p.retiredCount(), 0u);
+}
+
+// Load, play, unload on a running output: after the main thread's next turns the player holds no retired
+// buffer, whichever moment of the callback the unload met.
+TEST(FollowRetire, UnloadOnAPlayingDeckLeavesNoRetiredBufferAfterAMainTurn) {
+    plindo::platform::QueueExecutor main;
+    FollowPlayer p{kNull, 0, kN};
+    p.loadMain = &main;
+    p.start(FollowConfig{});
+    ASSERT_TRUE(p.out->running());
+    for (int round = 0; round < 100; ++round) {
+        std::weak_ptr<const StemBuf> watch;
+        main.invokeSync([&] {
+            StemRef stem = rampStem(1);
+            watch = stem;
+            p.loadedPath = "/track.wav";
+            p.install(std::move(stem), round + 1);
+        });
+        std::this_thread::sleep_for(std::chrono::microseconds(300 + 97 * (round % 31)));
+        main.invokeSync([&] { p.unload(); });
+        main.drain();
+        const bool freed = waitUntil([&] {
+            main.drain();
+            return watch.expired();
+        });
+        ASSERT_TRUE(freed) << "round " << round;
+        std::size_t left = 1;
+        main.invokeSync([&] { left = p.retiredCount(); });
+        EXPECT_EQ(left, 0u) << "round " << round;
+    }
 }
 
 }  // namespace

@@ -201,9 +201,10 @@ QImage brightened(const QImage& src, QSize size, double b) {
     const int add = static_cast<int>(std::lround(std::clamp(b, -1.0, 1.0) * 255));
     if (add == 0) return out;
     // Premultiplied: adding b to a channel of the colour adds b·alpha, kept within 0...alpha.
-    for (int y = 0; y < out.height(); ++y) {
+    const int w = out.width(), h = out.height();
+    for (int y = 0; y < h; ++y) {
         auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
-        for (int x = 0; x < out.width(); ++x) {
+        for (int x = 0; x < w; ++x) {
             const QRgb c = line[x];
             const int a = qAlpha(c);
             if (a == 0) continue;

@@ -99,7 +99,9 @@ CrateCovers::Picture CrateCovers::decode(const CoverSource::Bytes& bytes, int ma
     if (image.isNull()) return nullptr;
     if (std::max(image.width(), image.height()) > maxSide)
         image = image.scaled(maxSide, maxSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    return std::make_shared<const QImage>(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    // Pictures without transparency stay opaque, so the crate knows they hide what lies behind them.
+    return std::make_shared<const QImage>(image.convertToFormat(
+        image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32));
 }
 
 }  // namespace plindo::ui

@@ -93,6 +93,7 @@ void VinylCrateView::scrollBy(double dy) {
 }
 
 void VinylCrateView::setScroll(double s) {
+    relayout();
     scroll_ = layout_.clampScroll(s, model_.count());
     stateChanged();
 }
@@ -103,6 +104,7 @@ void VinylCrateView::runFocusRule() {
 }
 
 void VinylCrateView::scrollToEntry(int index) {
+    relayout();
     const double target = layout_.scrollTarget(index, model_.count());
     anim_.stop();
     // The entry at the end of the scroll gains the focus now, not each entry the scroll passes.
@@ -115,6 +117,7 @@ void VinylCrateView::scrollToEntry(int index) {
 }
 
 void VinylCrateView::stateChanged() {
+    relayout();
     scroll_ = layout_.clampScroll(scroll_, model_.count());
     if (!focusHeld_) runFocusRule();
     std::map<int, std::string> live;
@@ -164,7 +167,10 @@ void VinylCrateView::updateBlink() {
         const int phase = focusRingOpacity(blinkNow_()) > 0.5 ? 0 : 1;
         if (phase == blinkPhase_) return;
         blinkPhase_ = phase;
-        update(focusedCardRect().adjusted(-4, -4, 4, 4).toAlignedRect());
+        // The panel shows a blurred copy of what lies under it: repaint it whole when the ring is under it.
+        QRect ring = focusedCardRect().adjusted(-4, -4, 4, 4).toAlignedRect();
+        if (const QRect panel = panelRect().toAlignedRect(); ring.intersects(panel)) ring |= panel;
+        update(ring);
     });
 }
 
@@ -204,15 +210,18 @@ void VinylCrateView::reportHover(const OptPath& path) {
     if (onHoverPath) onHoverPath(path);
 }
 
-void VinylCrateView::resizeEvent(QResizeEvent*) {
+void VinylCrateView::resizeEvent(QResizeEvent*) { stateChanged(); }
+
+void VinylCrateView::relayout() {
+    if (layout_.width == width() && layout_.height == height()) return;
     // Keep the entry on the focus line where it is, at the new scale.
     const double u = layout_.slotH > 0 ? (scroll_ + layout_.focusLine - layout_.padTop) / layout_.slotH : 0;
+    const bool atTop = scroll_ <= 0;
     layout_ = CrateLayout::of(width(), height());
-    scroll_ = layout_.padTop + u * layout_.slotH - layout_.focusLine;
+    scroll_ = atTop ? 0 : layout_.padTop + u * layout_.slotH - layout_.focusLine;
     if (anim_.state() == QAbstractAnimation::Running) anim_.stop();
     focusHeld_ = false;
     faces_.clear();
-    stateChanged();
 }
 
 void VinylCrateView::wheelEvent(QWheelEvent* e) {

@@ -102,6 +102,7 @@ private:
     void runFocusRule();
     void scrollToEntry(int index);
     void stateChanged();
+    void relayout();  // the layout follows the widget's size, also while hidden
     void placeFloor();
     void updateBlink();
     void reportHover(const OptPath& path);
@@ -112,8 +113,10 @@ private:
     void paintScene(QPainter& p, const QRegion& dirty);
     void paintTrain(QPainter& p, const QRegion& dirty);
     void paintFocusedCard(QPainter& p);
-    void paintPanel(QPainter& p);
-    const QImage& face(int index);
+    void paintPanel(QPainter& p, const QRegion& dirty);
+    struct Face;
+    const Face& face(int index);
+    void ensureShadows();
     const QImage& staticLayer(int which);  // 0 backdrop, 1 back lip, 2 front lip
     void dropStaleArt();
 
@@ -139,18 +142,16 @@ private:
     QRectF playsRect_;
 
     struct Face {
-        std::string key;  // what it was painted from
+        std::string key;                 // what it was painted from
+        CrateCovers::Picture picture;    // held, so a new picture never reuses its address
         QImage image;
-        QImage dim;       // the face as a car: scaled and darkened
-        std::string dimKey;
-        int dimAdd = 0;
+        bool opaque = false;             // a cover without transparency hides what lies under it
     };
     std::map<int, Face> faces_;
     QImage statics_[3];
     QSize staticsSize_;
     QImage shadowCard_, shadowCar_;
     double shadowSide_ = -1;
-    QImage frame_;
 };
 
 }  // namespace plindo::ui

@@ -79,26 +79,26 @@ QRectF VinylCrateView::panelRect() const {
 }
 
 void VinylCrateView::dropStaleArt() {
+    const auto [lo, hi] = model_.trainRange();
+    const int focused = model_.focusedIdx().value_or(-1);
     for (auto it = faces_.begin(); it != faces_.end();)
-        it = covers_.picture(it->first) || it->first == model_.focusedIdx().value_or(-1) ||
-                     (it->first >= model_.trainRange().first && it->first < model_.trainRange().second)
-                 ? std::next(it)
-                 : faces_.erase(it);
+        it = it->first == focused || (it->first >= lo && it->first < hi) ? std::next(it) : faces_.erase(it);
 }
 
-const QImage& VinylCrateView::face(int index) {
+const VinylCrateView::Face& VinylCrateView::face(int index) {
     const CrateItem& item = model_.items()[index];
     const auto picture = covers_.picture(index);
     // The key names everything the face is painted from, so a changed cover or label repaints it.
     const std::string key = item.track.path + '\n' + item.track.name + '\n' + item.label() + '\n' +
-                            std::to_string(reinterpret_cast<uintptr_t>(picture.get())) + '\n' +
                             std::to_string(layout_.cardW);
     Face& f = faces_[index];
-    if (f.key != key || f.image.isNull()) {
+    if (f.key != key || f.picture != picture || f.image.isNull()) {
         f.key = key;
+        f.picture = picture;
+        f.opaque = picture && !picture->isNull() && !picture->hasAlphaChannel();
         f.image = cardFace(picture.get(), item.track.name, item.label(), layout_.cardW, devicePixelRatioF());
     }
-    return f.image;
+    return f;
 }
 
 const QImage& VinylCrateView::staticLayer(int which) {
@@ -112,7 +112,7 @@ const QImage& VinylCrateView::staticLayer(int which) {
     const qreal dpr = devicePixelRatioF();
     const CrateLayout& l = layout_;
     if (which == 0) {
-        img = QImage(px, QImage::Format_ARGB32_Premultiplied);
+        img = QImage(px, QImage::Format_RGB32);  // opaque: drawn as a plain copy
         img.setDevicePixelRatio(dpr);
         QPainter p(&img);
         QLinearGradient g(0, 0, 0, l.height);
@@ -162,24 +162,9 @@ const QImage& VinylCrateView::staticLayer(int which) {
 }
 
 void VinylCrateView::paintEvent(QPaintEvent* e) {
-    const qreal dpr = devicePixelRatioF();
-    const QSize px = size() * dpr;
-    QRegion dirty = e->region();
-    if (frame_.size() != px) {
-        frame_ = QImage(px, QImage::Format_ARGB32_Premultiplied);
-        frame_.setDevicePixelRatio(dpr);
-        dirty = rect();
-    }
-    // The panel shows what lies under it, so any change under it repaints all of it.
-    const QRect panel = model_.focusedItem() ? panelRect().toAlignedRect() : QRect();
-    if (!panel.isEmpty() && dirty.intersects(panel)) dirty += panel;
-    {
-        QPainter fp(&frame_);
-        fp.setClipRegion(dirty);
-        paintScene(fp, dirty);
-    }
     QPainter p(this);
-    for (const QRect& r : dirty) p.drawImage(QRectF(r), frame_, QRectF(QRectF(r).topLeft() * dpr, QSizeF(r.size()) * dpr));
+    paintScene(p, e->region());
+    paintPanel(p, e->region());
 }
 
 void VinylCrateView::paintScene(QPainter& p, const QRegion& dirty) {
@@ -191,37 +176,103 @@ void VinylCrateView::paintScene(QPainter& p, const QRegion& dirty) {
     p.drawImage(lipAt, staticLayer(1));
     paintFocusedCard(p);
     p.drawImage(lipAt, staticLayer(2));
-    paintPanel(p);
+}
+
+namespace {
+
+// Inside `r` where a card drawn there surely covers what lies under it: its rounded corners left out.
+QRegion coveredBy(const QRectF& r, double scale) {
+    const double in = kCardCorner * scale + 1;
+    const QRectF inner = r.adjusted(in, in, -in, -in);
+    if (inner.isEmpty()) return {};
+    return QRegion(QRect(QPoint(int(std::ceil(inner.left())), int(std::ceil(inner.top()))),
+                         QPoint(int(std::floor(inner.right())) - 1, int(std::floor(inner.bottom())) - 1)));
+}
+
+// Adds b (below 0) to every channel of the opaque pixels already painted inside `shape`: subtracting is
+// inverting, adding and inverting again.
+void darken(QPainter& p, const QPainterPath& shape, double b) {
+    const int k = static_cast<int>(std::lround(std::clamp(-b, 0.0, 1.0) * 255));
+    if (k == 0) return;
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setCompositionMode(QPainter::CompositionMode_Difference);
+    p.fillPath(shape, Qt::white);
+    p.setCompositionMode(QPainter::CompositionMode_Plus);
+    p.fillPath(shape, QColor(k, k, k));
+    p.setCompositionMode(QPainter::CompositionMode_Difference);
+    p.fillPath(shape, Qt::white);
+    p.restore();
+}
+
+QPainterPath roundedPath(const QRectF& r, double scale) {
+    QPainterPath path;
+    path.addRoundedRect(r, kCardCorner * scale, kCardCorner * scale);
+    return path;
+}
+
+}  // namespace
+
+void VinylCrateView::ensureShadows() {
+    if (shadowSide_ == layout_.cardW && !shadowCar_.isNull()) return;
+    shadowSide_ = layout_.cardW;
+    shadowCar_ = cardShadow(layout_.cardW, 8, 0.5, devicePixelRatioF());
+    shadowCard_ = cardShadow(layout_.cardW, 10, 0.6, devicePixelRatioF());
 }
 
 void VinylCrateView::paintTrain(QPainter& p, const QRegion& dirty) {
     const auto [lo, hi] = model_.trainRange();
     if (lo >= hi) return;
-    const qreal dpr = devicePixelRatioF();
+    ensureShadows();
     const CrateLayout& l = layout_;
-    if (shadowSide_ != l.cardW || shadowCar_.isNull()) {
-        shadowSide_ = l.cardW;
-        shadowCar_ = cardShadow(l.cardW, 8, 0.5, dpr);
-        shadowCard_ = cardShadow(l.cardW, 10, 0.6, dpr);
-    }
     const double frac = l.focusFraction(model_.focusOffset());
-    for (int i = lo; i < hi; ++i) {
-        const CarGeometry g = carGeometry((hi - i) + frac, l.cardW, l.lipLine, l.width / 2);
+    std::vector<CarGeometry> cars;
+    for (int i = lo; i < hi; ++i) cars.push_back(carGeometry((hi - i) + frac, l.cardW, l.lipLine, l.width / 2));
+
+    // Covers are opaque: what a nearer car or the focused card covers is never painted, so a frame costs
+    // about the strips of the cars that show, not fourteen whole covers.
+    QRegion covered;
+    if (const CrateItem* f = model_.focusedItem(); f && face(*model_.focusedIdx()).opaque) {
+        const double centre = l.slotCentre(*model_.focusedIdx(), scroll_);
+        const CardTransform t = cardTransform(centre - l.focusLine, l.cardW);
+        covered = coveredBy(transformed(cardRect(l, centre), t), t.scale) &
+                  QRegion(QRect(0, 0, int(l.width), int(std::max(l.lipLine, 0.0))));
+    }
+    std::vector<QRegion> hidden(cars.size());
+    for (int k = int(cars.size()) - 1; k >= 0; --k) {
+        hidden[size_t(k)] = covered;
+        if (face(lo + k).opaque) covered += coveredBy(cars[size_t(k)].rect, cars[size_t(k)].scale);
+    }
+
+    for (int k = 0; k < int(cars.size()); ++k) {
+        const int i = lo + k;
+        const CarGeometry& g = cars[size_t(k)];
+        if (g.rect.width() < 0.5) continue;
+        const Face& f = face(i);
         const double pad = shadowPad(8) * g.scale;
         const QRectF shadowRect = g.rect.adjusted(-pad, -pad + 4, pad, pad + 4);
-        if (g.rect.width() < 0.5 || !dirty.intersects(shadowRect.toAlignedRect())) continue;
-        p.drawImage(shadowRect, shadowCar_);
-        const QImage& f = face(i);
-        const QSize size = (g.rect.size() * dpr).toSize().expandedTo(QSize(1, 1));
-        const int add = static_cast<int>(std::lround(g.brightness * 255));
-        Face& cache = faces_[i];
-        if (cache.dim.size() != size || cache.dimAdd != add || cache.dimKey != cache.key) {
-            cache.dim = brightened(f, size, g.brightness);
-            cache.dimAdd = add;
-            cache.dimKey = cache.key;
+        QRegion shadowArea = (QRegion(shadowRect.toAlignedRect()) & dirty) - hidden[size_t(k)];
+        if (f.opaque) shadowArea -= coveredBy(g.rect, g.scale);
+        if (!shadowArea.isEmpty()) {
+            p.save();
+            p.setClipRegion(shadowArea, Qt::IntersectClip);
+            p.drawImage(shadowRect, shadowCar_);
+            p.restore();
         }
-        p.drawImage(g.rect, cache.dim);
+        const QRegion area = (QRegion(g.rect.toAlignedRect()) & dirty) - hidden[size_t(k)];
+        if (area.isEmpty()) continue;
+        p.save();
+        p.setClipRegion(area, Qt::IntersectClip);
+        if (f.opaque) {
+            p.drawImage(g.rect, f.image);
+            darken(p, roundedPath(g.rect, g.scale), g.brightness);
+        } else {
+            // A see-through face (the placeholder) is darkened in its own pixels.
+            const QSize size = (g.rect.size() * devicePixelRatioF()).toSize().expandedTo(QSize(1, 1));
+            p.drawImage(g.rect, brightened(f.image, size, g.brightness));
+        }
         paintCarEdge(p, g.rect);
+        p.restore();
     }
 }
 
@@ -235,32 +286,39 @@ void VinylCrateView::paintFocusedCard(QPainter& p) {
     const CardTransform t = cardTransform(centre - l.focusLine, l.cardW);
     const QRectF r = transformed(cardRect(l, centre), t);
     if (r.top() >= l.lipLine || r.width() < 0.5) return;
-    if (shadowSide_ != l.cardW || shadowCard_.isNull()) {
-        shadowSide_ = l.cardW;
-        shadowCar_ = cardShadow(l.cardW, 8, 0.5, devicePixelRatioF());
-        shadowCard_ = cardShadow(l.cardW, 10, 0.6, devicePixelRatioF());
-    }
+    ensureShadows();
     p.save();
     p.setClipRect(QRectF(0, 0, l.width, std::max(l.lipLine, 0.0)), Qt::IntersectClip);
     const double pad = shadowPad(10) * t.scale;
     p.drawImage(r.adjusted(-pad, -pad + 6, pad, pad + 6), shadowCard_);
     const bool loaded = isLoaded(*item), played = isPlayed(*item);
     const double blink = focusRingOpacity(blinkNow_());
-    const QImage& f = face(index);
-    const bool sticker = model_.meta().has_value();
-    if (t.brightness == 0 && t.scale == 1) {
-        p.drawImage(r, f);
-        paintCardBorder(p, r, loaded, true, played, blink);
-        if (sticker) playsRect_ = paintSticker(p, r, *model_.meta());
+    const Face& f = face(index);
+    const auto paintCard = [&](QPainter& cp) {
+        // In the card's own square of cardW, whatever scale it is drawn at.
+        const QRectF whole(0, 0, l.cardW, l.cardW);
+        cp.drawImage(whole, f.image);
+        paintCardBorder(cp, whole, loaded, true, played, blink);
+        return model_.meta() ? paintSticker(cp, whole, *model_.meta()) : QRectF();
+    };
+    if (t.brightness == 0 || f.opaque) {
+        p.save();
+        p.translate(r.topLeft());
+        p.scale(t.scale, t.scale);
+        const QRectF plays = paintCard(p);
+        p.restore();
+        if (!plays.isEmpty())
+            playsRect_ = QRectF(r.topLeft() + plays.topLeft() * t.scale, plays.size() * t.scale);
+        darken(p, roundedPath(r, t.scale), t.brightness);
     } else {
-        // Off the line the whole card darkens, ring and sticker included.
-        QImage card = f.copy();
+        // Off the line a see-through card darkens in its own pixels, ring and sticker included.
+        QImage card(f.image.size(), QImage::Format_ARGB32_Premultiplied);
+        card.setDevicePixelRatio(f.image.devicePixelRatio());
+        card.fill(Qt::transparent);
         {
             QPainter cp(&card);
-            cp.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
-            const QRectF whole(0, 0, l.cardW, l.cardW);
-            paintCardBorder(cp, whole, loaded, true, played, blink);
-            if (sticker) paintSticker(cp, whole, *model_.meta());
+            cp.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
+            paintCard(cp);
         }
         p.drawImage(r, brightened(card, (r.size() * devicePixelRatioF()).toSize().expandedTo(QSize(1, 1)),
                                   t.brightness));
@@ -268,17 +326,28 @@ void VinylCrateView::paintFocusedCard(QPainter& p) {
     p.restore();
 }
 
-void VinylCrateView::paintPanel(QPainter& p) {
+void VinylCrateView::paintPanel(QPainter& p, const QRegion& dirty) {
     if (!model_.focusedItem()) return;  // the panel is transparent without a focus
     const double w = layout_.panelW;
     const PanelText t = panelText(panelTitle(model_.meta(), model_.focusedItem()), panelArtist(model_.meta()),
                                   std::max(0.0, w - 2 * kPanelPadX));
     const QRectF r(layout_.width - kPanelMargin - w, (layout_.height - t.height) / 2, w, t.height);
+    if (!dirty.intersects(r.toAlignedRect())) return;
     const qreal dpr = devicePixelRatioF();
-    const QRect src = QRectF(r.topLeft() * dpr, r.size() * dpr).toAlignedRect().intersected(frame_.rect());
+    // The scene under the panel, painted once more into a small image and blurred at a quarter of its
+    // size: the same softness for a sixteenth of the work.
+    const QRect src = QRectF(r.topLeft() * dpr, r.size() * dpr).toAlignedRect();
     if (src.isEmpty()) return;
-    QImage under = blurred(frame_.copy(src), kPanelBlur * dpr);
-    under.setDevicePixelRatio(dpr);
+    QImage scene(src.size(), QImage::Format_RGB32);
+    scene.setDevicePixelRatio(dpr);
+    {
+        QPainter sp(&scene);
+        sp.translate(-QPointF(src.topLeft()) / dpr);
+        paintScene(sp, QRegion(r.toAlignedRect()));
+    }
+    const QImage small = scene.scaled(std::max(1, src.width() / 4), std::max(1, src.height() / 4),
+                                      Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage under = blurred(small, kPanelBlur * dpr / 4);
     QPainterPath shape;
     shape.addRoundedRect(r, kPanelCorner, kPanelCorner);
     p.save();

@@ -3,6 +3,7 @@
 // edge fade) drawn afresh, and the cached floor image tilted onto the panel as every repaint does, at 300
 // and 1000 pixels wide. The peer is a plain QImage copy scaled onto the panel without the tilt.
 #include "../offscreen_app.h"
+#include "../synthetic_track.h"
 #include "library/deck_meta.h"
 #include "library/peak_envelope.h"
 #include "ui/library/wave_canvas.h"
@@ -24,27 +25,7 @@ constexpr double kSeconds = 300;
 constexpr int kHeight = 160;
 
 const PeakEnvelope& track() {
-    static const PeakEnvelope env = [] {
-        PeakEnvelope e;
-        e.columns = kColumns;
-        e.windowSec = {0, kSeconds};
-        e.durationSec = kSeconds;
-        std::vector<double> l, r, rgb;
-        for (int i = 0; i < kColumns; ++i) {
-            const double t = i * kSeconds / kColumns;
-            e.peak.push_back(0.3 + 0.6 * std::abs(std::sin(t * 3.1)));
-            l.push_back(e.peak.back() * 0.9);
-            r.push_back(e.peak.back() * 0.8);
-            e.bass.push_back(0.1);
-            e.mid.push_back(0.08);
-            e.treble.push_back(0.05);
-            for (double v : {0.2 + 0.1 * std::sin(t), 0.15, 0.25}) rgb.push_back(v);
-        }
-        e.peakL = l;
-        e.peakR = r;
-        e.rgbR = rgb;
-        return e;
-    }();
+    static const PeakEnvelope env = plindo::bench::syntheticEnvelope(kColumns, kSeconds, true);
     return env;
 }
 

@@ -3,6 +3,7 @@
 // (0.5 s) zoom. The peer paints the same visible window without buckets: one quadrilateral per envelope
 // column, as a column that skipped the stride would.
 #include "../offscreen_app.h"
+#include "../synthetic_track.h"
 #include "library/peak_envelope.h"
 #include "library/serato_file_meta.h"
 #include "ui/main/deck_wave_column.h"
@@ -24,20 +25,7 @@ constexpr double kSeconds = 480;
 constexpr double kPos = 200;
 
 const PeakEnvelope& track() {
-    static const PeakEnvelope env = [] {
-        PeakEnvelope e;
-        e.columns = kColumns;
-        e.windowSec = {0, kSeconds};
-        e.durationSec = kSeconds;
-        for (int i = 0; i < kColumns; ++i) {
-            const double t = i * kSeconds / kColumns;
-            e.peak.push_back(0.3 + 0.6 * std::abs(std::sin(t * 3.1)));
-            e.bass.push_back(0.1 + 0.05 * std::sin(t));
-            e.mid.push_back(0.08);
-            e.treble.push_back(0.05 + 0.04 * std::cos(t * 0.3));
-        }
-        return e;
-    }();
+    static const PeakEnvelope env = plindo::bench::syntheticEnvelope(kColumns, kSeconds, false);
     return env;
 }
 

@@ -1,6 +1,8 @@
 #include "ui/library/wave_colors.h"
 #include "ui/library/wave_spans.h"
 
+#include "ui/expect_color.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -47,12 +49,7 @@ TEST(FlipSegments, CutsTheTrackIntoThePlayOrderOfItsJumps) {
     EXPECT_DOUBLE_EQ(totalLength({{0, 30}, {10, 40}, {120, 200}}), 140);
 }
 
-void expectColor(const QColor& c, double r, double g, double b, double a = 1) {
-    EXPECT_NEAR(c.redF(), r, 0.003);
-    EXPECT_NEAR(c.greenF(), g, 0.003);
-    EXPECT_NEAR(c.blueF(), b, 0.003);
-    EXPECT_NEAR(c.alphaF(), a, 0.003);
-}
+using test::expectColor;
 
 TEST(WaveColors, ColumnColourFromRgbThenBandsThenWhite) {
     library::PeakEnvelope env;

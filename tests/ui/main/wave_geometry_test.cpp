@@ -1,5 +1,7 @@
 #include "ui/main/wave_geometry.h"
 
+#include "ui/expect_color.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -26,12 +28,7 @@ PeakEnvelope envelope(int columns, double seconds, double level = 0.5) {
     return e;
 }
 
-void expectColor(const QColor& c, double r, double g, double b, double a = 1) {
-    EXPECT_NEAR(c.redF(), r, 0.003);
-    EXPECT_NEAR(c.greenF(), g, 0.003);
-    EXPECT_NEAR(c.blueF(), b, 0.003);
-    EXPECT_NEAR(c.alphaF(), a, 0.003);
-}
+using test::expectColor;
 
 TEST(WaveGeometry, WindowFollowsZoomAndHeightBelowOnePointUsesTheWholeWindow) {
     const struct {

@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
 
-.PHONY: deps run test build-dev build-release bench fuzz clean
+.PHONY: deps run test build-dev build-release bench fuzz fuzz-long clean
 
 deps:
 	@bash scripts/deps.sh
@@ -24,6 +24,12 @@ test: build-dev
 
 fuzz: build-dev
 	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) bash scripts/fuzz.sh build/dev
+
+# Every target for FUZZ_SECONDS (600 unless given) from its corpus; inputs that reach new code join the corpus
+# under fuzz/, to be committed.
+fuzz-long: build-dev
+	FUZZ_SECONDS=$(if $(filter command line environment,$(origin FUZZ_SECONDS)),$(FUZZ_SECONDS),600) FUZZ_KEEP=1 \
+		JOBS=$(JOBS) bash scripts/fuzz.sh build/dev
 
 bench: deps
 	cmake --preset release >/dev/null

@@ -142,7 +142,18 @@ std::vector<LibTrack> readM3U(const std::string& libraryFolder, std::string_view
     if (playlist.empty()) return {};
     const auto bytes = serato_records::readFile(playlist.string(), serato_records::kMaxListBytes, platform::logger("library-scan"));
     if (!bytes) return {};
-    std::string_view raw(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+    std::vector<LibTrack> rows;
+    for (const fs::path& p : m3uEntries(*bytes, playlist.parent_path())) {
+        std::error_code ec;
+        const auto st = fs::status(p, ec);
+        if (ec || !fs::exists(st) || fs::is_directory(st)) continue;
+        rows.push_back({p.string(), platform::pathStem(p.filename().string())});
+    }
+    return rows;
+}
+
+std::vector<fs::path> m3uEntries(std::span<const uint8_t> bytes, const fs::path& folder) {
+    std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     std::string text;
     if (platform::text::isValidUtf8(raw)) {
         if (raw.starts_with("\xEF\xBB\xBF")) raw.remove_prefix(3);  // editors often save M3U8 with a BOM
@@ -150,20 +161,14 @@ std::vector<LibTrack> readM3U(const std::string& libraryFolder, std::string_view
     } else {
         text = platform::text::fromLatin1(raw);
     }
-    const fs::path base = playlist.parent_path();
-    std::vector<LibTrack> rows;
+    std::vector<fs::path> out;
     for (std::string_view line : platform::text::splitLines(text)) {
         line = platform::text::trimSpacesAndTabs(line);
         if (line.empty() || line.front() == '#') continue;
-        const fs::path p = line.front() == '/' ? fs::path(line).lexically_normal() : (base / line).lexically_normal();
-        const std::string fileName = p.filename().string();
-        if (!isAudioExtension(platform::pathExtension(fileName))) continue;
-        std::error_code ec;
-        const auto st = fs::status(p, ec);
-        if (ec || !fs::exists(st) || fs::is_directory(st)) continue;
-        rows.push_back({p.string(), platform::pathStem(fileName)});
+        fs::path p = line.front() == '/' ? fs::path(line).lexically_normal() : (folder / line).lexically_normal();
+        if (isAudioExtension(platform::pathExtension(p.filename().string()))) out.push_back(std::move(p));
     }
-    return rows;
+    return out;
 }
 
 }  // namespace plindo::library

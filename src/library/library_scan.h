@@ -4,6 +4,9 @@
 // hidden entries, never follow symbolic links to folders and pass over folders they cannot read.
 #include "library/lib_track.h"
 
+#include <cstdint>
+#include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,5 +26,10 @@ std::vector<std::string> findPlaylists(const std::string& libraryFolder);
 // The existing audio files a playlist names, in playlist order; the playlist is the first file in the walk
 // whose name without extension is `name`.
 std::vector<LibTrack> readM3U(const std::string& libraryFolder, std::string_view name);
+
+// The audio paths the lines of a playlist's bytes name, in order, relative ones joined to `folder` (the
+// playlist's own); whether they exist is not checked. UTF-8 (an opening byte-order mark skipped), else
+// Latin-1.
+std::vector<std::filesystem::path> m3uEntries(std::span<const uint8_t> bytes, const std::filesystem::path& folder);
 
 }  // namespace plindo::library

@@ -150,20 +150,41 @@ void LocalMessagePort::serve(int c) {
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
     const ssize_t n = ::recvmsg(c, &msg, 0);
-    if (n < static_cast<ssize_t>(kRequestHead) || (msg.msg_flags & MSG_TRUNC)) return;
-    const int32_t msgid = static_cast<int32_t>(uint32_t(buf_[0]) | uint32_t(buf_[1]) << 8 | uint32_t(buf_[2]) << 16 |
-                                               uint32_t(buf_[3]) << 24);
-    const bool wantsReply = buf_[4] & 1;
+    if (n < 0 || (msg.msg_flags & MSG_TRUNC)) return;
+    const auto request = readPortRequest(std::span<const uint8_t>(buf_.data(), size_t(n)));
+    if (!request) return;
     std::vector<uint8_t> reply;
     try {
-        reply = callout_(msgid, std::span<const uint8_t>(buf_.data() + kRequestHead, size_t(n) - kRequestHead));
+        reply = callout_(request->msgid, request->data);
     } catch (...) {
         reply.clear();  // a failing callout answers with nothing rather than ending the port's thread
     }
-    if (!wantsReply) return;
+    if (!request->wantsReply) return;
     if (reply.size() > kMaxMessage) reply.clear();
     if (!waitFor(c, POLLOUT, Steady::now() + std::chrono::milliseconds(kServeWaitMs))) return;
     [[maybe_unused]] const ssize_t s = ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+std::vector<uint8_t> portRequestFrame(int32_t msgid, bool wantsReply, std::span<const uint8_t> data) {
+    std::vector<uint8_t> packet(kRequestHead + data.size());
+    const auto id = static_cast<uint32_t>(msgid);
+    packet[0] = static_cast<uint8_t>(id);
+    packet[1] = static_cast<uint8_t>(id >> 8);
+    packet[2] = static_cast<uint8_t>(id >> 16);
+    packet[3] = static_cast<uint8_t>(id >> 24);
+    packet[4] = wantsReply ? 1 : 0;
+    if (!data.empty()) std::memcpy(packet.data() + kRequestHead, data.data(), data.size());
+    return packet;
+}
+
+std::optional<PortRequest> readPortRequest(std::span<const uint8_t> packet) {
+    if (packet.size() < kRequestHead) return std::nullopt;
+    PortRequest r;
+    r.msgid = static_cast<int32_t>(uint32_t(packet[0]) | uint32_t(packet[1]) << 8 | uint32_t(packet[2]) << 16 |
+                                   uint32_t(packet[3]) << 24);
+    r.wantsReply = packet[4] & 1;
+    r.data = packet.subspan(kRequestHead);
+    return r;
 }
 
 std::unique_ptr<RemoteMessagePort> RemoteMessagePort::create(const std::string& name, const std::string& nameSpace) {
@@ -184,14 +205,7 @@ MessagePortStatus RemoteMessagePort::send(int32_t msgid, std::span<const uint8_t
     const int fd = connectTo(address_, sendUntil, status);
     if (fd < 0) return status;
 
-    std::vector<uint8_t> packet(kRequestHead + data.size());
-    const auto id = static_cast<uint32_t>(msgid);
-    packet[0] = static_cast<uint8_t>(id);
-    packet[1] = static_cast<uint8_t>(id >> 8);
-    packet[2] = static_cast<uint8_t>(id >> 16);
-    packet[3] = static_cast<uint8_t>(id >> 24);
-    packet[4] = reply ? 1 : 0;
-    if (!data.empty()) std::memcpy(packet.data() + kRequestHead, data.data(), data.size());
+    const std::vector<uint8_t> packet = portRequestFrame(msgid, reply != nullptr, data);
 
     status = MessagePortStatus::Success;
     if (!waitFor(fd, POLLOUT, sendUntil)) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -25,6 +26,17 @@ enum class MessagePortStatus : int {
     IsInvalid = -3,
     TransportError = -4,
 };
+
+// One request on the wire: the message id (32-bit little-endian), a flags byte (bit 0: a reply is awaited),
+// then the data.
+struct PortRequest {
+    int32_t msgid = 0;
+    bool wantsReply = false;
+    std::span<const uint8_t> data;  // within the packet read
+};
+std::vector<uint8_t> portRequestFrame(int32_t msgid, bool wantsReply, std::span<const uint8_t> data);
+// None for a packet shorter than the head.
+std::optional<PortRequest> readPortRequest(std::span<const uint8_t> packet);
 
 class LocalMessagePort {
 public:

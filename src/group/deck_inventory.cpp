@@ -32,6 +32,10 @@ std::vector<DeckSlot> decode(const std::optional<nlohmann::json>& stored) {
     return out;
 }
 
+void sortByOrdinal(std::vector<DeckSlot>& decks) {
+    std::stable_sort(decks.begin(), decks.end(), [](const DeckSlot& a, const DeckSlot& b) { return a.ordinal < b.ordinal; });
+}
+
 }  // namespace
 
 DeckInventory::DeckInventory(platform::Settings& store, std::string deviceName, std::string key)
@@ -54,7 +58,7 @@ void DeckInventory::load() {
             continue;
         seats.push_back(seat(d.ordinal, std::move(d.name)));
     }
-    std::stable_sort(seats.begin(), seats.end(), [](const DeckSlot& a, const DeckSlot& b) { return a.ordinal < b.ordinal; });
+    sortByOrdinal(seats);
     if (seats.empty()) seats.push_back(seat(1, ""));
     const bool differs = decks_ != seats;
     decks_ = std::move(seats);
@@ -78,7 +82,7 @@ std::optional<DeckSlot> DeckInventory::add(const std::string& name) {
     if (!free) return std::nullopt;
     DeckSlot d = seat(free, name);
     decks_.push_back(d);
-    std::stable_sort(decks_.begin(), decks_.end(), [](const DeckSlot& a, const DeckSlot& b) { return a.ordinal < b.ordinal; });
+    sortByOrdinal(decks_);
     save();
     changed();
     return d;

@@ -1,5 +1,8 @@
 #include "group/group_member.h"
 
+#include "platform/text.h"
+#include "platform/utf8_repair.h"
+
 #include <nlohmann/json.hpp>
 
 #include <limits>
@@ -41,6 +44,31 @@ bool boolField(const json& j, const char* key) {
     return it != j.end() && it->is_boolean() && it->get<bool>();
 }
 
+// `v` as a JSON string. Bytes that are not UTF-8 (a machine name read from a file) are repaired first, so
+// the record still goes out and still parses.
+void appendJsonString(std::string_view v, std::string& out) {
+    if (!platform::text::isValidUtf8(v)) {
+        appendJsonString(platform::repairUtf8(v), out);
+        return;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (const char c : v) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            out += "\\u00";
+            out += kHex[u >> 4];
+            out += kHex[u & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
 }  // namespace
 
 std::string_view GroupMember::baseName(std::string_view name) {
@@ -53,20 +81,32 @@ std::string_view GroupMember::baseName(std::string_view name) {
 }
 
 std::string GroupMember::toJson() const {
-    json j = {{"name", name},
-              {"role", roleText(role)},
-              {"side", side},
-              {"spinnerWanted", spinnerWanted},
-              {"seq", seq},
-              {"left", left}};
-    if (slotNo) j["slotNo"] = *slotNo;
-    if (label) j["label"] = *label;
-    if (budDeck) j["budDeck"] = *budDeck;
-    if (watchDeck) j["watchDeck"] = *watchDeck;
-    if (path) j["path"] = *path;
-    if (server) j["server"] = *server;
-    if (gen) j["gen"] = *gen;
-    return j.dump(-1, ' ', false, json::error_handler_t::replace);
+    // Written by hand in the keys' documented order: the roster goes out every second, and building a
+    // JSON document per record first costs several times more.
+    std::string out;
+    out.reserve(96 + name.size() + (path ? path->size() : 0));
+    const auto text = [&out](const char* key, std::string_view v) {
+        out += key;
+        appendJsonString(v, out);
+    };
+    const auto number = [&out](const char* key, auto v) {
+        out += key;
+        out += std::to_string(v);
+    };
+    text("{\"name\":", name);
+    text(",\"role\":", roleText(role));
+    text(",\"side\":", side);
+    out += spinnerWanted ? ",\"spinnerWanted\":true" : ",\"spinnerWanted\":false";
+    if (slotNo) number(",\"slotNo\":", *slotNo);
+    number(",\"seq\":", seq);
+    if (label) text(",\"label\":", *label);
+    if (budDeck) number(",\"budDeck\":", *budDeck);
+    if (watchDeck) number(",\"watchDeck\":", *watchDeck);
+    if (path) text(",\"path\":", *path);
+    if (server) text(",\"server\":", *server);
+    if (gen) number(",\"gen\":", *gen);
+    out += left ? ",\"left\":true}" : ",\"left\":false}";
+    return out;
 }
 
 std::optional<GroupMember> GroupMember::fromJson(const json& j) {

@@ -153,7 +153,8 @@ void GroupUplink::connect(const Endpoint& e) {
     }
     link_ = link::OrvRemoteLink::connect(e);
     if (!link_) {
-        status("Plindo: group host " + target_ + " cannot be reached");
+        if (!reportedMissing_) status("Plindo: group host " + target_ + " cannot be reached");
+        reportedMissing_ = true;  // tried again every few seconds, reported once
         return;
     }
     {

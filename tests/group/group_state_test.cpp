@@ -38,7 +38,7 @@ TEST(GroupMember, BaseNameDropsOnlyADigitSuffix) {
 
 TEST(GroupMember, RecordSurvivesTheWireAndOptionalsStayAbsent) {
     GroupMember full{.name = "Booth-1A2B#2", .role = GroupRole::Deck, .side = "right", .spinnerWanted = true,
-                     .slotNo = 2, .seq = std::numeric_limits<uint64_t>::max(), .label = "Main \"A\"",
+                     .slotNo = 2, .seq = std::numeric_limits<uint64_t>::max(), .label = "Main \"A\" \\ \n\x01",
                      .budDeck = 1, .watchDeck = 2, .path = "/m/ä.flac", .server = "Booth-1A2B", .gen = 1234,
                      .left = true};
     EXPECT_EQ(GroupMember::fromJson(json::parse(full.toJson())), full);

@@ -33,6 +33,8 @@ HostState::HostState(Deps deps)
       browser_(std::move(deps.browser)),
       deviceSource_(std::move(deps.deviceSource)),
       trackServerPort_(deps.trackServerPort) {
+    // Views re-read the settings on this notice (the layout target, the settings window).
+    config_.addChangeListener([this] { noteConfigChanged(); });
     server = std::make_unique<link::OrvServer>(link::OrvServer::Deps{.main = main_,
                                                                      .clock = clock_,
                                                                      .interfaces = interfaces_,

@@ -2,14 +2,9 @@
 // test senders of the MIDI output. Every command answers with its current values. Runs on main.
 #include "host/host_state.h"
 
-#include "serato/midi_bridge_client.h"
-#include "serato/serato_midi_in.h"
-#include "serato/serato_midi_out.h"
-#include "serato/serato_out_settings.h"
-#include "serato/serato_screen_tap.h"
+#include "host/serato_parts.h"
 
 #include "platform/log.h"
-#include "serato/serato_capture.h"
 
 #include <algorithm>
 #include <charconv>

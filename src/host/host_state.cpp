@@ -1,10 +1,6 @@
 #include "host/host_state.h"
 
-#include "serato/midi_bridge_client.h"
-#include "serato/serato_midi_in.h"
-#include "serato/serato_midi_out.h"
-#include "serato/serato_out_settings.h"
-#include "serato/serato_screen_tap.h"
+#include "host/serato_parts.h"
 
 #include "group/host_wire_name.h"
 #include "host/self_tests.h"

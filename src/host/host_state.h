@@ -34,7 +34,7 @@
 #include <thread>
 #include <vector>
 
-// The MIDI parts are only named here: their headers use words that Qt takes as keywords.
+// The MIDI parts are only named here; host/serato_parts.h brings their headers in.
 namespace plindo::serato {
 class MIDIBridgeClient;
 class SeratoMIDIIn;

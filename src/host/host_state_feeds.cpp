@@ -2,11 +2,7 @@
 // cells; the 2 ms tunnel pump keeps the tick and earbud streams flowing between batches.
 #include "host/host_state.h"
 
-#include "serato/midi_bridge_client.h"
-#include "serato/serato_midi_in.h"
-#include "serato/serato_midi_out.h"
-#include "serato/serato_out_settings.h"
-#include "serato/serato_screen_tap.h"
+#include "host/serato_parts.h"
 
 #include "platform/log.h"
 

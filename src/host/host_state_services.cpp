@@ -2,11 +2,7 @@
 // mode, and the test whether the DJ application runs.
 #include "host/host_state.h"
 
-#include "serato/midi_bridge_client.h"
-#include "serato/serato_midi_in.h"
-#include "serato/serato_midi_out.h"
-#include "serato/serato_out_settings.h"
-#include "serato/serato_screen_tap.h"
+#include "host/serato_parts.h"
 
 #include "platform/log.h"
 #include "platform/path_names.h"

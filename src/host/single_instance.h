@@ -44,7 +44,7 @@ public:
     QString serverName() const { return serverName_; }
     QString lockPath() const { return lockPath_; }
 
-Q_SIGNALS:
+signals:
     // Another launch asked this copy to come to the front.
     void activateRequested();
 

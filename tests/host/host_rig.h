@@ -7,11 +7,7 @@
 #include "platform/log.h"
 #include "platform/queue_executor.h"
 #include "platform/settings.h"
-#include "serato/midi_bridge_client.h"
-#include "serato/serato_midi_in.h"
-#include "serato/serato_midi_out.h"
-#include "serato/serato_out_settings.h"
-#include "serato/serato_screen_tap.h"
+#include "host/serato_parts.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/udp.hpp>

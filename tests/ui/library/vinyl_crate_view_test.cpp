@@ -50,6 +50,12 @@ struct Crate {
     void settle() {
         EXPECT_TRUE(QTest::qWaitFor([&] { return !view.scrollingTo(); }, 10000));
     }
+    // Scrolls entry n to the line and starts a fresh log.
+    void focusOn(int n) {
+        select(n);
+        settle();
+        log.clear();
+    }
 };
 
 TEST(VinylCrateView, FirstBuildFocusesTheCardNearestTheLineAndWritesTheSelection) {
@@ -140,9 +146,7 @@ TEST(VinylCrateView, EmptyCrateCountsZeroAndGivesTheFloorNoFlip) {
 
 TEST(VinylCrateView, HoverReportsChangesAndNothingOnLeavingEmptySpace) {
     Crate c(30);
-    c.select(20);
-    c.settle();
-    c.log.clear();
+    c.focusOn(20);
     const QPointF card = c.view.focusedCardRect().center() - QPointF(0, 40);
     test::send(c.view, QEvent::MouseMove, card);
     test::send(c.view, QEvent::MouseMove, card + QPointF(3, 0));  // same card: no report
@@ -163,9 +167,7 @@ TEST(VinylCrateView, HoverReportsChangesAndNothingOnLeavingEmptySpace) {
 
 TEST(VinylCrateView, TapPicksAndDragOffersThePathAsPlainText) {
     Crate c(30);
-    c.select(10);
-    c.settle();
-    c.log.clear();
+    c.focusOn(10);
     const QPointF at = c.view.focusedCardRect().center() - QPointF(0, 50);
     test::send(c.view, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
     test::send(c.view, QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
@@ -263,7 +265,9 @@ TEST(VinylCrateView, Screenshots) {
     const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
     for (const auto& [w, h] : {std::pair{290, 560}, std::pair{1000, 800}}) {
         FakeCoverSource covers;
-        for (int i = 0; i < 30; ++i) covers.cache["/music/track " + std::to_string(i) + ".mp3"] = test::makeCover(i * 37);
+        // Every third track has no cover yet: its placeholder shows the name.
+        for (int i = 0; i < 30; ++i)
+            if (i % 3 != 1) covers.cache["/music/track " + std::to_string(i) + ".mp3"] = test::makeCover(i * 37);
         VinylCrateView view(covers);
         int sel = 0;
         view.selectedIdxGet = [&] { return sel; };
@@ -279,8 +283,15 @@ TEST(VinylCrateView, Screenshots) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return !view.scrollingTo(); }, 10000));
         ASSERT_TRUE(QTest::qWaitFor([&] { return view.model().meta().has_value(); }, 10000));
         EXPECT_EQ(view.model().count(), 31);  // the flip joined the crate
-        const std::string file = test::screenshotPath("crate_" + std::to_string(w) + "x" + std::to_string(h) + ".png");
-        EXPECT_TRUE(view.grab().save(QString::fromStdString(file))) << file;
+        const std::string name = "crate_" + std::to_string(w) + "x" + std::to_string(h);
+        EXPECT_TRUE(view.grab().save(QString::fromStdString(test::screenshotPath(name + ".png"))));
+        // The track's flip, with the track loaded on a deck.
+        view.loadedPath = "/music/track 17.mp3";
+        sel = 18;
+        view.inputsChanged();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !view.scrollingTo(); }, 10000));
+        EXPECT_EQ(view.model().focusedFlip(), 0);
+        EXPECT_TRUE(view.grab().save(QString::fromStdString(test::screenshotPath(name + "_flip_loaded.png"))));
     }
 }
 

@@ -14,6 +14,7 @@
 #include "ui/kit/image_tile.h"
 
 #include "../fake_host.h"
+#include "ui_main_test_util.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -67,10 +68,6 @@ QImage coverImage(QColor a, QColor b) {
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < y; ++x) img.setPixelColor(x, y, b);
     return img;
-}
-
-void save(QWidget& w, const char* name) {
-    w.grab().save(qEnvironmentVariable("PLINDO_SCREENSHOT_DIR") + "/" + name);
 }
 
 TEST(DeckStripView, TransportGroupMenuAndShareSwitchActThroughTheController) {
@@ -314,7 +311,7 @@ TEST(DeckRack, CardsAndRowsFollowTheDecks) {
     FrameClock::shared().step();
     QCoreApplication::processEvents();
     EXPECT_GE(host.remoteAngleReads, reads + 2);  // each spindle reads the server live per frame
-    save(rack, "deck_rack.png");
+    test::screenshot(rack, "deck_rack");
 }
 
 TEST(DeckColumn, Screenshot) {
@@ -333,7 +330,7 @@ TEST(DeckColumn, Screenshot) {
     t.host.remoteAngles[2] = 1.1;
     QTest::mouseClick(t.cols[1]->titleCard()->gear(), Qt::LeftButton);
     QCoreApplication::processEvents();
-    save(t.frame, "deck_columns.png");
+    test::screenshot(t.frame, "deck_columns");
 }
 
 }  // namespace

@@ -68,11 +68,14 @@ QString settingsFolder() {
     return QFileInfo(QString::fromStdString(platform::FileSettings::defaultPath())).absolutePath();
 }
 
-// SIGINT and SIGTERM end the program through the same road as Quit.
-void watchSignals(QCoreApplication& app, const std::function<void()>& quit) {
+// SIGINT and SIGTERM end the program through the same road as Quit, also when they arrive during start-up.
+void catchSignals() {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGPIPE, SIG_IGN);  // a phone that drops its connection mid-download must not end the host
+}
+
+void watchSignals(QCoreApplication& app, const std::function<void()>& quit) {
     auto* poll = new QTimer(&app);
     QObject::connect(poll, &QTimer::timeout, &app, [quit] {
         if (quitRequested.exchange(false)) quit();
@@ -173,6 +176,7 @@ int main(int argc, char** argv) {
         std::fputs(host::launchUsage().c_str(), stderr);
         return o.error.empty() ? 0 : 2;
     }
+    catchSignals();
     if (o.headless) return runHeadless(argc, argv, o);
     if (!haveDisplay()) {
         std::fprintf(stderr, "plindo: no display found; run `plindo --headless` for the host without a window\n");

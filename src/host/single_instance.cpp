@@ -15,6 +15,7 @@ namespace {
 constexpr int kConnectMs = 500;  // a live copy answers a local connect at once
 constexpr int kRetryMs = 100;
 const QByteArray kActivate = "activate\n";
+const QByteArray kDone = "ok\n";
 }  // namespace
 
 SingleInstance::SingleInstance(QString settingsFolder) : folder_(std::move(settingsFolder)) {
@@ -52,7 +53,10 @@ bool SingleInstance::listen() {
         while (QLocalSocket* s = server_->nextPendingConnection()) {
             connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
             connect(s, &QLocalSocket::readyRead, this, [this, s] {
-                if (s->readAll().contains("activate")) emit activateRequested();
+                if (!s->readAll().contains("activate")) return;
+                emit activateRequested();
+                s->write(kDone);
+                s->flush();
                 s->disconnectFromServer();
             });
         }
@@ -64,11 +68,15 @@ bool SingleInstance::askToActivate() {
     QLocalSocket s;
     s.connectToServer(serverName_);
     if (!s.waitForConnected(kConnectMs)) return false;
+    // Only an answer counts: a copy that is going away closes the connection unanswered.
     s.write(kActivate);
-    const bool sent = s.waitForBytesWritten(kConnectMs);
-    s.disconnectFromServer();
-    if (s.state() != QLocalSocket::UnconnectedState) s.waitForDisconnected(kConnectMs);
-    return sent;
+    QByteArray reply;
+    QDeadlineTimer answer(kConnectMs);
+    while (!reply.contains('\n') && !answer.hasExpired() && s.waitForReadyRead(int(answer.remainingTime())))
+        reply += s.readAll();
+    reply += s.readAll();
+    s.abort();
+    return reply.startsWith(kDone);
 }
 
 SingleInstance::Claim SingleInstance::claimWindowed() {

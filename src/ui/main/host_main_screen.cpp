@@ -1,5 +1,6 @@
 #include "ui/main/host_main_screen.h"
 
+#include "ui/main/deck_wave_column.h"
 #include "ui/main/side_switch.h"
 
 #include <QDialog>
@@ -80,6 +81,9 @@ HostMainScreen::HostMainScreen(host::HostUi& state, QWidget* parent) : QWidget(p
     outer->setSpacing(0);
     outer->addWidget(layouts_, 1);
     outer->addWidget(slot(Slot::bottom), 0);
+
+    fill(Slot::wave1, new DeckWaveColumn(state_, 1));
+    fill(Slot::wave2, new DeckWaveColumn(state_, 2));
 
     connect(&state_, &host::HostUi::configChanged, this, &HostMainScreen::chooseLayout);
     connect(&state_, &host::HostUi::showSecretChanged, this, &HostMainScreen::syncSecretSheet);

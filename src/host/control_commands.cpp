@@ -289,6 +289,7 @@ json HostState::midiLog() const {
 // --- The interpreter ---
 
 json HostState::onControl(const std::string& cmd, const Params& params, bool loopback) {
+    if (auto group = groupControl(cmd, params, loopback)) return *group;
     static const std::set<std::string> known{"state", "tunnel", "earbud", "jog", "format", "emit", "motion", "drain",
                                               "stamp", "keepalive", "pitchrange", "radian", "timefreq", "twelve",
                                               "spy", "capture", "midibridge", "sweep", "sysex", "cc", "note",

@@ -104,6 +104,7 @@ HostState::~HostState() {
     bridgeQueue_.reset();
     config_.removeChangeListener(configListener_);
     // The inputs go first so that no callback reaches a part that is being torn down.
+    uplink_.reset();
     playheadIn.reset();
     server.reset();
     fileServer.reset();
@@ -175,6 +176,7 @@ void HostState::startServices() {
 
     step("callbacks");
     wireServer();
+    wireGroup();
     step("pump");
     startPump();
     step("server");

@@ -6,6 +6,9 @@
 // host_state_feeds.cpp (the motion road and the tunnel pump), host_state_supervision.cpp (the timers),
 // host_state_services.cpp (logo, deck mode, presence), host_state_library.cpp, host_state_group.cpp and
 // control_commands.cpp (the "/ctl" interpreter).
+#include "group/deck_inventory.h"
+#include "group/group_state.h"
+#include "group/group_uplink.h"
 #include "host/deck_feeds.h"
 #include "host/host_ui.h"
 #include "library/serato_library.h"
@@ -30,6 +33,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -168,6 +172,38 @@ public:
     // The 2 ms tunnel pump pass over the feeds (runs on "plindo.tunnel").
     static void tunnelPumpTick(DeckFeeds& feeds, double now);
 
+    // --- Host group and deck seats (host_state_group.cpp) ---
+    group::GroupState& groupState();  // made on first use, like the uplink
+    group::GroupUplink& uplink();
+    // The supervision tick's group part: this host's own record always; once a second also the seats, the
+    // roster broadcast, the uplink and following the group's loads.
+    void groupTick(double now, bool everySecond);
+    void syncSeatNames();
+    // Makes the seat records match the inventory and the "orv.groupSlot.<N>" sides.
+    void restoreSeat(double now);
+    // This host's seat 1 or 2 whose record sits on the side; none when neither does.
+    std::optional<int> ownSeat(const std::string& side) const;
+    // Where the host named `server` serves its tracks ("address" for port 17600, or "host:port").
+    std::optional<std::string> groupLoadEndpoint(const std::string& serverName, const std::string& side);
+    // `own`: this host's own announce (loads on deck 1 for "left", deck 2 for "right" even without a seat);
+    // `follow`: the tick follows the roster (taken, not relayed). True when the load was taken.
+    bool sendGroupLoad(const std::string& side, const std::string& path, const std::string& server, int64_t gen,
+                       const std::optional<std::string>& endpoint, bool own, bool follow);
+    void announceLocalLoad(int deck, const std::string& path) override;
+    void setGroupMuted(bool on) override { setGroupMuted(on, false); }
+    void setGroupMuted(bool on, bool fromGroup);
+    void setShareTracks(int deck, bool on) override;
+    group::DeckInventory* deckInventory() override;
+    std::optional<std::string> slotSide(int ordinal) const override;
+    std::optional<std::string> budMember(int deck, double maxAge) const override;
+    std::optional<std::string> watchMember(int deck, double maxAge) const override;
+    // The last generation taken per side (0 for none).
+    int64_t groupLoadSeen(const std::string& side) const;
+    nlohmann::json groupReport();
+    // "/ctl" "group" (the report), "announce" (deck, path) and "groupmute" (on); none for other commands.
+    std::optional<nlohmann::json> groupControl(const std::string& cmd, const std::map<std::string, std::string>& params,
+                                               bool loopback);
+
 private:
     // Construction and start (host_state.cpp).
     void startServices();
@@ -197,6 +233,13 @@ private:
     // Library and group hooks (host_state_library.cpp, host_state_group.cpp).
     void restoreLibraryFolder();
     void restoreDeckSlots();
+
+    // Host group (host_state_group.cpp).
+    void wireGroup();
+    void onPeerJoined();
+    void takeRoster(const std::string& payload, bool viaUplink);
+    void loadGroupDeck(int deck, const std::string& path, const std::string& server,
+                       const std::optional<std::string>& endpoint);
 
     // Control endpoint helpers (control_commands.cpp).
     nlohmann::json stateReport() const;
@@ -246,6 +289,21 @@ private:
     std::thread pump_;
     std::atomic<bool> pumpStop_{false};
     std::shared_ptr<int> life_ = std::make_shared<int>(0);  // posted work holds it weakly
+
+    // Host group and deck seats (main only, except uplinkHop_: the server queue).
+    std::unique_ptr<group::GroupState> groupState_;
+    std::unique_ptr<group::OrvHostBrowser> hostBrowser_;
+    std::unique_ptr<group::GroupUplink> uplink_;
+    std::unique_ptr<group::DeckInventory> inventory_;
+    struct SideLoad {
+        std::string path;
+        std::string server;
+        int64_t gen = 0;
+        std::optional<std::string> endpoint;
+    };
+    std::map<std::string, SideLoad> lastGroupLoad_;  // by side; its gen is the side's last one taken
+    std::set<std::string> uplinkHostNames_;           // host records that came over the uplink
+    bool uplinkHop_ = false;                          // the datagram in hand came over the uplink
 };
 
 }  // namespace plindo::host

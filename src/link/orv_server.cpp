@@ -74,6 +74,13 @@ void OrvServer::status(const std::string& line) {
 
 void OrvServer::drainQueue() { queue_->sync([] {}); }
 
+void OrvServer::runOnQueue(std::function<void()> work) {
+    std::weak_ptr<int> alive = life_;
+    queue_->post([alive, work = std::move(work)] {
+        if (alive.lock()) work();
+    });
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // Start and the socket
 

@@ -113,6 +113,9 @@ public:
     void keepAliveTick();
     // Waits until work posted to the server queue so far has run.
     void drainQueue();
+    // Runs `work` on the server queue (where handleDatagram may be called), after what is queued already;
+    // nothing once the server is being destroyed.
+    void runOnQueue(std::function<void()> work);
 
     // The refusal reason for a sender's build and the host build it needs, or none when admitted.
     static std::optional<std::string> versionGate(std::string_view build, std::string_view needed);

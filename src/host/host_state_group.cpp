@@ -70,11 +70,9 @@ group::GroupUplink& HostState::uplink() {
 group::DeckInventory* HostState::deckInventory() {
     if (!inventory_) {
         inventory_ = std::make_unique<group::DeckInventory>(settings_, group::hostWireName(settings_));
+        // Seat changes reach the roster with the next second's restore, after the prune, so that a removed
+        // seat still goes out once as left.
         inventory_->load();
-        inventory_->onChange = [this] {
-            restoreSeat(clock_.now());
-            syncSeatNames();
-        };
     }
     return inventory_.get();
 }

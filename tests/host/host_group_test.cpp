@@ -1,0 +1,323 @@
+// The controller's group half: which loads it takes and relays, what a new peer hears, the group-wide cut,
+// the once-a-second roster work with this host's seats, the group commands of the control endpoint and the
+// track-sharing switch.
+#include "group/group_load.h"
+#include "group/host_wire_name.h"
+#include "host_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <limits>
+#include <thread>
+
+namespace plindo::host {
+namespace {
+
+using json = nlohmann::json;
+using link::testing::I;
+using link::OrvServer;
+using link::testing::S;
+using link::OSCValue;
+
+OrvServer::Origin peerAt(const std::string& address, unsigned short port = 17100) {
+    return {asio::ip::udp::endpoint(asio::ip::make_address(address), port), asio::ip::make_address("10.0.0.5"), 3};
+}
+
+struct GroupRig : testing::HostRig {
+    platform::FakeClock fake{5000.0};
+    HostState* host = nullptr;
+
+    GroupRig() {
+        clock = &fake;
+        host = &started();
+        sink.take();
+    }
+    // The players' loads of the made-up paths fail on threads of their own that report to main: wait for
+    // every report before main goes away.
+    ~GroupRig() {
+        for (int i = 0; i < 1000; ++i) {
+            bool pending = false;
+            onMain([&] {
+                for (const auto& p : host->players) pending = pending || (p && !p->loadedPath.empty());
+            });
+            if (!pending) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    const std::string& wire() { return group::hostWireName(settings); }
+
+    // A datagram handled on the server queue, then what it posted to main.
+    void recv(const OrvServer::Origin& from, std::string_view address, std::vector<OSCValue> args) {
+        const auto bytes = link::OSCMessage::encode(address, args);
+        host->server->runOnQueue([&, bytes] { host->server->handleDatagram(bytes.data(), bytes.size(), from, fake.now()); });
+        host->server->drainQueue();
+        main.drain();
+    }
+    void hello(const OrvServer::Origin& from, const std::string& name) {
+        recv(from, "/orv/hello", {I(0), S(name), I(0), S("host"), I(-1), S("1215"), S("0958")});
+    }
+    void load(const std::string& side, const std::string& path, const std::string& server, int gen) {
+        recv(peerAt("10.0.0.7"), "/orv/group/load", {S(side), S(path), S(server), I(gen)});
+    }
+    void roster(const json& records) { recv(peerAt("10.0.0.7"), "/orv/group/state", {S(records.dump())}); }
+    // The messages sent since the last call with this address.
+    std::vector<link::testing::Sent> sent(const std::string& address) {
+        std::vector<link::testing::Sent> out;
+        for (auto& s : sink.take()) {
+            if (s.msg.address == address) out.push_back(std::move(s));
+        }
+        return out;
+    }
+    void tick(bool everySecond) {
+        onMain([&] { host->groupTick(fake.now(), everySecond); });
+    }
+};
+
+TEST(GroupLoads, OnlyANewerBelievableGenerationIsTakenRelayedOnceAndLoaded) {
+    GroupRig rig;
+    rig.hello(peerAt("10.0.0.7"), "Peer-aaaa");
+    EXPECT_TRUE(rig.sent("/orv/group/load").empty()) << "a new peer without loads in the roster hears nothing";
+    const int64_t wall = group::wallClockSeconds();
+    struct Step {
+        const char* side;
+        int64_t gen;
+        bool taken;
+    };
+    const Step steps[] = {
+        {"left", 0, false},                         // a side never seen needs more than 0
+        {"left", 7, true},   {"left", 5, false},    // older
+        {"left", 7, false},                         // the same one back through the group
+        {"left", 8, true},   {"right", 5, true},    // sides count apart
+        {"left", -3, false}, {"left", std::numeric_limits<int32_t>::max(), false},  // beyond a day ahead
+        {"left", wall + 2 * 86400, false},
+        {"left", wall + 3600, true},                // a clock running ahead is believed
+        {"left", wall + 3599, false},
+    };
+    for (const auto& s : steps) {
+        rig.load(s.side, std::string("/music/") + s.side + std::to_string(s.gen) + ".mp3", "", static_cast<int>(s.gen));
+        const auto relayed = rig.sent("/orv/group/load");
+        if (!s.taken) {
+            EXPECT_TRUE(relayed.empty()) << s.side << " " << s.gen;
+            continue;
+        }
+        ASSERT_EQ(relayed.size(), 1u) << s.side << " " << s.gen;
+        const auto& a = relayed[0].msg.args;
+        ASSERT_EQ(a.size(), 4u) << "no endpoint for an empty server";
+        EXPECT_EQ(a[0].stringValue(), s.side);
+        EXPECT_EQ(a[3].doubleValue(), double(s.gen));
+        EXPECT_EQ(rig.host->groupLoadSeen(s.side), s.gen);
+    }
+    // Seat 1 sits on the left: the left loads reach deck 1; no seat sits on the right.
+    EXPECT_EQ(rig.host->deck(1).path, "/music/left" + std::to_string(wall + 3600) + ".mp3");
+    EXPECT_EQ(rig.host->deck(2).path, "");
+
+    // Beyond the 32-bit wire range and from this host's own announce path alike: refused, the side stays open.
+    bool taken = true;
+    rig.onMain([&] { taken = rig.host->sendGroupLoad("left", "/x.mp3", "", int64_t(1) << 31, std::nullopt, true, false); });
+    EXPECT_FALSE(taken);
+    // Bad sides, empty and oversized paths and a short message change nothing.
+    rig.load("middle", "/a.mp3", "", int(wall));
+    rig.load("left", "", "", int(wall));
+    rig.load("left", std::string(5000, 'p'), "", int(wall));
+    rig.recv(peerAt("10.0.0.7"), "/orv/group/load", {S("left"), S("/a.mp3"), S("")});
+    EXPECT_TRUE(rig.sent("/orv/group/load").empty());
+    // Five arguments are taken as four: the endpoint of a peer's request is looked up here.
+    rig.recv(peerAt("10.0.0.7"), "/orv/group/load", {S("left"), S("/five.mp3"), S(""), I(int(wall + 3700)), S("1.2.3.4")});
+    EXPECT_EQ(rig.sent("/orv/group/load").size(), 1u);
+    EXPECT_EQ(rig.host->deck(1).path, "/five.mp3");
+}
+
+TEST(GroupLoads, AServingPeerIsNamedWithItsEndpointAndABridgedPathStandsForItsTrack) {
+    GroupRig rig;
+    // On loopback, so that the fetch from its track server ends at once.
+    rig.hello(peerAt("127.0.0.1"), "Server-bbbb");
+    rig.load("left", "/m/served.mp3", "Server-bbbb", 100);
+    auto relayed = rig.sent("/orv/group/load");
+    ASSERT_EQ(relayed.size(), 1u);
+    ASSERT_EQ(relayed[0].msg.args.size(), 5u);
+    EXPECT_EQ(relayed[0].msg.args[4].stringValue(), "127.0.0.1");
+
+    // A bridged deck's placeholder becomes the track last announced on this host's deck of that side.
+    rig.load("left", "serato-midi://deck", "", 101);
+    EXPECT_TRUE(rig.sent("/orv/group/load").empty()) << "no track known for deck 1 yet";
+    rig.settings.setValue("serato.lastPath.slot1", "/serato/real.mp3");
+    rig.load("left", "serato-midi://deck", "", 102);
+    relayed = rig.sent("/orv/group/load");
+    ASSERT_EQ(relayed.size(), 1u);
+    EXPECT_EQ(relayed[0].msg.args[1].stringValue(), "/serato/real.mp3");
+    EXPECT_EQ(rig.host->deck(1).path, "/serato/real.mp3");
+}
+
+TEST(GroupPeers, ANewPeerHearsTheRosterLoadsLeftFirst) {
+    GroupRig rig;
+    rig.hello(peerAt("10.0.0.7"), "Peer-aaaa");
+    rig.roster(json::array({
+        {{"name", "Other-cccc#2"}, {"role", "deck"}, {"side", "right"}, {"seq", 3}, {"path", "/r.mp3"},
+         {"server", "Other-cccc"}, {"gen", 201}},
+        {{"name", "Other-cccc#1"}, {"role", "deck"}, {"side", "left"}, {"seq", 3}, {"path", "/l.mp3"},
+         {"server", "Other-cccc"}, {"gen", 200}},
+    }));
+    rig.sink.take();
+    rig.hello(peerAt("10.0.0.8"), "New-dddd");
+    const auto loads = rig.sent("/orv/group/load");
+    ASSERT_EQ(loads.size(), 4u) << "two loads to each of the two live peers";
+    std::map<std::string, std::vector<std::string>> byPeer;
+    for (const auto& l : loads) {
+        EXPECT_EQ(l.msg.args.size(), 4u) << "the serving host has no known endpoint";
+        byPeer[l.to.address().to_string()].push_back(*l.msg.args[0].stringValue());
+    }
+    for (const auto& [peer, sides] : byPeer) EXPECT_EQ(sides, (std::vector<std::string>{"left", "right"})) << peer;
+}
+
+TEST(GroupCut, SpreadsOnceAndStopsWhereItIsAlreadySet) {
+    GroupRig rig;
+    rig.hello(peerAt("10.0.0.7"), "Peer-aaaa");
+    rig.sink.take();
+    struct Step {
+        bool fromPeer;
+        bool on;
+        int sends;  // "/orv/group/mute" messages to the peer
+    };
+    const Step steps[] = {{false, true, 1}, {false, true, 0}, {true, true, 0}, {true, false, 1}, {true, false, 0}};
+    for (const auto& s : steps) {
+        if (s.fromPeer) {
+            rig.recv(peerAt("10.0.0.7"), "/orv/group/mute", {I(s.on ? 1 : 0)});
+        } else {
+            rig.onMain([&] { rig.host->setGroupMuted(s.on); });
+        }
+        const auto mutes = rig.sent("/orv/group/mute");
+        EXPECT_EQ(int(mutes.size()), s.sends) << s.fromPeer << s.on;
+        if (!mutes.empty()) EXPECT_EQ(mutes[0].msg.args[0].doubleValue(), s.on ? 1.0 : 0.0);
+        EXPECT_EQ(rig.host->groupMuted(), s.on);
+    }
+}
+
+json lastRoster(GroupRig& rig) {
+    const auto states = rig.sent("/orv/group/state");
+    return states.empty() ? json() : json::parse(*states.back().msg.args[0].stringValue());
+}
+
+const json* record(const json& roster, const std::string& name) {
+    for (const auto& r : roster) {
+        if (r.value("name", "") == name) return &r;
+    }
+    return nullptr;
+}
+
+TEST(GroupTick, PublishesThisHostAndItsSeatsAndFollowsTheRosterWithoutRelaying) {
+    GroupRig rig;
+    rig.hello(peerAt("10.0.0.7"), "Peer-aaaa");
+    rig.tick(false);
+    EXPECT_TRUE(rig.sent("/orv/group/state").empty()) << "the roster goes out only once a second";
+    rig.tick(true);
+    json roster = lastRoster(rig);
+    const std::string seat1 = rig.wire() + "#1";
+    ASSERT_NE(record(roster, rig.wire()), nullptr) << roster.dump();
+    EXPECT_EQ((*record(roster, rig.wire()))["role"], "host");
+    ASSERT_NE(record(roster, seat1), nullptr) << "seat 1 is there without a stored inventory";
+    EXPECT_EQ((*record(roster, seat1))["side"], "left");
+    EXPECT_EQ(rig.host->slotSide(1), "left");
+    EXPECT_EQ(rig.host->slotSide(2), std::nullopt);
+
+    // Seat 2 joins on its default side; seat 1 is moved to the right by its setting; then seat 1 goes.
+    rig.onMain([&] {
+        rig.host->deckInventory()->add("Booth");
+        rig.settings.setValue("orv.groupSlot.1", 2);
+    });
+    rig.tick(true);
+    roster = lastRoster(rig);
+    ASSERT_NE(record(roster, rig.wire() + "#2"), nullptr) << roster.dump();
+    EXPECT_EQ((*record(roster, rig.wire() + "#2"))["label"], "Booth");
+    EXPECT_EQ((*record(roster, seat1))["side"], "right");
+    rig.onMain([&] { rig.host->deckInventory()->removeOrdinal(1); });
+    rig.tick(true);
+    roster = lastRoster(rig);
+    ASSERT_NE(record(roster, seat1), nullptr) << "a removed seat goes out once as left";
+    EXPECT_EQ((*record(roster, seat1)).value("left", false), true);
+    rig.tick(true);
+    EXPECT_EQ(record(lastRoster(rig), seat1), nullptr);
+    EXPECT_EQ(rig.host->ownSeat("right"), 2);
+
+    // Another host's seat on the right carries a track: taken once from the roster, not relayed.
+    rig.roster(json::array({{{"name", "Other-cccc#1"}, {"role", "deck"}, {"side", "right"}, {"seq", 9},
+                             {"path", "/o.mp3"}, {"server", ""}, {"gen", 300}}}));
+    rig.tick(true);
+    EXPECT_TRUE(rig.sent("/orv/group/load").empty());
+    EXPECT_EQ(rig.host->groupLoadSeen("right"), 300);
+    EXPECT_EQ(rig.host->deck(2).path, "/o.mp3");
+    rig.onMain([&] { rig.host->deckInventory()->removeOrdinal(2); });
+    rig.tick(true);
+    EXPECT_EQ(rig.host->ownSeat("right"), std::nullopt);
+
+    // Silent members leave the roster after 5 s; our own records stay.
+    rig.fake.advance(5.5);
+    rig.tick(true);
+    roster = lastRoster(rig);
+    EXPECT_EQ(record(roster, "Other-cccc#1"), nullptr);
+    EXPECT_NE(record(roster, rig.wire()), nullptr);
+}
+
+TEST(GroupControl, ReportsAnnouncesAndCutsLocallyOnly) {
+    GroupRig rig;
+    rig.hello(peerAt("10.0.0.7"), "Peer-aaaa");
+    rig.tick(true);
+    rig.sink.take();
+    const auto ask = [&](const std::string& cmd, const std::map<std::string, std::string>& p, bool loopback = true) {
+        json out;
+        rig.onMain([&] { out = rig.host->onControl(cmd, p, loopback); });
+        return out;
+    };
+    const json report = ask("group", {});
+    EXPECT_EQ(report["name"], rig.wire());
+    EXPECT_EQ(report["cut"], false);
+    EXPECT_EQ(report["gen"]["left"], 0);
+    EXPECT_EQ(report["uplink"]["target"], "");
+    EXPECT_EQ(report["uplink"]["live"], false);
+    ASSERT_TRUE(report["members"].is_array());
+    EXPECT_GE(report["members"].size(), 2u);
+
+    const std::pair<std::map<std::string, std::string>, std::string> refused[] = {
+        {{{"deck", "3"}, {"path", "/a.mp3"}}, "deck out of range"},
+        {{{"deck", "1"}}, "announce needs a path"},
+        {{{"deck", "1"}, {"path", std::string(5000, 'p')}}, "path too long"},
+    };
+    for (const auto& [params, error] : refused) EXPECT_EQ(ask("announce", params)["error"], error);
+    EXPECT_EQ(ask("announce", {{"deck", "1"}, {"path", "/a.mp3"}}, false)["error"], "local only");
+    EXPECT_TRUE(rig.sent("/orv/group/load").empty());
+
+    // The right side's announce loads deck 2 although no seat sits there.
+    const int64_t wall = group::wallClockSeconds();
+    const json a = ask("announce", {{"deck", "2"}, {"path", "/m/b.mp3"}});
+    EXPECT_EQ(a["taken"], true);
+    EXPECT_GE(a["gen"].get<int64_t>(), wall + 1);
+    EXPECT_LE(a["gen"].get<int64_t>(), wall + 2);
+    EXPECT_EQ(rig.host->deck(2).path, "/m/b.mp3");
+    const auto relayed = rig.sent("/orv/group/load");
+    ASSERT_EQ(relayed.size(), 1u);
+    EXPECT_EQ(relayed[0].msg.args[2].stringValue(), "");
+    // Announced again within the same second: the generation still rises.
+    EXPECT_EQ(ask("announce", {{"deck", "2"}, {"path", "/m/c.mp3"}})["gen"], a["gen"].get<int64_t>() + 1);
+
+    EXPECT_EQ(ask("groupmute", {{"on", "1"}}, false)["error"], "local only");
+    EXPECT_EQ(ask("groupmute", {{"on", "yes"}})["error"], "on must be 0 or 1");
+    EXPECT_EQ(ask("groupmute", {{"on", "1"}})["cut"], true);
+    EXPECT_EQ(ask("groupmute", {}, false)["cut"], true) << "reading the cut needs no loopback";
+    EXPECT_EQ(ask("group", {})["cut"], true);
+}
+
+TEST(GroupShare, TheTrackServerRunsWhileAnyDeckSharesItsFiles) {
+    GroupRig rig;
+    ASSERT_TRUE(rig.host->fileServer->running());
+    rig.onMain([&] {
+        for (int d = 1; d <= 4; ++d) rig.host->setShareTracks(d, false);
+    });
+    EXPECT_FALSE(rig.host->fileServer->running());
+    EXPECT_EQ(rig.host->statusLine(), "Local files not shared");
+    rig.onMain([&] { rig.host->setShareTracks(3, true); });
+    EXPECT_TRUE(rig.host->fileServer->running());
+    EXPECT_GT(rig.host->fileServer->boundPort(), 0);
+}
+
+}  // namespace
+}  // namespace plindo::host

@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
 
-.PHONY: deps run test build-dev build-release bench fuzz fuzz-long clean
+.PHONY: deps run window test build-dev build-release bench fuzz fuzz-long clean
 
 deps:
 	@bash scripts/deps.sh
@@ -13,6 +13,9 @@ build-release: deps
 
 run: build-release
 	build/release/app/plindo --headless $(ARGS)
+
+window: build-release
+	build/release/app/plindo $(ARGS)
 
 build-dev: deps
 	cmake --preset dev >/dev/null

@@ -1,73 +1,186 @@
-// The host's entry point. `--headless` runs the host without a window: the phone server, the players and
-// the inputs, with status lines on stderr and in the log.
+// The host's entry point. Plain `plindo` opens the window; `--headless` runs the same controller without
+// one: the phone server, the players and the inputs, with status lines on stderr and in the log. Either way
+// one copy runs per user and settings folder.
 #include "host/host_state.h"
+#include "host/launch_options.h"
 #include "host/qt_main_executor.h"
+#include "host/single_instance.h"
 #include "platform/log.h"
 #include "platform/service_discovery.h"
 #include "platform/settings.h"
+#include "ui/kit/dark_theme.h"
+#include "ui/main/file_dialogs.h"
+#include "ui/main/host_main_window.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <memory>
 #include <string>
 
+// Sanitizer builds only: fontconfig, D-Bus and Qt's font and platform plugins keep caches for the life of the
+// process on purpose.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\nleak:FcPattern\nleak:FcFontSet\nleak:libQt6Gui\nleak:QFontDatabase\n"
+           "leak:libQt6XcbQpa\nleak:libxcb\nleak:libX11\nleak:libdbus\nleak:libjack\nleak:libportaudio\n"
+           "leak:libasound\n";
+}
+
 namespace {
+
+using namespace plindo;
+
+constexpr int kScreenshotDelayMs = 2000;  // time for the first frames and the controller's start to settle
+constexpr int kWindowWidth = 1400;
+constexpr int kWindowHeight = 900;
+
 std::atomic<bool> quitRequested{false};
 void onSignal(int) { quitRequested = true; }
 
-void usage() {
-    std::fprintf(stderr,
-                 "usage: plindo --headless [--deck1 PATH] [--deck2 PATH]\n"
-                 "  settings: $XDG_CONFIG_HOME/plindo/settings.json\n");
+// The controller and what it is built on, the same in both modes.
+struct Controller {
+    platform::FileSettings settings{platform::FileSettings::defaultPath()};
+    std::unique_ptr<platform::ServiceAdvertiser> advertiser = platform::makeAvahiAdvertiser();
+    std::shared_ptr<platform::ServiceBrowser> browser = platform::makeAvahiBrowser();
+    host::QtMainExecutor main;
+    std::unique_ptr<host::HostState> host;
+};
+
+std::unique_ptr<Controller> buildController() {
+    auto c = std::make_unique<Controller>();
+    c->host = std::make_unique<host::HostState>(host::HostState::Deps{
+        .settings = c->settings, .main = c->main, .advertiser = c->advertiser.get(), .browser = c->browser});
+    return c;
 }
-}  // namespace
 
-int main(int argc, char** argv) {
-    bool headless = false;
-    std::string deckPath[2];
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--headless") {
-            headless = true;
-        } else if ((a == "--deck1" || a == "--deck2") && i + 1 < argc) {
-            deckPath[a == "--deck1" ? 0 : 1] = argv[++i];
-        } else if (a == "--help" || a == "-h") {
-            usage();
-            return 0;
-        } else {
-            usage();
-            return 2;
-        }
+void loadDeckPaths(host::HostState& host, const host::LaunchOptions& o) {
+    for (int d = 0; d < 2; ++d) {
+        if (!o.deckPath[d].empty()) host.loadTrack(d + 1, o.deckPath[d]);
     }
-    if (!headless) {
-        std::fprintf(stderr, "plindo: this build runs headless only; pass --headless\n");
-        return 2;
-    }
+}
 
-    QCoreApplication app(argc, argv);
+QString settingsFolder() {
+    return QFileInfo(QString::fromStdString(platform::FileSettings::defaultPath())).absolutePath();
+}
+
+// SIGINT and SIGTERM end the program through the same road as Quit, also when they arrive during start-up.
+void catchSignals() {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGPIPE, SIG_IGN);  // a phone that drops its connection mid-download must not end the host
-    QTimer quitPoll;
-    QObject::connect(&quitPoll, &QTimer::timeout, [&] {
-        if (quitRequested) app.quit();
-    });
-    quitPoll.start(100);
+}
 
-    plindo::platform::FileSettings settings(plindo::platform::FileSettings::defaultPath());
-    auto advertiser = plindo::platform::makeAvahiAdvertiser();
-    std::shared_ptr<plindo::platform::ServiceBrowser> browser = plindo::platform::makeAvahiBrowser();
-    plindo::host::QtMainExecutor main;
-    plindo::host::HostState host({.settings = settings, .main = main, .advertiser = advertiser.get(), .browser = browser});
-    host.start();
-    for (int d = 0; d < 2; ++d) {
-        if (!deckPath[d].empty()) host.loadTrack(d + 1, deckPath[d]);
+void watchSignals(QCoreApplication& app, const std::function<void()>& quit) {
+    auto* poll = new QTimer(&app);
+    QObject::connect(poll, &QTimer::timeout, &app, [quit] {
+        if (quitRequested.exchange(false)) quit();
+    });
+    poll->start(100);
+}
+
+bool haveDisplay() {
+    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (!qEnvironmentVariableIsEmpty(v)) return true;
+    }
+    return false;
+}
+
+int runHeadless(int argc, char** argv, const host::LaunchOptions& o) {
+    QCoreApplication app(argc, argv);
+    host::SingleInstance instance(settingsFolder());
+    const auto claim = instance.claimHeadless();
+    if (claim.outcome != host::SingleInstance::Outcome::first) {
+        if (!claim.error.isEmpty()) std::fprintf(stderr, "plindo: %s\n", qPrintable(claim.error));
+        else std::fprintf(stderr, "plindo: another copy is running (pid %lld)\n", static_cast<long long>(claim.holderPid));
+        return 1;
+    }
+    auto c = buildController();
+    watchSignals(app, [&] {
+        instance.release();
+        c->host->terminate();
+        app.quit();
+    });
+    c->host->start();
+    loadDeckPaths(*c->host, o);
+    const int rc = app.exec();
+    platform::logger("host").info("Plindo: stopping");
+    return rc;
+}
+
+int runWindow(int argc, char** argv, const host::LaunchOptions& o) {
+    QApplication app(argc, argv);
+    app.setApplicationName("Plindo");
+    ui::applyDarkTheme(app);
+    host::SingleInstance instance(settingsFolder());
+    const auto claim = instance.claimWindowed();
+    if (claim.outcome == host::SingleInstance::Outcome::activatedOther) {
+        std::fprintf(stderr, "plindo: already running (pid %lld); brought it to the front\n",
+                     static_cast<long long>(claim.holderPid));
+        return 0;
+    }
+    if (claim.outcome == host::SingleInstance::Outcome::heldByOther) {
+        if (!claim.error.isEmpty()) std::fprintf(stderr, "plindo: %s\n", qPrintable(claim.error));
+        else std::fprintf(stderr, "plindo: another copy is running (pid %lld) and does not answer\n",
+                          static_cast<long long>(claim.holderPid));
+        return 1;
+    }
+
+    auto c = buildController();
+    ui::QtFileDialogs dialogs;
+    ui::HostMainWindow window(*c->host, dialogs);
+    int exitCode = 0;
+    bool quitting = false;
+    auto quit = [&](int code) {
+        if (quitting) return;
+        quitting = true;
+        exitCode = code;
+        instance.release();  // first, so a new launch does not find a copy that is going away
+        c->host->terminate();
+        app.quit();
+    };
+    QObject::connect(&window, &ui::HostMainWindow::quitRequested, &app, [&] { quit(0); });
+    QObject::connect(&instance, &host::SingleInstance::activateRequested, &window, [&window] {
+        platform::logger("host").info("Plindo: another launch asked for the window");
+        window.activate();
+    });
+    watchSignals(app, [&] { quit(0); });
+
+    window.resize(kWindowWidth, kWindowHeight);
+    window.show();
+    loadDeckPaths(*c->host, o);
+    if (o.screenshot) {
+        QTimer::singleShot(kScreenshotDelayMs, &window, [&] {
+            const QString path = QString::fromStdString(*o.screenshot);
+            const bool saved = window.grab().save(path, "PNG");
+            if (!saved) std::fprintf(stderr, "plindo: cannot write the screenshot %s\n", qPrintable(path));
+            quit(saved ? 0 : 1);
+        });
     }
     const int rc = app.exec();
-    plindo::platform::logger("host").info("Plindo: stopping");
-    return rc;
+    platform::logger("host").info("Plindo: stopping");
+    return rc != 0 ? rc : exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const auto o = host::parseLaunchOptions(args);
+    if (!o.error.empty() || o.help) {
+        if (!o.error.empty()) std::fprintf(stderr, "plindo: %s\n", o.error.c_str());
+        std::fputs(host::launchUsage().c_str(), stderr);
+        return o.error.empty() ? 0 : 2;
+    }
+    catchSignals();
+    if (o.headless) return runHeadless(argc, argv, o);
+    if (!haveDisplay()) {
+        std::fprintf(stderr, "plindo: no display found; run `plindo --headless` for the host without a window\n");
+        return 2;
+    }
+    return runWindow(argc, argv, o);
 }

@@ -26,6 +26,15 @@ public:
         for (const auto& m : sink_->last_raw()) out.emplace_back(m.payload.data(), m.payload.size());
         return out;
     }
+    // Lines equal to `text`.
+    int count(const std::string& text) {
+        const auto l = lines();
+        return static_cast<int>(std::count(l.begin(), l.end(), text));
+    }
+    bool hasPrefix(const std::string& prefix) {
+        const auto l = lines();
+        return std::any_of(l.begin(), l.end(), [&](const std::string& x) { return x.rfind(prefix, 0) == 0; });
+    }
     // Lines that contain `text`.
     int containing(const std::string& text) {
         const auto l = lines();
@@ -34,7 +43,7 @@ public:
 
 private:
     spdlog::logger& logger_;
-    std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> sink_ = std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(64);
+    std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> sink_ = std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(4096);
 };
 
 }  // namespace plindo::testing

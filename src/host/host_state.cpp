@@ -33,6 +33,8 @@ HostState::HostState(Deps deps)
       browser_(std::move(deps.browser)),
       deviceSource_(std::move(deps.deviceSource)),
       trackServerPort_(deps.trackServerPort) {
+    // Views re-read the settings on this notice (the layout target, the settings window).
+    config_.addChangeListener([this] { noteConfigChanged(); });
     server = std::make_unique<link::OrvServer>(link::OrvServer::Deps{.main = main_,
                                                                      .clock = clock_,
                                                                      .interfaces = interfaces_,
@@ -61,10 +63,7 @@ int HostState::oscPort() const {
     return v > 0 && v <= 65535 ? static_cast<int>(v) : kDefaultOscPort;
 }
 
-int HostState::playheadPort() const {
-    const auto v = settings_.intValue("orv.meOscPort").value_or(0);
-    return v > 0 && v <= 65535 ? static_cast<int>(v) : link::OSCPlayheadIn::kDefaultPort;
-}
+int HostState::playheadPort() const { return config_.meOscPort(); }
 
 void HostState::loadDeviceChannels() {
     const auto found = deviceSource_ ? motion::AudioOutDevice::outputDevices(deviceSource_)
@@ -119,7 +118,7 @@ void HostState::startServices() {
     server->start(oscPort(), motion::HostConfig::bindStaleSec);
     runAndLogSelfTests();
 
-    if (settings_.boolValue("orv.mePlayhead").value_or(false)) {
+    if (config_.mePlayhead()) {
         playheadIn->onPlayhead = [this](int deckIndex, double seconds) { routePlayhead(deckIndex, seconds); };
         playheadIn->onStatus = [this](const std::string& line) { setStatus(line); };
         playheadIn->start(static_cast<uint16_t>(playheadPort()));

@@ -50,6 +50,23 @@ void HostConfig::setGroupSlot(int deck, int64_t slot) {
 
 bool HostConfig::followEase() const { return d_.boolValue("orv.followEase").value_or(true); }
 
+void HostConfig::setFollowEase(bool on) {
+    d_.setValue("orv.followEase", on);
+    publishChange();
+}
+
+bool HostConfig::mePlayhead() const { return d_.boolValue("orv.mePlayhead").value_or(false); }
+
+void HostConfig::setMePlayhead(bool on) {
+    d_.setValue("orv.mePlayhead", on);
+    publishChange();
+}
+
+int HostConfig::meOscPort() const {
+    const int64_t port = d_.intValue("orv.meOscPort").value_or(0);
+    return port > 0 && port <= 65535 ? int(port) : defaultMeOscPort;
+}
+
 std::optional<std::string> HostConfig::deviceUID(int deck) const {
     return d_.stringValue(deckKey("orv.devUID.", deck));
 }
@@ -59,6 +76,11 @@ void HostConfig::setDeviceUID(int deck, const std::string& uid) { d_.setValue(de
 std::string HostConfig::libraryFolder() const {
     if (auto s = d_.stringValue("orv.libraryFolder")) return *s;
     return homeFolder_ + (homeFolder_.ends_with('/') ? "Music" : "/Music");
+}
+
+void HostConfig::setLibraryFolderPath(const std::string& path) {
+    d_.setValue("orv.libraryFolder", path);
+    publishChange();
 }
 
 double HostConfig::stillGate() const {

@@ -34,6 +34,7 @@ public:
 
     static constexpr double defaultStillGate = 0.005;
     static constexpr int defaultTrackServerPort = 17600;
+    static constexpr int defaultMeOscPort = 6000;
 
     // Settings; per-deck keys end in the deck number (1 to 4).
     bool shareTracks(int deck) const;
@@ -41,9 +42,14 @@ public:
     bool anyDeckSharesTracks() const;
     void setGroupSlot(int deck, int64_t slot);  // then the change notice
     bool followEase() const;
+    void setFollowEase(bool on);  // then the change notice
+    bool mePlayhead() const;      // "orv.mePlayhead", off while absent
+    void setMePlayhead(bool on);  // then the change notice
+    int meOscPort() const;        // "orv.meOscPort" when above 0, else 6000
     std::optional<std::string> deviceUID(int deck) const;
     void setDeviceUID(int deck, const std::string& uid);  // no change notice
     std::string libraryFolder() const;
+    void setLibraryFolderPath(const std::string& path);  // then the change notice
     double stillGate() const;  // "orv.stillGate" when above 0, else 0.005
     std::string guiBase() const;
 

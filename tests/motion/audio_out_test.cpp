@@ -117,11 +117,12 @@ TEST(AudioOut, BuiltInDevicesPullRendersAtThePeriodAndTheFileRecordsThem) {
 
 TEST(AudioOut, PlayerOnTheFileDeviceRecordsTheTrackFollowingTheAnchor) {
     const fs::path wav = tempWav("plindo-deck-");
+    double t0 = 0, tEnd = 0;
     {
         FollowPlayer p(AudioOutDevice{AudioOutDevice::fileId, "file", "file", 2}, 0, 128);
         p.out->setFilePath(wav.string());
         p.install(test::rampStem(10), 1);
-        const double t0 = plindo::platform::mediaNow();
+        t0 = plindo::platform::mediaNow();
         p.anchor.cell.write({2.0, t0, 1.0, true});
         plindo::platform::MemorySettings settings;
         settings.setValue("orv.stillGate", 0.02);
@@ -133,6 +134,7 @@ TEST(AudioOut, PlayerOnTheFileDeviceRecordsTheTrackFollowingTheAnchor) {
             const double now = plindo::platform::mediaNow();
             p.anchor.cell.write({2.0 + (now - t0), now, 1.0, true});
         }
+        tEnd = plindo::platform::mediaNow();
     }
     SF_INFO info;
     const auto data = readWav(wav, info);
@@ -141,7 +143,11 @@ TEST(AudioOut, PlayerOnTheFileDeviceRecordsTheTrackFollowingTheAnchor) {
     // After the snap to 2 s and the fade-in, each frame is the track one frame further on.
     const sf_count_t a = info.frames - 4800, b = info.frames - 1;
     EXPECT_NEAR(data[2 * b] - data[2 * a], static_cast<float>(b - a), 0.02 * (b - a));
-    EXPECT_NEAR(data[2 * b] / 48000.0, 2.0 + info.frames / 48000.0, 0.05);
+    // The anchor moves with the wall clock; a device paced late on a busy machine records fewer frames than
+    // the time that passed, never more, so the last position lies between the two.
+    const double last = data[2 * b] / 48000.0;
+    EXPECT_GE(last, 2.0 + info.frames / 48000.0 - 0.05);
+    EXPECT_LE(last, 2.0 + (tEnd - t0) + 0.05);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 using namespace plindo;
 using motion::HostConfig;
@@ -95,4 +97,22 @@ TEST(HostConfig, SignFlipMaskIsReadOnceAndBitsFrom64AreClear) {
     for (int bit : {64, 65, 200, 255}) EXPECT_FALSE(HostConfig::maskHasBit(-1.0, static_cast<uint8_t>(bit)));
     EXPECT_TRUE(HostConfig::maskHasBit(-1.0, 63));
     EXPECT_FALSE(HostConfig::maskHasBit(std::nan(""), 0));
+}
+
+TEST(HostConfig, SettingsFormSettersStoreThenNotice) {
+    platform::MemorySettings s;
+    HostConfig c(s, "/home/dj");
+    std::vector<std::string> seen;
+    c.addChangeListener([&] {
+        seen.push_back(std::to_string(c.followEase()) + std::to_string(c.mePlayhead()) + c.libraryFolder());
+    });
+    EXPECT_FALSE(c.mePlayhead());
+    c.setFollowEase(false);
+    c.setMePlayhead(true);
+    c.setLibraryFolderPath("/srv/music");
+    EXPECT_EQ(seen, (std::vector<std::string>{"00/home/dj/Music", "01/home/dj/Music", "01/srv/music"}));
+    for (auto [stored, port] : {std::pair{0, 6000}, {-3, 6000}, {70000, 6000}, {6001, 6001}}) {
+        s.setValue("orv.meOscPort", stored);
+        EXPECT_EQ(c.meOscPort(), port) << stored;
+    }
 }

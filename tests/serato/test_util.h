@@ -1,12 +1,12 @@
 #pragma once
 // Shared helpers of the serato tests: mixer SysEx frames, screen text fields, platter angles, a capture of a
 // log category, a bounded wait and a fresh driver namespace per test.
+#include "log_lines.h"
 #include "platform/log.h"
 #include "serato/rane_screen_event.h"
 #include "serato/screen_wave.h"
 #include "serato/serato_return.h"
 
-#include <spdlog/sinks/ringbuffer_sink.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,33 +102,7 @@ inline std::string freshNamespace() {
     return "plindo-serato-test-" + std::to_string(::getpid()) + "-" + std::to_string(n++) + "/";
 }
 
-// Collects what one log category writes while it lives.
-class LogLines {
-public:
-    explicit LogLines(const char* category) : logger_(platform::logger(category)) { logger_.sinks().push_back(sink_); }
-    ~LogLines() {
-        auto& s = logger_.sinks();
-        s.erase(std::remove(s.begin(), s.end(), sink_), s.end());
-    }
-    std::vector<std::string> lines() {
-        std::vector<std::string> out;
-        for (const auto& m : sink_->last_raw()) out.emplace_back(m.payload.data(), m.payload.size());
-        return out;
-    }
-    int count(const std::string& text) {
-        const auto l = lines();
-        return static_cast<int>(std::count(l.begin(), l.end(), text));
-    }
-    bool hasPrefix(const std::string& prefix) {
-        const auto l = lines();
-        return std::any_of(l.begin(), l.end(), [&](const std::string& x) { return x.rfind(prefix, 0) == 0; });
-    }
-
-private:
-    spdlog::logger& logger_;
-    using Sink = spdlog::sinks::ringbuffer_sink_mt;
-    std::shared_ptr<Sink> sink_ = std::make_shared<Sink>(4096);
-};
+using LogLines = ::plindo::testing::LogLines;
 
 template <typename Pred>
 inline bool waitUntil(Pred pred, double seconds = 3.0) {

@@ -13,7 +13,9 @@ namespace plindo::test {
 
 class FakeHost : public host::HostUi {
 public:
-    FakeHost() : HostUi(executor_), config_(settings_) {}
+    FakeHost() : HostUi(executor_), config_(settings_, "/home/dj") {
+        config_.addChangeListener([this] { noteConfigChanged(); });
+    }
 
     std::vector<std::string> calls;
     platform::MemorySettings settings_;
@@ -52,6 +54,7 @@ public:
     using HostUi::assignShowSecret;
     using HostUi::assignStatusLine;
     using HostUi::bumpSeratoBrowserRev;
+    using HostUi::noteConfigChanged;
 
     motion::HostConfig& config() override { return config_; }
     double mediaNow() const override { return clock.now(); }

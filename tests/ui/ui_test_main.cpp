@@ -1,5 +1,7 @@
 // The main of every window test: one QApplication on the offscreen platform (unless QT_QPA_PLATFORM names
 // another), and a folder for the screenshots a reviewer looks at.
+#include "ui/kit/dark_theme.h"
+
 #include <QApplication>
 #include <QDir>
 
@@ -19,5 +21,6 @@ int main(int argc, char** argv) {
     QDir().mkpath(qEnvironmentVariable("PLINDO_SCREENSHOT_DIR"));
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    plindo::ui::applyDarkTheme(app);  // as the program does, so screenshots look like the window
     return RUN_ALL_TESTS();
 }

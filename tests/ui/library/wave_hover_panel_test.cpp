@@ -4,7 +4,7 @@
 #include "platform/scripted_http_server.h"
 #include "platform/settings.h"
 #include "platform/text.h"
-#include "ui/library/wave_test_audio.h"
+#include "ui/wave_test_audio.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,6 +1,7 @@
 #include "ui/main/deck_wave_column.h"
 
 #include "../fake_host.h"
+#include "../wave_test_audio.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -15,17 +16,8 @@ namespace {
 
 // A track analysed from a generated tone, so the column shows real colours and shapes.
 std::shared_ptr<const library::PeakEnvelope> analysedTone(double seconds, double pitch) {
-    const int rate = 22050;
-    std::vector<float> l(size_t(seconds * rate)), r(l.size());
-    double phase = 0;
-    for (size_t i = 0; i < l.size(); ++i) {
-        const double t = double(i) / rate;
-        phase += 2 * M_PI * (pitch + 1500 * (0.5 + 0.5 * std::sin(t * 0.7))) / rate;
-        const double amp = (std::fmod(t * 2, 1.0) < 0.12 ? 0.9 : 0.3) * (0.5 + 0.5 * std::abs(std::sin(t * 0.3)));
-        l[i] = float(std::sin(phase) * amp);
-        r[i] = float(std::sin(phase * 1.003) * amp);
-    }
-    return std::make_shared<const library::PeakEnvelope>(library::PeakEnvelope::analyze(l, r, rate, "/tone.wav"));
+    const auto s = test::toneSamples(seconds, 22050, pitch);
+    return std::make_shared<const library::PeakEnvelope>(library::PeakEnvelope::analyze(s.left, s.right, 22050, "/tone.wav"));
 }
 
 std::shared_ptr<const library::SeratoFileMeta> gridLoopsAndCues() {
@@ -67,7 +59,7 @@ TEST(DeckWaveColumn, PaintsAWhitePlayheadAndARedGridMarker) {
 }
 
 TEST(DeckWaveColumn, ShowsBothDecksMidTrackAndADimPlayheadWithoutATrack) {
-    test::FakeHost host;
+    plindo::test::FakeHost host;
     host::DeckInfo d1, d2;
     d1.posSec = 22;
     d2.posSec = 14;

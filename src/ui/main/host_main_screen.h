@@ -1,0 +1,104 @@
+#pragma once
+// The main window's screen: the frame around the deck and library views.
+//
+// Layout ("orv.hostTarget" absent or "orv": main layout; anything else: the deck rack), re-read on every
+// settings change:
+//
+//   ┌──────────────┬──────── centre 322, black ────────┬──────────────┐
+//   │ deckColumn1  │ side switch (26 high)             │ deckColumn2  │   deck columns ≥ 340 wide,
+//   │              ├─ wave1 (≤160) ─┬2┬─ wave2 (≤160) ─┤              │   sharing what is left
+//   ├──────────────┴────────────────┴─┴────────────────┴──────────────┤
+//   │ bottom (under both layouts)                                     │
+//   └─────────────────────────────────────────────────────────────────┘
+//   The rack layout replaces the column area with the one `rack` slot.
+//
+// Slots are empty containers with a zero-margin vertical layout; `fill(slot, widget)` puts a view in (and
+// deletes what was there). The screen owns no data beyond its view state below; views reach the controller
+// through `state()`.
+#include "host/host_ui.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+
+class QDialog;
+class QStackedWidget;
+
+namespace plindo::ui {
+
+class SideSwitch;
+
+class HostMainScreen : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int kCentreWidth = 322;
+    static constexpr int kDeckMinWidth = 340;
+    static constexpr int kWaveMaxWidth = 160;
+    static constexpr int kWaveSpacing = 2;
+    static constexpr int kMinWidth = 1280;
+    static constexpr int kMinHeight = 860;
+
+    enum class Slot { deckColumn1, deckColumn2, wave1, wave2, rack, bottom };
+
+    explicit HostMainScreen(host::HostUi& state, QWidget* parent = nullptr);
+
+    host::HostUi& state() { return state_; }
+    QWidget* slot(Slot s) const;
+    void fill(Slot s, QWidget* view);
+    bool mainLayoutShown() const;
+    SideSwitch* sideSwitch() const { return sideSwitch_; }
+    QWidget* centreColumn() const { return centre_; }
+
+    // View state (starts empty / false).
+    const std::optional<std::string>& hoverPath() const { return hoverPath_; }
+    void setHoverPath(std::optional<std::string> path);
+    const std::optional<std::string>& focusPath() const { return focusPath_; }
+    void setFocusPath(std::optional<std::string> path);
+    bool showDecks() const { return showDecks_; }
+    void setShowDecks(bool on);
+    const std::set<int>& techOpen() const { return techOpen_; }  // deck indices 0 and 1
+    void toggleTechOpen(int deckIndex);
+
+    // Sheets: made by the factory when their flag rises, window-modal; closing one lowers the flag
+    // (`showSecret` through `writeShowSecret(false)`, `showDecks` here).
+    using SheetFactory = std::function<QDialog*(QWidget* parent)>;
+    void setSecretSheet(SheetFactory make);
+    void setDecksSheet(SheetFactory make);
+
+signals:
+    void hoverPathChanged();
+    void focusPathChanged();
+    void showDecksChanged();
+    void techOpenChanged();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void chooseLayout();
+    void syncSecretSheet();
+    void syncDecksSheet();
+
+    host::HostUi& state_;
+    QStackedWidget* layouts_ = nullptr;
+    QWidget* centre_ = nullptr;
+    SideSwitch* sideSwitch_ = nullptr;
+    QWidget* slots_[6] = {};
+
+    std::optional<std::string> hoverPath_;
+    std::optional<std::string> focusPath_;
+    bool showDecks_ = false;
+    std::set<int> techOpen_;
+
+    SheetFactory makeSecret_;
+    SheetFactory makeDecks_;
+    QDialog* secret_ = nullptr;
+    QDialog* decks_ = nullptr;
+};
+
+}  // namespace plindo::ui

@@ -8,7 +8,6 @@
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -120,22 +119,6 @@ HostSecretSheet::HostSecretSheet(host::HostUi& host, QWidget* parent, CaptureAcc
         lastRefresh_ = now;
         refreshStatus();
     });
-}
-
-void HostSecretSheet::bind(host::HostUi& host, QWidget* window, CaptureAccess capture) {
-    auto sheet = std::make_shared<QPointer<HostSecretSheet>>();
-    auto follow = [&host, window, capture, sheet] {
-        if (host.showSecret() && !*sheet) {
-            auto* s = new HostSecretSheet(host, window, capture);
-            s->setAttribute(Qt::WA_DeleteOnClose);
-            *sheet = s;
-            s->open();
-        } else if (!host.showSecret() && *sheet) {
-            (*sheet)->reject();
-        }
-    };
-    QObject::connect(&host, &host::HostUi::showSecretChanged, window, follow);
-    follow();
 }
 
 void HostSecretSheet::showEvent(QShowEvent* event) {

@@ -1,7 +1,8 @@
 #pragma once
 // The hidden diagnostics sheet: raw capture of the DJ application's return data, the diagnostics view's
 // unlock for this run, the STATO choice and per deck the buttons that switch its column to the diagnostics
-// view and back. Raised by the controller's `showSecret`; closing it by any means writes it back to false.
+// view and back. The main screen raises it with the controller's `showSecret`; closing it by any means writes
+// that back to false.
 #include "ui/kit/frame_clock.h"
 
 #include <QDialog>
@@ -38,10 +39,6 @@ public:
     static constexpr int kWidth = 380;
 
     HostSecretSheet(host::HostUi& host, QWidget* parent, CaptureAccess capture = CaptureAccess::process());
-
-    // Opens a sheet over `window` whenever the controller's `showSecret` turns true and closes it when it turns
-    // false.
-    static void bind(host::HostUi& host, QWidget* window, CaptureAccess capture = CaptureAccess::process());
 
     bool stato() const;
     bool capture() const;

@@ -2,6 +2,7 @@
 
 #include "../fake_host.h"
 #include "ui/kit/dark_theme.h"
+#include "ui/main/host_main_screen.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -110,45 +111,39 @@ TEST_F(HostSecretSheetTest, ReturnClosesItAndTheControllerHearsIt) {
     EXPECT_EQ(host.take(), std::vector<std::string>{"writeShowSecret(0)"});
 }
 
-TEST_F(HostSecretSheetTest, BindingOpensOnShowSecretAndClosingByAnyMeansWritesItBack) {
-    QWidget window;
-    window.resize(800, 600);
-    window.show();
+TEST_F(HostSecretSheetTest, TheScreenRaisesItWithShowSecretAndClosingByAnyMeansLowersIt) {
+    HostMainScreen screen(host);
+    screen.show();
     capture.on = true;
-    HostSecretSheet::bind(host, &window, capture.access());
-    EXPECT_EQ(window.findChildren<HostSecretSheet*>().size(), 0);
+    screen.setSecretSheet([this](QWidget* parent) { return new HostSecretSheet(host, parent, capture.access()); });
+    EXPECT_EQ(screen.findChildren<HostSecretSheet*>().size(), 0);
 
     host.assignShowSecret(true);
-    QCoreApplication::processEvents();
-    auto sheets = window.findChildren<HostSecretSheet*>();
+    auto sheets = screen.findChildren<HostSecretSheet*>();
     ASSERT_EQ(sheets.size(), 1);
     EXPECT_TRUE(sheets[0]->isVisible());
     EXPECT_TRUE(sheets[0]->capture());
     EXPECT_EQ(sheets[0]->windowModality(), Qt::WindowModal);
 
+    host.take();
     sheets[0]->close();  // the window's own close
-    QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(host.take(), std::vector<std::string>{"writeShowSecret(0)"});
     EXPECT_FALSE(host.showSecret());
-    EXPECT_EQ(window.findChildren<HostSecretSheet*>().size(), 0);
+    EXPECT_EQ(screen.findChildren<HostSecretSheet*>().size(), 0);
 
     // Raised again, a fresh sheet: capture as it is now, STATO off.
     capture.on = false;
     host.assignShowSecret(true);
-    QCoreApplication::processEvents();
-    sheets = window.findChildren<HostSecretSheet*>();
+    sheets = screen.findChildren<HostSecretSheet*>();
     ASSERT_EQ(sheets.size(), 1);
     EXPECT_FALSE(sheets[0]->capture());
     EXPECT_FALSE(sheets[0]->stato());
     EXPECT_EQ(sheets[0]->width(), HostSecretSheet::kWidth);
     sheets[0]->setPalette(darkPalette());  // as the application shows it
     sheets[0]->grab().save(qEnvironmentVariable("PLINDO_SCREENSHOT_DIR") + "/host_secret_sheet.png");
-
-    host.assignShowSecret(false);  // the controller lowers it
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(window.findChildren<HostSecretSheet*>().size(), 0);
+    QTest::keyClick(sheets[0], Qt::Key_Escape);
+    EXPECT_EQ(host.take(), std::vector<std::string>{"writeShowSecret(0)"});
 }
 
 }  // namespace

@@ -68,7 +68,11 @@ DeckStripView::DeckStripView(host::HostUi& host, int deck, QWidget* parent)
     group_->setText(deckName);
     group_->setFont(weighted(ui::font(TextStyle::caption), QFont::DemiBold));
     group_->setPopupMode(QToolButton::InstantPopup);
-    group_->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0px; }"));
+    // A small bordered button without the menu arrow, as the other strip controls.
+    group_->setStyleSheet(QStringLiteral("QToolButton { color: white; background: rgba(255,255,255,24);"
+                                         " border: 1px solid rgba(255,255,255,60); border-radius: 5px;"
+                                         " padding: 1px 6px; }"
+                                         " QToolButton::menu-indicator { image: none; width: 0px; }"));
     group_->setFocusPolicy(Qt::NoFocus);
     group_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto* menu = new QMenu(group_);

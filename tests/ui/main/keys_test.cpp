@@ -135,6 +135,11 @@ TEST(KeyMonitor, LeavesTextEditingAndControlShortcutsAlone) {
     QTest::keyClick(w.list, Qt::Key_Q, Qt::ControlModifier);
     QTest::keyClick(w.list, Qt::Key_Equal, Qt::MetaModifier);
     EXPECT_TRUE(w.host.take().empty());
+    // Shift alone is no key; Shift with "=" is deck 2's zoom, once.
+    QTest::keyClick(w.list, Qt::Key_Shift, Qt::ShiftModifier);
+    EXPECT_TRUE(w.host.take().empty());
+    QTest::keyClick(w.list, Qt::Key_Plus, Qt::ShiftModifier);
+    EXPECT_EQ(w.host.take(), Calls{"setZoom(2,-1.000000)"});
 
     QSpinBox spin;
     EXPECT_TRUE(KeyMonitor::editingText(&spin));

@@ -29,6 +29,9 @@ constexpr double kCameraBumpDeg = 1.1715295402256303;  // the tilt the camera bu
 constexpr double kBumpSlackDeg = 0.6;
 constexpr double kFlatDeg = 2.5;                        // steeper than this the phone lies askew
 constexpr double kTileOpacity = 0.22;                   // of the deck tint behind the tile
+// The bands above and below the canvas sit tighter than their 6-point side insets, so the 170-point canvas and
+// both bands fit the deck column's 210-point slot.
+constexpr int kBandInset = 3;
 // The page colour behind the tile; it lets the deck tint through a little.
 const QColor kPageBackground = QColor::fromRgbF(0.11f, 0.11f, 0.12f, 0.8f);
 
@@ -139,7 +142,7 @@ DeckPlacementPanel::DeckPlacementPanel(host::HostUi& host, int deck, QWidget* pa
 
     auto* header = new QWidget(this);
     auto* hrow = new QHBoxLayout(header);
-    hrow->setContentsMargins(10, 6, 10, 6);
+    hrow->setContentsMargins(10, kBandInset, 10, kBandInset);
     hrow->setSpacing(8);
     auto* deckLabel = label(monoSystemFont(10, QFont::Bold), colors::secondary(), header);
     deckLabel->setText(QStringLiteral("DECK %1").arg(deck));
@@ -160,7 +163,7 @@ DeckPlacementPanel::DeckPlacementPanel(host::HostUi& host, int deck, QWidget* pa
 
     readouts_ = new QWidget(this);
     auto* rrow = new QHBoxLayout(readouts_);
-    rrow->setContentsMargins(10, 6, 10, 6);
+    rrow->setContentsMargins(10, kBandInset, 10, kBandInset);
     rrow->setSpacing(14);
     const auto rows = placementReadouts({});
     for (size_t i = 0; i < rows.size(); ++i) {

@@ -2,6 +2,7 @@
 
 #include "../fake_host.h"
 #include "ui/kit/colors.h"
+#include "ui/main/deck_column.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
@@ -143,6 +144,24 @@ TEST_F(DeckPlacementTile, HiddenReadoutsKeepTheirHeightAndLetClicksThrough) {
     EXPECT_FALSE(panel.readouts()->testAttribute(Qt::WA_TransparentForMouseEvents));
     EXPECT_EQ(panel.readouts()->height(), hiddenHeight);
     EXPECT_GE(panel.canvas()->height(), DeckPlacementPanel::kCanvasMinHeight);
+}
+
+TEST_F(DeckPlacementTile, FillsTheColumnsSlotAndShowsItsRowsWithTheReadings) {
+    DeckColumn column(host, 1);
+    column.resize(420, 800);
+    column.show();
+    QCoreApplication::processEvents();
+    auto* tile = qobject_cast<DeckPlacementPanel*>(column.placementWidget());
+    ASSERT_NE(tile, nullptr);
+    EXPECT_FALSE(tile->showRows());
+    EXPECT_EQ(tile->height(), DeckColumn::kPlacementHeight);
+    EXPECT_GE(tile->canvas()->height(), DeckPlacementPanel::kCanvasMinHeight);
+    EXPECT_LE(tile->readouts()->geometry().bottom(), tile->height() - 1);  // the band fits below the canvas
+
+    column.setTechOpen(true);
+    EXPECT_TRUE(tile->showRows());
+    column.setTechOpen(false);
+    EXPECT_FALSE(tile->showRows());
 }
 
 TEST_F(DeckPlacementTile, Screenshot) {

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace plindo::ui {
 namespace {
 
@@ -143,7 +145,8 @@ TEST_F(HostSecretSheetTest, TheScreenRaisesItWithShowSecretAndClosingByAnyMeansL
     sheets[0]->setPalette(darkPalette());  // as the application shows it
     sheets[0]->grab().save(qEnvironmentVariable("PLINDO_SCREENSHOT_DIR") + "/host_secret_sheet.png");
     QTest::keyClick(sheets[0], Qt::Key_Escape);
-    EXPECT_EQ(host.take(), std::vector<std::string>{"writeShowSecret(0)"});
+    const auto calls = host.take();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "writeShowSecret(0)"), 1);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "ui/main/host_main_screen.h"
 
+#include "ui/kit/slot_widget.h"
 #include "ui/main/deck_column.h"
 #include "ui/main/deck_rack.h"
 #include "ui/main/deck_wave_column.h"
@@ -20,15 +21,6 @@ namespace plindo::ui {
 
 namespace {
 
-QWidget* makeSlot(const char* name) {
-    auto* w = new QWidget;
-    w->setObjectName(name);
-    auto* l = new QVBoxLayout(w);
-    l->setContentsMargins(0, 0, 0, 0);
-    l->setSpacing(0);
-    return w;
-}
-
 int index(HostMainScreen::Slot s) { return static_cast<int>(s); }
 
 }  // namespace
@@ -37,7 +29,7 @@ HostMainScreen::HostMainScreen(host::HostUi& state, QWidget* parent) : QWidget(p
     setMinimumSize(kMinWidth, kMinHeight);
     setAcceptDrops(true);
     const char* names[] = {"deckColumn1", "deckColumn2", "wave1", "wave2", "rack", "bottom"};
-    for (int i = 0; i < 6; ++i) slots_[i] = makeSlot(names[i]);
+    for (int i = 0; i < 6; ++i) slots_[i] = makeSlotWidget(names[i]);
 
     // Main layout: deck column, centre, deck column.
     auto* mainPage = new QWidget;

@@ -74,10 +74,9 @@ DeckColumn::DeckColumn(host::HostUi& host, int deckIndex, QWidget* parent)
     setTechOpen(false);
 }
 
-void DeckColumn::replace(QWidget* slot, QWidget*& current, QWidget* next) {
+void DeckColumn::replace(QWidget* slot, QPointer<QWidget>& current, QWidget* next) {
     if (current == next) return;
     if (current) {
-        // Out of the layout at once, so the new view gets the whole slot before the old one is gone.
         slot->layout()->removeWidget(current);
         current->hide();
         current->deleteLater();

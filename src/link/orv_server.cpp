@@ -114,6 +114,16 @@ void OrvServer::start(int port, double bindStale) {
     running_ = true;
     localNetworkDenied().setValue(0.0);  // Linux has no local-network permission: ready means allowed
 
+    // The start line says only what this host does: there is no peer-to-peer Wi-Fi link here, and the service
+    // is named once it is published, which may happen before or after the line goes out.
+    struct Announce {
+        std::mutex m;
+        bool published = false;
+        bool reported = false;
+    };
+    auto announce = std::make_shared<Announce>();
+    const std::string listening = "Plindo: listening on UDP :" + std::to_string(port);
+    const std::string advertised = listening + ", Bonjour _plindo._udp";
     if (advertiser_) {
         std::string name = serviceName_;
         if (name.empty()) {
@@ -121,18 +131,32 @@ void OrvServer::start(int port, double bindStale) {
             if (::gethostname(host, sizeof host - 1) == 0) name = host;
         }
         if (name.empty()) name = "Plindo Host";
-        registration_ = advertiser_->advertise(name, "_plindo._udp", localPort_,
-                                               [this, w = std::weak_ptr<int>(life_)](const std::string& s) {
-                                                   if (!w.expired()) status(s);
-                                               });
+        const std::weak_ptr<int> w = life_;
+        registration_ = advertiser_->advertise(
+            name, "_plindo._udp", localPort_,
+            [this, w](const std::string& s) {
+                if (!w.expired()) status(s);
+            },
+            [this, w, announce, advertised] {
+                {
+                    std::lock_guard g(announce->m);
+                    announce->published = true;
+                    if (!announce->reported) return;  // the start line will say it
+                }
+                if (!w.expired()) status(advertised);
+            });
     }
     queue_->post([this] { armReceive(); });
     hotTimer_ = std::make_unique<platform::RepeatingTimer>(*queue_, std::chrono::milliseconds(10),
                                                            [this] { keepAliveTick(); });
     hotTimer_->start();
-    // Only what this host does: there is no peer-to-peer Wi-Fi link here, and the service is named only
-    // when the advertiser took it.
-    status("Plindo: listening on UDP :" + std::to_string(port) + (registration_ ? ", Bonjour _plindo._udp" : ""));
+    bool published = false;
+    {
+        std::lock_guard g(announce->m);
+        announce->reported = true;
+        published = announce->published;
+    }
+    status(published ? advertised : listening);
 }
 
 void OrvServer::armReceive() {

@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <set>
+#include <utility>
 
 namespace plindo::platform {
 
@@ -50,7 +51,7 @@ private:
 
 std::unique_ptr<ServiceRegistration> FakeServiceRegistry::advertise(
     const std::string& name, const std::string& type, int port,
-    const std::function<void(const std::string&)>& onStatus) {
+    const std::function<void(const std::string&)>& onStatus, const std::function<void()>& onRegistered) {
     if (port <= 0 || port > 65535) {
         if (onStatus) onStatus("Cannot advertise " + type + " on port " + std::to_string(port));
         return nullptr;
@@ -61,6 +62,7 @@ std::unique_ptr<ServiceRegistration> FakeServiceRegistry::advertise(
         id = impl_->nextId++;
         impl_->entries.push_back({id, ServiceInstance{name, type, "127.0.0.1", port}});
     }
+    if (onRegistered) onRegistered();
     return std::make_unique<FakeRegistration>(impl_, id);
 }
 
@@ -129,6 +131,7 @@ struct AvahiRegistration final : ServiceRegistration {
     std::string type;
     uint16_t port = 0;
     std::function<void(const std::string&)> onStatus;
+    std::function<void()> onRegistered;  // cleared once run
     AvahiEntryGroup* group = nullptr;
 
     ~AvahiRegistration() override {
@@ -157,6 +160,8 @@ void onGroupState(AvahiEntryGroup* g, AvahiEntryGroupState state, void* userdata
     switch (state) {
     case AVAHI_ENTRY_GROUP_ESTABLISHED:
         discoveryLog().info("advertising \"{}\" {} on port {}", r->name, r->type, r->port);
+        // Run off the event loop's lock, like the status lines.
+        if (auto f = std::exchange(r->onRegistered, nullptr)) statusQueue().post(std::move(f));
         break;
     case AVAHI_ENTRY_GROUP_COLLISION:
         renameAfterCollision(r, c);
@@ -248,8 +253,10 @@ std::shared_ptr<AvahiConnection> connectAvahi(std::string& why) {
 
 class AvahiAdvertiser final : public ServiceAdvertiser {
 public:
+    using ServiceAdvertiser::advertise;
     std::unique_ptr<ServiceRegistration> advertise(const std::string& name, const std::string& type, int port,
-                                                   const std::function<void(const std::string&)>& onStatus) override {
+                                                   const std::function<void(const std::string&)>& onStatus,
+                                                   const std::function<void()>& onRegistered) override {
         if (port <= 0 || port > 65535) {
             if (onStatus) onStatus("Cannot advertise " + type + " on port " + std::to_string(port));
             return nullptr;
@@ -273,6 +280,7 @@ public:
         r->type = type;
         r->port = static_cast<uint16_t>(port);
         r->onStatus = onStatus;
+        r->onRegistered = onRegistered;
         AvahiConnection::Lock l(conn_->poll);
         conn_->registrations.insert(r.get());
         if (avahi_client_get_state(conn_->client) == AVAHI_CLIENT_S_RUNNING) addServices(r.get(), conn_->client);

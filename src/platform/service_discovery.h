@@ -27,9 +27,15 @@ class ServiceAdvertiser {
 public:
     virtual ~ServiceAdvertiser() = default;
     // Advertises name/type/port. Returns the registration (destroy it to withdraw) or null after reporting
-    // why through `onStatus`.
+    // why through `onStatus`. `onRegistered` runs once, when the service is first published on the network:
+    // on a thread of the backend's, or before this returns where publishing is immediate.
     virtual std::unique_ptr<ServiceRegistration> advertise(const std::string& name, const std::string& type, int port,
-                                                           const std::function<void(const std::string&)>& onStatus) = 0;
+                                                           const std::function<void(const std::string&)>& onStatus,
+                                                           const std::function<void()>& onRegistered) = 0;
+    std::unique_ptr<ServiceRegistration> advertise(const std::string& name, const std::string& type, int port,
+                                                   const std::function<void(const std::string&)>& onStatus) {
+        return advertise(name, type, port, onStatus, {});
+    }
 };
 
 class ServiceBrowser {
@@ -45,8 +51,10 @@ public:
 // The in-process registry: what one advertiser registers, every browser of the same registry finds.
 class FakeServiceRegistry final : public ServiceAdvertiser, public ServiceBrowser {
 public:
+    using ServiceAdvertiser::advertise;
     std::unique_ptr<ServiceRegistration> advertise(const std::string& name, const std::string& type, int port,
-                                                   const std::function<void(const std::string&)>& onStatus) override;
+                                                   const std::function<void(const std::string&)>& onStatus,
+                                                   const std::function<void()>& onRegistered) override;
     std::vector<ServiceInstance> browse(const std::string& type, double timeoutSec) override;
     std::vector<ServiceInstance> all() const;
 

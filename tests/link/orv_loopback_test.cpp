@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 
 using namespace plindo;
 using namespace plindo::link;
@@ -29,6 +30,18 @@ struct Client {
         ::setsockopt(sock.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     }
     void send(std::string_view address, std::vector<OSCValue> args) { sock.send_to(asio::buffer(OSCMessage::encode(address, args)), server); }
+    // The first message other than a keep-alive, waiting up to `seconds` (a busy machine may be slow).
+    std::optional<OSCMessage> nextReply(double seconds) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        uint8_t buf[2048];
+        while (std::chrono::steady_clock::now() < end) {
+            const ssize_t n = ::recv(sock.native_handle(), buf, sizeof buf, 0);
+            if (n <= 0) continue;
+            for (auto& m : OSCMessage::decodePacket(buf, static_cast<size_t>(n)))
+                if (m.address != "/orv/hot") return std::move(m);
+        }
+        return std::nullopt;
+    }
     // Every message that arrives within `seconds`.
     std::vector<OSCMessage> receiveFor(double seconds) {
         std::vector<OSCMessage> out;
@@ -40,22 +53,6 @@ struct Client {
                 for (auto& m : OSCMessage::decodePacket(buf, static_cast<size_t>(n))) out.push_back(std::move(m));
         }
         return out;
-    }
-    // Every message until the first one to `address`, which comes last; none when it does not come within
-    // `seconds`.
-    std::vector<OSCMessage> receiveUntil(std::string_view address, double seconds) {
-        std::vector<OSCMessage> out;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        uint8_t buf[2048];
-        while (std::chrono::steady_clock::now() < end) {
-            const ssize_t n = ::recv(sock.native_handle(), buf, sizeof buf, 0);
-            if (n <= 0) continue;
-            for (auto& m : OSCMessage::decodePacket(buf, static_cast<size_t>(n))) {
-                out.push_back(std::move(m));
-                if (out.back().address == address) return out;
-            }
-        }
-        return {};
     }
 };
 
@@ -88,11 +85,12 @@ TEST(OrvLoopback, HelloGetsBindThenKeepAliveOnlyWhileThePhoneTalks) {
     Client phone(host.server.localPort());
 
     phone.send("/orv/hello", {I(1), S("Ann"), I(0), S("remote"), I(1), S("1215")});
-    auto got = phone.receiveUntil("/orv/bind", 10);
-    ASSERT_EQ(got.size(), 1u) << "the bind comes first";
+    const auto got = phone.nextReply(5.0);
+    ASSERT_TRUE(got);
     // The first address offered is the one the datagram reached.
-    EXPECT_EQ(got[0].args.at(1), S("127.0.0.1"));
-    EXPECT_EQ(got[0].args.at(2), I(17600));
+    EXPECT_EQ(got->address, "/orv/bind");
+    EXPECT_EQ(got->args.at(1), S("127.0.0.1"));
+    EXPECT_EQ(got->args.at(2), I(17600));
 
     // Frames keep it alive: keep-alives arrive every few tens of milliseconds while frames come.
     using Clock = std::chrono::steady_clock;
@@ -149,14 +147,38 @@ TEST(OrvLoopback, PortInUseIsReportedAndASecondStartIsSilent) {
     EXPECT_EQ(found[0].port, advertised.localPort());
 }
 
-TEST(OrvLoopback, StatusNamesTheServiceOnlyOnceAdvertised) {
-    platform::FakeServiceRegistry registry;
+// Takes every service and publishes it when the test says so, as a daemon does some time later.
+struct LateAdvertiser final : platform::ServiceAdvertiser {
+    using platform::ServiceAdvertiser::advertise;
+    std::function<void()> publish;
+    std::unique_ptr<platform::ServiceRegistration> advertise(const std::string&, const std::string&, int,
+                                                             const std::function<void(const std::string&)>&,
+                                                             const std::function<void()>& onRegistered) override {
+        publish = onRegistered;
+        return std::make_unique<platform::ServiceRegistration>();
+    }
+};
+
+TEST(OrvLoopback, StatusNamesTheServiceOnlyOncePublished) {
     platform::InlineExecutor main;
-    OrvServer advertised{OrvServer::Deps{.main = main, .advertiser = &registry, .serviceName = "Studio"}};
     std::vector<std::string> lines;
-    advertised.onStatus = [&](const std::string& s) { lines.push_back(s); };
-    advertised.start(0, 2.5);
+    const auto record = [&](const std::string& s) { lines.push_back(s); };
+
+    platform::FakeServiceRegistry registry;  // publishes at once
+    OrvServer atOnce{OrvServer::Deps{.main = main, .advertiser = &registry, .serviceName = "Studio"}};
+    atOnce.onStatus = record;
+    atOnce.start(0, 2.5);
     EXPECT_EQ(lines, std::vector<std::string>{"Plindo: listening on UDP :0, Bonjour _plindo._udp"});
+
+    lines.clear();
+    LateAdvertiser daemon;
+    OrvServer later{OrvServer::Deps{.main = main, .advertiser = &daemon, .serviceName = "Studio"}};
+    later.onStatus = record;
+    later.start(0, 2.5);
+    EXPECT_EQ(lines, std::vector<std::string>{"Plindo: listening on UDP :0"});  // not published (yet)
+    ASSERT_TRUE(daemon.publish);
+    daemon.publish();
+    EXPECT_EQ(lines, (std::vector<std::string>{"Plindo: listening on UDP :0", "Plindo: listening on UDP :0, Bonjour _plindo._udp"}));
 }
 
 TEST(OrvLoopback, HelloIsAnsweredOverIPv6AndIPv4AndReadsTheArrivalInterface) {
@@ -176,11 +198,11 @@ TEST(OrvLoopback, HelloIsAnsweredOverIPv6AndIPv4AndReadsTheArrivalInterface) {
         Client phone(host.server.localPort(), c.address);
         for (int k = 0; k < 2; ++k) {
             phone.send("/orv/hello", {I(c.deck), S("Ann"), I(0), S("remote"), I(1), S("1215")});
-            // Keep-alives for the previous hello may come first.
-            const auto got = phone.receiveUntil("/orv/bind", 10);
-            ASSERT_FALSE(got.empty()) << c.address;
-            EXPECT_EQ(got.back().args.at(0), I(c.deck));
-            EXPECT_EQ(got.back().args.at(1), S(c.firstOffered)) << c.address;
+            const auto got = phone.nextReply(5.0);
+            ASSERT_TRUE(got) << c.address;
+            EXPECT_EQ(got->address, "/orv/bind");
+            EXPECT_EQ(got->args.at(0), I(c.deck));
+            EXPECT_EQ(got->args.at(1), S(c.firstOffered)) << c.address;
         }
         EXPECT_EQ(host.server.remoteVia(c.deck), "LAN") << c.address;
         EXPECT_EQ(host.server.remoteHost(c.deck), std::string(c.address) == "::1" ? "" : c.address);

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include <unistd.h>
 
@@ -65,7 +67,9 @@ TEST(AvahiBackends, AdvertisedServiceIsFoundWhenADaemonRuns) {
     auto adv = makeAvahiAdvertiser();
     std::string status;
     const std::string name = "plindo-test-" + std::to_string(::getpid());
-    auto reg = adv->advertise(name, "_plindo-test._udp", 7199, [&](const std::string& s) { status = s; });
+    std::atomic<bool> published{false};
+    auto reg = adv->advertise(name, "_plindo-test._udp", 7199, [&](const std::string& s) { status = s; },
+                              [&] { published = true; });
     if (!reg) GTEST_SKIP() << "no mDNS daemon here: " << status;
     auto browser = makeAvahiBrowser();
     bool found = false;
@@ -74,4 +78,6 @@ TEST(AvahiBackends, AdvertisedServiceIsFoundWhenADaemonRuns) {
         for (const auto& s : browser->browse("_plindo-test._udp", 1.0)) found = found || (s.name == name && s.port == 7199);
     }
     EXPECT_TRUE(found);
+    for (int i = 0; i < 200 && !published; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(published);
 }

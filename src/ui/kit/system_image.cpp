@@ -95,8 +95,8 @@ void drawLink(QPainter& p) {
     QTransform t;
     t.translate(12, 12).rotate(-45).translate(-12, -12);
     QPainterPath a, b;
-    a.addRoundedRect(QRectF(3, 9, 10.5, 6), 3, 3);
-    b.addRoundedRect(QRectF(10.5, 9, 10.5, 6), 3, 3);
+    a.addRoundedRect(QRectF(1.5, 8.5, 12.5, 7), 3.5, 3.5);
+    b.addRoundedRect(QRectF(10, 8.5, 12.5, 7), 3.5, 3.5);
     stroke(p, t.map(a), 2.0);
     stroke(p, t.map(b), 2.0);
 }

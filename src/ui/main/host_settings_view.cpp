@@ -42,6 +42,15 @@ QPushButton* button(const QString& s, const char* name) {
     return b;
 }
 
+// Replaces the items only when they differ, so a redraw leaves an open list alone.
+void setItems(QComboBox* c, const QList<std::pair<QString, QVariant>>& items) {
+    bool same = c->count() == items.size();
+    for (int i = 0; same && i < c->count(); ++i) same = c->itemText(i) == items[i].first && c->itemData(i) == items[i].second;
+    if (same) return;
+    c->clear();
+    for (const auto& [text, data] : items) c->addItem(text, data);
+}
+
 QString deviceLabel(const motion::AudioOutDevice& d) {
     QString s = QString::fromStdString(d.name);
     if (d.channels >= 3) s += " (" + QString::number(d.channels) + " ch)";
@@ -151,7 +160,7 @@ HostSettingsView::HostSettingsView(host::HostUi& state, FileDialogs& dialogs, QW
 
     for (auto sig : {&host::HostUi::devicesChanged, &host::HostUi::selectedUIDChanged, &host::HostUi::selectedChanChanged,
                      &host::HostUi::djLogoChanged, &host::HostUi::configChanged, &host::HostUi::panesChanged,
-                     &host::HostUi::activePaneChanged, &host::HostUi::statusLineChanged})
+                     &host::HostUi::activePaneChanged})
         connect(&state_, sig, this, &HostSettingsView::refresh);
     refresh();
 }
@@ -202,18 +211,18 @@ void HostSettingsView::refresh() {
     for (int i = 0; i < 2; ++i) {
         DeckBlock& b = decks_[i];
         const QSignalBlocker blockDevice(b.device), blockChannels(b.channels);
-        b.device->clear();
-        for (const auto& d : state_.devices()) b.device->addItem(deviceLabel(d), QString::fromStdString(d.uid));
+        QList<std::pair<QString, QVariant>> devices;
+        for (const auto& d : state_.devices()) devices.append({deviceLabel(d), QString::fromStdString(d.uid)});
+        setItems(b.device, devices);
         b.device->setCurrentIndex(b.device->findData(QString::fromStdString(state_.selectedUID()[size_t(i)])));
 
         const auto selected = state_.selectedDevice(i);
         const bool pairs = selected && selected->channels >= 3;
-        b.channels->clear();
-        if (pairs) {
-            for (int s = 0; s + 2 <= selected->channels; s += 2)
-                b.channels->addItem("Channels " + QString::fromStdString(motion::channelPairLabel(s)), s);
-            b.channels->setCurrentIndex(b.channels->findData(state_.selectedChan()[size_t(i)]));
-        }
+        QList<std::pair<QString, QVariant>> starts;
+        for (int s = 0; pairs && s + 2 <= selected->channels; s += 2)
+            starts.append({"Channels " + QString::fromStdString(motion::channelPairLabel(s)), s});
+        setItems(b.channels, starts);
+        b.channels->setCurrentIndex(b.channels->findData(state_.selectedChan()[size_t(i)]));
         b.channels->setVisible(pairs);
         b.channelsText->setVisible(!pairs);
     }

@@ -102,8 +102,11 @@ TEST(Launch, ASecondLaunchRaisesTheFirstAndEndsWithoutAController) {
     Launcher l;
     QProcess* first = l.start({});
     ASSERT_TRUE(l.listening());
+    QElapsedTimer took;
+    took.start();
     QProcess* second = l.start({});
     ASSERT_TRUE(Launcher::finishes(second));
+    EXPECT_LT(took.elapsed(), 5000) << "well within the lock wait";
     EXPECT_EQ(second->exitCode(), 0);
     const std::string said = Launcher::err(second);
     EXPECT_NE(said.find("already running"), std::string::npos) << said;

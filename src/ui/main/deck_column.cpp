@@ -2,6 +2,7 @@
 
 #include "host/host_ui.h"
 #include "ui/kit/press_watch.h"
+#include "ui/kit/slot_widget.h"
 #include "ui/main/deck_strip_view.h"
 #include "ui/main/deck_title_card.h"
 #include "ui/main/source_switch.h"
@@ -17,14 +18,6 @@ namespace {
 
 constexpr int kInset = 6;
 
-QWidget* emptySlot(const char* name) {
-    auto* w = new QWidget;
-    w->setObjectName(name);
-    auto* l = new QVBoxLayout(w);
-    l->setContentsMargins(0, 0, 0, 0);
-    l->setSpacing(0);
-    return w;
-}
 
 }  // namespace
 
@@ -32,14 +25,14 @@ DeckColumn::DeckColumn(host::HostUi& host, int deckIndex, QWidget* parent)
     : QWidget(parent), host_(host), index_(deckIndex) {
     const int deck = deckIndex + 1;
 
-    paneSlot_ = emptySlot("paneSlot");
+    paneSlot_ = makeSlotWidget("paneSlot");
     paneSlot_->setMinimumWidth(kPaneMinWidth);
     paneSlot_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     new PressWatch(paneSlot_, [this] { host_.setActivePane(index_); });
 
     source_ = new SourceSwitch(host_, deck);
 
-    placementSlot_ = emptySlot("placementSlot");
+    placementSlot_ = makeSlotWidget("placementSlot");
     placementSlot_->setFixedHeight(kPlacementHeight);
 
     title_ = new DeckTitleCard(host_, deckIndex);

@@ -4,6 +4,7 @@
 #include "ui/kit/color_dot.h"
 #include "ui/kit/colors.h"
 #include "ui/kit/elided_label.h"
+#include "ui/kit/label_style.h"
 #include "ui/kit/text_styles.h"
 #include "ui/main/platter_spindle.h"
 #include "ui/main/rack_look.h"
@@ -17,24 +18,6 @@
 namespace plindo::ui {
 
 namespace {
-
-QFont weighted(QFont f, QFont::Weight w) {
-    f.setWeight(w);
-    return f;
-}
-
-void setTextColor(QLabel* l, const QColor& color) {
-    QPalette pal = l->palette();
-    pal.setColor(QPalette::WindowText, color);
-    l->setPalette(pal);
-}
-
-QLabel* textLabel(const QFont& font, const QColor& color, const QString& text = {}) {
-    auto* l = new QLabel(text);
-    l->setFont(font);
-    setTextColor(l, color);
-    return l;
-}
 
 // The middle panel's plate: the quaternary fill in a rounded rectangle.
 class Plate : public QWidget {
@@ -55,12 +38,12 @@ RackCard::RackCard(host::HostUi& host, int deck, QWidget* parent) : QWidget(pare
     stack->setContentsMargins(16, 16, 16, 16);
     stack->setSpacing(14);
     stack->addStretch(1);
-    stack->addWidget(textLabel(weighted(ui::font(TextStyle::title3), QFont::Bold), colors::secondary(),
+    stack->addWidget(styledLabel(withWeight(ui::font(TextStyle::title3), QFont::Bold), colors::secondary(),
                                QString::fromStdString(rackDeckTitle(deck))),
                      0, Qt::AlignHCenter);
     spindle_ = new PlatterSpindle(kSpindleSize, [this] { return host_.remoteLastAngle(deck_); });
     stack->addWidget(spindle_, 0, Qt::AlignHCenter);
-    pitch_ = textLabel(monoFont(TextStyle::title2), colors::secondary());
+    pitch_ = styledLabel(monoFont(TextStyle::title2), colors::secondary());
     stack->addWidget(pitch_, 0, Qt::AlignHCenter);
     stack->addStretch(1);
     connect(&host_, &host::HostUi::decksChanged, this, &RackCard::refresh);
@@ -96,29 +79,29 @@ RackRow::RackRow(host::HostUi& host, int deck, QWidget* parent) : QWidget(parent
 
     auto* titleLine = new QHBoxLayout;
     titleLine->setSpacing(8);
-    titleLine->addWidget(textLabel(weighted(ui::font(TextStyle::headline), QFont::Bold), colors::secondary(),
+    titleLine->addWidget(styledLabel(withWeight(ui::font(TextStyle::headline), QFont::Bold), colors::secondary(),
                                    QString::fromStdString(rackDeckTitle(deck))));
     dot_ = new ColorDot(10);
     titleLine->addWidget(dot_);
-    remote_ = textLabel(ui::font(TextStyle::callout), colors::secondary());
+    remote_ = styledLabel(ui::font(TextStyle::callout), colors::secondary());
     titleLine->addWidget(remote_);
-    standalone_ = textLabel(ui::font(TextStyle::caption), colors::tertiary(), QStringLiteral("[standalone]"));
+    standalone_ = styledLabel(ui::font(TextStyle::caption), colors::tertiary(), QStringLiteral("[standalone]"));
     titleLine->addWidget(standalone_);
     titleLine->addStretch(1);
     lines->addLayout(titleLine);
 
     name_ = new ElidedLabel;
-    name_->setFont(weighted(ui::font(TextStyle::title3), QFont::Medium));
+    name_->setFont(withWeight(ui::font(TextStyle::title3), QFont::Medium));
     lines->addWidget(name_);
 
-    time_ = textLabel(monoFont(TextStyle::title3), colors::secondary());
+    time_ = styledLabel(monoFont(TextStyle::title3), colors::secondary());
     lines->addWidget(time_);
 
     auto* timing = new QHBoxLayout;
     timing->setSpacing(12);
-    channel_ = textLabel(monoFont(TextStyle::callout), colors::secondary());
-    max_ = textLabel(monoFont(TextStyle::callout), colors::secondary());
-    via_ = textLabel(weighted(monoFont(TextStyle::callout), QFont::Bold), colors::orange());
+    channel_ = styledLabel(monoFont(TextStyle::callout), colors::secondary());
+    max_ = styledLabel(monoFont(TextStyle::callout), colors::secondary());
+    via_ = styledLabel(withWeight(monoFont(TextStyle::callout), QFont::Bold), colors::orange());
     timing->addWidget(channel_);
     timing->addWidget(max_);
     timing->addWidget(via_);

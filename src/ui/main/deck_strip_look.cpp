@@ -9,7 +9,6 @@
 namespace plindo::ui {
 
 namespace {
-// Beyond this gap between the phone's frames the motion visibly stutters.
 constexpr double kMaxGapRedMs = 25.0;
 constexpr double kJitterGoodMs = 2.0;
 constexpr double kJitterFairMs = 8.0;
@@ -18,6 +17,8 @@ constexpr double kPlayingRate = 0.1;
 }  // namespace
 
 QColor viaColor(const std::string& via) { return via == "AWDL" ? colors::green() : colors::orange(); }
+
+QColor maxGapColor(double maxGapMs, const QColor& calm) { return maxGapMs > kMaxGapRedMs ? colors::red() : calm; }
 
 DeckStripLook deckStripLook(const host::DeckInfo& d) {
     using namespace colors;
@@ -48,7 +49,7 @@ DeckStripLook deckStripLook(const host::DeckInfo& d) {
     l.jitterText = fresh ? printfText("±%.1f ms", d.jitterMs) : "Channel —";
     l.feedShown = fresh;
     l.maxText = printfText("max %.0f", d.maxGapMs);
-    l.maxColor = d.maxGapMs > kMaxGapRedMs ? red() : withOpacity(secondary(), 0.6);
+    l.maxColor = maxGapColor(d.maxGapMs, withOpacity(secondary(), 0.6));
     l.via = d.via;
     l.viaColor = viaColor(d.via);
     l.wavShown = d.wavOk >= 0;

@@ -38,5 +38,7 @@ std::string deckGroupText(const std::optional<std::string>& side, bool shared);
 
 // Green for "AWDL" exactly, orange for any other link.
 QColor viaColor(const std::string& via);
+// Red for a gap between the phone's frames above 25 ms (motion visibly stutters), else `calm`.
+QColor maxGapColor(double maxGapMs, const QColor& calm);
 
 }  // namespace plindo::ui

@@ -5,6 +5,7 @@
 #include "ui/kit/colors.h"
 #include "ui/kit/elided_label.h"
 #include "ui/kit/image_tile.h"
+#include "ui/kit/label_style.h"
 #include "ui/kit/system_image.h"
 #include "ui/kit/text_styles.h"
 #include "ui/main/platter_spindle.h"
@@ -29,25 +30,12 @@ constexpr int kSpindleSize = 20;
 constexpr int kJitterWidth = 70;
 constexpr int kMaxWidth = 56;
 
+// Keeps its width: the name and the position give way first.
 QLabel* textLabel(const QFont& font, const QColor& color, QWidget* parent) {
-    auto* l = new QLabel(parent);
+    QLabel* l = styledLabel(font, color);
+    l->setParent(parent);
     l->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-    l->setFont(font);
-    QPalette pal = l->palette();
-    pal.setColor(QPalette::WindowText, color);
-    l->setPalette(pal);
     return l;
-}
-
-void setTextColor(QLabel* l, const QColor& color) {
-    QPalette pal = l->palette();
-    pal.setColor(QPalette::WindowText, color);
-    l->setPalette(pal);
-}
-
-QFont weighted(QFont f, QFont::Weight w) {
-    f.setWeight(w);
-    return f;
 }
 
 }  // namespace
@@ -61,14 +49,18 @@ DeckStripView::DeckStripView(host::HostUi& host, int deck, QWidget* parent)
     cover_ = new ImageTile(kCoverSide, 4, this);
     cover_->setFallback(colors::withOpacity(colors::gray(), 0.3), "opticaldisc", colors::secondary());
 
-    auto* label = textLabel(weighted(ui::font(TextStyle::caption2), QFont::Bold), colors::secondary(), this);
+    auto* label = textLabel(withWeight(ui::font(TextStyle::caption2), QFont::Bold), colors::secondary(), this);
     label->setText(deckName);
 
     group_ = new QToolButton(this);
     group_->setText(deckName);
-    group_->setFont(weighted(ui::font(TextStyle::caption), QFont::DemiBold));
+    group_->setFont(withWeight(ui::font(TextStyle::caption), QFont::DemiBold));
     group_->setPopupMode(QToolButton::InstantPopup);
-    group_->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0px; }"));
+    // A small bordered button without the menu arrow, as the other strip controls.
+    group_->setStyleSheet(QStringLiteral("QToolButton { color: white; background: rgba(255,255,255,24);"
+                                         " border: 1px solid rgba(255,255,255,60); border-radius: 5px;"
+                                         " padding: 1px 6px; }"
+                                         " QToolButton::menu-indicator { image: none; width: 0px; }"));
     group_->setFocusPolicy(Qt::NoFocus);
     group_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto* menu = new QMenu(group_);
@@ -87,7 +79,7 @@ DeckStripView::DeckStripView(host::HostUi& host, int deck, QWidget* parent)
     connect(transport_, &QToolButton::clicked, this, [this] { host_.transportButton(deck_); });
 
     name_ = new ElidedLabel(this);
-    name_->setFont(weighted(ui::font(TextStyle::caption), QFont::Medium));
+    name_->setFont(withWeight(ui::font(TextStyle::caption), QFont::Medium));
     name_->setColor(colors::primary());
 
     // The position keeps its width while the name gives way; only then does it shorten.
@@ -104,8 +96,8 @@ DeckStripView::DeckStripView(host::HostUi& host, int deck, QWidget* parent)
     max_ = textLabel(monoFont(TextStyle::caption2), colors::secondary(), this);
     max_->setFixedWidth(kMaxWidth);
     max_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    via_ = textLabel(weighted(ui::font(TextStyle::caption2), QFont::Bold), colors::orange(), this);
-    wav_ = textLabel(weighted(ui::font(TextStyle::caption2), QFont::Bold), colors::red(), this);
+    via_ = textLabel(withWeight(ui::font(TextStyle::caption2), QFont::Bold), colors::orange(), this);
+    wav_ = textLabel(withWeight(ui::font(TextStyle::caption2), QFont::Bold), colors::red(), this);
     wav_->setText(QStringLiteral("WAV"));
 
     spindle_ = new PlatterSpindle(kSpindleSize, [this] { return host_.remoteLastAngle(deck_); }, this);

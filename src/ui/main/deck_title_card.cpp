@@ -4,6 +4,7 @@
 #include "ui/kit/colors.h"
 #include "ui/kit/elided_label.h"
 #include "ui/kit/image_tile.h"
+#include "ui/kit/label_style.h"
 #include "ui/kit/system_image.h"
 #include "ui/kit/text_styles.h"
 #include "ui/main/deck_slider_labels.h"
@@ -26,12 +27,8 @@ namespace {
 constexpr int kGearPx = 18;
 
 QLabel* timeLabel(TextStyle style, const QColor& color) {
-    auto* l = new QLabel;
-    l->setFont(monoFont(style));
+    QLabel* l = styledLabel(monoFont(style), color);
     l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    QPalette pal = l->palette();
-    pal.setColor(QPalette::WindowText, color);
-    l->setPalette(pal);
     return l;
 }
 
@@ -97,12 +94,8 @@ DeckTitleCard::DeckTitleCard(host::HostUi& host, int deckIndex, QWidget* parent)
     // Only the user's moves reach the controller: rebuilds set the value with signals blocked.
     connect(slider_, &QSlider::valueChanged, this, [this](int v) { host_.setZoom(deck_, v); });
 
-    zoomLabel_ = new QLabel;
-    zoomLabel_->setFont(ui::font(TextStyle::caption2));
+    zoomLabel_ = styledLabel(ui::font(TextStyle::caption2), colors::secondary());
     zoomLabel_->setAlignment(Qt::AlignCenter);
-    QPalette pal = zoomLabel_->palette();
-    pal.setColor(QPalette::WindowText, colors::secondary());
-    zoomLabel_->setPalette(pal);
     auto* zoom = new QVBoxLayout;
     zoom->setSpacing(1);
     zoom->addStretch(1);

@@ -19,6 +19,29 @@ KeyMonitor::~KeyMonitor() {
     if (qApp) qApp->removeEventFilter(this);
 }
 
+namespace {
+
+// A modifier pressed alone is a key press here but no key of its own to the handler (it only changes others).
+bool modifierOnly(int key) {
+    switch (key) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Meta:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_CapsLock:
+    case Qt::Key_NumLock:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+    case Qt::Key_Hyper_L:
+    case Qt::Key_Hyper_R:
+    case Qt::Key_Mode_switch: return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
 bool KeyMonitor::editingText(const QWidget* w) {
     if (!w) return false;
     if (qobject_cast<const QLineEdit*>(w) || qobject_cast<const QTextEdit*>(w) || qobject_cast<const QPlainTextEdit*>(w))
@@ -48,7 +71,7 @@ bool KeyMonitor::eventFilter(QObject* watched, QEvent* event) {
     if (!owns_ || !owns_(widget->window())) return false;
     if (editingText(QApplication::focusWidget())) return false;
     auto* key = static_cast<QKeyEvent*>(event);
-    if (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) return false;
+    if (modifierOnly(key->key()) || (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier))) return false;
 
     const KeyStroke stroke = translateKey(key->key(), key->modifiers(), key->text());
     bool used = onKey_ && onKey_(stroke);

@@ -7,10 +7,6 @@
 
 namespace plindo::ui {
 
-namespace {
-constexpr double kMaxGapRedMs = 25.0;
-}
-
 std::string rackDeckTitle(int deck) { return deck == 1 ? "Deck L" : "Deck R"; }
 
 std::string pitchText(double rate) { return printfText("%+.2f %%", (rate - 1) * 100); }
@@ -27,7 +23,7 @@ RackRowLook rackRowLook(const host::DeckInfo& d) {
     l.channel = fresh ? printfText("Channel ±%.1f ms", d.jitterMs) : "Channel —";
     l.feedShown = fresh;
     l.maxText = printfText("max %.0f ms", d.maxGapMs);
-    l.maxColor = d.maxGapMs > kMaxGapRedMs ? red() : secondary();
+    l.maxColor = maxGapColor(d.maxGapMs, secondary());
     l.via = d.via;
     l.viaColor = viaColor(d.via);
     return l;

@@ -106,7 +106,7 @@ struct MonitoredWindow {
         list->setCurrentIndex(model.index(0));
         window.show();
         window.activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));  // the focus widget counts only in the active window
         install();
     }
     void install() {
@@ -135,6 +135,11 @@ TEST(KeyMonitor, LeavesTextEditingAndControlShortcutsAlone) {
     QTest::keyClick(w.list, Qt::Key_Q, Qt::ControlModifier);
     QTest::keyClick(w.list, Qt::Key_Equal, Qt::MetaModifier);
     EXPECT_TRUE(w.host.take().empty());
+    // Shift alone is no key; Shift with "=" is deck 2's zoom, once.
+    QTest::keyClick(w.list, Qt::Key_Shift, Qt::ShiftModifier);
+    EXPECT_TRUE(w.host.take().empty());
+    QTest::keyClick(w.list, Qt::Key_Plus, Qt::ShiftModifier);
+    EXPECT_EQ(w.host.take(), Calls{"setZoom(2,-1.000000)"});
 
     QSpinBox spin;
     EXPECT_TRUE(KeyMonitor::editingText(&spin));
@@ -175,6 +180,11 @@ TEST(KeyMonitor, SeesTabBeforeFocusMoves) {
     QTest::keyClick(w.list, Qt::Key_Tab);
     EXPECT_EQ(w.host.take(), Calls{"libraryCommand(48,0)"});
     EXPECT_EQ(QApplication::focusWidget(), w.list);
+
+    w.host.libraryCommandAnswer = false;  // left unused, Tab then moves the focus as usual
+    QTest::keyClick(w.list, Qt::Key_Tab);
+    EXPECT_EQ(w.host.take(), Calls{"libraryCommand(48,0)"});
+    EXPECT_EQ(QApplication::focusWidget(), w.edit);
 }
 
 TEST(KeyMonitor, IgnoresOtherWindowsAndStopsWhenRemoved) {

@@ -304,6 +304,7 @@ private:
     std::map<std::string, SideLoad> lastGroupLoad_;  // by side; its gen is the side's last one taken
     std::set<std::string> uplinkHostNames_;           // host records that came over the uplink
     bool uplinkHop_ = false;                          // the datagram in hand came over the uplink
+    int64_t groupTicks_ = 0;                          // supervision ticks so far
 };
 
 }  // namespace plindo::host

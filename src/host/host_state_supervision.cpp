@@ -29,6 +29,8 @@ void HostState::uiTick() {
         p->collectRetired();
     }
     releaseRetiredPlayers();
+    // The group's share: this host's own record, and every tenth tick the roster work.
+    groupTick(clock_.now(), ++groupTicks_ % 10 == 0);
     refreshDecks();
 }
 

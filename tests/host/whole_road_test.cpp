@@ -85,7 +85,7 @@ TEST(WholeRoad, RecordingFollowsPlatterAtOnePointEightSecondsPerRevolution) {
         ASSERT_EQ(host.players.size(), 2u);
         ASSERT_GT(host.fileServer->boundPort(), 0);
         settings.setValue("orv.guiBase", "http://127.0.0.1:" + std::to_string(host.fileServer->boundPort()));
-        main.invokeSync([&] { host.loadTrack(1, track); });
+        main.invokeSync([&] { host.loadDeck(1, track); });
         for (int i = 0; i < 500 && host.players[0]->table.read() == nullptr; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             main.drain();

@@ -254,7 +254,7 @@ TEST(DeckColumn, GearSwapsOnlyItsDeckAndTheHiddenFaceTakesNoClicks) {
     for (const auto& call : t.host.take()) EXPECT_EQ(call.find("setZoomAuto"), std::string::npos) << call;
 }
 
-TEST(DeckColumn, APressOnThePaneMakesItActiveAndStillReachesIt) {
+TEST(DeckColumn, APressOnThePaneReachesItAndTheColumnAddsNothing) {
     TwoColumns t;
     auto* pane = new QPushButton("pane");
     int clicks = 0;
@@ -267,7 +267,7 @@ TEST(DeckColumn, APressOnThePaneMakesItActiveAndStillReachesIt) {
     EXPECT_GE(pane->width(), DeckColumn::kPaneMinWidth);
     QTest::mouseClick(pane, Qt::LeftButton);
     EXPECT_EQ(clicks, 1);
-    EXPECT_EQ(t.host.take(), Calls{"setActivePane(1)"});
+    EXPECT_TRUE(t.host.take().empty()) << "a control's press is the pane's own business";
     QTest::mouseClick(t.cols[1]->sourceSwitch()->button(true), Qt::LeftButton);
     EXPECT_EQ(t.host.take(), Calls{"setSeratoDeck(2,1)"});  // outside the pane: no pane change
 }

@@ -80,6 +80,9 @@ PaneStatusRow::PaneStatusRow(host::HostUi& state, int pane, QWidget* parent)
             state_.setActivePane(pane_);
         });
     }
+    // The chosen segment stands out as in a segmented control.
+    switch_->setStyleSheet("QToolButton { border: 1px solid rgba(255,255,255,40); padding: 2px 6px; }"
+                           "QToolButton:checked { background: rgba(255,255,255,60); font-weight: 600; }");
     row->addWidget(switch_);
 
     connect(&state_, &host::HostUi::panesChanged, this, &PaneStatusRow::refresh);

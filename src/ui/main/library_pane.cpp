@@ -4,6 +4,7 @@
 #include "ui/kit/text_styles.h"
 #include "ui/library/vinyl_crate_view.h"
 #include "ui/main/crate_tree_column.h"
+#include "ui/main/dynamo_host_view.h"
 #include "ui/main/focus_frame.h"
 #include "ui/main/host_main_screen.h"
 #include "ui/main/pane_status_row.h"
@@ -25,12 +26,10 @@ namespace {
 
 constexpr int kHintPadBottom = 4;
 
-QWidget* blankDynamo(host::HostUi&, int) { return new QWidget; }
-
 }  // namespace
 
 LibraryPane::LibraryPane(HostMainScreen& screen, int pane, QWidget* parent)
-    : QWidget(parent), screen_(screen), state_(screen.state()), pane_(pane), makeDynamo_(blankDynamo) {
+    : QWidget(parent), screen_(screen), state_(screen.state()), pane_(pane) {
     setObjectName(pane == 0 ? "libraryPane1" : "libraryPane2");
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -102,14 +101,6 @@ LibraryPane::LibraryPane(HostMainScreen& screen, int pane, QWidget* parent)
     refresh();
 }
 
-void LibraryPane::setDynamoMaker(ViewMaker make) {
-    makeDynamo_ = std::move(make);
-    if (side_ == Side::dynamo && sideShown_) {
-        sideShown_ = false;
-        refresh();
-    }
-}
-
 bool LibraryPane::bridged() const { return state_.isSeratoDeck(pane_ + 1); }
 
 FocusFrame* LibraryPane::trackFrame() const { return side_ == Side::crate ? crateFrame_.data() : list_->focusFrame(); }
@@ -154,7 +145,7 @@ void LibraryPane::showSide(Side side) {
     switch (side) {
         case Side::dynamo:
             if (!dynamo_) {
-                dynamo_ = makeDynamo_(state_, pane_ + 1);
+                dynamo_ = new DynamoHostView(state_, pane_ + 1);
                 dynamo_->setObjectName("dynamoView");
                 trackSide_->addWidget(dynamo_);
             }

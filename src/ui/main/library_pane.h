@@ -12,7 +12,6 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
 
 class QPushButton;
 class QSplitter;
@@ -42,10 +41,7 @@ public:
     // `pane` is 0 or 1 (deck pane + 1). The screen holds the hover and focus paths the floor shows.
     LibraryPane(HostMainScreen& screen, int pane, QWidget* parent = nullptr);
 
-    // The diagnostics view of the "dynamo" source; `covers` the crate browser's cover source. Set before
-    // the pane first shows the view.
-    using ViewMaker = std::function<QWidget*(host::HostUi& state, int deck)>;
-    void setDynamoMaker(ViewMaker make);
+    // The crate browser's cover source (the process' store by default); set before the pane first shows it.
     void setCoverSource(CoverSource* covers) { covers_ = covers; }
 
     int pane() const { return pane_; }
@@ -81,7 +77,6 @@ private:
     HostMainScreen& screen_;
     host::HostUi& state_;
     int pane_;
-    ViewMaker makeDynamo_;
     CoverSource* covers_ = nullptr;
 
     PaneStatusRow* status_;

@@ -5,6 +5,7 @@
 #include "ui/library/vinyl_crate_view.h"
 #include "ui/library/wave_hover_panel.h"
 #include "ui/main/crate_tree_column.h"
+#include "ui/main/dynamo_host_view.h"
 #include "ui/main/host_main_screen.h"
 #include "ui/main/library_pane.h"
 #include "ui/main/pane_status_row.h"
@@ -61,10 +62,6 @@ struct PaneFixture {
         screen = std::make_unique<ui::HostMainScreen>(host);
         pane = std::make_unique<ui::LibraryPane>(*screen, index);
         pane->setCoverSource(&covers);
-        pane->setDynamoMaker([](host::HostUi&, int deck) {
-            auto* w = new QLabel("dynamo " + QString::number(deck));
-            return w;
-        });
         pane->resize(560, 600);
         pane->show();
         host.take();
@@ -144,7 +141,9 @@ TEST(LibraryPane, SourceSwitchWritesTheViewThenActivatesAndOffersDynamoOnlyUnloc
     EXPECT_TRUE(row->sourceButton("dynamo")->isVisible());
     QTest::mouseClick(row->sourceButton("dynamo"), Qt::LeftButton);
     EXPECT_EQ(f.pane->side(), Side::dynamo);
-    EXPECT_EQ(static_cast<QLabel*>(f.pane->dynamoView())->text(), "dynamo 2");
+    auto* dynamo = qobject_cast<ui::DynamoHostView*>(f.pane->dynamoView());
+    ASSERT_TRUE(dynamo);
+    EXPECT_EQ(dynamo->placeholder(), ui::DynamoHostView::placeholderOf(f.host.dynamo(2), 2)) << "deck 2's view";
 }
 
 TEST(LibraryPane, KeyboardMarkFollowsTheActivePaneAndAPaneTapActivates) {

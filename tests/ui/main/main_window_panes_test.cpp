@@ -13,6 +13,7 @@
 #include "ui_main_test_util.h"
 
 #include <QDragEnterEvent>
+#include <QDialog>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QPushButton>
@@ -101,6 +102,15 @@ TEST(MainWindowPanes, ReturnPressesTheBridgedPanesLoadOnlyWhenTheLibraryKeysLeav
     w.host.libraryCommandAnswer = false;
     QTest::keyClick(w.screen.get(), Qt::Key_Return);
     EXPECT_EQ(w.host.take(), (Calls{"libraryCommand(36,0)", "seratoLibraryCommand(2,load,1)"}));
+    // With the seat sheet open, Return is the sheet's: it closes it and loads nothing.
+    QTest::mouseClick(w.screen->findChild<ui::StatusBar*>()->decksButton(), Qt::LeftButton);
+    auto* sheet = w.screen->findChild<QDialog*>("deckSeatSheet");
+    ASSERT_TRUE(sheet);
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+    QTest::keyClick(sheet, Qt::Key_Return);
+    EXPECT_FALSE(w.screen->showDecks());
+    EXPECT_FALSE(has(w.host.take(), "seratoLibraryCommand(2,load,1)"));
     // Pane buttons write the active pane without the linked-sides copy.
     QTest::mouseClick(w.pane(1)->seratoBrowser()->commandButton("down"), Qt::LeftButton);
     EXPECT_EQ(w.host.take(), (Calls{"writeActivePane(1)", "seratoLibraryCommand(2,down,1)"}));

@@ -6,6 +6,7 @@
 #include "host/qt_main_executor.h"
 #include "host/single_instance.h"
 #include "platform/log.h"
+#include "platform/midi_backend.h"
 #include "platform/service_discovery.h"
 #include "platform/settings.h"
 #include "ui/kit/dark_theme.h"
@@ -47,14 +48,25 @@ struct Controller {
     platform::FileSettings settings{platform::FileSettings::defaultPath()};
     std::unique_ptr<platform::ServiceAdvertiser> advertiser = platform::makeAvahiAdvertiser();
     std::shared_ptr<platform::ServiceBrowser> browser = platform::makeAvahiBrowser();
+    std::unique_ptr<platform::MidiBackend> midi;  // null: the controller picks the sequencer or a loopback
     host::QtMainExecutor main;
     std::unique_ptr<host::HostState> host;
 };
 
-std::unique_ptr<Controller> buildController() {
+// Must run on the main thread once the application object exists.
+std::unique_ptr<Controller> buildController(const host::LaunchOptions& o) {
     auto c = std::make_unique<Controller>();
-    c->host = std::make_unique<host::HostState>(host::HostState::Deps{
-        .settings = c->settings, .main = c->main, .advertiser = c->advertiser.get(), .browser = c->browser});
+    if (o.midi == "loopback") c->midi = std::make_unique<platform::LoopbackMidiBackend>();
+    if (o.midi == "alsa") c->midi = platform::makeSystemMidiBackend();
+    c->host = std::make_unique<host::HostState>(host::HostState::Deps{.settings = c->settings,
+                                                                     .main = c->main,
+                                                                     .advertiser = c->advertiser.get(),
+                                                                     .browser = c->browser,
+                                                                     .trackServerPort = o.httpPort,
+                                                                     .midi = c->midi.get()});
+    // However the application ends, the track server, the screen tap and the MIDI output go first.
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, c->host.get(),
+                     [h = c->host.get()] { h->terminate(); });
     return c;
 }
 
@@ -99,7 +111,7 @@ int runHeadless(int argc, char** argv, const host::LaunchOptions& o) {
         else std::fprintf(stderr, "plindo: another copy is running (pid %lld)\n", static_cast<long long>(claim.holderPid));
         return 1;
     }
-    auto c = buildController();
+    auto c = buildController(o);
     watchSignals(app, [&] {
         instance.release();
         c->host->terminate();
@@ -130,7 +142,7 @@ int runWindow(int argc, char** argv, const host::LaunchOptions& o) {
         return 1;
     }
 
-    auto c = buildController();
+    auto c = buildController(o);
     ui::QtFileDialogs dialogs;
     ui::HostMainWindow window(*c->host, dialogs);
     int exitCode = 0;

@@ -1,29 +1,36 @@
 #include "host/host_state.h"
 
+#include "host/serato_parts.h"
+
 #include "group/host_wire_name.h"
 #include "host/self_tests.h"
 #include "library/deck_file_payloads.h"
 #include "link/peer_track_fetch.h"
 #include "platform/log.h"
+#include "platform/realtime_thread.h"
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
+#include <cstdlib>
 
 namespace plindo::host {
 
 namespace {
 constexpr int kDefaultOscPort = 7100;
-// An external playhead update older than this says nothing about the current speed.
-constexpr double kPlayheadRateWindowSec = 0.5;
-// Rates derived from playhead jumps are clamped: a seek must not read as a 1000x spin.
-constexpr double kPlayheadRateLimit = 4.0;
+constexpr auto kPumpPeriodNs = int64_t(2'000'000);
 
 spdlog::logger& log() { return platform::logger("host"); }
+
+std::string defaultTempFolder() {
+    const char* t = std::getenv("TMPDIR");
+    return t && *t ? t : "/tmp";
+}
 }  // namespace
 
 HostState::HostState(Deps deps)
     : HostUi(deps.main),
+      feeds(std::make_shared<DeckFeeds>(deps.clock)),
+      hostMotor(feeds->hostMotor),
       config_(deps.settings, deps.homeFolder),
       settings_(deps.settings),
       main_(deps.main),
@@ -32,30 +39,88 @@ HostState::HostState(Deps deps)
       interfaces_(std::move(deps.interfaces)),
       browser_(std::move(deps.browser)),
       deviceSource_(std::move(deps.deviceSource)),
-      trackServerPort_(deps.trackServerPort) {
-    // Views re-read the settings on this notice (the layout target, the settings window).
-    config_.addChangeListener([this] { noteConfigChanged(); });
+      trackServerPort_(deps.trackServerPort),
+      seratoLibrary_(deps.seratoLibrary ? *deps.seratoLibrary : library::SeratoLibrary::shared()),
+      procRoot_(std::move(deps.procRoot)),
+      tempFolder_(deps.tempFolder.empty() ? defaultTempFolder() : std::move(deps.tempFolder)),
+      bridge_(deps.bridge ? *deps.bridge : serato::MIDIBridgeClient::shared()),
+      outSettings_(deps.outSettings ? *deps.outSettings : serato::seratoOutSettings()),
+      trace_(std::move(deps.trace)) {
+    // The MIDI system: the one given, else the sequencer; where that is not there, an in-process loopback,
+    // so that every road still runs.
+    midi_ = deps.midi;
+    if (!midi_) {
+        ownedMidi_ = platform::makeSystemMidiBackend();
+        midi_ = ownedMidi_.get();
+    }
+    if (!midi_->available()) {
+        const std::string why = midi_->status();
+        ownedMidi_ = std::make_unique<platform::LoopbackMidiBackend>();
+        midi_ = ownedMidi_.get();
+        setStatus("MIDI: no sequencer (" + why + ") \u2014 in-process loopback");
+    }
+    if (auto* loop = dynamic_cast<platform::LoopbackMidiBackend*>(midi_)) {
+        midiName_ = "loopback";
+        loop->setRecordLimit(256);
+    } else {
+        midiName_ = "alsa";
+    }
+
     server = std::make_unique<link::OrvServer>(link::OrvServer::Deps{.main = main_,
                                                                      .clock = clock_,
                                                                      .interfaces = interfaces_,
                                                                      .advertiser = advertiser_,
-                                                                     .sink = nullptr,
+                                                                     .sink = deps.sink,
                                                                      .serviceName = {}});
+    seratoOut = std::make_shared<serato::SeratoMIDIOut>(*midi_, bridge_, outSettings_, clock_);
+    feeds->seratoOut = seratoOut;
+    seratoTap = std::make_unique<serato::SeratoScreenTap>(serato::SeratoScreenTap::Options{
+        .main = main_, .clock = clock_, .midi = midi_, .listDestinations = {}, .portNamespace = deps.tapPortNamespace});
+    seratoTap->onStatus = [this](const std::string& line) { postStatus(line); };
+    seratoIn = std::make_unique<serato::SeratoMIDIIn>(*midi_, main_, &bridge_);
+    seratoIn->onStatus = [this](const std::string& line) { postStatus(line); };
     playheadIn = std::make_unique<link::OSCPlayheadIn>();
     fileServer = std::make_unique<link::DeckFileServer>(advertiser_, group::hostWireName(settings_), &main_);
     fileServer->payloads = library::deckFilePayloads();
     fileServer->onStatus = [this](const std::string& line) { postStatus(line); };
+    fileServer->onSeratoRunning = [this] { return seratoRunning_.load(); };
+    std::weak_ptr<int> alive = life_;
+    fileServer->onControl = [this, alive](const std::string& cmd, const std::map<std::string, std::string>& params,
+                                          bool loopback) -> nlohmann::json {
+        if (!alive.lock()) return {{"error", "busy"}};
+        return onControl(cmd, params, loopback);
+    };
+
+    configListener_ = config_.addChangeListener([this] { noteConfigChanged(); });
+    every(0.5, [this] { mappingWatch(); });
+    every(1.0, [this] { presenceCheck(); });
+    const QImage logo(QString::fromStdString(logoPath()));
+    if (!logo.isNull()) assignDJLogo(logo);
+    loadDeviceChannels();
 }
 
 HostState::~HostState() {
-    // The inputs go first so that no callback reaches a player that is being torn down.
+    terminate();
+    bridgeQueue_.reset();
+    config_.removeChangeListener(configListener_);
+    // The inputs go first so that no callback reaches a part that is being torn down.
     playheadIn.reset();
     server.reset();
     fileServer.reset();
+    seratoIn.reset();
+    seratoTap.reset();
+    for (int i = 0; i < 2; ++i) feeds->player[i].write(nullptr);
     for (auto& p : players) {
         if (p && p->out) p->out->stop();
     }
     players.clear();
+    retiredPlayers_.clear();
+    feeds->seratoOut.reset();
+    seratoOut.reset();  // before the MIDI backend it sends through
+}
+
+void HostState::step(const std::string& name) {
+    if (trace_) trace_(name);
 }
 
 int HostState::oscPort() const {
@@ -88,8 +153,12 @@ void HostState::loadDeviceChannels() {
 }
 
 void HostState::start() {
+    if (settings_.stringValue("orv.hostTarget").value_or("") != "orv") {
+        settings_.setValue("orv.hostTarget", "orv");
+        noteConfigChanged();
+    }
     loadDeviceChannels();
-    if (phase_ != Phase::start) return;
+    if (phase_ != Phase::start || terminated_) return;
     if (!selectedDevice(0) || !selectedDevice(1)) {
         setStatus("Plindo: choose an output device for both decks");
         return;
@@ -98,82 +167,157 @@ void HostState::start() {
 }
 
 void HostState::startServices() {
-    for (int i = 0; i < 2; ++i) {
-        const auto device = *selectedDevice(i);
-        auto player = std::make_unique<motion::FollowPlayer>(device, selectedChan()[i],
-                                                             motion::FollowPlayer::defaultBufferFrames, clock_);
-        player->onStatus = [this](const std::string& line) { postStatus(line); };
-        player->loadMain = &main_;
-        if (browser_) player->peerFetch = link::peerTrackFetch(browser_, group::hostWireName(settings_));
-        player->start(config_);
-        players.push_back(std::move(player));
-    }
+    step("library");
+    restoreLibraryFolder();
+    step("players");
+    players.assign(2, nullptr);
+    for (int i = 0; i < 2; ++i) putPlayer(i, makePlayer(i, *selectedDevice(i), selectedChan()[i]));
 
+    step("callbacks");
+    wireServer();
+    step("pump");
+    startPump();
+    step("server");
+    server->start(oscPort(), motion::HostConfig::bindStaleSec);
+    if (config_.mePlayhead()) {
+        step("playhead");
+        playheadIn->onPlayhead = [this](int deckIndex, double seconds) { routePlayhead(deckIndex, seconds); };
+        playheadIn->onStatus = [this](const std::string& line) { postStatus(line); };
+        playheadIn->start(static_cast<uint16_t>(playheadPort()));
+    }
     if (config_.anyDeckSharesTracks()) {
+        step("trackServer");
         fileServer->start(trackServerPort_);
         const int bound = fileServer->boundPort();
         if (bound > 0 && bound != link::DeckFileServer::kDefaultPort) server->setHttpPortOverride(bound);
     }
-    wireServer();
-    server->start(oscPort(), motion::HostConfig::bindStaleSec);
+    step("tap");
+    seratoTap->start();
+    step("selfTests");
     runAndLogSelfTests();
-
-    if (config_.mePlayhead()) {
-        playheadIn->onPlayhead = [this](int deckIndex, double seconds) { routePlayhead(deckIndex, seconds); };
-        playheadIn->onStatus = [this](const std::string& line) { setStatus(line); };
-        playheadIn->start(static_cast<uint16_t>(playheadPort()));
-    }
+    step("seratoIn");
+    seratoIn->start();
+    step("seratoOut");
+    seratoOut->ensurePorts();
+    step("restore");
+    restoreDeckSlots();
     phase_ = Phase::main;
+    step("main");
+    every(0.1, [this] { uiTick(); });
+    step("uiTimer");
 }
 
-void HostState::wireServer() {
-    auto& s = *server;
-    auto& serverLog = platform::logger("orv-server");
-    // Runs on the server queue: the hot path takes only cell locks.
-    s.onFrame = [this](int deck, std::string_view, double, double,
-                       std::span<const link::OrvServer::FrameSample> samples) {
-        routeFrame(deck, samples, clock_.now());
-    };
-    s.onStatus = [this](const std::string& line) { postStatus(line); };
-    s.onHello = [&serverLog](int deck, const std::string& name, const std::string& mode) {
-        serverLog.info("hello: deck {} from \"{}\" ({})", deck, name, mode);
-    };
-    s.onRemoteLoad = [&serverLog](int deck, const std::string& path) {
-        serverLog.info("deck {}: phone loads \"{}\"", deck, path);
-    };
-    s.onPeerJoined = [&serverLog](const std::string& name) { serverLog.info("group peer \"{}\" joined", name); };
-    s.onSeek = [this](int deck, double seconds) {
-        if (deck < 1 || deck > 2 || !std::isfinite(seconds)) return;
-        integrators[deck - 1].seek(seconds);
-        if (static_cast<size_t>(deck) <= players.size()) players[deck - 1]->seek.request(std::max(0.0, seconds));
-    };
+void HostState::terminate() {
+    if (terminated_) return;
+    terminated_ = true;
+    for (auto& t : timers_) t->pending->cancel();
+    timers_.clear();
+    // The track server first: a control request still waiting for main is answered at once.
+    fileServer->stop();
+    seratoTap->stop();
+    seratoOut->teardown();
+    stopPump();
 }
 
-void HostState::routeFrame(int deck, std::span<const link::OrvServer::FrameSample> samples, double now) {
-    if (deck < 1 || deck > 2 || samples.empty() || players.size() < 2) return;
-    const auto r = integrators[deck - 1].cell.update([&](motion::AngleIntegrator::State& st) {
-        for (const auto& smp : samples) motion::AngleIntegrator::step(st, smp.angle, smp.ts);
-        return motion::AngleIntegrator::Result{st.posSec, st.rate};
+void HostState::every(double seconds, std::function<void()> tick) {
+    auto r = std::make_shared<Repeater>();
+    timers_.push_back(r);
+    arm(r, seconds, std::move(tick));
+}
+
+void HostState::arm(const std::shared_ptr<Repeater>& r, double seconds, std::function<void()> tick) {
+    std::weak_ptr<int> alive = life_;
+    std::weak_ptr<Repeater> weak = r;
+    r->pending = main_.schedule(seconds, [this, alive, weak, seconds, tick] {
+        auto self = weak.lock();
+        if (!self || !alive.lock() || terminated_) return;
+        tick();
+        if (!terminated_) arm(self, seconds, tick);
     });
-    if (!std::isfinite(r.posSec) || !std::isfinite(r.rate)) return;
-    players[deck - 1]->anchor.cell.write({r.posSec, now, r.rate, true});
 }
 
-void HostState::routePlayhead(int deckIndex, double seconds) {
-    if (deckIndex < 0 || deckIndex > 1 || !std::isfinite(seconds) || players.size() < 2) return;
-    const double now = clock_.now();
-    auto& t = playheadTrack_[deckIndex];
-    double rate = 0;
-    if (t.seen && now - t.wall > 0 && now - t.wall < kPlayheadRateWindowSec) {
-        rate = std::clamp((seconds - t.pos) / (now - t.wall), -kPlayheadRateLimit, kPlayheadRateLimit);
+void HostState::startPump() {
+    pumpStop_ = false;
+    std::weak_ptr<DeckFeeds> weak = feeds;
+    const platform::Clock& clock = clock_;
+    pump_ = platform::startRealtimeThread("plindo.tunnel", kPumpPeriodNs, [this, weak, &clock](platform::RealtimeGrant) {
+        platform::PeriodicDeadline deadline{.periodNs = kPumpPeriodNs, .next = platform::hostTimeNs()};
+        while (!pumpStop_.load(std::memory_order_acquire)) {
+            if (auto f = weak.lock()) tunnelPumpTick(*f, clock.now());
+            platform::sleepUntilNs(deadline.advance(platform::hostTimeNs()));
+        }
+    });
+}
+
+void HostState::stopPump() {
+    pumpStop_ = true;
+    if (pump_.joinable()) pump_.join();
+}
+
+std::shared_ptr<motion::FollowPlayer> HostState::makePlayer(int deckIndex, const motion::AudioOutDevice& device, int start) {
+    (void)deckIndex;
+    auto player = std::make_shared<motion::FollowPlayer>(device, start, motion::FollowPlayer::defaultBufferFrames, clock_);
+    player->onStatus = [this](const std::string& line) { postStatus(line); };
+    player->loadMain = &main_;
+    if (browser_) player->peerFetch = link::peerTrackFetch(browser_, group::hostWireName(settings_));
+    player->start(config_);
+    return player;
+}
+
+void HostState::putPlayer(int deckIndex, std::shared_ptr<motion::FollowPlayer> player) {
+    players[deckIndex] = player;
+    auto old = feeds->player[deckIndex].exchange(std::move(player));
+    if (old) {
+        if (old->out) old->out->stop();
+        retiredPlayers_.push_back(std::move(old));
     }
-    t = {seconds, now, true};
-    players[deckIndex]->anchor.cell.write({std::max(0.0, seconds), now, rate, true});
+    releaseRetiredPlayers();
+}
+
+void HostState::releaseRetiredPlayers() {
+    // A thread that copied the player out of its cell before the swap may still use it; it goes once main
+    // holds the last reference (no new copies can appear: the cell no longer holds it).
+    std::erase_if(retiredPlayers_, [](const auto& p) { return p.use_count() == 1; });
+}
+
+void HostState::applyOutput(int deck) {
+    if (deck < 1 || deck > 2) return;
+    const int i = deck - 1;
+    const auto device = selectedDevice(i);
+    if (!device) return;
+    const int start = std::min(std::max(0, device->channels - 2), std::max(0, selectedChan()[i]));
+    config_.setDeviceUID(deck, device->uid);
+    settings_.setValue("orv.devChan." + std::to_string(deck), start);
+    assignSelectedChan(i, start);
+    if (players.size() == 2 && players[i]) {
+        auto old = players[i];
+        const std::string path = old->loadedPath;
+        const double pos = old->posCell.value();
+        if (old->out) old->out->stop();
+        auto next = makePlayer(i, *device, start);
+        putPlayer(i, next);
+        if (!path.empty()) {
+            next->load(path, config_, ownBase());
+            next->seek.request(std::isfinite(pos) ? std::max(0.0, pos) : 0.0);
+        }
+    }
+    setStatus("Deck " + std::to_string(deck) + ": Ausgang \u2192 " + device->name + " (" +
+              motion::channelPairLabel(start) + ")");
+}
+
+std::optional<std::string> HostState::ownBase() const {
+    // Without a configured base the host loads through its own track server, wherever it listens.
+    const auto stored = settings_.stringValue("orv.guiBase").value_or("");
+    if (stored.find_first_not_of(" \t") != std::string::npos) return std::nullopt;
+    const int bound = fileServer ? fileServer->boundPort() : 0;
+    const int port = bound > 0 ? bound : trackServerPort_;
+    if (port <= 0) return std::nullopt;
+    return "http://127.0.0.1:" + std::to_string(port);
 }
 
 void HostState::loadTrack(int deck, const std::string& path) {
-    if (deck < 1 || deck > 2 || players.size() < 2) return;
-    players[deck - 1]->load(path, config_);
+    if (deck < 1 || deck > 2 || players.size() < 2 || !players[deck - 1]) return;
+    players[deck - 1]->load(path, config_, ownBase());
 }
 
 void HostState::postStatus(const std::string& line) {

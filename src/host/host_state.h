@@ -1,25 +1,47 @@
 #pragma once
-// The host controller: owns every long-lived part, starts them in order and routes phone events to the
-// players. This is the headless core; the window reads its status line and the parts it owns.
+// The host controller: owns every long-lived part, starts them in order, routes phone events to the
+// players and the MIDI output, publishes what the window shows and answers the control endpoint.
+//
+// One class, its work split by family: host_state.cpp (construction, start, terminate, outputs),
+// host_state_feeds.cpp (the motion road and the tunnel pump), host_state_supervision.cpp (the timers),
+// host_state_services.cpp (logo, deck mode, presence), host_state_library.cpp, host_state_group.cpp and
+// control_commands.cpp (the "/ctl" interpreter).
+#include "host/deck_feeds.h"
 #include "host/host_ui.h"
+#include "library/serato_library.h"
 #include "link/deck_file_server.h"
 #include "link/orv_server.h"
 #include "link/osc_playhead_in.h"
-#include "motion/angle_integrator.h"
+#include "link/shared_logo.h"
 #include "motion/audio_out_device.h"
 #include "motion/follow_player.h"
 #include "motion/host_config.h"
 #include "platform/clock.h"
 #include "platform/main_executor.h"
+#include "platform/midi_backend.h"
 #include "platform/service_discovery.h"
 #include "platform/settings.h"
 
+#include <nlohmann/json.hpp>
+
 #include <array>
+#include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
+
+// The MIDI parts are only named here; host/serato_parts.h brings their headers in.
+namespace plindo::serato {
+class MIDIBridgeClient;
+class SeratoMIDIIn;
+class SeratoMIDIOut;
+class SeratoScreenTap;
+struct SeratoOutSettings;
+}  // namespace plindo::serato
 
 namespace plindo::host {
 
@@ -39,6 +61,17 @@ public:
         motion::AudioOutDevice::Source deviceSource;        // empty: the system's devices
         std::string homeFolder;                              // empty: $HOME
         int trackServerPort = link::DeckFileServer::kDefaultPort;  // 0: an ephemeral port (tests)
+        // Null: the system's sequencer, or an in-process loopback (with a status line) where there is none.
+        platform::MidiBackend* midi = nullptr;
+        link::OrvServer::Sink* sink = nullptr;            // null: the server's own socket
+        library::SeratoLibrary* seratoLibrary = nullptr;  // null: the process-wide one; its root is the Serato folder
+        std::string procRoot = "/proc";                   // where running programs are listed
+        std::string tempFolder;                           // empty: $TMPDIR, else /tmp
+        std::string tapPortNamespace;                     // the spy driver's port namespace (tests use their own)
+        serato::MIDIBridgeClient* bridge = nullptr;       // null: the process-wide client
+        serato::SeratoOutSettings* outSettings = nullptr;  // null: the process-wide settings
+        // Receives the name of each start step as it runs (tests check the order).
+        std::function<void(const std::string& step)> trace;
     };
 
     explicit HostState(Deps deps);
@@ -46,16 +79,20 @@ public:
     HostState(const HostState&) = delete;
     HostState& operator=(const HostState&) = delete;
 
-    // Reloads devices and channels; when both decks have an output device and the services have not started
-    // yet, starts them: players, the phone server, the external playhead when "orv.mePlayhead" is on.
+    // Keeps "orv.hostTarget" at "orv", reloads devices and channels, and while still in the start phase with
+    // an output device for both decks, starts the services in order. Later calls only do the first two.
     void start() override;
+    // The application quits: the track server first, then the screen tap, the MIDI output and the pump.
+    // Idempotent; the destructor calls it.
+    void terminate() override;
 
-    // Loads a track into a deck (1 or 2) through the track server, as a phone's load would. Status lines
-    // report the outcome.
+    // Loads a track into a deck (1 or 2) through the track server, as a phone's load would.
     void loadTrack(int deck, const std::string& path);
 
     // Enumerates the output devices and picks each deck's device and first channel.
     void loadDeviceChannels() override;
+    // Stores the deck's chosen output and, once the players exist, moves the deck onto it.
+    void applyOutput(int deck) override;
 
     // Where each new status line goes besides the published one (set before start).
     std::function<void(const std::string&)> onStatusLine;
@@ -64,25 +101,107 @@ public:
     motion::HostConfig& config() override { return config_; }
     double mediaNow() const override { return clock_.now(); }
 
-    std::array<motion::AngleIntegrator, 2> integrators;
-    std::vector<std::unique_ptr<motion::FollowPlayer>> players;  // empty until the services start
+    // --- Logo and the hidden diagnostics mode ---
+    // The file name that arms the diagnostics unlock instead of becoming the logo.
+    static constexpr const char* kSecretLogoName = "plindo-diagnostics-key.jpeg";
+    void useDJLogo(const std::string& path) override;
+    void setDJLogo(const std::vector<uint8_t>& jpeg, bool broadcast) override;
+    void blinkPanelTapped() override;
+    // The image as the logo is stored and shared: JPEG at quality 85, the longer side at most 512; none when
+    // the image is empty or cannot be encoded.
+    static std::optional<std::vector<uint8_t>> jpegData(const QImage& image);
+    std::string logoPath() const;
+
+    // --- Small services ---
+    void saveDeckMode(int slot, const std::string& mode);
+    // The DJ application runs: a listed program named so, or screen frames under 5 s old.
+    bool isSeratoRunning() const;
+    bool seratoRunning() const { return seratoRunning_.load(); }  // the last presence check
+
+    // --- The control endpoint ---
+    nlohmann::json onControl(const std::string& cmd, const std::map<std::string, std::string>& params, bool loopback);
+    // Readers of command parameters.
+    static double numberParam(const std::map<std::string, std::string>& params, const std::string& key, double def);
+    static std::string hexDigits(const std::string& text);
+    static std::optional<int64_t> intItem(const std::string& item);
+    // Records of the reports.
+    nlohmann::json cueEntries(int deck) const;
+    nlohmann::json tunnelStats(int deck) const;
+    nlohmann::json budUpStats(int deck) const;
+    nlohmann::json leadStats(int deck) const;
+    nlohmann::json browserRowRecord(int row, const std::string& title, const std::string& artist,
+                                    const std::string& crate) const;
+
+    // --- Owned parts, in the order they are made ---
+    std::shared_ptr<DeckFeeds> feeds;  // the threads hold it weakly
     std::unique_ptr<link::OrvServer> server;
+    std::shared_ptr<serato::SeratoMIDIOut> seratoOut;
+    std::unique_ptr<serato::SeratoScreenTap> seratoTap;
+    HostMotor& hostMotor;
+    std::unique_ptr<serato::SeratoMIDIIn> seratoIn;
     std::unique_ptr<link::OSCPlayheadIn> playheadIn;
     std::unique_ptr<link::DeckFileServer> fileServer;
+    // The players in deck order once the services started (main thread only; other threads read the cells).
+    std::vector<std::shared_ptr<motion::FollowPlayer>> players;
+
+    // Per-deck state the DJ application reports (index deck - 1, slots 0 to 7).
+    std::array<std::array<bool, 8>, 2> seratoCueSet{};
+    std::array<std::array<double, 8>, 2> seratoCueSec{};
+    int seratoLastDummySlot = 1;
+    // (duration in ms, key) per row of the DJ application's library browser.
+    std::map<int, std::pair<int64_t, std::string>> seratoRowExtra;
 
     // The OSC server's port setting: "orv.oscPort", 7100 when not above 0.
     int oscPort() const;
     // The playhead port setting: "orv.meOscPort", 6000 when not above 0.
     int playheadPort() const;
+    // "alsa" or "loopback".
+    const std::string& midiBackendName() const { return midiName_; }
+    platform::MidiBackend& midi() { return *midi_; }
+
+    // One pass of each main-thread timer (host_state_supervision.cpp): the 0.1 s interface tick, the 1 s
+    // presence check and the 0.5 s mapping watch.
+    void uiTick();
+    void presenceCheck();
+    void mappingWatch();
+
+    // The 2 ms tunnel pump pass over the feeds (runs on "plindo.tunnel").
+    static void tunnelPumpTick(DeckFeeds& feeds, double now);
 
 private:
+    // Construction and start (host_state.cpp).
     void startServices();
-    void wireServer();
-    void routeFrame(int deck, std::span<const link::OrvServer::FrameSample> samples, double now);
-    void routePlayhead(int deckIndex, double seconds);
+    void startPump();
+    void stopPump();
+    void step(const std::string& name);
     void setStatus(const std::string& line);
-    // A status line from any thread: hops to the main thread.
-    void postStatus(const std::string& line);
+    void postStatus(const std::string& line);  // from any thread: hops to main
+    void putPlayer(int deckIndex, std::shared_ptr<motion::FollowPlayer> player);
+    std::shared_ptr<motion::FollowPlayer> makePlayer(int deckIndex, const motion::AudioOutDevice& device, int start);
+    void releaseRetiredPlayers();
+    std::optional<std::string> ownBase() const;
+    // A repeating main-thread timer, cancelled by terminate().
+    struct Repeater {
+        std::shared_ptr<platform::ScheduledCall> pending;
+    };
+    void every(double seconds, std::function<void()> tick);
+    void arm(const std::shared_ptr<Repeater>& r, double seconds, std::function<void()> tick);
+
+    // The motion road (host_state_feeds.cpp).
+    void wireServer();
+    static void routeFrame(DeckFeeds& feeds, int deck, std::span<const link::OrvServer::FrameSample> samples, double now);
+    void routePlayhead(int deckIndex, double seconds);
+
+    void refreshDecks();
+
+    // Library and group hooks (host_state_library.cpp, host_state_group.cpp).
+    void restoreLibraryFolder();
+    void restoreDeckSlots();
+
+    // Control endpoint helpers (control_commands.cpp).
+    nlohmann::json stateReport() const;
+    nlohmann::json midiLog() const;
+    void restartBridge();
 
     motion::HostConfig config_;
     platform::Settings& settings_;
@@ -93,16 +212,40 @@ private:
     std::shared_ptr<platform::ServiceBrowser> browser_;
     motion::AudioOutDevice::Source deviceSource_;
     int trackServerPort_;
+    library::SeratoLibrary& seratoLibrary_;
+    std::string procRoot_;
+    std::string tempFolder_;
+    serato::MIDIBridgeClient& bridge_;
+    serato::SeratoOutSettings& outSettings_;
+    std::function<void(const std::string&)> trace_;
+    std::unique_ptr<platform::MidiBackend> ownedMidi_;
+    platform::MidiBackend* midi_ = nullptr;
+    std::string midiName_;
     Phase phase_ = Phase::start;
+    bool terminated_ = false;
+    int configListener_ = 0;
 
-    // The last external playhead position per deck, to derive its rate (playhead queue only).
+    std::atomic<bool> seratoRunning_{false};
+    bool seratoSeen_ = false;              // the presence check saw it running (main only)
+    bool mappingOfferedThisRun_ = false;
+    std::optional<int64_t> autoSaveStamp_;  // last seen mtime of the auto-save mapping, ns
+
+    link::SharedLogo::Assembler logoAssembler_;
+
+    // The external playhead's last position per deck, to derive its rate (playhead queue only).
     struct PlayheadTrack {
         double pos = 0;
         double wall = 0;
         bool seen = false;
     };
     std::array<PlayheadTrack, 2> playheadTrack_{};
-    std::shared_ptr<int> life_ = std::make_shared<int>(0);        // posted work holds it weakly
+
+    std::vector<std::shared_ptr<motion::FollowPlayer>> retiredPlayers_;  // waiting for other threads to let go
+    std::vector<std::shared_ptr<Repeater>> timers_;
+    std::unique_ptr<platform::SerialQueue> bridgeQueue_;  // the bridge restart waits there, never on main
+    std::thread pump_;
+    std::atomic<bool> pumpStop_{false};
+    std::shared_ptr<int> life_ = std::make_shared<int>(0);  // posted work holds it weakly
 };
 
 }  // namespace plindo::host

@@ -222,25 +222,25 @@ void HostUi::changed(uint32_t prop) {
 void HostUi::flush() {
     const uint32_t d = dirty_;
     dirty_ = 0;
-    if (d & pDecks) emit decksChanged();
-    if (d & pDeckEnv) emit deckEnvChanged();
-    if (d & pDeckMarks) emit deckMarksChanged();
-    if (d & pPanes) emit panesChanged();
-    if (d & pActivePane) emit activePaneChanged();
-    if (d & pLibSync) emit libSyncChanged();
-    if (d & pStatusLine) emit statusLineChanged();
-    if (d & pBlinkColor) emit blinkColorChanged();
-    if (d & pSecretBlinkUntil) emit secretBlinkUntilChanged();
-    if (d & pShowSecret) emit showSecretChanged();
-    if (d & pDynamoUnlocked) emit dynamoUnlockedChanged();
-    if (d & pDJLogo) emit djLogoChanged();
-    if (d & pSeratoBrowserRev) emit seratoBrowserRevChanged();
-    if (d & pGroupMuted) emit groupMutedChanged();
-    if (d & pMappingOffer) emit mappingOfferChanged();
-    if (d & pDevices) emit devicesChanged();
-    if (d & pSelectedUID) emit selectedUIDChanged();
-    if (d & pSelectedChan) emit selectedChanChanged();
-    if (d & pConfig) emit configChanged();
+    if (d & pDecks) Q_EMIT decksChanged();
+    if (d & pDeckEnv) Q_EMIT deckEnvChanged();
+    if (d & pDeckMarks) Q_EMIT deckMarksChanged();
+    if (d & pPanes) Q_EMIT panesChanged();
+    if (d & pActivePane) Q_EMIT activePaneChanged();
+    if (d & pLibSync) Q_EMIT libSyncChanged();
+    if (d & pStatusLine) Q_EMIT statusLineChanged();
+    if (d & pBlinkColor) Q_EMIT blinkColorChanged();
+    if (d & pSecretBlinkUntil) Q_EMIT secretBlinkUntilChanged();
+    if (d & pShowSecret) Q_EMIT showSecretChanged();
+    if (d & pDynamoUnlocked) Q_EMIT dynamoUnlockedChanged();
+    if (d & pDJLogo) Q_EMIT djLogoChanged();
+    if (d & pSeratoBrowserRev) Q_EMIT seratoBrowserRevChanged();
+    if (d & pGroupMuted) Q_EMIT groupMutedChanged();
+    if (d & pMappingOffer) Q_EMIT mappingOfferChanged();
+    if (d & pDevices) Q_EMIT devicesChanged();
+    if (d & pSelectedUID) Q_EMIT selectedUIDChanged();
+    if (d & pSelectedChan) Q_EMIT selectedChanChanged();
+    if (d & pConfig) Q_EMIT configChanged();
 }
 
 }  // namespace plindo::host

@@ -122,7 +122,7 @@ public:
     // This host's named deck seats; null until the group part exists.
     virtual group::DeckInventory* deckInventory() { return nullptr; }
 
-signals:
+Q_SIGNALS:
     void decksChanged();
     void deckEnvChanged();
     void deckMarksChanged();

@@ -70,7 +70,11 @@ void DeckFileServer::Impl::admit(const ConnPtr& conn) {
     conn->lastTaken = FileServerConn::Clock::now();  // made when the accept was armed, maybe long ago
     std::error_code ec;
     const auto remote = conn->socket.remote_endpoint(ec);
-    if (!ec) conn->peer = unmapped(remote.address()).to_string();
+    if (!ec) {
+        const auto address = unmapped(remote.address());
+        conn->peer = address.to_string();
+        conn->loopback = address.is_loopback();
+    }
     // Stalled clients must not lock everyone else out: a peer at its cap gives up its own stalest
     // connection, a full server its stalest of all, whatever they were doing.
     const auto ofPeer = [&](const auto& c) { return c->peer == conn->peer; };
@@ -298,6 +302,7 @@ DeckFileServer::~DeckFileServer() {
 }
 
 void DeckFileServer::start(int port) {
+    impl_->openControl();
     std::shared_ptr<asio::ip::tcp::acceptor> a;
     {
         std::lock_guard lock(impl_->mutex);
@@ -340,7 +345,10 @@ void DeckFileServer::start(int port) {
     });
 }
 
-void DeckFileServer::stop() { impl_->stopListener(); }
+void DeckFileServer::stop() {
+    impl_->closeControl();
+    impl_->stopListener();
+}
 
 bool DeckFileServer::running() const {
     std::lock_guard lock(impl_->mutex);

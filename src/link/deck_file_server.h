@@ -31,6 +31,8 @@ public:
     static constexpr double kHeadTimeoutSec = 30.0;
     // A client that takes no byte of its answer for this long is dropped.
     static constexpr double kIdleSec = 10.0;
+    // The control route waits this long for the controller's answer, then answers {"error": "busy"}.
+    static constexpr double kControlWaitSec = 2.0;
 
     // `advertiser` may be null (no service advertised); `main` runs "/ctl" (null: the control route answers
     // that there is no handler).
@@ -42,6 +44,8 @@ public:
     // Listens on every address at `port` (0: an ephemeral port), IPv6 and IPv4 where the host has IPv6. Nothing happens while
     // running. A port that cannot be bound leaves the server stopped with the "in use" status line.
     void start(int port = kDefaultPort);
+    // Stops listening and answers any control request still waiting for main at once; later control
+    // requests of connections still open are answered {"error": "busy"} without waiting.
     void stop();
     bool running() const;
     int boundPort() const;  // the listening port while running, else 0
@@ -51,10 +55,14 @@ public:
     std::function<bool()> onSeratoRunning;
     std::function<std::vector<TrackEntry>(const std::string& crate)> onFolderCrateTracks;
     std::function<void(const std::string&)> onStatus;
-    std::function<nlohmann::json(const std::string& cmd, const std::map<std::string, std::string>& params)> onControl;
+    // Runs on main; `loopback` tells whether the request came from this machine.
+    std::function<nlohmann::json(const std::string& cmd, const std::map<std::string, std::string>& params,
+                                 bool loopback)>
+        onControl;
     TrackPayloads payloads;
-    double headTimeoutSec = kHeadTimeoutSec;  // tests shorten these two
+    double headTimeoutSec = kHeadTimeoutSec;  // tests shorten these
     double idleSec = kIdleSec;
+    double controlWaitSec = kControlWaitSec;
 
     // The path itself, or its NFD or NFC form, that leads (through any links) to a regular file; none
     // otherwise (also for a path holding NUL, a folder, a FIFO or a device).

@@ -14,10 +14,12 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <list>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace plindo::link {
 
@@ -43,6 +45,7 @@ struct FileServerConn : std::enable_shared_from_this<FileServerConn> {
     off_t offset = 0;     // next file byte to send
     off_t size = 0;
     std::string peer = "?";
+    bool loopback = false;  // the peer is this machine
     // When the client last moved a byte: sent one of its head, or took one of its answer.
     Clock::time_point lastTaken = Clock::now();
 };
@@ -119,6 +122,24 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
     void drain(const ConnPtr& conn);
     void respondJson(const ConnPtr& conn, const std::string& status, const nlohmann::json& j);
     void respondFileNotFound(const ConnPtr& conn, const std::string& label, const std::optional<std::string>& path);
+
+    // ---- control requests handed to main. Main may be busy or gone: the route waits a bounded time, and
+    // an answer that comes later finds its request abandoned.
+
+    struct ControlCall {
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false;
+        bool abandoned = false;
+        nlohmann::json answer;
+    };
+    std::mutex controlMutex;  // guards the two fields below
+    bool controlClosed = false;  // the server is stopping: no more waits on main
+    std::vector<std::weak_ptr<ControlCall>> controlCalls;
+
+    // Lets every waiting control request go at once and refuses waits until the next start.
+    void closeControl();
+    void openControl();
 
     // ---- routes
 

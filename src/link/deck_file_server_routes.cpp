@@ -147,13 +147,63 @@ void DeckFileServer::Impl::route(const ConnPtr& conn, const std::string& head) {
     respondJson(conn, "404 Not Found", {{"error", "no route"}});
 }
 
+void DeckFileServer::Impl::closeControl() {
+    std::vector<std::weak_ptr<ControlCall>> calls;
+    {
+        std::lock_guard lock(controlMutex);
+        controlClosed = true;
+        calls.swap(controlCalls);
+    }
+    for (auto& w : calls) {
+        if (auto c = w.lock()) {
+            std::lock_guard g(c->m);
+            c->abandoned = true;
+            c->cv.notify_all();
+        }
+    }
+}
+
+void DeckFileServer::Impl::openControl() {
+    std::lock_guard lock(controlMutex);
+    controlClosed = false;
+}
+
 void DeckFileServer::Impl::control(const ConnPtr& conn, const std::string& q) {
     const auto params = http_head::queryItems(q);
     const auto cmdIt = params.find("cmd");
     const std::string cmd = cmdIt == params.end() ? "state" : cmdIt->second;
-    nlohmann::json answer = {{"error", "no handler"}};
     auto handler = owner ? owner->onControl : nullptr;
-    if (handler && main) main->invokeSync([&] { answer = handler(cmd, params); });
+    if (!handler || !main) return respondJson(conn, "200 OK", {{"error", "no handler"}});
+    auto call = std::make_shared<ControlCall>();
+    {
+        std::lock_guard lock(controlMutex);
+        if (controlClosed) return respondJson(conn, "200 OK", {{"error", "busy"}});
+        std::erase_if(controlCalls, [](const auto& w) { return w.expired(); });
+        controlCalls.push_back(call);
+    }
+    main->post([call, handler, cmd, params, loopback = conn->loopback] {
+        {
+            std::lock_guard g(call->m);
+            if (call->abandoned) return;
+        }
+        auto answer = handler(cmd, params, loopback);
+        std::lock_guard g(call->m);
+        call->answer = std::move(answer);
+        call->done = true;
+        call->cv.notify_all();
+    });
+    nlohmann::json answer;
+    {
+        std::unique_lock g(call->m);
+        const double wait = owner ? owner->controlWaitSec : kControlWaitSec;
+        call->cv.wait_for(g, std::chrono::duration<double>(wait), [&] { return call->done || call->abandoned; });
+        if (call->done) {
+            answer = std::move(call->answer);
+        } else {
+            call->abandoned = true;
+            answer = {{"error", "busy"}};
+        }
+    }
     respondJson(conn, "200 OK", answer);
 }
 

@@ -1,9 +1,21 @@
 #pragma once
 // The main actor as the lower folders see it. The host supplies the Qt main thread; tests use a queue or run
 // inline.
+#include <atomic>
 #include <functional>
+#include <memory>
 
 namespace plindo::platform {
+
+// A call scheduled for later on the main thread. Cancelled on the main thread, it never runs afterwards.
+class ScheduledCall {
+public:
+    void cancel() { cancelled_.store(true); }
+    bool cancelled() const { return cancelled_.load(); }
+
+private:
+    std::atomic<bool> cancelled_{false};
+};
 
 class MainExecutor {
 public:
@@ -12,6 +24,9 @@ public:
     virtual void post(std::function<void()> f) = 0;
     // Runs `f` on the main thread and waits; inline when already there.
     virtual void invokeSync(const std::function<void()>& f) = 0;
+    // Posts `f` to the main thread once `seconds` have passed, unless it was cancelled by then. The wait runs
+    // on one process-wide timer thread; cancel every pending call before the executor goes away.
+    virtual std::shared_ptr<ScheduledCall> schedule(double seconds, std::function<void()> f);
 };
 
 // Runs everything at once on the caller's thread (tests).

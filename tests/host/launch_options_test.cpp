@@ -35,6 +35,21 @@ TEST(LaunchOptions, ReadsModesPathsAndRefusesWhatCannotRun) {
         EXPECT_EQ(o.screenshot.value_or(""), c.screenshot) << joined;
     }
     EXPECT_TRUE(parseLaunchOptions({"-h"}).help);
+
+    const std::pair<std::vector<std::string>, std::string> servers[] = {
+        {{"--http-port", "0"}, ""},
+        {{"--http-port", "65535", "--midi", "loopback"}, ""},
+        {{"--http-port", "65536"}, "--http-port takes a port number 0 to 65535"},
+        {{"--http-port", "-1"}, "--http-port takes a port number 0 to 65535"},
+        {{"--http-port", "80x"}, "--http-port takes a port number 0 to 65535"},
+        {{"--http-port"}, "--http-port needs a value"},
+        {{"--midi", "jack"}, "--midi takes alsa or loopback"},
+    };
+    for (const auto& [args, error] : servers) EXPECT_EQ(parseLaunchOptions(args).error, error) << args[0];
+    const auto o = parseLaunchOptions({"--headless", "--http-port", "17601", "--midi", "alsa"});
+    EXPECT_EQ(o.httpPort, 17601);
+    EXPECT_EQ(o.midi, "alsa");
+    EXPECT_EQ(parseLaunchOptions({}).httpPort, 17600);
     EXPECT_TRUE(parseLaunchOptions({"--headless", "--help"}).help);
 }
 

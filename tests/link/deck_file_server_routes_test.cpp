@@ -209,7 +209,7 @@ TEST_F(DeckFileServerRoutes, ControlRunsOnTheMainExecutor) {
     std::string cmd;
     std::map<std::string, std::string> params;
     bool onMain = false;
-    server.onControl = [&](const std::string& c, const std::map<std::string, std::string>& p) {
+    server.onControl = [&](const std::string& c, const std::map<std::string, std::string>& p, bool) {
         cmd = c;
         params = p;
         onMain = main.queue().isCurrent();

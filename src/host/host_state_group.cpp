@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <limits>
 
 namespace plindo::host {
@@ -35,7 +34,6 @@ std::string trackBase(const std::string& endpoint) {
     return "http://" + bracketed(endpoint) + ":" + std::to_string(kTrackServerPort);
 }
 
-std::string fileTitle(const std::string& path) { return std::filesystem::path(path).stem().string(); }
 }  // namespace
 
 group::GroupState& HostState::groupState() {
@@ -253,15 +251,15 @@ bool HostState::sendGroupLoad(const std::string& side, const std::string& reques
 void HostState::loadGroupDeck(int deck, const std::string& path, const std::string& serverName,
                               const std::optional<std::string>& endpoint) {
     if (deck < 1 || deck > 2 || players.size() < 2 || !players[deck - 1]) return;
-    std::optional<std::string> base, name;
-    if (endpoint) base = trackBase(*endpoint);
-    if (!serverName.empty()) name = serverName;
-    players[deck - 1]->load(path, config_, base, name);
-    DeckInfo d = this->deck(deck);
-    d.path = path;
-    d.name = fileTitle(path);
-    d.durationSec = 0;
-    assignDeck(deck, d);
+    // A track another host serves is fetched from there; the deck loader then finds it loading and does the
+    // rest (card, cover, length once decoded).
+    if (endpoint || !serverName.empty()) {
+        std::optional<std::string> base, name;
+        if (endpoint) base = trackBase(*endpoint);
+        if (!serverName.empty()) name = serverName;
+        players[deck - 1]->load(path, config_, base, name);
+    }
+    loadDeck(deck, path);
 }
 
 void HostState::announceLocalLoad(int deck, const std::string& path) {

@@ -4,6 +4,8 @@
 #include "link/orv_server.h"
 #include "group/group_member.h"
 #include "ui/kit/colors.h"
+#include "ui/kit/label_style.h"
+#include "ui/kit/printf_text.h"
 #include "ui/kit/text_styles.h"
 #include "ui/main/placement_geometry.h"
 #include "ui/main/placement_scene.h"
@@ -16,7 +18,6 @@
 #include <QVBoxLayout>
 
 #include <cmath>
-#include <cstdio>
 #include <numbers>
 
 namespace plindo::ui {
@@ -35,30 +36,13 @@ constexpr int kBandInset = 3;
 // The page colour behind the tile; it lets the deck tint through a little.
 const QColor kPageBackground = QColor::fromRgbF(0.11f, 0.11f, 0.12f, 0.8f);
 
-std::string format(const char* f, double a) {
-    char buf[96];
-    std::snprintf(buf, sizeof buf, f, a);
-    return buf;
-}
-
-QLabel* label(const QFont& font, const QColor& colour, QWidget* parent) {
-    auto* l = new QLabel(parent);
-    l->setFont(font);
-    QPalette pal = l->palette();
-    pal.setColor(QPalette::WindowText, colour);
-    l->setPalette(pal);
-    return l;
+// Per frame the texts rarely change: leave the labels alone unless they do.
+void setText(QLabel* l, const QString& text) {
+    if (l->text() != text) l->setText(text);
 }
 
 void setColour(QLabel* l, const QColor& colour) {
-    QPalette pal = l->palette();
-    if (pal.color(QPalette::WindowText) == colour) return;
-    pal.setColor(QPalette::WindowText, colour);
-    l->setPalette(pal);
-}
-
-void setText(QLabel* l, const QString& text) {
-    if (l->text() != text) l->setText(text);
+    if (l->palette().color(QPalette::WindowText) != colour) setTextColor(l, colour);
 }
 
 class PlacementCanvas : public QWidget {
@@ -91,28 +75,26 @@ PlacementVerdict placementStatus(const host::PlaceSnapshot& snapshot) {
     if (!(raw.placeFlags & 1) || !std::isfinite(raw.offX) || !std::isfinite(raw.offY))
         return {"PLATZIERUNG UNBEKANNT", colors::secondary()};
     if (std::hypot(raw.offX, raw.offY) > placement::kPlatterCm) return {"NEBEN DER PLATTE", colors::red()};
-    if (raw.planeDevDeg > kFlatDeg) return {format("SCHRÄG · %.1f°", raw.planeDevDeg), colors::red()};
+    if (raw.planeDevDeg > kFlatDeg) return {printfText("SCHRÄG · %.1f°", raw.planeDevDeg), colors::red()};
     return {"LIEGT", colors::green()};
 }
 
 std::string planeNote(const Raw& raw) {
     if (!(raw.planeDevDeg >= 0)) return "Ebene noch nicht gelernt";  // also a plane that is no number
     const double d = raw.planeDevDeg - kCameraBumpDeg;
-    if (std::abs(d) < kBumpSlackDeg) return format("Kamerabuckel erklärt es (%.2f° erwartet)", kCameraBumpDeg);
-    return format("%+.2f° über dem Kamerabuckel", d);
+    if (std::abs(d) < kBumpSlackDeg) return printfText("Kamerabuckel erklärt es (%.2f° erwartet)", kCameraBumpDeg);
+    return printfText("%+.2f° über dem Kamerabuckel", d);
 }
 
 std::array<std::pair<std::string, std::string>, 6> placementReadouts(const Raw& raw) {
-    char off[96];
-    std::snprintf(off, sizeof off, "%+.1f/%+.1f", raw.offX, raw.offY);
     const double yawDeg = std::atan2(std::sin(raw.yaw), std::cos(raw.yaw)) * 180 / std::numbers::pi;
     return {{
-        {"r", format("%.1f cm", std::hypot(raw.offX, raw.offY))},
-        {"off", off},
-        {"yaw", format("%+.0f°", yawDeg)},
-        {"gz", format("%.3f", raw.gz)},
-        {"Ebene", raw.planeDevDeg >= 0 ? format("%.2f°", raw.planeDevDeg) : std::string("—")},
-        {"Feld", format("%.2f µT", raw.fieldAC)},
+        {"r", printfText("%.1f cm", std::hypot(raw.offX, raw.offY))},
+        {"off", printfText("%+.1f/%+.1f", raw.offX, raw.offY)},
+        {"yaw", printfText("%+.0f°", yawDeg)},
+        {"gz", printfText("%.3f", raw.gz)},
+        {"Ebene", raw.planeDevDeg >= 0 ? printfText("%.2f°", raw.planeDevDeg) : std::string("—")},
+        {"Feld", printfText("%.2f µT", raw.fieldAC)},
     }};
 }
 
@@ -144,12 +126,12 @@ DeckPlacementPanel::DeckPlacementPanel(host::HostUi& host, int deck, QWidget* pa
     auto* hrow = new QHBoxLayout(header);
     hrow->setContentsMargins(10, kBandInset, 10, kBandInset);
     hrow->setSpacing(8);
-    auto* deckLabel = label(monoSystemFont(10, QFont::Bold), colors::secondary(), header);
+    auto* deckLabel = styledLabel(monoSystemFont(10, QFont::Bold), colors::secondary());
     deckLabel->setText(QStringLiteral("DECK %1").arg(deck));
-    verdict_ = label(monoSystemFont(10, QFont::DemiBold), colors::secondary(), header);
-    noSignal_ = label(monoSystemFont(10), colors::secondary(), header);
+    verdict_ = styledLabel(monoSystemFont(10, QFont::DemiBold), colors::secondary());
+    noSignal_ = styledLabel(monoSystemFont(10), colors::secondary());
     noSignal_->setText(QStringLiteral("kein Signal"));
-    auto* build = label(monoSystemFont(9), colors::withOpacity(colors::secondary(), 0.7), header);
+    auto* build = styledLabel(monoSystemFont(9), colors::withOpacity(colors::secondary(), 0.7));
     build->setText(QString::number(link::OrvServer::kHostBuild));
     hrow->addWidget(deckLabel);
     hrow->addWidget(verdict_);
@@ -169,15 +151,15 @@ DeckPlacementPanel::DeckPlacementPanel(host::HostUi& host, int deck, QWidget* pa
     for (size_t i = 0; i < rows.size(); ++i) {
         auto* pair = new QHBoxLayout;
         pair->setSpacing(4);
-        auto* name = label(monoSystemFont(9), colors::secondary(), readouts_);
+        auto* name = styledLabel(monoSystemFont(9), colors::secondary());
         name->setText(QString::fromStdString(rows[i].first));
-        values_[i] = label(monoSystemFont(11, QFont::DemiBold), colors::primary(), readouts_);
+        values_[i] = styledLabel(monoSystemFont(11, QFont::DemiBold), colors::primary());
         pair->addWidget(name);
         pair->addWidget(values_[i]);
         rrow->addLayout(pair);
     }
     rrow->addStretch(1);
-    caption_ = label(monoSystemFont(9), colors::secondary(), readouts_);
+    caption_ = styledLabel(monoSystemFont(9), colors::secondary());
     rrow->addWidget(caption_);
     readouts_->setGraphicsEffect(new QGraphicsOpacityEffect(readouts_));
     column->addWidget(readouts_);

@@ -2,6 +2,7 @@
 
 #include "host/host_ui.h"
 #include "ui/kit/colors.h"
+#include "ui/kit/printf_text.h"
 #include "ui/kit/text_styles.h"
 #include "ui/main/dynamo_scene.h"
 #include "ui/main/dynamo_texts.h"
@@ -11,7 +12,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace plindo::ui {
 
@@ -47,11 +47,8 @@ std::vector<std::string> DynamoHostView::topRowOf(const host::DynamoSnapshot& s)
 }
 
 std::vector<std::string> DynamoHostView::placeholderOf(const host::DynamoSnapshot& s, int deck) {
-    char head[64], caption[64];
-    std::snprintf(head, sizeof head, "keine Diagnose von Deck %lld", static_cast<long long>(deck));
-    if (std::isfinite(s.age)) std::snprintf(caption, sizeof caption, "letzte Meldung vor %.0f s", s.age);
-    else std::snprintf(caption, sizeof caption, "noch nie etwas empfangen");
-    return {head, caption};
+    return {printfText("keine Diagnose von Deck %lld", static_cast<long long>(deck)),
+            std::isfinite(s.age) ? printfText("letzte Meldung vor %.0f s", s.age) : std::string("noch nie etwas empfangen")};
 }
 
 DynamoHostView::DynamoHostView(host::HostUi& host, int deck, QWidget* parent)

@@ -1,10 +1,9 @@
 #include "ui/main/dynamo_texts.h"
 
 #include "motion/host_config.h"
+#include "ui/kit/printf_text.h"
 
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <numbers>
 
 namespace plindo::ui::DynamoGate {
@@ -17,15 +16,6 @@ using motion::DynamoGate::Feed;
 using motion::DynamoGate::Turn;
 
 constexpr double kDeg = 180.0 / std::numbers::pi;
-
-[[gnu::format(printf, 1, 2)]] std::string fmt(const char* format, ...) {
-    char buf[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buf, sizeof buf, format, args);
-    va_end(args);
-    return buf;
-}
 
 std::string sourceSign(Source s) {
     switch (s) {
@@ -44,7 +34,7 @@ std::string flipsPiece(uint32_t flips) {
 }
 
 std::string lgsPiece(const DynamoFrame& f) {
-    std::string out = f.lgsValid ? fmt("LGS %+.2f %+.2f c%.3f%s", f.lgsX, f.lgsY, f.lgsCond, f.lgsSeparated ? "" : " UNGETRENNT")
+    std::string out = f.lgsValid ? printfText("LGS %+.2f %+.2f c%.3f%s", f.lgsX, f.lgsY, f.lgsCond, f.lgsSeparated ? "" : " UNGETRENNT")
                                  : std::string("LGS —");
     if (f.mode.feed == Feed::lgs) out += f.lgsCarries ? " ⟨LGS traegt⟩" : " ⟨LEITER traegt⟩";
     return out;
@@ -76,40 +66,40 @@ std::array<std::string, 3> statusLine(const DynamoFrame& f) {
     if (f.settling) scene = "MESSE · " + scene;
     if (f.scCls != f.scOld) scene += "  ⇒ ODER: SCR";
 
-    return {mode, scene, fmt("%.1f rpm", f.rateDeg / 6)};
+    return {mode, scene, printfText("%.1f rpm", f.rateDeg / 6)};
 }
 
 std::array<std::string, 3> overlayText(const DynamoFrame& f, uint32_t flips) {
     std::string tailLine = "noch keine Drehung";
     if (!f.tail.empty()) {
         const auto& m = f.tail.back();
-        tailLine = fmt("90° %+.2f %+.2f · r %.2f · n %.0f", m.x, m.y, std::hypot(m.x, m.y), f.windows);
+        tailLine = printfText("90° %+.2f %+.2f · r %.2f · n %.0f", m.x, m.y, std::hypot(m.x, m.y), f.windows);
     }
 
     const std::string pieces[9] = {
-        fmt("%s · θ %+.0f° · wobble %+.2f° · ω⊥ %.2f · ψ %+.1f° · Δρ %+.2f", sourceSign(f.srcNow).c_str(),
+        printfText("%s · θ %+.0f° · wobble %+.2f° · ω⊥ %.2f · ψ %+.1f° · Δρ %+.2f", sourceSign(f.srcNow).c_str(),
             f.theta * kDeg, wobbleDeg(f.theta, f.servedAngle), f.perpNow, f.psiDeg, f.dRhoCm),
         flipsPiece(flips),
-        f.accValid ? fmt("|a| %.3fg = koerper %.3f + welt %.3f · weg %.0f", f.accNowG, f.accBodyG, f.accWorldG, f.accDropped)
+        f.accValid ? printfText("|a| %.3fg = koerper %.3f + welt %.3f · weg %.0f", f.accNowG, f.accBodyG, f.accWorldG, f.accDropped)
                    : std::string("|a| —"),
-        fmt("δ %.1f°/%.1f° · ei %.1fmg", f.tiltGravDeg, f.tiltGyroDeg, f.wobbleG * 1000) +
-            (f.wobbleG > 0.0005 ? fmt(" ⇒ achse %.1f°", f.wobbleDeg) : std::string(" ⇒ achse lotrecht")),
-        f.merValid ? fmt("meridian %.0f°/%.0f° · nord %.0f° %.1fµT · hard %.1fµT", f.merADeg, f.merBDeg, f.merPhaseDeg,
+        printfText("δ %.1f°/%.1f° · ei %.1fmg", f.tiltGravDeg, f.tiltGyroDeg, f.wobbleG * 1000) +
+            (f.wobbleG > 0.0005 ? printfText(" ⇒ achse %.1f°", f.wobbleDeg) : std::string(" ⇒ achse lotrecht")),
+        f.merValid ? printfText("meridian %.0f°/%.0f° · nord %.0f° %.1fµT · hard %.1fµT", f.merADeg, f.merBDeg, f.merPhaseDeg,
                          f.merAmpUT, f.merHardUT)
                    : std::string("meridian — (kein Feld)"),
         lgsPiece(f),
-        f.c20Valid ? fmt("20° %+.2f %+.2f", f.c20X, f.c20Y) : std::string("20° —"),
-        f.cEstValid ? fmt("3U %+.2f %+.2f", f.cEstX, f.cEstY) : std::string("3U —"),
-        f.pvtValid ? fmt("PIV %+.2f %+.2f ±%.2f", f.pvtX, f.pvtY, f.pvtResidCm) : std::string("PIV —"),
+        f.c20Valid ? printfText("20° %+.2f %+.2f", f.c20X, f.c20Y) : std::string("20° —"),
+        f.cEstValid ? printfText("3U %+.2f %+.2f", f.cEstX, f.cEstY) : std::string("3U —"),
+        f.pvtValid ? printfText("PIV %+.2f %+.2f ±%.2f", f.pvtX, f.pvtY, f.pvtResidCm) : std::string("PIV —"),
     };
     std::string mainLine;
     for (const auto& p : pieces) mainLine += (mainLine.empty() ? "" : " · ") + p;
 
     std::string anchor;
     if (!f.anchorValid) anchor = "KEIN ANKER — noch keine eigene Drehmessung";
-    else if (f.latchValid) anchor = fmt("anker latch r %.2f", f.anchorCm);
-    else if (f.anchorHeld) anchor = fmt("anker GEHALTEN r %.2f — alt, keine Drehung seither", f.anchorCm);
-    else anchor = fmt("anker 20° r %.2f (", f.anchorCm) + f.latchWhy + ")";  // the phone's reason, uncut
+    else if (f.latchValid) anchor = printfText("anker latch r %.2f", f.anchorCm);
+    else if (f.anchorHeld) anchor = printfText("anker GEHALTEN r %.2f — alt, keine Drehung seither", f.anchorCm);
+    else anchor = printfText("anker 20° r %.2f (", f.anchorCm) + f.latchWhy + ")";  // the phone's reason, uncut
 
     return {tailLine, mainLine, anchor};
 }

@@ -3,6 +3,7 @@
 #include "host/host_ui.h"
 #include "serato/serato_capture.h"
 #include "ui/kit/colors.h"
+#include "ui/kit/label_style.h"
 #include "ui/kit/text_styles.h"
 
 #include <QCheckBox>
@@ -19,13 +20,9 @@ namespace {
 
 constexpr double kStatusPeriodSec = 1.0;
 
-QLabel* caption(const QString& text, bool mono, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setFont(mono ? monoFont(TextStyle::caption) : font(TextStyle::caption));
+QLabel* caption(const QString& text, bool mono) {
+    auto* l = styledLabel(mono ? monoFont(TextStyle::caption) : font(TextStyle::caption), colors::secondary(), text);
     l->setWordWrap(true);
-    QPalette pal = l->palette();
-    pal.setColor(QPalette::WindowText, colors::secondary());
-    l->setPalette(pal);
     return l;
 }
 
@@ -56,7 +53,7 @@ HostSecretSheet::HostSecretSheet(host::HostUi& host, QWidget* parent, CaptureAcc
     capture_ = new QCheckBox(QStringLiteral("Serato-Rohmitschnitt (Loops/Grid)"), this);
     capture_->setChecked(access_.enabled());
     column->addWidget(capture_);
-    status_ = caption({}, true, this);
+    status_ = caption({}, true);
     column->addWidget(status_);
     connect(capture_, &QCheckBox::toggled, this, [this](bool on) {
         access_.setEnabled(on);  // off closes the capture file
@@ -70,7 +67,7 @@ HostSecretSheet::HostSecretSheet(host::HostUi& host, QWidget* parent, CaptureAcc
     });
     column->addWidget(caption(
         QStringLiteral("Frei: das Phone darf die Deck-Spalte auf Dynamo stellen, und die Auswahl je Deck zeigt „Dynamo“."),
-        false, this));
+        false));
 
     stato_ = new QCheckBox(QStringLiteral("Ansicht STATO (Aufnahme) statt DYNAMO"), this);
     column->addWidget(stato_);

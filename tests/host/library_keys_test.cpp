@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace plindo::host {
 namespace {
@@ -48,6 +50,13 @@ TEST(LibraryKeys, ArrowsSpaceAndTabMoveThroughThePane) {
     rig.onMain([&] { host.writeLibFocusPath(0, ""); });
     run({{kRight, false, true, 1}});
     EXPECT_EQ(host.players[1]->loadedPath, (rig.files / "b.mp3").string());
+    // These files hold no audio: wait for both loads to give up before the rig goes.
+    for (int i = 0; i < 1000; ++i) {
+        bool ended = false;
+        rig.onMain([&] { ended = host.players[0]->loadedPath.empty() && host.players[1]->loadedPath.empty(); });
+        if (ended) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 
     // Tab gives the crates the keys; Space then does nothing. Crates move over the open rows below the root.
     run({{kTab, false, true, 1}, {kSpace, false, false, 1}});

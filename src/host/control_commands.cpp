@@ -292,7 +292,7 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
     static const std::set<std::string> known{"state", "tunnel", "earbud", "jog", "format", "emit", "motion", "drain",
                                               "stamp", "keepalive", "pitchrange", "radian", "timefreq", "twelve",
                                               "spy", "capture", "midibridge", "sweep", "sysex", "cc", "note",
-                                              "trio", "dummy", "midilog",
+                                              "trio", "dummy", "midilog", "load", "serato",
                                               // Library panes and the DJ application's browser.
                                               "library", "crate", "browser"};
     if (!known.count(cmd)) return {{"error", "unknown command"}};
@@ -505,6 +505,20 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
         if (cmd == "trio") seratoOut->testTrio(deck, u("time"), u("radian"), u("rate"));
         answer = json{{"deck", deck}};
         for (const auto& [k, x] : v) answer[k] = x;
+    } else if (cmd == "load" || cmd == "serato") {
+        // Deck commands: the deck must be named right, the rest is the loader's.
+        if (!deckOk) return {{"error", "deck must be 1 or 2"}};
+        if (cmd == "load") {
+            const auto it = params.find("path");
+            if (it == params.end() || it->second.empty()) return {{"error", "path missing"}};
+            loadDeck(deck, it->second);
+            answer = {{"deck", deck}, {"path", this->deck(deck).path}};
+        } else {
+            const auto it = params.find("on");
+            if (it == params.end() || (it->second != "0" && it->second != "1")) return {{"error", "on must be 0 or 1"}};
+            setSeratoDeck(deck, it->second == "1");
+            answer = {{"deck", deck}, {"serato", isSeratoDeck(deck)}};
+        }
     } else if (cmd == "library" || cmd == "crate" || cmd == "browser") {
         answer = libraryCommandAnswer(cmd, params);
         if (answer.contains("error")) return answer;

@@ -327,7 +327,7 @@ void HostState::loadFocusedTrack(int pane, int deck) {
     std::string path = p.libFocusPath;
     if (path.empty() && p.selectedTrackIdx >= 0 && p.selectedTrackIdx < static_cast<int>(p.tracks.size()))
         path = p.tracks[p.selectedTrackIdx].path;
-    if (!path.empty()) loadTrack(deck, path);
+    if (!path.empty()) loadDeck(deck, path);
 }
 
 void HostState::toggleDeckView(int deck, bool on, bool stato) {

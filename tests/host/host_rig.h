@@ -40,7 +40,7 @@ struct HostRig {
     int deviceReloads = 0;
     std::vector<motion::AudioOutDevice::Raw> cards;  // besides the built-in "null" and "file"
     std::unique_ptr<HostState> host;
-    const platform::Clock* clock = nullptr;  // null: the system clock
+    const platform::Clock* clock = nullptr;  // null: the system's
 
     HostRig() {
         platform::setLogFolder("");

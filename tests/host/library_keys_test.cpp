@@ -91,6 +91,50 @@ TEST(LibraryKeys, ArrowsSpaceAndTabMoveThroughThePane) {
     crateStep(kUp, true, "Plindo%%Files");
 }
 
+TEST(LibraryKeys, ABridgedDeckSendsItsKeysToTheDJApplicationAndOtherKeysFlipToTheOtherPane) {
+    LibraryRig rig;
+    auto& host = rig.started();
+    rig.onMain([&] { host.setSeratoDeck(1, true); });
+    ASSERT_TRUE(host.isSeratoDeck(1));
+    using Bytes = std::vector<std::vector<uint8_t>>;
+    struct Case {
+        uint16_t key;
+        Bytes sent;
+    };
+    const Case cases[] = {
+        {36, {{0x90, 101, 127}, {0x90, 101, 0}}}, {76, {{0x90, 101, 127}, {0x90, 101, 0}}},
+        {kTab, {{0x90, 100, 127}, {0x90, 100, 0}}}, {kLeft, {{0x90, 103, 127}, {0x90, 103, 0}}},
+        {kRight, {{0x90, 104, 127}, {0x90, 104, 0}}}, {kDown, {{0xB0, 0x64, 1}}}, {kUp, {{0xB0, 0x64, 127}}},
+    };
+    for (const auto& c : cases) {
+        rig.midi.clearSent();
+        bool used = false;
+        rig.onMain([&] { used = host.libraryCommand(c.key, false); });
+        EXPECT_TRUE(used) << c.key;
+        Bytes got;
+        for (const auto& s : rig.midi.sent()) got.push_back(s.bytes);
+        EXPECT_EQ(got, c.sent) << c.key;
+        EXPECT_EQ(host.activePane(), 0);
+    }
+    // Any other key goes to the pane of the deck the host plays.
+    bool used = true;
+    rig.onMain([&] { used = host.libraryCommand(kA, false); });
+    EXPECT_FALSE(used);
+    EXPECT_EQ(host.activePane(), 1);
+    rig.onMain([&] {
+        host.setActivePane(0);
+        used = host.libraryCommand(kSpace, false);
+    });
+    EXPECT_TRUE(used);
+    EXPECT_EQ(host.activePane(), 1);
+    // With both decks bridged nothing is left to move through.
+    rig.onMain([&] {
+        host.setSeratoDeck(2, true);
+        used = host.libraryCommand(kSpace, false);
+    });
+    EXPECT_FALSE(used);
+}
+
 TEST(LibraryKeys, AnEmptyPaneUsesTheArrowsWithoutMoving) {
     LibraryRig rig;
     auto& host = rig.make();

@@ -40,6 +40,7 @@ struct HostRig {
     int deviceReloads = 0;
     std::vector<motion::AudioOutDevice::Raw> cards;  // besides the built-in "null" and "file"
     std::unique_ptr<HostState> host;
+    const platform::Clock* clock = nullptr;  // null: the system's
 
     HostRig() {
         platform::setLogFolder("");
@@ -51,6 +52,7 @@ struct HostRig {
     HostState::Deps deps() {
         return HostState::Deps{.settings = settings,
                                .main = main,
+                               .clock = clock ? *clock : platform::systemClock(),
                                .interfaces = [] { return std::vector<platform::NetInterface>{}; },
                                .deviceSource =
                                    [this] {

@@ -175,6 +175,8 @@ public:
     void sendLoop(int deck, double v) { sendDeckValue(deck, v, "/orv/loop"); }
     void sendPlayhead(int deck, double seconds, int state, double rate);
     void sendDeckFlag(int deck, bool on, std::string_view address);
+    // Any message to the deck's phone; nothing when none is bound.
+    void sendToDeck(int deck, std::string_view address, std::span<const OSCValue> args);
     void sendDeckValue(int deck, double v, std::string_view address);
 
     // Removes group peers silent for longer than 15 s (3 × bindStale when that is longer), reports each as

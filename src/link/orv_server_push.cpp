@@ -132,6 +132,12 @@ void OrvServer::sendDeckFlag(int deck, bool on, std::string_view address) {
     send(to, address, args);
 }
 
+void OrvServer::sendToDeck(int deck, std::string_view address, std::span<const OSCValue> args) {
+    Endpoint to;
+    if (!deckTarget(deck, to)) return;
+    send(to, address, args);
+}
+
 void OrvServer::sendDeckValue(int deck, double v, std::string_view address) {
     Endpoint to;
     if (!deckTarget(deck, to)) return;

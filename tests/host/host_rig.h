@@ -40,6 +40,9 @@ struct HostRig {
     int deviceReloads = 0;
     std::vector<motion::AudioOutDevice::Raw> cards;  // besides the built-in "null" and "file"
     std::unique_ptr<HostState> host;
+    // Deck supervision tests: a clock moved by hand and an executor whose timers fire only when told.
+    const platform::Clock* clock = nullptr;
+    platform::MainExecutor* executor = nullptr;
 
     HostRig() {
         platform::setLogFolder("");
@@ -50,7 +53,8 @@ struct HostRig {
 
     HostState::Deps deps() {
         return HostState::Deps{.settings = settings,
-                               .main = main,
+                               .main = executor ? *executor : static_cast<platform::MainExecutor&>(main),
+                               .clock = clock ? *clock : platform::systemClock(),
                                .interfaces = [] { return std::vector<platform::NetInterface>{}; },
                                .deviceSource =
                                    [this] {

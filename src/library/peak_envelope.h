@@ -3,6 +3,8 @@
 // per-side peaks and colours, and beat and cue marks. Computed from decoded audio, cut to a time window at
 // the column count a phone can draw, and served as JSON.
 #include <array>
+#include <cstddef>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -58,6 +60,40 @@ struct PeakEnvelope {
     std::optional<std::string> toJson() const;
     // None when a required key is missing or any value has the wrong type.
     static std::optional<PeakEnvelope> fromJson(std::string_view json);
+};
+
+// The whole-track envelope of a track handed over in blocks, for a track too long to hold decoded: it keeps
+// the peak columns and the analysis frames, never the signal. Gives what PeakEnvelope::analyze gives for the
+// same samples, provided the length is known before the first block.
+class PeakEnvelopeBuilder {
+public:
+    // `totalFrames`: the track's length; frames past it are ignored, frames missing at finish() are silence.
+    PeakEnvelopeBuilder(size_t totalFrames, double sampleRate, std::string audioPath);
+    ~PeakEnvelopeBuilder();
+    PeakEnvelopeBuilder(const PeakEnvelopeBuilder&) = delete;
+    PeakEnvelopeBuilder& operator=(const PeakEnvelopeBuilder&) = delete;
+
+    void add(std::span<const float> left, std::span<const float> right);
+    PeakEnvelope finish();
+
+private:
+    struct Summer;
+
+    size_t columnStart(size_t c) const;
+    size_t columnEnd(size_t c) const;
+
+    size_t n_ = 0;
+    double sr_ = 1;
+    std::string audioPath_;
+    size_t cols_ = 0, fftSize_ = 0, hop_ = 0, frames_ = 0;
+    size_t taken_ = 0;      // frames added so far
+    size_t firstOpen_ = 0;  // first peak column not yet complete
+    std::vector<float> peakL_, peakR_, peakM_;
+    std::vector<float> bufL_, bufR_;  // samples from bufStart_ on, kept for the frames still to sum
+    size_t bufStart_ = 0;
+    std::vector<float> scratchL_, scratchR_;  // one frame put together across blocks
+    std::array<std::array<std::vector<float>, 3>, 3> frameSums_;  // left, right, mix × low, middle, high
+    std::unique_ptr<Summer> summer_;
 };
 
 // The analysis' transform layout for a sample rate, exposed for the views and for checking.

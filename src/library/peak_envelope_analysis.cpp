@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <vector>
 #include <memory>
 #include <mutex>
 #include <numbers>
@@ -111,48 +112,78 @@ EnvelopeBands EnvelopeBands::forSampleRate(double sampleRate) {
     return b;
 }
 
+namespace {
+
+// The band sums of one analysis frame at a time: Hann window, transform, |2·X[k]| summed per band.
+class BandSummer {
+public:
+    explicit BandSummer(double sampleRate)
+        : bands_(EnvelopeBands::forSampleRate(sampleRate)),
+          plan_(planFor(bands_.fftSize)),
+          window_(fftwAlloc<float>(static_cast<size_t>(bands_.fftSize))),
+          frame_(fftwAlloc<float>(static_cast<size_t>(bands_.fftSize))),
+          spectrum_(fftwAlloc<fftwf_complex>(static_cast<size_t>(bands_.fftSize / 2 + 1))),
+          magnitude_(static_cast<size_t>(bands_.fftSize / 2)) {
+        const int N = bands_.fftSize;
+        for (int i = 0; i < N; ++i) window_[i] = static_cast<float>(0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * i / N)));
+    }
+
+    const EnvelopeBands& bands() const { return bands_; }
+    bool ok() const { return plan_ != nullptr; }
+
+    // The frame of `avail` samples of `a` (or of the mix with `b` when `b` is set), zero beyond them.
+    void sums(const float* a, const float* b, size_t avail, float out[3]) {
+        const int N = bands_.fftSize;
+        float* x = frame_.get();
+        if (b) {
+            for (size_t i = 0; i < avail; ++i) x[i] = (a[i] + b[i]) * 0.5f * window_[i];
+        } else {
+            for (size_t i = 0; i < avail; ++i) x[i] = a[i] * window_[i];
+        }
+        std::fill(x + avail, x + N, 0.0f);
+        fftwf_execute_dft_r2c(plan_, x, spectrum_.get());
+        const EnvelopeBands::Range ranges[3] = {bands_.low, bands_.middle, bands_.high};
+        const int usedBins = std::max({bands_.low.last, bands_.middle.last, bands_.high.last});
+        // |2·X[k]|; bin 0 holds the DC term alone.
+        for (int k = 0; k < usedBins; ++k) {
+            const float re = spectrum_[k][0], im = spectrum_[k][1];
+            magnitude_[static_cast<size_t>(k)] = 2.0f * std::sqrt(re * re + im * im);
+        }
+        for (int band = 0; band < 3; ++band) {
+            float sum = 0;
+            for (int k = ranges[band].first; k < ranges[band].last; ++k) sum += magnitude_[static_cast<size_t>(k)];
+            // Samples that are not finite (a damaged float file) must not poison the whole envelope.
+            out[band] = std::isfinite(sum) ? sum : 0.0f;
+        }
+    }
+
+private:
+    EnvelopeBands bands_;
+    fftwf_plan plan_;
+    FftwBuffer<float> window_, frame_;
+    FftwBuffer<fftwf_complex> spectrum_;
+    std::vector<float> magnitude_;
+};
+
+}  // namespace
+
 std::array<std::vector<float>, 3> EnvelopeBands::frameSums(std::span<const float> a, std::span<const float> b,
                                                              double sampleRate) {
     const bool mix = !b.empty();
     const size_t n = mix ? std::min(a.size(), b.size()) : a.size();
-    const EnvelopeBands bands = forSampleRate(sampleRate);
-    const int N = bands.fftSize;
-    const size_t hop = static_cast<size_t>(bands.hop);
+    BandSummer summer(sampleRate);
+    const size_t N = static_cast<size_t>(summer.bands().fftSize);
+    const size_t hop = static_cast<size_t>(summer.bands().hop);
     const size_t frames = std::max<size_t>(1, (n + hop - 1) / hop);
     std::array<std::vector<float>, 3> sums;
     for (auto& list : sums) list.assign(frames, 0.0f);
-    fftwf_plan plan = planFor(N);
-    if (!plan) return sums;
-
-    const Range ranges[3] = {bands.low, bands.middle, bands.high};
-    const int usedBins = std::max({bands.low.last, bands.middle.last, bands.high.last});
-    auto window = fftwAlloc<float>(static_cast<size_t>(N));
-    auto frame = fftwAlloc<float>(static_cast<size_t>(N));
-    auto spectrum = fftwAlloc<fftwf_complex>(static_cast<size_t>(N / 2 + 1));
-    std::vector<float> magnitude(static_cast<size_t>(N / 2));
-    for (int i = 0; i < N; ++i) window[i] = static_cast<float>(0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * i / N)));
+    if (!summer.ok()) return sums;
     for (size_t f = 0; f < frames; ++f) {
         const size_t start = f * hop;
-        const size_t avail = std::min(n - std::min(start, n), static_cast<size_t>(N));
-        float* x = frame.get();
-        if (mix) {
-            for (size_t i = 0; i < avail; ++i) x[i] = (a[start + i] + b[start + i]) * 0.5f * window[i];
-        } else {
-            for (size_t i = 0; i < avail; ++i) x[i] = a[start + i] * window[i];
-        }
-        std::fill(x + avail, x + N, 0.0f);
-        fftwf_execute_dft_r2c(plan, x, spectrum.get());
-        // |2·X[k]|; bin 0 holds the DC term alone.
-        for (int k = 0; k < usedBins; ++k) {
-            const float re = spectrum[k][0], im = spectrum[k][1];
-            magnitude[static_cast<size_t>(k)] = 2.0f * std::sqrt(re * re + im * im);
-        }
-        for (int band = 0; band < 3; ++band) {
-            float sum = 0;
-            for (int k = ranges[band].first; k < ranges[band].last; ++k) sum += magnitude[static_cast<size_t>(k)];
-            // Samples that are not finite (a damaged float file) must not poison the whole envelope.
-            sums[static_cast<size_t>(band)][f] = std::isfinite(sum) ? sum : 0.0f;
-        }
+        const size_t avail = std::min(n - std::min(start, n), N);
+        float out[3];
+        summer.sums(a.data() + std::min(start, n), mix ? b.data() + std::min(start, n) : nullptr, avail, out);
+        for (size_t band = 0; band < 3; ++band) sums[band][f] = out[band];
     }
     return sums;
 }
@@ -160,57 +191,140 @@ std::array<std::vector<float>, 3> EnvelopeBands::frameSums(std::span<const float
 PeakEnvelope PeakEnvelope::analyze(std::span<const float> left, std::span<const float> right, double sampleRate,
                                    std::string audioPath) {
     const size_t n = std::min(left.size(), right.size());
-    const double sr = sanitizedRate(sampleRate);
-    const double seconds = static_cast<double>(n) / sr;
-    const int columns = static_cast<int>(std::clamp(std::trunc(kColumnsPerSecond * seconds),
-                                                    static_cast<double>(kFewestColumns),
-                                                    static_cast<double>(kMostColumns)));
-    const auto cols = static_cast<size_t>(columns);
+    PeakEnvelopeBuilder b(n, sampleRate, std::move(audioPath));
+    b.add(left.first(n), right.first(n));
+    return b.finish();
+}
 
+PeakEnvelopeBuilder::PeakEnvelopeBuilder(size_t totalFrames, double sampleRate, std::string audioPath)
+    : n_(totalFrames), sr_(sanitizedRate(sampleRate)), audioPath_(std::move(audioPath)) {
+    const double seconds = static_cast<double>(n_) / sr_;
+    cols_ = static_cast<size_t>(std::clamp(std::trunc(kColumnsPerSecond * seconds), static_cast<double>(kFewestColumns),
+                                           static_cast<double>(kMostColumns)));
+    for (auto* list : {&peakL_, &peakR_, &peakM_}) list->assign(cols_, 0.0f);
+    const EnvelopeBands bands = EnvelopeBands::forSampleRate(sr_);
+    fftSize_ = static_cast<size_t>(bands.fftSize);
+    hop_ = static_cast<size_t>(bands.hop);
+    frames_ = std::max<size_t>(1, (n_ + hop_ - 1) / hop_);
+    for (auto& signal : frameSums_)
+        for (auto& list : signal) list.reserve(frames_);
+}
+
+struct PeakEnvelopeBuilder::Summer : BandSummer {
+    using BandSummer::BandSummer;
+};
+
+PeakEnvelopeBuilder::~PeakEnvelopeBuilder() = default;
+
+size_t PeakEnvelopeBuilder::columnStart(size_t c) const { return c * n_ / cols_; }
+size_t PeakEnvelopeBuilder::columnEnd(size_t c) const {
+    const size_t start = columnStart(c);
+    return std::min(std::max((c + 1) * n_ / cols_, start + 1), n_);
+}
+
+void PeakEnvelopeBuilder::add(std::span<const float> left, std::span<const float> right) {
+    size_t count = std::min(left.size(), right.size());
+    count = std::min(count, n_ - std::min(taken_, n_));  // frames past the announced length are not part of it
+    if (count == 0) return;
+    const size_t g0 = taken_, g1 = taken_ + count;
+
+    // Peak columns: every column whose range meets [g0, g1) takes the maxima of the overlap.
+    while (firstOpen_ < cols_ && columnEnd(firstOpen_) <= g0) ++firstOpen_;
+    for (size_t c = firstOpen_; c < cols_ && columnStart(c) < g1; ++c) {
+        const size_t from = std::max(columnStart(c), g0), to = std::min(columnEnd(c), g1);
+        float l = peakL_[c], r = peakR_[c], m = peakM_[c];
+        for (size_t g = from; g < to; ++g) {
+            const float a = left[g - g0], b = right[g - g0];
+            l = std::max(l, std::fabs(a));
+            r = std::max(r, std::fabs(b));
+            m = std::max(m, std::fabs((a + b) * 0.5f));
+        }
+        peakL_[c] = l, peakR_[c] = r, peakM_[c] = m;
+    }
+
+    // Analysis frames, each summed as soon as it is whole: read from the block where it lies inside it, else
+    // put together from the kept samples and the block.
+    taken_ = g1;
+    while (frameSums_[0][0].size() < frames_) {
+        const size_t f = frameSums_[0][0].size();
+        const size_t start = f * hop_;
+        const size_t avail = std::min(n_ - std::min(start, n_), fftSize_);
+        if (start + avail > g1) break;
+        const float* l = left.data() + (start >= g0 ? start - g0 : 0);
+        const float* r = right.data() + (start >= g0 ? start - g0 : 0);
+        if (start < g0) {
+            scratchL_.resize(avail), scratchR_.resize(avail);
+            const size_t kept = g0 - start;  // from the buffer, the rest from the block
+            std::copy_n(bufL_.begin() + static_cast<std::ptrdiff_t>(start - bufStart_), kept, scratchL_.begin());
+            std::copy_n(bufR_.begin() + static_cast<std::ptrdiff_t>(start - bufStart_), kept, scratchR_.begin());
+            std::copy_n(left.begin(), avail - kept, scratchL_.begin() + static_cast<std::ptrdiff_t>(kept));
+            std::copy_n(right.begin(), avail - kept, scratchR_.begin() + static_cast<std::ptrdiff_t>(kept));
+            l = scratchL_.data(), r = scratchR_.data();
+        }
+        float out[3][3] = {};
+        if (!summer_) summer_ = std::make_unique<Summer>(sr_);
+        if (summer_->ok()) {
+            summer_->sums(l, nullptr, avail, out[0]);
+            summer_->sums(r, nullptr, avail, out[1]);
+            summer_->sums(l, r, avail, out[2]);
+        }
+        for (size_t signal = 0; signal < 3; ++signal)
+            for (size_t band = 0; band < 3; ++band) frameSums_[signal][band].push_back(out[signal][band]);
+    }
+    // Keep the samples from the next frame's start on: less than one frame.
+    const size_t keepFrom = std::min(frameSums_[0][0].size() * hop_, g1);
+    if (keepFrom >= g0) {
+        bufL_.assign(left.begin() + static_cast<std::ptrdiff_t>(keepFrom - g0), left.begin() + static_cast<std::ptrdiff_t>(count));
+        bufR_.assign(right.begin() + static_cast<std::ptrdiff_t>(keepFrom - g0), right.begin() + static_cast<std::ptrdiff_t>(count));
+    } else {
+        bufL_.erase(bufL_.begin(), bufL_.begin() + static_cast<std::ptrdiff_t>(keepFrom - bufStart_));
+        bufR_.erase(bufR_.begin(), bufR_.begin() + static_cast<std::ptrdiff_t>(keepFrom - bufStart_));
+        bufL_.insert(bufL_.end(), left.begin(), left.begin() + static_cast<std::ptrdiff_t>(count));
+        bufR_.insert(bufR_.end(), right.begin(), right.begin() + static_cast<std::ptrdiff_t>(count));
+    }
+    bufStart_ = keepFrom;
+}
+
+PeakEnvelope PeakEnvelopeBuilder::finish() {
+    const size_t n = n_;
+    const size_t cols = cols_;
+    const double seconds = static_cast<double>(n) / sr_;
     PeakEnvelope e;
-    e.audioPath = std::move(audioPath);
-    e.columns = columns;
+    e.audioPath = std::move(audioPath_);
+    e.columns = static_cast<int>(cols);
     if (n == 0) {
         e.windowSec = {0, 0};
         e.bass = e.mid = e.treble = e.peak = std::vector<double>(cols, 0.0);
         return e;
     }
-
-    // Peak columns; every column covers at least one sample.
-    std::vector<double> peakL(cols), peakR(cols), peakM(cols);
-    for (size_t c = 0; c < cols; ++c) {
-        const size_t start = c * n / cols;
-        const size_t end = std::min(std::max((c + 1) * n / cols, start + 1), n);
-        float l = 0, r = 0, m = 0;
-        for (size_t i = start; i < end; ++i) {
-            l = std::max(l, std::fabs(left[i]));
-            r = std::max(r, std::fabs(right[i]));
-            m = std::max(m, std::fabs((left[i] + right[i]) * 0.5f));
+    // Frames the source did not deliver count as silence: their samples are zero.
+    if (taken_ < n) {
+        const std::vector<float> zeros(std::min<size_t>(n - taken_, 1 << 16), 0.0f);
+        while (taken_ < n) {
+            const size_t k = std::min(zeros.size(), n - taken_);
+            add(std::span(zeros).first(k), std::span(zeros).first(k));
         }
-        // Samples that are not finite (a damaged float file) must not poison the whole envelope.
-        peakL[c] = std::isfinite(l) ? l : 0.0;
-        peakR[c] = std::isfinite(r) ? r : 0.0;
-        peakM[c] = std::isfinite(m) ? m : 0.0;
     }
 
-    // Band energies per analysis frame, for left, right and the mono mix.
-    const EnvelopeBands bands = EnvelopeBands::forSampleRate(sr);
-    const size_t hop = static_cast<size_t>(bands.hop);
-    const std::span<const float> l = left.first(n), r = right.first(n);
-    const std::array<std::vector<float>, 3> frameLists[3] = {
-        EnvelopeBands::frameSums(l, {}, sr), EnvelopeBands::frameSums(r, {}, sr), EnvelopeBands::frameSums(l, r, sr)};
-    const size_t frames = frameLists[0][0].size();
+    std::vector<double> peakL(cols), peakR(cols), peakM(cols);
+    for (size_t c = 0; c < cols; ++c) {
+        // Samples that are not finite (a damaged float file) must not poison the whole envelope.
+        peakL[c] = std::isfinite(peakL_[c]) ? peakL_[c] : 0.0;
+        peakR[c] = std::isfinite(peakR_[c]) ? peakR_[c] : 0.0;
+        peakM[c] = std::isfinite(peakM_[c]) ? peakM_[c] : 0.0;
+    }
 
     // Frames to columns by linear interpolation at each column's first sample.
+    const size_t frames = frames_;
     std::vector<double> columnLists[3][3];
     for (int signal = 0; signal < 3; ++signal) {
         for (int b = 0; b < 3; ++b) {
-            const auto& list = frameLists[signal][b];
+            const auto& list = frameSums_[signal][b];
             auto& out = columnLists[signal][b];
             out.resize(cols);
             for (size_t c = 0; c < cols; ++c) {
                 const size_t s = c * n / cols;
-                const double p = static_cast<double>(s) / static_cast<double>(hop);
+                const double p = static_cast<double>(s) / static_cast<double>(hop_);
                 const size_t i0 = std::min(frames - 1, static_cast<size_t>(p));
                 const size_t i1 = std::min(i0 + 1, frames - 1);
                 const double t = p - static_cast<double>(i0);

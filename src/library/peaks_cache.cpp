@@ -33,8 +33,8 @@ std::string fileName(const std::string& path) {
 
 }  // namespace
 
-PeaksCache::PeaksCache(const platform::Clock& clock, Decoder decode)
-    : clock_(clock), decode_(decode ? std::move(decode) : Decoder(decodeWhole)) {}
+PeaksCache::PeaksCache(const platform::Clock& clock, Decoder decode, double streamFromSec)
+    : clock_(clock), decode_(decode ? std::move(decode) : Decoder(decodeWhole)), streamFromSec_(streamFromSec) {}
 
 PeaksCache& PeaksCache::shared() {
     static PeaksCache* cache = new PeaksCache();  // lives for the process, like the queue that uses it
@@ -56,28 +56,51 @@ std::optional<PeakEnvelope> PeaksCache::cachedEnvelope(const std::string& path) 
     if (auto it = failures_.find(path); it != failures_.end()) {
         if (sameStamp(it->second.stamp, stamp) && clock_.now() - it->second.at < kFailureMemorySec) return std::nullopt;
     }
-    // The length the header gives refuses a long track before anything is decoded; the decoder's own limit
-    // catches a header that understates it.
-    motion::StemRef stem;
-    if (const auto seconds = mediaDurationSec(path); seconds && *seconds > kMaxTrackSec) {
+    // The length the header gives refuses a long track before anything is decoded, and picks how the rest
+    // are analysed; the decoder's own limit catches a header that understates it.
+    std::optional<PeakEnvelope> env;
+    const auto seconds = mediaDurationSec(path);
+    if (seconds && *seconds > kMaxTrackSec) {
         log().warn("{} runs {:.0f} s, longer than {} s; no waveform made", path, *seconds, kMaxTrackSec);
+    } else if (seconds && *seconds > streamFromSec_) {
+        env = analyzeStreaming(path);
     } else {
-        stem = decode_(path, kDecodeRate);
+        env = analyzeWhole(path);
     }
-    if (!stem) {
+    if (!env) {
         failures_[path] = Failure{stamp, clock_.now()};
         if (failures_.size() > kMaxFailures) failures_.clear();
         return std::nullopt;
     }
     failures_.erase(path);
-    PeakEnvelope env = PeakEnvelope::analyze(stem->left, stem->right, stem->sampleRate, fileName(path));
-    cache_[path] = env;
+    cache_[path] = *env;
     order_.push_back(path);
     while (order_.size() > kMaxEnvelopes) {
         cache_.erase(order_.front());
         order_.erase(order_.begin());
     }
     return env;
+}
+
+std::optional<PeakEnvelope> PeaksCache::analyzeWhole(const std::string& path) {
+    const motion::StemRef stem = decode_(path, kDecodeRate);
+    if (!stem) return std::nullopt;
+    return PeakEnvelope::analyze(stem->left, stem->right, stem->sampleRate, fileName(path));
+}
+
+std::optional<PeakEnvelope> PeaksCache::analyzeStreaming(const std::string& path) {
+    // The analysis places its columns by the length, so the length comes first.
+    const motion::StreamResult measured = motion::measureAudioFile(path, nullptr, kDecodeRate, kMaxTrackSec);
+    if (measured.error) {
+        if (measured.error->code == 7) log().warn("{} runs longer than {} s; no waveform made", path, kMaxTrackSec);
+        return std::nullopt;
+    }
+    PeakEnvelopeBuilder builder(measured.frames, kDecodeRate, fileName(path));
+    const motion::StreamResult streamed =
+        motion::streamAudioFile(path, nullptr, kDecodeRate, kMaxTrackSec, measured.road,
+                                [&builder](std::span<const float> l, std::span<const float> r) { builder.add(l, r); });
+    if (streamed.error || streamed.frames != measured.frames) return std::nullopt;  // the file changed meanwhile
+    return builder.finish();
 }
 
 link::PeaksAnswer PeaksCache::serve(const std::string& path, int columns, double center, double window) {

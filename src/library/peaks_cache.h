@@ -22,13 +22,18 @@ public:
     static constexpr size_t kMaxFailures = 32;
     static constexpr double kFailureMemorySec = 60.0;
     static constexpr double kDecodeRate = 44100.0;
-    // The analysis holds the whole decoded track (over 1.2 GB an hour): longer tracks are refused.
+    // Longer tracks are refused: their analysis would hold the peaks queue for minutes.
     static constexpr double kMaxTrackSec = 2 * 3600.0;
+    // Longer tracks are not held decoded (about 20 MB a minute) but analysed as they are decoded, at the cost
+    // of decoding them twice: once for their length, once for the analysis.
+    static constexpr double kStreamFromSec = 15 * 60.0;
 
     // Decodes a whole file at a rate; null when it cannot, or when it runs longer than kMaxTrackSec.
     using Decoder = std::function<motion::StemRef(const std::string& path, double sampleRate)>;
 
-    explicit PeaksCache(const platform::Clock& clock = platform::systemClock(), Decoder decode = {});
+    // `decode` serves the tracks up to `streamFromSec` (by the length their header gives).
+    explicit PeaksCache(const platform::Clock& clock = platform::systemClock(), Decoder decode = {},
+                        double streamFromSec = kStreamFromSec);
 
     // The process-wide cache of the track server.
     static PeaksCache& shared();
@@ -51,8 +56,12 @@ private:
         double at = 0;
     };
 
+    std::optional<PeakEnvelope> analyzeWhole(const std::string& path);
+    std::optional<PeakEnvelope> analyzeStreaming(const std::string& path);
+
     const platform::Clock& clock_;
     Decoder decode_;
+    double streamFromSec_;
     std::map<std::string, PeakEnvelope> cache_;
     std::vector<std::string> order_;  // oldest insertion first
     std::map<std::string, Failure> failures_;

@@ -47,14 +47,19 @@ struct SwrFree {
 };
 using SwrPtr = std::unique_ptr<SwrContext, SwrFree>;
 
-// Accumulates converted blocks into the two result channels.
+// Accumulates converted blocks into the two result channels, or hands each block to a consumer.
 struct Sink {
     std::vector<float> left, right;
     std::vector<float> outL, outR;  // converter output planes
     size_t maxFrames = SIZE_MAX;
     bool overLimit = false;
+    const BlockSink* consumer = nullptr;
+    size_t handed = 0;  // frames handed to the consumer
+
+    size_t frames() const { return consumer ? handed : left.size(); }
 
     void reserve(double frames, double targetRate) {
+        if (consumer) return;
         const double cap = kMaxReserveSec * targetRate + kReserveSlack;
         const double n = std::isfinite(frames) && frames > 0 ? std::min(frames + kReserveSlack, cap) : 0.0;
         left.reserve(static_cast<size_t>(n));
@@ -72,9 +77,14 @@ struct Sink {
         uint8_t* planes[2] = {reinterpret_cast<uint8_t*>(outL.data()), reinterpret_cast<uint8_t*>(outR.data())};
         const int got = swr_convert(swr, planes, static_cast<int>(outL.size()), in, inFrames);
         if (got < 0) return false;
-        if (static_cast<size_t>(got) > maxFrames - left.size()) {
+        if (static_cast<size_t>(got) > maxFrames - frames()) {
             overLimit = true;
             return false;
+        }
+        if (consumer) {
+            if (got > 0) (*consumer)(std::span<const float>(outL.data(), size_t(got)), std::span<const float>(outR.data(), size_t(got)));
+            handed += static_cast<size_t>(got);
+            return true;
         }
         left.insert(left.end(), outL.begin(), outL.begin() + got);
         right.insert(right.end(), outR.begin(), outR.begin() + got);
@@ -84,9 +94,9 @@ struct Sink {
     bool flush(SwrContext* swr) {
         // The converter may hold more than one call's worth of delayed frames.
         for (int guard = 0; guard < 64; ++guard) {
-            const size_t before = left.size();
+            const size_t before = frames();
             if (!convert(swr, nullptr, 0)) return false;
-            if (left.size() == before) return true;
+            if (frames() == before) return true;
         }
         return true;
     }
@@ -124,31 +134,31 @@ int pcmBytesPerSample(int format) {
     }
 }
 
-DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool()>& cancelled, double rate,
-                              size_t maxFrames);
+// What one road made of a file; the frames are in the sink.
+struct RoadResult {
+    std::optional<StemError> error;
+    bool opened = true;    // false: this road cannot read the file at all
+    bool damaged = false;  // a read error, or fewer frames than the header promised
+};
+RoadResult roadError(DecodeResult r) { return {std::move(r.error)}; }
 
-DecodeResult decodeWithSndfile(const std::string& path, const std::function<bool()>& cancelled, double rate,
-                               size_t maxFrames) {
+// The libsndfile road.
+RoadResult runSndfile(const std::string& path, const std::function<bool()>& cancelled, double rate, Sink& sink) {
     SF_INFO info{};
     SNDFILE* raw = sf_open(path.c_str(), SFM_READ, &info);
-    if (!raw) return decodeWithFFmpeg(path, cancelled, rate, maxFrames);
+    if (!raw) return {std::nullopt, false};
     std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(raw, &sf_close);
-    if (info.frames <= 0) {
-        file.reset();
-        return decodeWithFFmpeg(path, cancelled, rate, maxFrames);
-    }
-    if (info.channels < 1 || info.samplerate < 1) return fail(1, "converter setup failed");
+    if (info.frames <= 0) return {std::nullopt, false};
+    if (info.channels < 1 || info.samplerate < 1) return roadError(fail(1, "converter setup failed"));
     AVChannelLayout inLayout{};
     av_channel_layout_default(&inLayout, info.channels);
     SwrPtr swr = makeConverter(&inLayout, AV_SAMPLE_FMT_FLT, info.samplerate, static_cast<int>(std::lround(rate)));
     av_channel_layout_uninit(&inLayout);
-    if (!swr) return fail(1, "converter setup failed");
+    if (!swr) return roadError(fail(1, "converter setup failed"));
 
     // Keep a block to a bounded size whatever channel count the header claims.
     const int block = std::max(1, std::min(kBlockFrames, (1 << 22) / info.channels));
 
-    Sink sink;
-    sink.maxFrames = maxFrames;
     double expected = static_cast<double>(info.frames);
     if (const int bps = pcmBytesPerSample(info.format); bps > 0) {
         std::error_code ec;
@@ -221,20 +231,10 @@ DecodeResult decodeWithSndfile(const std::string& path, const std::function<bool
     }
     cv.notify_all();
     reader.join();
-    if (early) return *early;
-    if (!sink.flush(swr.get())) return sink.overLimit ? tooLong() : fail(2, "convert failed");
-
-    // Damage (a read error, or fewer frames than the header promised) stops libsndfile at the first bad
-    // frame, where FFmpeg skips the frame and goes on: try it and keep whichever holds more.
+    if (early) return roadError(*early);
+    if (!sink.flush(swr.get())) return roadError(sink.overLimit ? tooLong() : fail(2, "convert failed"));
     const bool shortfall = static_cast<double>(framesRead) < kShortfallKeep * static_cast<double>(info.frames);
-    if (readError || shortfall) {
-        file.reset();
-        DecodeResult other = decodeWithFFmpeg(path, cancelled, rate, maxFrames);
-        if (other.error && (other.error->domain == "cancelled" || other.error->code == tooLong().error->code)) return other;
-        if (other && other.stem->left.size() > sink.left.size()) return other;
-    }
-    if (sink.left.empty()) return fail(6, "decode produced nothing");
-    return {sink.take(rate), std::nullopt};
+    return {std::nullopt, true, readError || shortfall};
 }
 
 struct FormatClose {
@@ -256,8 +256,8 @@ std::string avText(int err) {
     return buf;
 }
 
-DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool()>& cancelled, double rate,
-                              size_t maxFrames) {
+// The FFmpeg road.
+RoadResult runFFmpeg(const std::string& path, const std::function<bool()>& cancelled, double rate, Sink& sink) {
     // Opening probes the container, which may block on odd files; give it a time limit.
     auto opened = AsyncWait::wait(kOpenTimeoutSec, [path]() -> std::shared_ptr<AVFormatContext> {
         AVFormatContext* raw = nullptr;
@@ -266,21 +266,19 @@ DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool(
         if (avformat_find_stream_info(raw, nullptr) < 0) return nullptr;
         return fmt;
     });
-    if (!opened || !*opened) return fail(3, "no readable audio track");
+    if (!opened || !*opened) return roadError(fail(3, "no readable audio track"));
     std::shared_ptr<AVFormatContext> fmt = *opened;
     const AVCodec* codec = nullptr;
     const int stream = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (stream < 0 || !codec) return fail(3, "no readable audio track");
+    if (stream < 0 || !codec) return roadError(fail(3, "no readable audio track"));
     AVStream* st = fmt->streams[stream];
 
     std::unique_ptr<AVCodecContext, CodecFree> dec(avcodec_alloc_context3(codec));
     if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0 ||
         avcodec_open2(dec.get(), codec, nullptr) < 0) {
-        return fail(4, "reader rejects PCM output");
+        return roadError(fail(4, "reader rejects PCM output"));
     }
 
-    Sink sink;
-    sink.maxFrames = maxFrames;
     double seconds = 0;
     if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0) {
         seconds = static_cast<double>(fmt->duration) / AV_TIME_BASE;
@@ -291,7 +289,7 @@ DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool(
 
     std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-    if (!pkt || !frame) return fail(5, "reader did not start");
+    if (!pkt || !frame) return roadError(fail(5, "reader did not start"));
 
     SwrPtr swr;
     AVChannelLayout swrLayout{};
@@ -328,7 +326,7 @@ DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool(
     for (;;) {
         if (cancelled && cancelled()) {
             av_channel_layout_uninit(&swrLayout);
-            return cancelledResult();
+            return roadError(cancelledResult());
         }
         const int r = av_read_frame(fmt.get(), pkt.get());
         if (r < 0) {
@@ -351,27 +349,82 @@ DecodeResult decodeWithFFmpeg(const std::string& path, const std::function<bool(
     if (swr && !convertFailed && !sink.flush(swr.get())) convertFailed = true;
     av_channel_layout_uninit(&swrLayout);
 
-    if (sink.overLimit) return tooLong();
-    if (convertFailed) return fail(4, "reader rejects PCM output");
-    if (!anyPacket && readErr) return fail(5, avText(readErr));
-    if (readErr) return fail(6, avText(readErr));
-    if (sink.left.empty()) return fail(6, "decode produced nothing");
-    return {sink.take(rate), std::nullopt};
+    if (sink.overLimit) return roadError(tooLong());
+    if (convertFailed) return roadError(fail(4, "reader rejects PCM output"));
+    if (!anyPacket && readErr) return roadError(fail(5, avText(readErr)));
+    if (readErr) return roadError(fail(6, avText(readErr)));
+    if (sink.frames() == 0) return roadError(fail(6, "decode produced nothing"));
+    return {};
+}
+
+bool endsTheDecode(const std::optional<StemError>& e) {
+    return e && (e->domain == "cancelled" || e->code == tooLong().error->code);
+}
+
+size_t framesFor(double maxSeconds, double rate) {
+    const double frames = std::floor(maxSeconds * rate);
+    return frames < static_cast<double>(SIZE_MAX / 2) ? static_cast<size_t>(frames) : SIZE_MAX;
+}
+
+// Both roads as a decode takes them: libsndfile first; FFmpeg for what it cannot open, and for damage, where
+// libsndfile stops at the first bad frame and FFmpeg skips it and goes on; the longer result counts.
+// libsndfile fills `first`, FFmpeg `second`.
+std::pair<RoadResult, DecodeRoad> runRoads(const std::string& path, const std::function<bool()>& cancelled, double rate,
+                                           Sink& first, Sink& second) {
+    RoadResult a = runSndfile(path, cancelled, rate, first);
+    if (!a.opened) return {runFFmpeg(path, cancelled, rate, second), DecodeRoad::FFmpeg};
+    if (a.error || !a.damaged) return {a, DecodeRoad::Sndfile};
+    RoadResult b = runFFmpeg(path, cancelled, rate, second);
+    if (endsTheDecode(b.error)) return {b, DecodeRoad::FFmpeg};
+    if (!b.error && second.frames() > first.frames()) return {b, DecodeRoad::FFmpeg};
+    if (first.frames() == 0) return {roadError(fail(6, "decode produced nothing")), DecodeRoad::Sndfile};
+    return {RoadResult{}, DecodeRoad::Sndfile};
+}
+
+DecodeResult decodeWhole(const std::string& path, const std::function<bool()>& cancelled, double rate, size_t maxFrames) {
+    Sink first, second;
+    first.maxFrames = second.maxFrames = maxFrames;
+    auto [r, road] = runRoads(path, cancelled, rate, first, second);
+    if (r.error) return {nullptr, std::move(r.error)};
+    return {(road == DecodeRoad::Sndfile ? first : second).take(rate), std::nullopt};
 }
 }  // namespace
 
 DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate) {
     if (!(sampleRate >= 1 && sampleRate <= 1e6)) return fail(1, "converter setup failed");
-    return decodeWithSndfile(path, cancelled, sampleRate, SIZE_MAX);
+    return decodeWhole(path, cancelled, sampleRate, SIZE_MAX);
 }
 
 DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate,
                              double maxSeconds) {
     if (!(sampleRate >= 1 && sampleRate <= 1e6)) return fail(1, "converter setup failed");
     if (!(maxSeconds >= 0)) return tooLong();
-    const double frames = std::floor(maxSeconds * sampleRate);
-    const size_t maxFrames = frames < static_cast<double>(SIZE_MAX / 2) ? static_cast<size_t>(frames) : SIZE_MAX;
-    return decodeWithSndfile(path, cancelled, sampleRate, maxFrames);
+    return decodeWhole(path, cancelled, sampleRate, framesFor(maxSeconds, sampleRate));
+}
+
+StreamResult measureAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate,
+                              double maxSeconds) {
+    if (!(sampleRate >= 1 && sampleRate <= 1e6)) return {0, DecodeRoad::Sndfile, fail(1, "converter setup failed").error};
+    if (!(maxSeconds >= 0)) return {0, DecodeRoad::Sndfile, tooLong().error};
+    const BlockSink discard = [](std::span<const float>, std::span<const float>) {};
+    Sink first, second;
+    first.maxFrames = second.maxFrames = framesFor(maxSeconds, sampleRate);
+    first.consumer = second.consumer = &discard;
+    auto [r, road] = runRoads(path, cancelled, sampleRate, first, second);
+    return {(road == DecodeRoad::Sndfile ? first : second).frames(), road, std::move(r.error)};
+}
+
+StreamResult streamAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate,
+                             double maxSeconds, DecodeRoad road, const BlockSink& onBlock) {
+    if (!(sampleRate >= 1 && sampleRate <= 1e6)) return {0, road, fail(1, "converter setup failed").error};
+    if (!(maxSeconds >= 0)) return {0, road, tooLong().error};
+    Sink sink;
+    sink.maxFrames = framesFor(maxSeconds, sampleRate);
+    sink.consumer = &onBlock;
+    RoadResult r = road == DecodeRoad::Sndfile ? runSndfile(path, cancelled, sampleRate, sink)
+                                               : runFFmpeg(path, cancelled, sampleRate, sink);
+    if (!r.opened) r = roadError(fail(3, "no readable audio track"));
+    return {sink.frames(), road, std::move(r.error)};
 }
 
 }  // namespace plindo::motion

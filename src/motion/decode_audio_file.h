@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace plindo::motion {
@@ -34,5 +35,24 @@ DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()
 inline DecodeResult decodeAudioFile(const std::string& path, double sampleRate) {
     return decodeAudioFile(path, nullptr, sampleRate);
 }
+
+// The road a file was decoded by.
+enum class DecodeRoad { Sndfile, FFmpeg };
+
+// For files too long to hold decoded: the signal handed on in blocks of both channels as it is decoded.
+using BlockSink = std::function<void(std::span<const float> left, std::span<const float> right)>;
+struct StreamResult {
+    size_t frames = 0;  // frames decoded (handed on, for streamAudioFile)
+    DecodeRoad road = DecodeRoad::Sndfile;
+    std::optional<StemError> error;
+};
+
+// Decodes without keeping anything, choosing the road as decodeAudioFile does: how many frames it gives, and
+// by which road. Error 7 once past `maxSeconds`.
+StreamResult measureAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate,
+                              double maxSeconds);
+// Decodes by `road` (as measured), handing every block to `onBlock` on the calling thread.
+StreamResult streamAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate,
+                             double maxSeconds, DecodeRoad road, const BlockSink& onBlock);
 
 }  // namespace plindo::motion

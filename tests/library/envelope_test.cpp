@@ -260,3 +260,41 @@ TEST(EnvelopeJson, WrongTypesFailTheWholeRead) {
     EXPECT_FALSE(PeakEnvelope::fromJson("[]"));
     EXPECT_FALSE(PeakEnvelope::fromJson("{"));
 }
+
+TEST(EnvelopeBuilder, BlocksOfAnySizeGiveWhatTheWholeSignalGives) {
+    const struct {
+        size_t n;
+        double sr;
+        std::vector<size_t> blocks;  // repeated until the signal is used up
+    } cases[] = {
+        {0, 44100, {1}},           {30, 44100, {7}},             {5000, 22050, {1, 2, 255}},
+        {123457, 44100, {4096}},   {123457, 44100, {511, 513}},  {44100 * 3 + 77, 8000, {65536, 3}},
+    };
+    for (const auto& c : cases) {
+        std::vector<float> l(c.n), r(c.n);
+        for (size_t i = 0; i < c.n; ++i) {
+            l[i] = static_cast<float>(std::sin(double(i) * 0.01) * std::sin(double(i) * 0.0001));
+            r[i] = static_cast<float>(std::cos(double(i) * 0.37)) * 0.3f;
+        }
+        if (c.n > 100) l[50] = kNaN, r[60] = INFINITY;  // damage stays where it is
+        PeakEnvelopeBuilder b(c.n, c.sr, "x");
+        for (size_t at = 0, k = 0; at < c.n; ++k) {
+            const size_t size = std::min(c.blocks[k % c.blocks.size()], c.n - at);
+            b.add(std::span(l).subspan(at, size), std::span(r).subspan(at, size));
+            at += size;
+        }
+        EXPECT_EQ(b.finish(), PeakEnvelope::analyze(l, r, c.sr, "x")) << c.n << " at " << c.sr;
+    }
+    // A source that delivers less than it announced ends in silence; one that delivers more is cut.
+    const std::vector<float> tone(1000, 0.5f), padded = [&] {
+        std::vector<float> p = tone;
+        p.resize(1500, 0.0f);
+        return p;
+    }();
+    PeakEnvelopeBuilder shortSource(1500, 8000, "x");
+    shortSource.add(tone, tone);
+    EXPECT_EQ(shortSource.finish(), PeakEnvelope::analyze(padded, padded, 8000, "x"));
+    PeakEnvelopeBuilder longSource(1000, 8000, "x");
+    longSource.add(padded, padded);
+    EXPECT_EQ(longSource.finish(), PeakEnvelope::analyze(tone, tone, 8000, "x"));
+}

@@ -1,6 +1,7 @@
 #include "library/peaks_cache.h"
 #include "library_test_files.h"
 #include "log_lines.h"
+#include "motion/decode_audio_file.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -116,6 +117,29 @@ TEST(PeaksCacheLimits, ATrackOverTwoHoursIsRefusedBeforeItIsDecoded) {
     // A short track of the same form is analysed.
     sparseWav(dir.path / "short.wav", 3);
     EXPECT_EQ(cache.serve((dir.path / "short.wav").string(), 1400, 0, 0).status, "200 OK");
+}
+
+TEST(PeaksCacheLimits, ALongTrackIsAnalysedAsItIsDecodedToTheSameEnvelope) {
+    testfiles::TempDir dir;
+    const fs::path wav = dir.path / "long.wav", flac = dir.path / "long.flac";
+    for (const auto& p : {wav, flac}) {
+        const std::string cmd = "ffmpeg -nostdin -loglevel error -y -f lavfi -i 'aevalsrc=0.5*sin(2*PI*(200+40*t)*t):s=44100:d=3' "
+                                "-ac 2 '" + p.string() + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+    std::vector<std::string> wholeDecodes;
+    const PeaksCache::Decoder decode = [&](const std::string& p, double rate) {
+        wholeDecodes.push_back(p);
+        return motion::decodeAudioFile(p, rate).stem;
+    };
+    PeaksCache whole(platform::systemClock(), decode), streaming(platform::systemClock(), decode, 1.0);
+    for (const auto& p : {wav, flac}) {
+        const auto a = whole.serve(p.string(), 1400, 0, 0), b = streaming.serve(p.string(), 1400, 0, 0);
+        ASSERT_EQ(a.status, "200 OK");
+        EXPECT_EQ(b.status, "200 OK");
+        EXPECT_EQ(a.body, b.body) << p;
+    }
+    EXPECT_EQ(wholeDecodes, (std::vector<std::string>{wav.string(), flac.string()})) << "the 3 s tracks streamed";
 }
 
 }  // namespace

@@ -155,6 +155,36 @@ TEST_F(Decode, ALimitEndsTheDecodeOfALongerFile) {
     }
 }
 
+TEST_F(Decode, StreamingHandsOverWhatTheWholeDecodeKeeps) {
+    std::string flipped = read("tone.flac");
+    flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x10);
+    write("flipped.flac", flipped);
+    const struct {
+        const char* name;
+        DecodeRoad road;
+    } cases[] = {{"tone.wav", DecodeRoad::Sndfile}, {"tone.m4a", DecodeRoad::FFmpeg}, {"flipped.flac", DecodeRoad::FFmpeg}};
+    for (const auto& c : cases) {
+        const DecodeResult whole = decodeAudioFile(path(c.name), 22050);
+        ASSERT_TRUE(whole) << c.name;
+        const StreamResult measured = measureAudioFile(path(c.name), nullptr, 22050, 60);
+        EXPECT_FALSE(measured.error) << c.name;
+        EXPECT_EQ(measured.road, c.road) << c.name;
+        EXPECT_EQ(measured.frames, whole.stem->left.size()) << c.name;
+        std::vector<float> left, right;
+        const StreamResult streamed = streamAudioFile(path(c.name), nullptr, 22050, 60, measured.road,
+                                                      [&](std::span<const float> l, std::span<const float> r) {
+                                                          left.insert(left.end(), l.begin(), l.end());
+                                                          right.insert(right.end(), r.begin(), r.end());
+                                                      });
+        EXPECT_FALSE(streamed.error) << c.name;
+        EXPECT_EQ(streamed.frames, left.size()) << c.name;
+        EXPECT_EQ(left, whole.stem->left) << c.name;
+        EXPECT_EQ(right, whole.stem->right) << c.name;
+    }
+    EXPECT_EQ(measureAudioFile(path("tone.wav"), nullptr, 22050, 1).error->code, 7);
+    EXPECT_EQ(streamAudioFile(path("nope.wav"), nullptr, 22050, 60, DecodeRoad::Sndfile, {}).error->code, 3);
+}
+
 TEST(AsyncWait, ReturnsTheValueOrGivesUpWithoutWaitingForTheOperation) {
     EXPECT_EQ(AsyncWait::wait(1.0, [] { return 42; }), 42);
     auto finished = std::make_shared<std::atomic<bool>>(false);

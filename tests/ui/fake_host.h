@@ -26,6 +26,8 @@ public:
     std::map<int, bool> zoomAutoValue;
     bool libraryCommandAnswer = false;
     std::map<int, std::string> slotSides;
+    std::map<int, double> remoteAngles;
+    int remoteAngleReads = 0;
     std::map<int, host::PlaceSnapshot> places;
     std::map<int, host::DynamoSnapshot> dynamos;
     std::map<int, std::vector<host::SeratoCueRow>> cueRows;
@@ -119,6 +121,11 @@ public:
     std::optional<std::string> slotSide(int o) const override {
         auto it = slotSides.find(o);
         return it == slotSides.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+    double remoteLastAngle(int d) const override {
+        ++const_cast<FakeHost*>(this)->remoteAngleReads;
+        auto it = remoteAngles.find(d);
+        return it == remoteAngles.end() ? 0 : it->second;
     }
     host::PlaceSnapshot place(int d) const override { auto it = places.find(d); return it == places.end() ? host::PlaceSnapshot{} : it->second; }
     host::DynamoSnapshot dynamo(int d) const override { auto it = dynamos.find(d); return it == dynamos.end() ? host::DynamoSnapshot{} : it->second; }

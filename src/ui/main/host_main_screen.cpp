@@ -1,6 +1,11 @@
 #include "ui/main/host_main_screen.h"
 
+#include "ui/kit/slot_widget.h"
+#include "ui/main/deck_column.h"
+#include "ui/main/deck_rack.h"
 #include "ui/main/deck_wave_column.h"
+#include "ui/main/key_monitor.h"
+#include "ui/main/on_key.h"
 #include "ui/main/side_switch.h"
 
 #include <QDialog>
@@ -16,15 +21,6 @@ namespace plindo::ui {
 
 namespace {
 
-QWidget* makeSlot(const char* name) {
-    auto* w = new QWidget;
-    w->setObjectName(name);
-    auto* l = new QVBoxLayout(w);
-    l->setContentsMargins(0, 0, 0, 0);
-    l->setSpacing(0);
-    return w;
-}
-
 int index(HostMainScreen::Slot s) { return static_cast<int>(s); }
 
 }  // namespace
@@ -33,7 +29,7 @@ HostMainScreen::HostMainScreen(host::HostUi& state, QWidget* parent) : QWidget(p
     setMinimumSize(kMinWidth, kMinHeight);
     setAcceptDrops(true);
     const char* names[] = {"deckColumn1", "deckColumn2", "wave1", "wave2", "rack", "bottom"};
-    for (int i = 0; i < 6; ++i) slots_[i] = makeSlot(names[i]);
+    for (int i = 0; i < 6; ++i) slots_[i] = makeSlotWidget(names[i]);
 
     // Main layout: deck column, centre, deck column.
     auto* mainPage = new QWidget;
@@ -84,10 +80,51 @@ HostMainScreen::HostMainScreen(host::HostUi& state, QWidget* parent) : QWidget(p
 
     fill(Slot::wave1, new DeckWaveColumn(state_, 1));
     fill(Slot::wave2, new DeckWaveColumn(state_, 2));
+    for (int i = 0; i < 2; ++i) {
+        auto* column = new DeckColumn(state_, i);
+        deckColumns_[i] = column;
+        connect(column, &DeckColumn::gearPressed, this, [this, i] { toggleTechOpen(i); });
+        fill(i == 0 ? Slot::deckColumn1 : Slot::deckColumn2, column);
+    }
+    connect(this, &HostMainScreen::techOpenChanged, this, &HostMainScreen::showTechOpen);
+    fill(Slot::rack, new DeckRack(state_));
 
     connect(&state_, &host::HostUi::configChanged, this, &HostMainScreen::chooseLayout);
     connect(&state_, &host::HostUi::showSecretChanged, this, &HostMainScreen::syncSecretSheet);
     chooseLayout();
+}
+
+HostMainScreen::~HostMainScreen() = default;
+
+DeckColumn* HostMainScreen::deckColumn(int deckIndex) const {
+    return deckIndex == 0 || deckIndex == 1 ? deckColumns_[deckIndex].data() : nullptr;
+}
+
+void HostMainScreen::showTechOpen() {
+    for (int i = 0; i < 2; ++i) {
+        if (deckColumns_[i]) deckColumns_[i]->setTechOpen(techOpen_.count(i) > 0);
+    }
+}
+
+void HostMainScreen::setReturnHook(std::function<bool()> hook) {
+    returnHook_ = std::move(hook);
+    if (keyMonitor_) keyMonitor_->setUnusedReturnHook(returnHook_);
+}
+
+// The keys belong to the main layout only: the rack has no library panes to drive.
+void HostMainScreen::syncKeyMonitor() {
+    if (!mainLayoutShown()) {
+        keyMonitor_.reset();
+        return;
+    }
+    if (keyMonitor_) return;
+    // Keys sent to the main window or one of its sheets; the settings window and the dialogs keep theirs.
+    auto owns = [this](const QWidget* w) { return w && (w == window() || w == secret_ || w == decks_); };
+    auto handle = [this](const KeyStroke& k) {
+        return onKey(k.keyCode, k.shift, k.characters, k.charactersIgnoringModifiers, state_);
+    };
+    keyMonitor_ = std::make_unique<KeyMonitor>(owns, handle);
+    keyMonitor_->setUnusedReturnHook(returnHook_);
 }
 
 QWidget* HostMainScreen::slot(Slot s) const { return slots_[index(s)]; }
@@ -106,6 +143,7 @@ bool HostMainScreen::mainLayoutShown() const { return layouts_->currentIndex() =
 void HostMainScreen::chooseLayout() {
     const auto target = state_.config().d().stringValue("orv.hostTarget").value_or("orv");
     layouts_->setCurrentIndex(target == "orv" ? 0 : 1);
+    syncKeyMonitor();
 }
 
 void HostMainScreen::setHoverPath(std::optional<std::string> path) {

@@ -17,9 +17,11 @@
 // through `state()`.
 #include "host/host_ui.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -29,6 +31,8 @@ class QStackedWidget;
 
 namespace plindo::ui {
 
+class DeckColumn;
+class KeyMonitor;
 class SideSwitch;
 
 class HostMainScreen : public QWidget {
@@ -45,12 +49,19 @@ public:
     enum class Slot { deckColumn1, deckColumn2, wave1, wave2, rack, bottom };
 
     explicit HostMainScreen(host::HostUi& state, QWidget* parent = nullptr);
+    ~HostMainScreen() override;
 
     host::HostUi& state() { return state_; }
     QWidget* slot(Slot s) const;
     void fill(Slot s, QWidget* view);
     bool mainLayoutShown() const;
     SideSwitch* sideSwitch() const { return sideSwitch_; }
+    // The deck columns the screen puts in its slots (deck index 0 or 1); null once a slot was filled otherwise.
+    DeckColumn* deckColumn(int deckIndex) const;
+    // The key monitor, present while the main layout shows.
+    KeyMonitor* keyMonitor() const { return keyMonitor_.get(); }
+    // Gets a Return or keypad Enter that the key handler left unused; true swallows it.
+    void setReturnHook(std::function<bool()> hook);
     QWidget* centreColumn() const { return centre_; }
 
     // View state (starts empty / false).
@@ -81,6 +92,8 @@ protected:
 
 private:
     void chooseLayout();
+    void syncKeyMonitor();
+    void showTechOpen();
     void syncSecretSheet();
     void syncDecksSheet();
 
@@ -94,6 +107,10 @@ private:
     std::optional<std::string> focusPath_;
     bool showDecks_ = false;
     std::set<int> techOpen_;
+
+    QPointer<DeckColumn> deckColumns_[2];
+    std::unique_ptr<KeyMonitor> keyMonitor_;
+    std::function<bool()> returnHook_;
 
     SheetFactory makeSecret_;
     SheetFactory makeDecks_;

@@ -1,0 +1,158 @@
+#pragma once
+// Inside the track server: one accepted connection, and the state and work that the listener, the answers
+// (deck_file_server.cpp) and the routes (deck_file_server_routes.cpp) share. All of it runs on the queue
+// "orv.filesrv", except `respond`, which may be called from anywhere.
+#include "link/deck_file_server.h"
+#include "link/http_head.h"
+#include "platform/log.h"
+
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace plindo::link {
+
+// One accepted connection of the track server: its head buffer while reading, then its answer.
+struct FileServerConn : std::enable_shared_from_this<FileServerConn> {
+    using Clock = std::chrono::steady_clock;
+
+    explicit FileServerConn(asio::io_context& io) : socket(io), timer(io) {}
+    ~FileServerConn() {
+        if (fd >= 0) ::close(fd);
+    }
+
+    enum class Phase { Reading, Answering, Closed };
+
+    asio::ip::tcp::socket socket;
+    asio::steady_timer timer;
+    Phase phase = Phase::Reading;
+    std::string buffer;
+    std::array<char, http_head::kReadChunk> chunk{};
+    std::string out;      // head and in-memory body
+    size_t outSent = 0;   // bytes of `out` already written
+    int fd = -1;          // a file body, sent after `out`
+    off_t offset = 0;     // next file byte to send
+    off_t size = 0;
+    std::string peer = "?";
+    bool loopback = false;  // the peer is this machine
+    // When the client last moved a byte: sent one of its head, or took one of its answer.
+    Clock::time_point lastTaken = Clock::now();
+};
+
+struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl> {
+    Impl(DeckFileServer& o, asio::io_context& io, platform::SerialQueue& q, platform::SerialQueue& pq)
+        : owner(&o), io(io), queue(q), peaksQueue(pq) {}
+
+    DeckFileServer* owner;  // cleared by the server's destructor, read only on the queue
+    asio::io_context& io;
+    platform::SerialQueue& queue;
+    platform::SerialQueue& peaksQueue;
+    platform::ServiceAdvertiser* advertiser = nullptr;
+    platform::MainExecutor* main = nullptr;
+    std::string serviceName;
+
+    std::mutex mutex;  // guards the listener fields below against start/stop from other threads
+    std::shared_ptr<asio::ip::tcp::acceptor> acceptor;
+    std::unique_ptr<platform::ServiceRegistration> registration;
+    bool running = false;
+    int port = 0;
+
+    using ConnPtr = std::shared_ptr<FileServerConn>;
+    std::list<ConnPtr> conns;  // queue only; oldest first
+
+    static constexpr const char* kJson = "application/json; charset=utf-8";
+    static constexpr const char* kOctets = "application/octet-stream";
+    static constexpr const char* kText = "text/plain";
+    static spdlog::logger& log();
+
+    void status(const std::string& line) {
+        if (owner && owner->onStatus) owner->onStatus(line);
+    }
+
+    // ---- listener
+
+    void accept(std::shared_ptr<asio::ip::tcp::acceptor> a);
+    void accepted(const std::shared_ptr<asio::ip::tcp::acceptor>& a, const ConnPtr& conn, const std::error_code& ec);
+    void admit(const ConnPtr& conn);
+
+    // The connection whose client has gone longest without moving a byte; the older one on a tie.
+    template <typename Pred>
+    ConnPtr stalest(Pred pred);
+
+    void close(const ConnPtr& conn);
+
+    // Closes with a reset: what a stalled client never took is dropped at once instead of lingering in the
+    // kernel.
+    void abort(const ConnPtr& conn);
+
+    void stopListener();
+
+    // ---- request head
+
+    void read(const ConnPtr& conn);
+
+    // ---- answers
+
+    void respond(const ConnPtr& conn, const std::string& status, std::string body, const std::string& type);
+    void respondFile(const ConnPtr& conn, int fd, off_t size);
+
+    // Closes the connection once its client has taken nothing for the idle limit. Progress only moves
+    // `lastTaken`; the timer re-arms itself from it.
+    void armIdle(const ConnPtr& conn);
+    void send(const ConnPtr& conn);
+    void writeOut(const ConnPtr& conn);
+
+    // Streams the file from disk: the kernel copies it to the socket chunk by chunk.
+    void sendFile(const ConnPtr& conn);
+
+    // The answer is out: end our side, let the client read it and close, then close.
+    void finish(const ConnPtr& conn);
+
+    void drain(const ConnPtr& conn);
+    void respondJson(const ConnPtr& conn, const std::string& status, const nlohmann::json& j);
+    void respondFileNotFound(const ConnPtr& conn, const std::string& label, const std::optional<std::string>& path);
+
+    // ---- control requests handed to main. Main may be busy or gone: the route waits a bounded time, and
+    // an answer that comes later finds its request abandoned.
+
+    struct ControlCall {
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false;
+        bool abandoned = false;
+        nlohmann::json answer;
+    };
+    std::mutex controlMutex;  // guards the two fields below
+    bool controlClosed = false;  // the server is stopping: no more waits on main
+    std::vector<std::weak_ptr<ControlCall>> controlCalls;
+
+    // Lets every waiting control request go at once and refuses waits until the next start.
+    void closeControl();
+    void openControl();
+
+    // ---- routes
+
+    void route(const ConnPtr& conn, const std::string& head);
+    void control(const ConnPtr& conn, const std::string& q);
+    void file(const ConnPtr& conn, const std::string& q);
+    void crates(const ConnPtr& conn);
+    std::vector<TrackEntry> libraryTracks(const std::string& q);
+    void tracks(const ConnPtr& conn, const std::string& q);
+    void tags(const ConnPtr& conn, const std::string& q);
+    void coverArt(const ConnPtr& conn, const std::string& q);
+    void meta(const ConnPtr& conn, const std::string& q);
+    void peaks(const ConnPtr& conn, const std::string& q);
+};
+
+}  // namespace plindo::link

@@ -1,0 +1,311 @@
+// The track server's routes: the route table, the file and library answers, and the entry checks of the
+// payload routes.
+#include "link/deck_file_server_impl.h"
+#include "link/json_body.h"
+#include "platform/path_names.h"
+#include "platform/text.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <set>
+
+namespace plindo::link {
+
+namespace {
+
+enum class Kind { Missing, Regular, Folder, Other };
+
+// Where a path really leads, every link and "." or ".." taken: the file a check must judge and an open must
+// reach. None when it leads nowhere.
+std::optional<std::string> realPath(const std::string& path) {
+    if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) return std::nullopt;
+    std::string out(real);
+    std::free(real);
+    return out;
+}
+
+Kind kindOf(const std::string& path) {
+    const auto real = realPath(path);
+    struct stat st {};
+    if (!real || ::lstat(real->c_str(), &st) != 0) return Kind::Missing;
+    if (S_ISREG(st.st_mode)) return Kind::Regular;
+    if (S_ISDIR(st.st_mode)) return Kind::Folder;
+    return Kind::Other;
+}
+
+// The path as given, then its NFD and NFC forms where they differ: a name typed on one system may be stored
+// in the other form.
+std::vector<std::string> unicodeForms(const std::string& path) {
+    std::vector<std::string> forms{path};
+    if (path.empty() || path.find('\0') != std::string::npos) return forms;
+    for (std::string f : {platform::text::nfd(path), platform::text::nfc(path)}) {
+        if (std::find(forms.begin(), forms.end(), f) == forms.end()) forms.push_back(std::move(f));
+    }
+    return forms;
+}
+
+bool streamable(const std::string& path) {
+    static const std::set<std::string> kExtensions = {"mp3", "flac", "m4a", "aiff", "aif", "wav",
+                                                      "aac", "ogg",  "wma", "mp4",  "mov"};
+    return kExtensions.count(platform::text::asciiLower(platform::pathExtension(path))) > 0;
+}
+
+double decimalOrZero(const std::optional<std::string>& s) {
+    if (!s || s->empty()) return 0;
+    const char* begin = s->c_str();
+    char* end = nullptr;
+    const double v = std::strtod(begin, &end);
+    if (end != begin + s->size() || !std::isfinite(v)) return 0;
+    return v;
+}
+
+int columnsOr1400(const std::optional<std::string>& s) {
+    if (!s || s->empty()) return 1400;
+    std::string_view v = *s;
+    if (v.front() == '+') v.remove_prefix(1);
+    if (v.empty() || v.front() == '+') return 1400;
+    int out = 0;
+    const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
+    if (ec != std::errc() || end != v.data() + v.size()) return 1400;
+    return out;
+}
+
+// Artist and title from a file name such as "Artist - Title.mp3".
+TrackNames namesFromFileName(const std::string& path) {
+    const std::string name = platform::pathStem(path);
+    for (const std::string_view sep : {std::string_view(" - "), std::string_view(" \u2013 ")}) {
+        if (name.find(sep) == std::string::npos) continue;
+        const size_t first = name.find(sep);
+        TrackNames t{name.substr(0, first), name.substr(first + sep.size())};
+        if (t.title.empty()) t.title = name;
+        return t;
+    }
+    return {"", name};
+}
+
+std::string contentTypeOfPicture(std::string_view bytes) {
+    if (bytes.size() >= 4 && static_cast<unsigned char>(bytes[0]) == 0x89 && bytes[1] == 'P' && bytes[2] == 'N' &&
+        bytes[3] == 'G')
+        return "image/png";
+    return "image/jpg";
+}
+
+// A track as the file routes serve it: the asked name and the file it really is both carry an audio
+// extension, so a link named "x.mp3" that leads to /etc/passwd or to a folder is no track. The descriptor is
+// of the very file judged: the last step of the resolved path may not be swapped for a link in between.
+struct OpenTrack {
+    int fd = -1;
+    off_t size = 0;
+};
+
+std::optional<OpenTrack> openTrack(const std::string& path) {
+    if (!streamable(path)) return std::nullopt;
+    for (const auto& form : unicodeForms(path)) {
+        const auto real = realPath(form);
+        if (!real || !streamable(*real)) continue;
+        // O_NONBLOCK: should the file turn into a FIFO after the check, opening it must not hang the queue.
+        const int fd = ::open(real->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return OpenTrack{fd, st.st_size};
+        ::close(fd);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> DeckFileServer::existingPath(const std::string& path) {
+    for (const auto& form : unicodeForms(path)) {
+        if (kindOf(form) == Kind::Regular) return form;
+    }
+    return std::nullopt;
+}
+
+void DeckFileServer::Impl::route(const ConnPtr& conn, const std::string& head) {
+    log().info("req {} {}", conn->peer, http_head::logTarget(head));
+    const auto req = http_head::parse(head);
+    if (!req) return respond(conn, "400 Bad Request", {}, kOctets);
+    const std::string& p = req->path;
+    const std::string& q = req->rawQuery;
+    if (p == "/ctl") return control(conn, q);
+    if (p == "/deck_build") return respond(conn, "200 OK", "orv", kText);
+    if (p == "/deck/stem" || p == "/audio/stream") return file(conn, q);
+    if (p == "/library/crates") return crates(conn);
+    if (p == "/library/tracks") return tracks(conn, q);
+    if (p == "/tags") return tags(conn, q);
+    if (p == "/cover_art") return coverArt(conn, q);
+    if (p == "/deck/meta") return meta(conn, q);
+    if (p == "/wave/peaks") return peaks(conn, q);
+    respondJson(conn, "404 Not Found", {{"error", "no route"}});
+}
+
+void DeckFileServer::Impl::closeControl() {
+    std::vector<std::weak_ptr<ControlCall>> calls;
+    {
+        std::lock_guard lock(controlMutex);
+        controlClosed = true;
+        calls.swap(controlCalls);
+    }
+    for (auto& w : calls) {
+        if (auto c = w.lock()) {
+            std::lock_guard g(c->m);
+            c->abandoned = true;
+            c->cv.notify_all();
+        }
+    }
+}
+
+void DeckFileServer::Impl::openControl() {
+    std::lock_guard lock(controlMutex);
+    controlClosed = false;
+}
+
+void DeckFileServer::Impl::control(const ConnPtr& conn, const std::string& q) {
+    const auto params = http_head::queryItems(q);
+    const auto cmdIt = params.find("cmd");
+    const std::string cmd = cmdIt == params.end() ? "state" : cmdIt->second;
+    auto handler = owner ? owner->onControl : nullptr;
+    if (!handler || !main) return respondJson(conn, "200 OK", {{"error", "no handler"}});
+    auto call = std::make_shared<ControlCall>();
+    {
+        std::lock_guard lock(controlMutex);
+        if (controlClosed) return respondJson(conn, "200 OK", {{"error", "busy"}});
+        std::erase_if(controlCalls, [](const auto& w) { return w.expired(); });
+        controlCalls.push_back(call);
+    }
+    main->post([call, handler, cmd, params, loopback = conn->loopback] {
+        {
+            std::lock_guard g(call->m);
+            if (call->abandoned) return;
+        }
+        auto answer = handler(cmd, params, loopback);
+        std::lock_guard g(call->m);
+        call->answer = std::move(answer);
+        call->done = true;
+        call->cv.notify_all();
+    });
+    nlohmann::json answer;
+    {
+        std::unique_lock g(call->m);
+        const double wait = owner ? owner->controlWaitSec : kControlWaitSec;
+        call->cv.wait_for(g, std::chrono::duration<double>(wait), [&] { return call->done || call->abandoned; });
+        if (call->done) {
+            answer = std::move(call->answer);
+        } else {
+            call->abandoned = true;
+            answer = {{"error", "busy"}};
+        }
+    }
+    respondJson(conn, "200 OK", answer);
+}
+
+void DeckFileServer::Impl::file(const ConnPtr& conn, const std::string& q) {
+    const auto path = http_head::queryValue("path", q);
+    const auto track = path ? openTrack(*path) : std::nullopt;
+    if (!track) return respondFileNotFound(conn, "stem", path);
+    respondFile(conn, track->fd, track->size);
+}
+
+void DeckFileServer::Impl::crates(const ConnPtr& conn) {
+    std::vector<std::string> serato;
+    if (owner && owner->payloads.seratoCrateNames) serato = owner->payloads.seratoCrateNames();
+    std::vector<std::string> folder;
+    if (owner && owner->onFolderCrates) folder = owner->onFolderCrates();
+    const bool seratoRunning = owner && owner->onSeratoRunning ? owner->onSeratoRunning() : false;
+    respondJson(conn, "200 OK",
+                {{"ready", true},
+                 {"crates", serato},
+                 {"seratoCrates", serato},
+                 {"folderCrates", folder},
+                 {"hasSerato", !serato.empty()},
+                 {"seratoRunning", seratoRunning}});
+}
+
+std::vector<TrackEntry> DeckFileServer::Impl::libraryTracks(const std::string& q) {
+    const std::string src = http_head::queryValue("src", q).value_or("serato");
+    std::string crate = http_head::queryValue("crate", q).value_or("");
+    auto all = [this] {
+        return owner && owner->payloads.seratoAllTracks ? owner->payloads.seratoAllTracks() : std::vector<TrackEntry>{};
+    };
+    if (crate.empty()) return all();
+    if (crate.rfind("Plindo%%", 0) == 0) crate = crate.substr(8);
+    if (crate == "Plindo" || crate.empty()) return all();
+    if (src == "folder")
+        return owner && owner->onFolderCrateTracks ? owner->onFolderCrateTracks(crate) : std::vector<TrackEntry>{};
+    return owner && owner->payloads.seratoCrateTracks ? owner->payloads.seratoCrateTracks(crate) : std::vector<TrackEntry>{};
+}
+
+void DeckFileServer::Impl::tracks(const ConnPtr& conn, const std::string& q) {
+    const auto list = libraryTracks(q);
+    nlohmann::json arr = nlohmann::json::array();
+    for (const auto& t : list) arr.push_back({{"path", t.path}, {"name", t.name}});
+    respondJson(conn, "200 OK", {{"ready", true}, {"count", list.size()}, {"tracks", std::move(arr)}});
+}
+
+void DeckFileServer::Impl::tags(const ConnPtr& conn, const std::string& q) {
+    const auto path = http_head::queryValue("path", q);
+    if (!path) return respondJson(conn, "400 Bad Request", {{"error", "missing path"}});
+    std::optional<TrackNames> names;
+    // Only regular files are read: a FIFO or a device would hang or flood the tag reader.
+    if (kindOf(*path) == Kind::Regular && owner && owner->payloads.tagNames) names = owner->payloads.tagNames(*path);
+    TrackNames t = names.value_or(TrackNames{});
+    if (t.artist.empty() && t.title.empty()) t = namesFromFileName(*path);
+    respondJson(conn, "200 OK", {{"path", *path}, {"artist", t.artist}, {"title", t.title}});
+}
+
+void DeckFileServer::Impl::coverArt(const ConnPtr& conn, const std::string& q) {
+    const auto path = http_head::queryValue("path", q);
+    const Kind kind = path ? kindOf(*path) : Kind::Missing;
+    if (kind == Kind::Missing || kind == Kind::Other) return respond(conn, "404 Not Found", "no path / not file", kText);
+    std::optional<std::string> art;
+    if (kind == Kind::Regular && owner && owner->payloads.embeddedArtwork) art = owner->payloads.embeddedArtwork(*path);
+    if (!art || art->empty()) return respond(conn, "404 Not Found", "no embedded art", kText);
+    const std::string type = contentTypeOfPicture(*art);
+    respond(conn, "200 OK", std::move(*art), type);
+}
+
+void DeckFileServer::Impl::meta(const ConnPtr& conn, const std::string& q) {
+    const auto path = http_head::queryValue("path", q);
+    if (!path) return respondJson(conn, "400 Bad Request", {{"error", "missing path"}});
+    const auto resolved = existingPath(*path);
+    if (!resolved) return respondFileNotFound(conn, "meta", path);
+    nlohmann::json doc;
+    if (owner && owner->payloads.deckMeta) {
+        doc = owner->payloads.deckMeta(*resolved);
+    } else {
+        doc = {{"path", *resolved}, {"api_version", "0004"}, {"cues", nlohmann::json::array()},
+               {"loops", nlohmann::json::array()}, {"flips", nlohmann::json::array()}};
+    }
+    // A document the encoder refuses (a number that is not finite) goes out empty, still "200 OK".
+    respond(conn, "200 OK", json_body::encode(doc).value_or(std::string()), kJson);
+}
+
+void DeckFileServer::Impl::peaks(const ConnPtr& conn, const std::string& q) {
+    const auto path = http_head::queryValue("path", q);
+    if (!path) return respondJson(conn, "400 Bad Request", {{"error", "missing path"}});
+    const auto resolved = existingPath(*path);
+    if (!resolved) return respondFileNotFound(conn, "peaks", path);
+    const double center = decimalOrZero(http_head::queryValue("center", q));
+    const double window = decimalOrZero(http_head::queryValue("window", q));
+    const int columns = columnsOr1400(http_head::queryValue("columns", q));
+    auto work = owner ? owner->payloads.peaks : nullptr;
+    std::weak_ptr<Impl> weak = shared_from_this();
+    peaksQueue.post([weak, conn, work, p = *resolved, columns, center, window] {
+        auto self = weak.lock();
+        if (!self) return;
+        PeaksAnswer a = work ? work(p, columns, center, window)
+                             : PeaksAnswer{"500 Internal Server Error",
+                                           json_body::encode({{"error", "decode failed"}, {"path", p}}).value_or("")};
+        self->respond(conn, a.status, std::move(a.body), kJson);
+    });
+}
+
+}  // namespace plindo::link

@@ -123,6 +123,7 @@ public:
           window_(fftwAlloc<float>(static_cast<size_t>(bands_.fftSize))),
           frame_(fftwAlloc<float>(static_cast<size_t>(bands_.fftSize))),
           spectrum_(fftwAlloc<fftwf_complex>(static_cast<size_t>(bands_.fftSize / 2 + 1))),
+          left_(fftwAlloc<fftwf_complex>(static_cast<size_t>(bands_.fftSize / 2 + 1))),
           magnitude_(static_cast<size_t>(bands_.fftSize / 2)) {
         const int N = bands_.fftSize;
         for (int i = 0; i < N; ++i) window_[i] = static_cast<float>(0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * i / N)));
@@ -142,11 +143,37 @@ public:
         }
         std::fill(x + avail, x + N, 0.0f);
         fftwf_execute_dft_r2c(plan_, x, spectrum_.get());
+        bandSums(spectrum_.get(), out);
+    }
+
+    // The sums of the left frame, the right frame and their mix. The mix's spectrum is the mean of the two
+    // spectra (the transform is linear), so a stereo frame costs two transforms, not three.
+    void stereoSums(const float* l, const float* r, size_t avail, float out[3][3]) {
+        const int N = bands_.fftSize;
+        const int bins = N / 2 + 1;
+        float* x = frame_.get();
+        for (size_t i = 0; i < avail; ++i) x[i] = l[i] * window_[i];
+        std::fill(x + avail, x + N, 0.0f);
+        fftwf_execute_dft_r2c(plan_, x, spectrum_.get());
+        std::copy_n(&spectrum_[0][0], 2 * bins, &left_[0][0]);
+        for (size_t i = 0; i < avail; ++i) x[i] = r[i] * window_[i];
+        fftwf_execute_dft_r2c(plan_, x, spectrum_.get());
+        bandSums(left_.get(), out[0]);
+        bandSums(spectrum_.get(), out[1]);
+        for (int k = 0; k < bins; ++k) {
+            spectrum_[k][0] = (spectrum_[k][0] + left_[k][0]) * 0.5f;
+            spectrum_[k][1] = (spectrum_[k][1] + left_[k][1]) * 0.5f;
+        }
+        bandSums(spectrum_.get(), out[2]);
+    }
+
+private:
+    void bandSums(const fftwf_complex* spectrum, float out[3]) {
         const EnvelopeBands::Range ranges[3] = {bands_.low, bands_.middle, bands_.high};
         const int usedBins = std::max({bands_.low.last, bands_.middle.last, bands_.high.last});
         // |2·X[k]|; bin 0 holds the DC term alone.
         for (int k = 0; k < usedBins; ++k) {
-            const float re = spectrum_[k][0], im = spectrum_[k][1];
+            const float re = spectrum[k][0], im = spectrum[k][1];
             magnitude_[static_cast<size_t>(k)] = 2.0f * std::sqrt(re * re + im * im);
         }
         for (int band = 0; band < 3; ++band) {
@@ -157,11 +184,10 @@ public:
         }
     }
 
-private:
     EnvelopeBands bands_;
     fftwf_plan plan_;
     FftwBuffer<float> window_, frame_;
-    FftwBuffer<fftwf_complex> spectrum_;
+    FftwBuffer<fftwf_complex> spectrum_, left_;
     std::vector<float> magnitude_;
 };
 
@@ -264,9 +290,7 @@ void PeakEnvelopeBuilder::add(std::span<const float> left, std::span<const float
         float out[3][3] = {};
         if (!summer_) summer_ = std::make_unique<Summer>(sr_);
         if (summer_->ok()) {
-            summer_->sums(l, nullptr, avail, out[0]);
-            summer_->sums(r, nullptr, avail, out[1]);
-            summer_->sums(l, r, avail, out[2]);
+            summer_->stereoSums(l, r, avail, out);
         }
         for (size_t signal = 0; signal < 3; ++signal)
             for (size_t band = 0; band < 3; ++band) frameSums_[signal][band].push_back(out[signal][band]);

@@ -72,9 +72,13 @@ DeckColumn::DeckColumn(host::HostUi& host, int deckIndex, QWidget* parent)
     setTechOpen(false);
 }
 
-void DeckColumn::replace(QWidget* slot, QWidget*& current, QWidget* next) {
+void DeckColumn::replace(QWidget* slot, QPointer<QWidget>& current, QWidget* next) {
     if (current == next) return;
-    if (current) current->deleteLater();
+    if (current) {
+        slot->layout()->removeWidget(current);
+        current->hide();
+        current->deleteLater();
+    }
     current = next;
     if (next) slot->layout()->addWidget(next);
 }

@@ -3,6 +3,7 @@
 // anywhere on it makes that pane the active one), the source switch, the 210-high placement slot, and the
 // 74-high card that shows either the title card or the platter readings (strip and gear). Only the face on
 // show takes clicks. Which face shows is the screen's view state, given by `setTechOpen`.
+#include <QPointer>
 #include <QWidget>
 
 class QStackedWidget;
@@ -52,15 +53,15 @@ signals:
     void techOpenChanged(bool open);
 
 private:
-    static void replace(QWidget* slot, QWidget*& current, QWidget* next);
+    static void replace(QWidget* slot, QPointer<QWidget>& current, QWidget* next);
 
     host::HostUi& host_;
     const int index_;
     bool techOpen_ = false;
     QWidget* paneSlot_ = nullptr;
     QWidget* placementSlot_ = nullptr;
-    QWidget* pane_ = nullptr;
-    QWidget* placement_ = nullptr;
+    QPointer<QWidget> pane_;
+    QPointer<QWidget> placement_;
     SourceSwitch* source_ = nullptr;
     QStackedWidget* card_ = nullptr;
     DeckTitleCard* title_ = nullptr;

@@ -267,6 +267,11 @@ TEST(DeckColumn, APressOnThePaneMakesItActiveAndStillReachesIt) {
     EXPECT_GE(pane->width(), DeckColumn::kPaneMinWidth);
     QTest::mouseClick(pane, Qt::LeftButton);
     EXPECT_EQ(clicks, 1);
+    QPointer<QWidget> old(placement);
+    t.cols[1]->setPlacementWidget(new QWidget);  // replacing deletes the old view
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(old.isNull());
+    EXPECT_EQ(t.cols[1]->placementWidget()->parentWidget()->layout()->count(), 1);
     EXPECT_EQ(t.host.take(), Calls{"setActivePane(1)"});
     QTest::mouseClick(t.cols[1]->sourceSwitch()->button(true), Qt::LeftButton);
     EXPECT_EQ(t.host.take(), Calls{"setSeratoDeck(2,1)"});  // outside the pane: no pane change

@@ -106,7 +106,7 @@ struct MonitoredWindow {
         list->setCurrentIndex(model.index(0));
         window.show();
         window.activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));  // the focus widget counts only in the active window
         install();
     }
     void install() {

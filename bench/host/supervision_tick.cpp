@@ -88,6 +88,8 @@ void BM_SupervisionPassTwoPhones(benchmark::State& state) {
         state.PauseTiming();
         hello(1);
         hello(2);
+        // Both phones sent a frame since the last pass: every pass changes both decks' records.
+        for (auto& w : host.feeds->wireDiag) w.cell.update([](host::WireDiag::Shot& s) { ++s.frameN; });
         queue.drain();
         state.ResumeTiming();
         // On main, as the timer runs it; only the pass itself is measured.

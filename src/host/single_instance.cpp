@@ -9,6 +9,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace plindo::host {
 
 namespace {
@@ -64,14 +66,15 @@ bool SingleInstance::listen() {
     return true;
 }
 
-bool SingleInstance::askToActivate() {
+bool SingleInstance::askToActivate(const QDeadlineTimer& until) {
     QLocalSocket s;
     s.connectToServer(serverName_);
     if (!s.waitForConnected(kConnectMs)) return false;
-    // Only an answer counts: a copy that is going away closes the connection unanswered.
+    // Only an answer counts: a copy that is going away closes the connection unanswered. A busy copy may be
+    // slow to answer; asking again would bring it to the front twice.
     s.write(kActivate);
     QByteArray reply;
-    QDeadlineTimer answer(kConnectMs);
+    QDeadlineTimer answer(std::max<qint64>(kConnectMs, until.remainingTime()));
     while (!reply.contains('\n') && !answer.hasExpired() && s.waitForReadyRead(int(answer.remainingTime())))
         reply += s.readAll();
     reply += s.readAll();
@@ -90,7 +93,7 @@ SingleInstance::Claim SingleInstance::claimWindowed() {
         }
         if (lock_->error() != QLockFile::LockFailedError)
             return {Outcome::heldByOther, 0, "cannot write " + lockPath_};
-        if (askToActivate()) return {Outcome::activatedOther, holderPid(), {}};
+        if (askToActivate(deadline)) return {Outcome::activatedOther, holderPid(), {}};
         if (deadline.hasExpired()) return {Outcome::heldByOther, holderPid(), {}};
         if (takeLock(kRetryMs)) {
             listen();

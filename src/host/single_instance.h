@@ -4,6 +4,7 @@
 // lock and socket never block (the lock records its pid; the socket is cleaned up before listening), and a
 // copy that is quitting drops its socket and lock first, so a launch that finds the lock but no socket waits
 // a little for the lock to come free.
+#include <QDeadlineTimer>
 #include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
@@ -51,7 +52,7 @@ signals:
 private:
     bool takeLock(int timeoutMs);
     bool listen();
-    bool askToActivate();
+    bool askToActivate(const QDeadlineTimer& until);  // waits for the answer until `until`
     qint64 holderPid() const;
 
     QString folder_;

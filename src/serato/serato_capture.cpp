@@ -25,6 +25,10 @@ struct State {
     std::atomic<size_t> backlog{0};
     std::mutex folderLock;
     std::string folder;
+    // Read by the window while the capture queue writes them.
+    std::atomic<int64_t> count{0};
+    std::mutex pathLock;
+    std::string lastPath;
     // Capture queue only:
     int fd = -1;
     std::string path;  // of the open file
@@ -63,6 +67,9 @@ void openCaptureFile(State& s) {
     if (s.fd >= 0) {
         s.path = path;
         s.openFailLogged = false;
+        s.count.store(0, std::memory_order_relaxed);
+        std::lock_guard g(s.pathLock);
+        s.lastPath = path;
     } else if (!s.openFailLogged) {
         s.openFailLogged = true;
         platform::logger("serato-in").error("capture file {} not opened: {}", path, std::strerror(errno));
@@ -95,7 +102,10 @@ void writeRecord(State& s, const std::vector<uint8_t>& record) {
         }
         done += static_cast<size_t>(n);
     }
-    if (done == record.size()) return;
+    if (done == record.size()) {
+        s.count.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
     if (done > 0 && before >= 0) (void)!::ftruncate(s.fd, before);
     platform::logger("serato-in").error("capture write to {} failed: {}; capture switched off", s.path, std::strerror(err));
     s.enabled.store(false, std::memory_order_relaxed);
@@ -113,6 +123,14 @@ void setCaptureEnabled(bool on) {
 }
 
 bool captureEnabled() { return state().enabled.load(std::memory_order_relaxed); }
+
+std::string capturePath() {
+    State& s = state();
+    std::lock_guard g(s.pathLock);
+    return s.lastPath;
+}
+
+int64_t captureCount() { return state().count.load(std::memory_order_relaxed); }
 
 bool captureRecord(std::span<const uint8_t> message) { return captureRecord(message, platform::mediaNow()); }
 

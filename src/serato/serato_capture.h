@@ -18,6 +18,12 @@ inline constexpr size_t kMaxBacklogBytes = 4u << 20;
 void setCaptureEnabled(bool on);
 bool captureEnabled();
 
+// The file of the current capture, or of the last one after capture stopped; empty until a file was opened.
+// Safe from any thread while the capture queue writes.
+std::string capturePath();
+// Records written to that file: 0 when it opens, one more per record written.
+int64_t captureCount();
+
 // Appends one record stamped with the system uptime now (CLOCK_MONOTONIC, which like the uptime does not
 // run while the machine sleeps). False when the record was dropped at once
 // (capture off is not checked here; the backlog was full).

@@ -139,10 +139,13 @@ TEST(GroupUplink, JoinsAServerFoundByItsNameAndHandsOnWhatItSends) {
     EXPECT_EQ(rig.uplink.trackServerPort(), 17600);
     EXPECT_EQ(rig.uplink.targetEndpoint()->port(), host.localPort());
     EXPECT_EQ(rig.settings.value(GroupUplink::kPreviousKey), nlohmann::json({"HostB-0001"}));
-    {
+    // The host answers before it reports the new peer.
+    const auto joined = [&] {
         std::lock_guard g(m);
-        EXPECT_EQ(std::count(hostStatus.begin(), hostStatus.end(), "Plindo: group peer HostA-0002 joined"), 1);
-    }
+        return std::count(hostStatus.begin(), hostStatus.end(), "Plindo: group peer HostA-0002 joined");
+    };
+    EXPECT_TRUE(waitFor([&] { return joined() > 0; }));
+    EXPECT_EQ(joined(), 1);
 
     host.sendGroupState("[]");
     host.sendGroupMute(true);

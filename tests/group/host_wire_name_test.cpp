@@ -44,7 +44,9 @@ TEST(HostWireName, SuffixIsMadeOnceAndKept) {
 }
 
 TEST(HostWireName, ProcessNameIsComputedOnceAndStoresItsSuffix) {
-    platform::MemorySettings s;
+    // The name is made once per process, so the settings it stored its suffix in live as long (the test may
+    // run more than once in a process).
+    static platform::MemorySettings s;
     const std::string& first = group::hostWireName(s);
     const auto suffix = s.stringValue("plindo.wireSuffix");
     ASSERT_TRUE(suffix);

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -42,14 +43,23 @@ struct PlayheadHost : ::testing::Test {
         settings.setValue("orv.oscPort", freeUdpPort());
         settings.setValue("orv.meOscPort", playheadPort);
     }
-    std::unique_ptr<host::HostState> startHost() {
-        auto h = std::make_unique<host::HostState>(host::HostState::Deps{
-            .settings = settings,
-            .main = main,
-            .interfaces = [] { return std::vector<platform::NetInterface>{}; },
-            .trackServerPort = 0});
-        main.invokeSync([&] { h->start(); });
-        return h;
+    // The host is made, started and taken down on its main thread, as in the program: a status line it posts
+    // there never meets a host that another thread is taking down.
+    std::unique_ptr<host::HostState> host_;
+    void TearDown() override {
+        main.invokeSync([&] { host_.reset(); });
+        main.drain();
+    }
+    host::HostState* startHost() {
+        main.invokeSync([&] {
+            host_ = std::make_unique<host::HostState>(host::HostState::Deps{
+                .settings = settings,
+                .main = main,
+                .interfaces = [] { return std::vector<platform::NetInterface>{}; },
+                .trackServerPort = 0});
+            host_->start();
+        });
+        return host_.get();
     }
     void send(const std::vector<uint8_t>& bytes) {
         asio::io_context io;

@@ -11,10 +11,12 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <numbers>
 #include <thread>
 #include <vector>
@@ -77,16 +79,30 @@ TEST(WholeRoad, RecordingFollowsPlatterAtOnePointEightSecondsPerRevolution) {
     settings.setValue("orv.devUID.2", "null");
     platform::QueueExecutor main;
     {
-        host::HostState host({.settings = settings,
-                              .main = main,
-                              .interfaces = [] { return std::vector<platform::NetInterface>{}; },
-                              .trackServerPort = 0});
-        main.invokeSync([&] { host.start(); });
+        // Made, started and taken down on its main thread, as in the program: a status line it posts there
+        // never meets a host that another thread is taking down.
+        struct OnMain {
+            platform::QueueExecutor& main;
+            std::unique_ptr<host::HostState> host;
+            ~OnMain() {
+                main.invokeSync([&] { host.reset(); });
+                main.drain();
+            }
+        } owner{main, nullptr};
+        main.invokeSync([&] {
+            owner.host = std::make_unique<host::HostState>(host::HostState::Deps{
+                .settings = settings,
+                .main = main,
+                .interfaces = [] { return std::vector<platform::NetInterface>{}; },
+                .trackServerPort = 0});
+            owner.host->start();
+        });
+        host::HostState& host = *owner.host;
         ASSERT_EQ(host.players.size(), 2u);
         ASSERT_GT(host.fileServer->boundPort(), 0);
         settings.setValue("orv.guiBase", "http://127.0.0.1:" + std::to_string(host.fileServer->boundPort()));
         main.invokeSync([&] { host.loadTrack(1, track); });
-        for (int i = 0; i < 500 && host.players[0]->table.read() == nullptr; ++i) {
+        for (int i = 0; i < 6000 && host.players[0]->table.read() == nullptr; ++i) {  // a busy machine decodes slowly
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             main.drain();
         }
@@ -134,12 +150,18 @@ TEST(WholeRoad, RecordingFollowsPlatterAtOnePointEightSecondsPerRevolution) {
     sf_close(f);
     ASSERT_GT(info.frames, kRate * 2);
 
-    // Over the last second of motion the recorded position must advance by one second of track.
+    // Over the last second of motion the recorded position advances by one second of track per second. A busy
+    // machine may send a frame late or pace the device late, and the player then catches up for a moment, so
+    // the rate is the one most 10 ms stretches play at.
     const auto posAt = [&](sf_count_t frame) { return rec[static_cast<size_t>(frame) * info.channels] * kFrames / double(kRate); };
     sf_count_t end = info.frames - 1;
     while (end > 0 && posAt(end) == 0) --end;  // the tail after the host stopped may be silent
-    const sf_count_t begin = end - info.samplerate;
-    const double advance = posAt(end - info.samplerate / 10) - posAt(begin);
-    EXPECT_NEAR(advance, 0.9, 0.05) << "track seconds played over 0.9 s of platter motion";
+    const sf_count_t step = info.samplerate / 100;
+    std::vector<double> rates;
+    for (sf_count_t at = end - info.samplerate; at + step <= end - info.samplerate / 10; at += step)
+        rates.push_back((posAt(at + step) - posAt(at)) * 100);
+    ASSERT_EQ(rates.size(), 90u);
+    std::nth_element(rates.begin(), rates.begin() + 45, rates.end());
+    EXPECT_NEAR(rates[45], 1.0, 0.05) << "track seconds played per second of platter motion";
     fs::remove_all(dir);
 }

@@ -194,18 +194,18 @@ TEST(DeckFileServerFrame, StalledDownloadsNeitherLockOthersOutNorPileUp) {
         ASSERT_TRUE(sendAll(fd, request));
         stalled.push_back(fd);
     }
-    const auto settled = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (int fd : stalled) {
-        pollfd p{fd, POLLIN, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(settled - std::chrono::steady_clock::now());
-        ::poll(&p, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
-    }
-    const int reset = static_cast<int>(std::count_if(stalled.begin(), stalled.end(), [](int fd) { return hungUp(fd); }));
-    EXPECT_GE(reset, 300 - static_cast<int>(DeckFileServer::kMaxConnections));
+    // The server drops the surplus as it takes the requests in, which a busy machine makes slow.
+    const int surplus = 300 - static_cast<int>(DeckFileServer::kMaxConnections);
+    int reset = 0;
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         reset < surplus && std::chrono::steady_clock::now() < end;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+        reset = static_cast<int>(std::count_if(stalled.begin(), stalled.end(), [](int fd) { return hungUp(fd); }));
+    EXPECT_GE(reset, surplus);
     // Each held download costs the server a socket and the open track.
     EXPECT_LE(openDescriptors() - before, 300 + 2 * static_cast<int>(DeckFileServer::kMaxConnections) + 8);
 
-    EXPECT_EQ(roundTrip(s.port(), getRequest("/deck_build"), 1.0).bytes, kBuildReply);
+    EXPECT_EQ(roundTrip(s.port(), getRequest("/deck_build")).bytes, kBuildReply);
 
     // One address holds at most its share: the stalest of its own connections goes first.
     std::vector<int> onePeer;
@@ -215,8 +215,8 @@ TEST(DeckFileServerFrame, StalledDownloadsNeitherLockOthersOutNorPileUp) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     const size_t over = onePeer.size() - DeckFileServer::kMaxConnectionsPerPeer;
-    for (size_t i = 0; i < onePeer.size(); ++i) EXPECT_EQ(hungUp(onePeer[i], i < over ? 3000 : 0), i < over) << i;
-    EXPECT_EQ(roundTrip(s.port(), getRequest("/deck_build"), 1.0).bytes, kBuildReply);
+    for (size_t i = 0; i < onePeer.size(); ++i) EXPECT_EQ(hungUp(onePeer[i], i < over ? 10000 : 0), i < over) << i;
+    EXPECT_EQ(roundTrip(s.port(), getRequest("/deck_build")).bytes, kBuildReply);
     for (int fd : stalled) ::close(fd);
     for (int fd : onePeer) ::close(fd);
 }
@@ -238,15 +238,17 @@ TEST(DeckFileServerFrame, DropsAClientThatTakesNothingButNotASlowReader) {
     EXPECT_TRUE(hungUp(idle, 5000));
     ::close(idle);
 
-    // Reading a little at a time, with pauses each shorter than the limit, gets the whole answer.
-    const int slow = connectTo("127.0.0.1", s.port());
+    // Reading a little at a time, with pauses each far shorter than the limit but taking longer than it in
+    // all, gets the whole answer. The limit leaves room for pauses that a busy machine stretches.
+    Server roomy(DeckFileServer::kHeadTimeoutSec, 1.5);
+    const int slow = connectTo("127.0.0.1", roomy.port());
     ASSERT_TRUE(sendAll(slow, getRequest("/audio/stream?path=" + track)));
     std::string got;
-    std::vector<char> buf(64 << 10);
+    std::vector<char> buf(32 << 10);  // at least 256 reads and pauses
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         pollfd p{slow, POLLIN, 0};
-        if (::poll(&p, 1, 2000) <= 0) break;
+        if (::poll(&p, 1, 10000) <= 0) break;
         const ssize_t n = ::recv(slow, buf.data(), buf.size(), 0);
         if (n <= 0) break;
         got.append(buf.data(), static_cast<size_t>(n));

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -129,6 +130,42 @@ TEST(SeratoCapture, BacklogIsBounded) {
     EXPECT_FALSE(SeratoCapture::captureRecord(big, 1.0));  // larger than the whole backlog
     SeratoCapture::drain();
     EXPECT_TRUE(SeratoCapture::captureRecord(B{0xF0, 0xF7}, 1.0));
+}
+
+TEST(SeratoCapture, CountAndPathAreReadableWhileAThreadWrites) {
+    CaptureFolder folder;
+    SeratoCapture::setCaptureEnabled(true);
+    constexpr int kRecords = 10000;
+    std::thread writer([] {
+        for (int i = 0; i < kRecords; ++i) {
+            while (!SeratoCapture::captureRecord(B{0xF0, uint8_t(i & 0x7F), 0xF7}, i)) std::this_thread::yield();
+        }
+    });
+    int64_t last = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const int64_t n = SeratoCapture::captureCount();
+        const std::string path = SeratoCapture::capturePath();
+        if (path.rfind(folder.dir.string(), 0) == 0) {
+            EXPECT_GE(n, last);  // one file, so the count only grows
+            last = n;
+        }
+    }
+    writer.join();
+    SeratoCapture::drain();
+    EXPECT_EQ(SeratoCapture::captureCount(), kRecords);
+    const std::string path = SeratoCapture::capturePath();
+    ASSERT_EQ(folder.files().size(), 1u);
+    EXPECT_EQ(path, folder.files()[0].string());
+
+    // Switched off, the file is closed but still named with its final count; the next file starts at 0.
+    SeratoCapture::setCaptureEnabled(false);
+    SeratoCapture::drain();
+    EXPECT_EQ(SeratoCapture::capturePath(), path);
+    EXPECT_EQ(SeratoCapture::captureCount(), kRecords);
+    SeratoCapture::setCaptureEnabled(true);
+    EXPECT_TRUE(SeratoCapture::captureRecord(B{0xF0, 0xF7}, 1.0));
+    SeratoCapture::drain();
+    EXPECT_EQ(SeratoCapture::captureCount(), 1);
 }
 
 }  // namespace

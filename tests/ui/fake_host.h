@@ -30,6 +30,10 @@ public:
     int remoteAngleReads = 0;
     std::map<int, host::PlaceSnapshot> places;
     std::map<int, host::DynamoSnapshot> dynamos;
+    std::map<int, double> yawRates;
+    // Group members feeding a deck with their earbuds or watch: (name, last seen on `clock`).
+    std::map<int, std::pair<std::string, double>> buds;
+    std::map<int, std::pair<std::string, double>> watches;
     std::map<int, std::vector<host::SeratoCueRow>> cueRows;
     host::SeratoBrowserSnapshot browser;
 
@@ -128,6 +132,9 @@ public:
         return it == remoteAngles.end() ? 0 : it->second;
     }
     host::PlaceSnapshot place(int d) const override { auto it = places.find(d); return it == places.end() ? host::PlaceSnapshot{} : it->second; }
+    double placeYawRate(int d) const override { auto it = yawRates.find(d); return it == yawRates.end() ? 0 : it->second; }
+    std::optional<std::string> budMember(int d, double maxAge) const override { return member(buds, d, maxAge); }
+    std::optional<std::string> watchMember(int d, double maxAge) const override { return member(watches, d, maxAge); }
     host::DynamoSnapshot dynamo(int d) const override { auto it = dynamos.find(d); return it == dynamos.end() ? host::DynamoSnapshot{} : it->second; }
     std::optional<std::vector<host::SeratoCueRow>> seratoCueRows(int d) const override {
         auto it = cueRows.find(d);
@@ -141,6 +148,11 @@ private:
     static std::string n(int v) { return std::to_string(v); }
     static std::string n(bool v) { return v ? "1" : "0"; }
     void log(std::string s) { calls.push_back(std::move(s)); }
+    std::optional<std::string> member(const std::map<int, std::pair<std::string, double>>& m, int d, double maxAge) const {
+        auto it = m.find(d);
+        if (it == m.end() || !(clock.now() - it->second.second < maxAge)) return std::nullopt;
+        return it->second.first;
+    }
 
     platform::InlineExecutor executor_;
     motion::HostConfig config_;

@@ -3,6 +3,7 @@
 #include "host/host_ui.h"
 #include "ui/kit/press_watch.h"
 #include "ui/kit/slot_widget.h"
+#include "ui/main/deck_placement_panel.h"
 #include "ui/main/deck_strip_view.h"
 #include "ui/main/deck_title_card.h"
 #include "ui/main/source_switch.h"
@@ -69,6 +70,7 @@ DeckColumn::DeckColumn(host::HostUi& host, int deckIndex, QWidget* parent)
     cardBox->addWidget(card_);
     column->addLayout(cardBox);
 
+    setPlacementWidget(new DeckPlacementPanel(host_, deck));
     setTechOpen(false);
 }
 
@@ -91,6 +93,8 @@ void DeckColumn::setTechOpen(bool open) {
     techOpen_ = open;
     card_->setCurrentWidget(open ? readings_ : static_cast<QWidget*>(title_));
     title_->setTechOpen(open);
+    // The placement tile's read-outs show with the readings.
+    if (auto* tile = qobject_cast<DeckPlacementPanel*>(placement_)) tile->setShowRows(open);
     showGearOpen(readingsGear_, open);
     if (changed) emit techOpenChanged(open);
 }

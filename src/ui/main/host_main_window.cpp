@@ -2,6 +2,7 @@
 
 #include "ui/main/file_dialogs.h"
 #include "ui/main/host_main_screen.h"
+#include "ui/main/host_secret_sheet.h"
 #include "ui/main/host_settings_view.h"
 
 #include <QAction>
@@ -16,6 +17,7 @@ HostMainWindow::HostMainWindow(host::HostUi& state, FileDialogs& dialogs, QWidge
     setWindowTitle("Plindo");
     screen_ = new HostMainScreen(state_);
     setCentralWidget(screen_);
+    screen_->setSecretSheet([this](QWidget* parent) { return new HostSecretSheet(state_, parent); });
 
     QMenu* menu = menuBar()->addMenu("Plindo");
     QAction* settings = menu->addAction("Settings\u2026");

@@ -56,7 +56,7 @@ struct Crate {
     }
     void focus(int i) { view.scrollBy(view.crateLayout().scrollTarget(i, view.model().count()) - view.scrollOffset()); }
     bool waitMeta() {
-        return QTest::qWaitFor([&] { return view.model().meta().has_value(); }, 10000);
+        return QTest::qWaitFor([&] { return view.model().meta().has_value(); }, test::kSettleMs);
     }
 };
 
@@ -93,7 +93,7 @@ TEST(CrateMetadata, ABadMemberEmptiesOnlyItsReply) {
     want.title = "Song";
     EXPECT_EQ(*c.view.model().meta(), want);
     c.focus(1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return c.view.model().cached("/b") != nullptr; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.view.model().cached("/b") != nullptr; }, test::kSettleMs));
     EXPECT_EQ(c.view.model().meta()->camelot, "5a");
     EXPECT_EQ(c.view.model().meta()->key, "Cm");
 }
@@ -102,7 +102,7 @@ TEST(CrateMetadata, FocusHeldUnderTheDebounceAsksNothing) {
     Served s;
     Crate c(s.server.port(), {{"/a", "a"}, {"/b", "b"}, {"/c", "c"}});
     c.focus(1);  // within the 120 ms of /a
-    ASSERT_TRUE(QTest::qWaitFor([&] { return c.view.model().cached("/b") != nullptr; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.view.model().cached("/b") != nullptr; }, test::kSettleMs));
     QTest::qWait(50);
     EXPECT_EQ(s.asked(), (std::vector<std::string>{"tags /b", "meta /b"}));
     EXPECT_EQ(c.view.model().cached("/a"), nullptr);
@@ -119,7 +119,7 @@ TEST(CrateMetadata, ACancelledLoadWritesNothing) {
     s.delayMs = 400;
     s.bodies["tags /a"] = reply(200, R"({"title":"A"})");
     Crate c(s.server.port(), {{"/a", "a"}, {"/b", "b"}});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !s.asked().empty(); }, 10000));  // /a's request is under way
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !s.asked().empty(); }, test::kSettleMs));  // /a's request is under way
     c.focus(1);
     QTest::qWait(1200);
     EXPECT_EQ(c.view.model().cached("/a"), nullptr);
@@ -143,7 +143,7 @@ TEST(CrateMetadata, AServerThatIsDownIsAskedAgainOnTheNextFocus) {
     c.view.metaURL = [base](const std::string& p) { return base + "/deck/meta?path=" + p; };
     c.focus(1);
     c.focus(0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return c.view.model().cached("/a") != nullptr; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.view.model().cached("/a") != nullptr; }, test::kSettleMs));
     EXPECT_EQ(c.view.model().meta()->title, "Up now");
 }
 

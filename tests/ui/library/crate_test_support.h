@@ -17,6 +17,10 @@
 
 namespace plindo::ui::test {
 
+// The longest wait for a scroll, a load or a reply to end. Painting a shown crate under the sanitizers on a busy
+// machine takes seconds per frame; the waits end as soon as what they wait for is done.
+constexpr int kSettleMs = 60000;
+
 class FakeCoverSource : public CoverSource {
 public:
     struct Request {

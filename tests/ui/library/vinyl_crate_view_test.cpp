@@ -48,7 +48,7 @@ struct Crate {
     }
     int focused() const { return view.model().focusedIdx().value_or(-1); }
     void settle() {
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !view.scrollingTo(); }, 10000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !view.scrollingTo(); }, test::kSettleMs));
     }
     // Scrolls entry n to the line and starts a fresh log.
     void focusOn(int n) {
@@ -280,8 +280,8 @@ TEST(VinylCrateView, Screenshots) {
         view.setTracks(test::someTracks(30));
         sel = 17;
         view.inputsChanged();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !view.scrollingTo(); }, 10000));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return view.model().meta().has_value(); }, 10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !view.scrollingTo(); }, test::kSettleMs));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.model().meta().has_value(); }, test::kSettleMs));
         EXPECT_EQ(view.model().count(), 31);  // the flip joined the crate
         const std::string name = "crate_" + std::to_string(w) + "x" + std::to_string(h);
         EXPECT_TRUE(view.grab().save(QString::fromStdString(test::screenshotPath(name + ".png"))));
@@ -289,7 +289,7 @@ TEST(VinylCrateView, Screenshots) {
         view.loadedPath = "/music/track 17.mp3";
         sel = 18;
         view.inputsChanged();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !view.scrollingTo(); }, 10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !view.scrollingTo(); }, test::kSettleMs));
         EXPECT_EQ(view.model().focusedFlip(), 0);
         EXPECT_TRUE(view.grab().save(QString::fromStdString(test::screenshotPath(name + "_flip_loaded.png"))));
     }

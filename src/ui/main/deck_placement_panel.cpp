@@ -1,0 +1,209 @@
+#include "ui/main/deck_placement_panel.h"
+
+#include "host/host_ui.h"
+#include "link/orv_server.h"
+#include "group/group_member.h"
+#include "ui/kit/colors.h"
+#include "ui/kit/label_style.h"
+#include "ui/kit/printf_text.h"
+#include "ui/kit/text_styles.h"
+#include "ui/main/placement_geometry.h"
+#include "ui/main/placement_scene.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <numbers>
+
+namespace plindo::ui {
+
+namespace {
+
+using Raw = link::OrvRemoteLink::RawMirror;
+
+constexpr double kCameraBumpDeg = 1.1715295402256303;  // the tilt the camera bump alone gives a phone on its back
+constexpr double kBumpSlackDeg = 0.6;
+constexpr double kFlatDeg = 2.5;                        // steeper than this the phone lies askew
+constexpr double kTileOpacity = 0.22;                   // of the deck tint behind the tile
+// The bands above and below the canvas sit tighter than their 6-point side insets, so the 170-point canvas and
+// both bands fit the deck column's 210-point slot.
+constexpr int kBandInset = 3;
+// The page colour behind the tile; it lets the deck tint through a little.
+const QColor kPageBackground = QColor::fromRgbF(0.11f, 0.11f, 0.12f, 0.8f);
+
+// Per frame the texts rarely change: leave the labels alone unless they do.
+void setText(QLabel* l, const QString& text) {
+    if (l->text() != text) l->setText(text);
+}
+
+void setColour(QLabel* l, const QColor& colour) {
+    if (l->palette().color(QPalette::WindowText) != colour) setTextColor(l, colour);
+}
+
+class PlacementCanvas : public QWidget {
+public:
+    PlacementCanvas(host::HostUi& host, int deck, QWidget* parent) : QWidget(parent), host_(host), deck_(deck) {
+        setMinimumHeight(DeckPlacementPanel::kCanvasMinHeight);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        const PlacementInputs in = placementInputs(host_, deck_);
+        QPainter p(this);
+        drawPlacementScene(p, in.snapshot.raw, in.snapshot.fresh, in.bigLabel, in.smallLabel, size(), in.theta);
+    }
+
+private:
+    host::HostUi& host_;
+    const int deck_;
+};
+
+}  // namespace
+
+PlacementVerdict placementStatus(const host::PlaceSnapshot& snapshot) {
+    const Raw& raw = snapshot.raw;
+    if (!snapshot.fresh) return {"—", colors::secondary()};
+    if ((raw.placeFlags & 0x30) == 0x20) return {"ANGEHOBEN", colors::orange()};
+    // An offset that is no number is no position, whatever the bit says.
+    if (!(raw.placeFlags & 1) || !std::isfinite(raw.offX) || !std::isfinite(raw.offY))
+        return {"PLATZIERUNG UNBEKANNT", colors::secondary()};
+    if (std::hypot(raw.offX, raw.offY) > placement::kPlatterCm) return {"NEBEN DER PLATTE", colors::red()};
+    if (raw.planeDevDeg > kFlatDeg) return {printfText("SCHRÄG · %.1f°", raw.planeDevDeg), colors::red()};
+    return {"LIEGT", colors::green()};
+}
+
+std::string planeNote(const Raw& raw) {
+    if (!(raw.planeDevDeg >= 0)) return "Ebene noch nicht gelernt";  // also a plane that is no number
+    const double d = raw.planeDevDeg - kCameraBumpDeg;
+    if (std::abs(d) < kBumpSlackDeg) return printfText("Kamerabuckel erklärt es (%.2f° erwartet)", kCameraBumpDeg);
+    return printfText("%+.2f° über dem Kamerabuckel", d);
+}
+
+std::array<std::pair<std::string, std::string>, 6> placementReadouts(const Raw& raw) {
+    const double yawDeg = std::atan2(std::sin(raw.yaw), std::cos(raw.yaw)) * 180 / std::numbers::pi;
+    return {{
+        {"r", printfText("%.1f cm", std::hypot(raw.offX, raw.offY))},
+        {"off", printfText("%+.1f/%+.1f", raw.offX, raw.offY)},
+        {"yaw", printfText("%+.0f°", yawDeg)},
+        {"gz", printfText("%.3f", raw.gz)},
+        {"Ebene", raw.planeDevDeg >= 0 ? printfText("%.2f°", raw.planeDevDeg) : std::string("—")},
+        {"Feld", printfText("%.2f µT", raw.fieldAC)},
+    }};
+}
+
+PlacementInputs placementInputs(const host::HostUi& host, int deck) {
+    PlacementInputs in;
+    in.snapshot = host.place(deck);
+    const double rate = (deck == 1 || deck == 2) ? host.placeYawRate(deck) : 0.0;
+    const double dt = in.snapshot.age <= DeckPlacementPanel::kCarryMaxSec ? in.snapshot.age : DeckPlacementPanel::kCarryMaxSec;
+    in.theta = in.snapshot.raw.yaw + dt * rate;
+
+    const auto bud = host.budMember(deck, DeckPlacementPanel::kMemberMaxAge);
+    const auto watch = host.watchMember(deck, DeckPlacementPanel::kMemberMaxAge);
+    if (bud) in.bigLabel += QStringLiteral("🎧");
+    if (watch) in.bigLabel += QStringLiteral("⌚️");
+    if (bud || watch) {
+        const std::string_view base = group::GroupMember::baseName(bud ? *bud : *watch);
+        in.smallLabel = QString::fromUtf8(base.data(), qsizetype(base.size()));
+    }
+    return in;
+}
+
+DeckPlacementPanel::DeckPlacementPanel(host::HostUi& host, int deck, QWidget* parent)
+    : QWidget(parent), host_(host), deck_(deck) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* header = new QWidget(this);
+    auto* hrow = new QHBoxLayout(header);
+    hrow->setContentsMargins(10, kBandInset, 10, kBandInset);
+    hrow->setSpacing(8);
+    auto* deckLabel = styledLabel(monoSystemFont(10, QFont::Bold), colors::secondary());
+    deckLabel->setText(QStringLiteral("DECK %1").arg(deck));
+    verdict_ = styledLabel(monoSystemFont(10, QFont::DemiBold), colors::secondary());
+    noSignal_ = styledLabel(monoSystemFont(10), colors::secondary());
+    noSignal_->setText(QStringLiteral("kein Signal"));
+    auto* build = styledLabel(monoSystemFont(9), colors::withOpacity(colors::secondary(), 0.7));
+    build->setText(QString::number(link::OrvServer::kHostBuild));
+    hrow->addWidget(deckLabel);
+    hrow->addWidget(verdict_);
+    hrow->addStretch(1);
+    hrow->addWidget(noSignal_);
+    hrow->addWidget(build);
+    column->addWidget(header);
+
+    canvas_ = new PlacementCanvas(host, deck, this);
+    column->addWidget(canvas_, 1);
+
+    readouts_ = new QWidget(this);
+    auto* rrow = new QHBoxLayout(readouts_);
+    rrow->setContentsMargins(10, kBandInset, 10, kBandInset);
+    rrow->setSpacing(14);
+    const auto rows = placementReadouts({});
+    for (size_t i = 0; i < rows.size(); ++i) {
+        auto* pair = new QHBoxLayout;
+        pair->setSpacing(4);
+        auto* name = styledLabel(monoSystemFont(9), colors::secondary());
+        name->setText(QString::fromStdString(rows[i].first));
+        values_[i] = styledLabel(monoSystemFont(11, QFont::DemiBold), colors::primary());
+        pair->addWidget(name);
+        pair->addWidget(values_[i]);
+        rrow->addLayout(pair);
+    }
+    rrow->addStretch(1);
+    caption_ = styledLabel(monoSystemFont(9), colors::secondary());
+    rrow->addWidget(caption_);
+    readouts_->setGraphicsEffect(new QGraphicsOpacityEffect(readouts_));
+    column->addWidget(readouts_);
+    setShowRows(false);
+
+    refresh();
+    frames_ = FrameClock::shared().subscribe([this] {
+        refresh();
+        canvas_->update();
+    });
+}
+
+void DeckPlacementPanel::setShowRows(bool show) {
+    showRows_ = show;
+    static_cast<QGraphicsOpacityEffect*>(readouts_->graphicsEffect())->setOpacity(show ? 1.0 : 0.0);
+    // Hidden, the band keeps its place in the layout but lets clicks through.
+    readouts_->setAttribute(Qt::WA_TransparentForMouseEvents, !show);
+}
+
+void DeckPlacementPanel::refresh() {
+    const host::PlaceSnapshot snap = host_.place(deck_);
+    const PlacementVerdict v = placementStatus(snap);
+    setText(verdict_, QString::fromStdString(v.text));
+    setColour(verdict_, v.color);
+    noSignal_->setVisible(!snap.fresh);
+    const auto rows = placementReadouts(snap.raw);
+    for (size_t i = 0; i < rows.size(); ++i) setText(values_[i], QString::fromStdString(rows[i].second));
+    setText(caption_, QString::fromStdString(planeNote(snap.raw)));
+}
+
+QString DeckPlacementPanel::verdictText() const { return verdict_->text(); }
+bool DeckPlacementPanel::signalLost() const { return !noSignal_->isHidden(); }
+QString DeckPlacementPanel::readoutValue(int row) const { return row >= 0 && row < 6 ? values_[size_t(row)]->text() : QString(); }
+QString DeckPlacementPanel::caption() const { return caption_->text(); }
+
+void DeckPlacementPanel::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    p.fillPath(shape, colors::withOpacity(colors::deck(deck_), kTileOpacity));
+    p.fillPath(shape, kPageBackground);
+    p.setPen(QPen(colors::withOpacity(colors::secondary(), 0.25), 1));
+    p.drawPath(shape);
+}
+
+}  // namespace plindo::ui

@@ -1,0 +1,18 @@
+#pragma once
+// The placement canvas: the platter in a fixed oblique view with the phone lying on it (where, how turned,
+// how tilted, whether lifted) and the motor field it senses. One pass draws a whole frame from its inputs.
+#include "link/orv_remote_link.h"
+
+#include <QSizeF>
+#include <QString>
+
+class QPainter;
+
+namespace plindo::ui {
+
+// `theta` is the phone's yaw as the tile extrapolated it. A stale record (`fresh` false) dims the platter and
+// draws no phone.
+void drawPlacementScene(QPainter& p, const link::OrvRemoteLink::RawMirror& raw, bool fresh, const QString& bigLabel,
+                        const QString& smallLabel, QSizeF size, double theta);
+
+}  // namespace plindo::ui

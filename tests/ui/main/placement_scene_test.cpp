@@ -1,0 +1,154 @@
+#include "ui/main/placement_geometry.h"
+#include "ui/main/placement_scene.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+namespace plindo::ui {
+namespace {
+
+using namespace placement;
+using Raw = link::OrvRemoteLink::RawMirror;
+constexpr double kPi = std::numbers::pi;
+
+TEST(PlacementGeometry, ScaleFollowsTheTighterSide) {
+    struct Case { QSizeF size; double k; };
+    for (const Case c : {Case{{800, 170}, 170 / 18.288}, {{300, 400}, 300 / 34.1376}, {{341.376, 182.88}, 10}}) {
+        EXPECT_NEAR(scaleK(c.size), c.k, 1e-9) << c.size.width() << "x" << c.size.height();
+    }
+}
+
+TEST(PlacementGeometry, ProjectionAndEllipsesOfTheObliqueView) {
+    const View v = viewFor({341.376, 182.88});  // k = 10
+    EXPECT_NEAR(v.cx, 170.688, 1e-9);
+    EXPECT_NEAR(v.cy, 0.58 * 182.88, 1e-9);
+    EXPECT_NEAR(v.R, 152.4, 1e-9);
+    const QPointF p = v.project(1, 2, 3);
+    EXPECT_NEAR(p.x(), v.cx + 10, 1e-9);
+    EXPECT_NEAR(p.y(), v.cy - 10 * (0.84 + 2.58), 1e-9);
+
+    // The platter's shadow: its top edge is Cy - 0.42 R + 1.376 k.
+    const QRectF shadow = v.ellipse(kPlatterCm, -1.6);
+    EXPECT_NEAR(shadow.left(), v.cx - 152.4, 1e-9);
+    EXPECT_NEAR(shadow.top(), v.cy - 0.42 * 152.4 + 13.76, 1e-9);
+    EXPECT_NEAR(shadow.width(), 304.8, 1e-9);
+    EXPECT_NEAR(shadow.height(), 0.84 * 152.4, 1e-9);
+}
+
+TEST(PlacementGeometry, PhoneLiesAtTheNegatedTurnedOffset) {
+    // The spindle seen 3 cm right and 4 cm ahead by a phone turned a quarter: rot((3, 4)) = (-4, 3).
+    const Vec2 t = phoneCentre(3, 4, kPi / 2);
+    EXPECT_NEAR(t.x, 4, 1e-12);
+    EXPECT_NEAR(t.y, -3, 1e-12);
+    const Vec2 c0 = phoneToWorld(footprint()[0], 3, 4, kPi / 2);  // (-3.575, -7.335) turned is (7.335, -3.575)
+    EXPECT_NEAR(c0.x, 7.335 + 4, 1e-12);
+    EXPECT_NEAR(c0.y, -3.575 - 3, 1e-12);
+    EXPECT_NEAR(footprint()[2].x - footprint()[0].x, 7.15, 1e-12);
+    EXPECT_NEAR(footprint()[2].y - footprint()[0].y, 14.67, 1e-12);
+}
+
+TEST(PlacementGeometry, HeightsAndTilt) {
+    struct Case { double planeDevDeg; bool lifted; double h, rise; };
+    for (const Case c : {Case{10, false, 1.3, 2.5867}, {10, true, 5.3, 0}, {-1, false, 1.3, 0},
+                         {std::nan(""), false, 1.3, 0}, {0, false, 1.3, 0}}) {
+        EXPECT_DOUBLE_EQ(restHeight(c.lifted), c.h);
+        EXPECT_NEAR(tiltRise(c.planeDevDeg, c.lifted), c.rise, 1e-4) << c.planeDevDeg;
+    }
+    const double rise = tiltRise(10, false);
+    EXPECT_DOUBLE_EQ(underside(-7.335, 1.3, rise), 1.3);  // the near end rests
+    EXPECT_NEAR(underside(7.335, 1.3, rise), 1.3 + 2.5867, 1e-4);
+    EXPECT_NEAR(topside(0, 1.3, rise), 1.3 + rise / 2 + 0.9, 1e-12);
+
+    EXPECT_TRUE(isLifted(0x21, true));
+    EXPECT_TRUE(isLifted(0x20, true));
+    EXPECT_FALSE(isLifted(0x30, true));
+    EXPECT_FALSE(isLifted(0x20, false));  // a stale record is never lifted
+}
+
+TEST(PlacementGeometry, EdgesSortFarFirstAndStable) {
+    struct Case { std::vector<int> in; double theta; std::vector<int> out; };
+    for (const Case& c : {
+             Case{{0, 1, 2, 3}, 0, {2, 1, 3, 0}},          // the side edges are level and keep their order
+             Case{{4, 5, 6, 7}, 0, {6, 5, 7, 4}},          // indices taken modulo 4
+             Case{{3, 2, 1, 0}, 0, {2, 3, 1, 0}},
+             Case{{0, 1, 2, 3}, 3 * kPi / 4, {0, 1, 3, 2}},  // turned half round and more: the near end is far
+             Case{{-1, 0}, 0, {-1, 0}},
+         }) {
+        std::vector<int> e = c.in;
+        sortEdgesByDepth(e, c.theta, footprint());
+        EXPECT_EQ(e, c.out) << c.theta;
+    }
+}
+
+TEST(PlacementGeometry, FieldGlowStartsAbove0028Microtesla) {
+    struct Case { double fieldAC; double g; bool drawn; };
+    for (const Case c : {Case{0.028, 0.02, false}, {0.03, 0.03 / 1.4, true}, {1.4, 1, true}, {9, 1, true},
+                         {0, 0, false}, {-2, 0, false}, {std::nan(""), 0, false}}) {
+        EXPECT_NEAR(fieldGlow(c.fieldAC), c.g, 1e-12) << c.fieldAC;
+        EXPECT_EQ(fieldGlow(c.fieldAC) > 0.02, c.drawn) << c.fieldAC;
+    }
+}
+
+QImage scene(const Raw& raw, bool fresh, double theta = 0, QSizeF size = {341.376, 182.88}) {
+    QImage img(size.toSize(), QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::magenta);
+    QPainter p(&img);
+    drawPlacementScene(p, raw, fresh, {}, {}, size, theta);
+    return img;
+}
+
+TEST(PlacementScene, StaleRecordDimsThePlatterAndDrawsNoPhone) {
+    Raw placed;
+    placed.placeFlags = 0x03;
+    placed.offX = 2;
+    const QImage stale = scene(placed, false), empty = scene(Raw{}, false), fresh = scene(Raw{}, true);
+    EXPECT_EQ(stale, empty);  // no phone, no icon, no caption
+
+    // On the platter top at (14.8, 0): over the background and the platter's shadow lies the top at level
+    // 0.22, fully when fresh, at 0.28 when stale.
+    const View v = viewFor({341.376, 182.88});
+    const QPoint at(int(v.cx + 148), int(v.cy));
+    EXPECT_NEAR(fresh.pixelColor(at).redF(), 0.22, 0.015);
+    const double bg = 0.13 - 0.08 * (at.y() + 0.5) / 182.88;
+    const double expected = bg * (1 - 0.6 * 0.28) * (1 - 0.28) + 0.22 * 0.28;
+    EXPECT_NEAR(stale.pixelColor(at).redF(), expected, 0.015);
+}
+
+TEST(PlacementScene, UnplacedPhoneIconSitsTopLeftOrangeAndDashedWhenLifted) {
+    // Upright, the symbol's right edge runs at x = 51.5 from y = 45.5 to 66.5.
+    auto edge = [](const QImage& img) {
+        int bright = 0, orange = 0, dark = 0;
+        for (int y = 48; y <= 64; ++y) {
+            const QColor c = img.pixelColor(51, y);
+            if (c.red() > 170 && c.green() > 170 && c.blue() > 170) ++bright;
+            else if (c.red() > 170 && c.green() > 90 && c.green() < 190 && c.blue() < 90) ++orange;
+            else if (c.red() < 90) ++dark;
+        }
+        return std::array<int, 3>{bright, orange, dark};
+    };
+    Raw unknown;  // no position bit
+    const auto plain = edge(scene(unknown, true));
+    EXPECT_EQ(plain[0], 17);  // solid, light
+
+    Raw lifted;
+    lifted.placeFlags = 0x20;
+    const auto dashed = edge(scene(lifted, true));
+    EXPECT_GE(dashed[1], 6);  // orange dashes ...
+    EXPECT_GE(dashed[2], 3);  // ... with gaps
+
+    // A position bit over an offset that is no number is still no position.
+    Raw broken;
+    broken.placeFlags = 0x03;
+    broken.offX = std::nan("");
+    EXPECT_EQ(edge(scene(broken, true))[0], 17);
+    // And a yaw that is no number leaves the symbol out but draws the rest.
+    EXPECT_EQ(edge(scene(unknown, true, std::nan("")))[0], 0);
+}
+
+}  // namespace
+}  // namespace plindo::ui

@@ -72,7 +72,7 @@ std::unique_ptr<Controller> buildController(const host::LaunchOptions& o) {
 
 void loadDeckPaths(host::HostState& host, const host::LaunchOptions& o) {
     for (int d = 0; d < 2; ++d) {
-        if (!o.deckPath[d].empty()) host.loadTrack(d + 1, o.deckPath[d]);
+        if (!o.deckPath[d].empty()) host.loadDeck(d + 1, o.deckPath[d]);
     }
 }
 

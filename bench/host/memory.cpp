@@ -97,8 +97,8 @@ void BM_HostMemoryIdleLoadedUnloaded(benchmark::State& state) {
         idle = rssMb();
 
         main.invokeSync([&] {
-            host.loadTrack(1, tracks[0]);
-            host.loadTrack(2, tracks[1]);
+            host.loadDeck(1, tracks[0]);
+            host.loadDeck(2, tracks[1]);
         });
         ok = settle(main, [&] { return host.players[0]->table.read() && host.players[1]->table.read(); }, 120);
         std::this_thread::sleep_for(std::chrono::milliseconds(500));

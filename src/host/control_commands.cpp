@@ -307,7 +307,7 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
     static const std::set<std::string> known{"state", "tunnel", "earbud", "jog", "format", "emit", "motion", "drain",
                                               "stamp", "keepalive", "pitchrange", "radian", "timefreq", "twelve",
                                               "spy", "capture", "midibridge", "sweep", "sysex", "cc", "note",
-                                              "trio", "dummy", "midilog", "play"};
+                                              "trio", "dummy", "midilog", "load", "serato", "play"};
     if (!known.count(cmd)) return {{"error", "unknown command"}};
     const bool changes = kSenders.count(cmd) > 0 || std::any_of(params.begin(), params.end(), [](const auto& kv) {
                              return !kReportKeys.count(kv.first);
@@ -523,6 +523,20 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
         transportButton(deck);
         answer = {{"deck", deck}, {"standalone", hostStandalone[deck - 1]}, {"motor", hostMotor.isOn(deck)},
                   {"status", statusLine()}};
+    } else if (cmd == "load" || cmd == "serato") {
+        // Deck commands: the deck must be named right, the rest is the loader's.
+        if (!deckOk) return {{"error", "deck must be 1 or 2"}};
+        if (cmd == "load") {
+            const auto it = params.find("path");
+            if (it == params.end() || it->second.empty()) return {{"error", "path missing"}};
+            loadDeck(deck, it->second);
+            answer = {{"deck", deck}, {"path", this->deck(deck).path}};
+        } else {
+            const auto it = params.find("on");
+            if (it == params.end() || (it->second != "0" && it->second != "1")) return {{"error", "on must be 0 or 1"}};
+            setSeratoDeck(deck, it->second == "1");
+            answer = {{"deck", deck}, {"serato", isSeratoDeck(deck)}};
+        }
     } else if (cmd == "dummy") {
         bool init = false;
         c.flag("init", [&](bool v) { init = v; });

@@ -83,6 +83,14 @@ struct DynamoRecord {
     double wall = -std::numeric_limits<double>::infinity();
 };
 
+// Where the raw follower of one deck stands: its last record and the core's last published angle.
+struct RawTrack {
+    double lastTs = 0;     // phone seconds of the last record taken
+    double lastWall = 0;   // media time it arrived, 0 before any
+    double lastAngle = 0;  // the core's angle at the last position step
+    bool angleKnown = false;
+};
+
 // Process-wide tunables of the tunnel and earbud roads, changed by the control endpoint.
 struct FeedTunables {
     std::atomic<bool> tunnelOn{true};
@@ -120,6 +128,11 @@ struct DeckFeeds {
     std::array<motion::UnfairCell<StandaloneDrive>, 2> standaloneDrive;
     HostMotor hostMotor;
     std::shared_ptr<serato::SeratoMIDIOut> seratoOut;  // set once at construction
+    // The motion road's own state: the raw followers' progress and the sensor messages counted.
+    std::array<motion::UnfairCell<RawTrack>, 2> rawTrack;
+    std::array<std::shared_ptr<motion::RateCell>, 2> rawRate{std::make_shared<motion::RateCell>(),
+                                                            std::make_shared<motion::RateCell>()};
+    std::atomic<int64_t> sensorMessages{0};
 
     // The deck's player (deck 1 or 2), null before the services start or for any other deck.
     std::shared_ptr<motion::FollowPlayer> playerOf(int deck) const {

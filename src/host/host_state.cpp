@@ -202,6 +202,7 @@ void HostState::startServices() {
     seratoOut->ensurePorts();
     step("restore");
     restoreDeckSlots();
+    restoreDecks();
     phase_ = Phase::main;
     step("main");
     every(0.1, [this] {
@@ -320,11 +321,6 @@ std::optional<std::string> HostState::ownBase() const {
     const int port = bound > 0 ? bound : trackServerPort_;
     if (port <= 0) return std::nullopt;
     return "http://127.0.0.1:" + std::to_string(port);
-}
-
-void HostState::loadTrack(int deck, const std::string& path) {
-    if (deck < 1 || deck > 2 || players.size() < 2 || !players[deck - 1]) return;
-    players[deck - 1]->load(path, config_, ownBase());
 }
 
 void HostState::postStatus(const std::string& line) {

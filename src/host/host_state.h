@@ -90,8 +90,36 @@ public:
     // Idempotent; the destructor calls it.
     void terminate() override;
 
-    // Loads a track into a deck (1 or 2) through the track server, as a phone's load would.
-    void loadTrack(int deck, const std::string& path);
+    // --- The motion road, the deck loader and the bridge to the DJ application (host_state_feeds.cpp) ---
+    // Loads a path into deck 1 or 2: "serato-midi://…" bridges the deck, anything else goes to the player
+    // through the track server, as a phone's load would.
+    void loadDeck(int deck, const std::string& path);
+    bool isSeratoDeck(int deck) const override;
+    void setSeratoDeck(int deck, bool on) override;
+    void applySeratoBridge(int deck, const std::string& path, const std::string& fileName);
+    void enterSeratoBridge(int deck);
+    void leaveSeratoBridge(int deck);
+    // The DJ application quit: bridged decks not held by hand leave the bridge.
+    void detectSerato();
+    void loadDeckCover(int deck, const std::string& path);
+    PlaceSnapshot place(int deck) const override;
+    double placeYawRate(int deck) const override;
+    DynamoSnapshot dynamo(int deck) const override;
+    // One tick output with the host's tick position after it.
+    struct EmitPair {
+        int64_t cum = 0;
+        motion::SeratoTunnel::Out out;
+    };
+    using EmitPairs = motion::FixedList<EmitPair, motion::SeratoUpsampler::kMaxDrain>;
+    static EmitPairs budUpDrain(BudUpState& st, double now);
+    static void emitTicks(DeckFeeds& feeds, int deck, std::span<const EmitPair> pairs);
+    // Per deck (index deck - 1): the track path last shipped to the phone while bridged, the last path a
+    // phone loaded, the last track the DJ application reported.
+    std::array<std::string, 2> seratoShippedPath{};
+    std::array<std::string, 2> lastRemotePath{};
+    std::array<std::string, 2> seratoLastPath{};
+    // Armed by "/orv/secret": a diagnostics key until this media time.
+    double secretUnlockUntil = 0;
 
     // Enumerates the output devices and picks each deck's device and first channel.
     void loadDeviceChannels() override;
@@ -214,8 +242,6 @@ public:
     std::array<double, 2> seratoTapRate{};
     std::array<bool, 2> seratoPlaying{};
     std::array<double, 2> seratoOwnWall{};            // when the bridged deck was last known to be the DJ app's
-    std::array<std::string, 2> seratoShippedPath;     // the real track behind a bridged deck
-    std::array<std::string, 2> seratoLastPath;        // the path the DJ application last reported
     std::array<std::array<std::string, 8>, 2> seratoCueColor;
     std::array<std::array<std::string, 8>, 2> seratoText;
     std::array<double, 2> seratoProgress{};
@@ -249,8 +275,19 @@ private:
 
     // The motion road (host_state_feeds.cpp).
     void wireServer();
-    static void routeFrame(DeckFeeds& feeds, int deck, std::span<const link::OrvServer::FrameSample> samples, double now);
+    static void routeFrame(DeckFeeds& feeds, int deck, std::span<const link::OrvServer::FrameSample> samples, double now,
+                           double rate = 0);
+    static void routeIMU(DeckFeeds& feeds, int deck, const link::OrvRemoteLink::IMUSample& smp, double now);
+    static void routeTunnel(DeckFeeds& feeds, int deck, int32_t epoch, std::span<const link::OrvServer::Tick> ticks,
+                            double now);
+    static void routeBud(DeckFeeds& feeds, int deck, const link::OrvRemoteLink::IMUSample& smp, double now);
+    static void routeRaw(DeckFeeds& feeds, int deck, const link::OrvRemoteLink::RawMirror& raw, double now);
+    static void seekDeck(DeckFeeds& feeds, int deck, double seconds, double now);
     void routePlayhead(int deckIndex, double seconds);
+    void restoreDecks();
+    void wireGestures();
+    void onTrackDecoded(int deck, motion::StemRef stem, const std::string& path);
+    std::unique_ptr<platform::SerialQueue> envelopeQueue_;  // decoded tracks are analysed here, never on main
 
     void refreshDecks();
 

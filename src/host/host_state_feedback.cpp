@@ -85,6 +85,10 @@ void HostState::seratoTapTrack(int deckIndex, const std::string& title, const st
     if (deckIndex < 0 || deckIndex > 1) return;
     const int deck = deckIndex + 1;
     if (!seratoOut->isActive(deck)) return;
+    if (const auto t = seratoLibrary_.track(title, artist, "")) {
+        applySeratoBridge(deck, t->path, std::filesystem::path(t->path).filename().string());
+        return;
+    }
     DeckInfo d = this->deck(deck);
     d.name = artist + " - " + title;
     assignDeck(deck, d);
@@ -100,6 +104,7 @@ void HostState::seratoStartStop(int deck, bool playing) {
 void HostState::seratoPathReported(int deck, const std::string& path) {
     if (!validDeck(deck)) return;
     seratoLastPath[deck - 1] = path;
+    if (seratoOut->isActive(deck)) applySeratoBridge(deck, path, std::filesystem::path(path).filename().string());
 }
 
 void HostState::seratoSongChanged(int deck) {

@@ -249,6 +249,7 @@ void HostState::presenceCheck() {
         seratoSeen_ = running;
         mappingOfferedThisRun_ = false;  // a new run may offer the mapping again
         platform::logger("host").info("Serato {}", running ? "running" : "gone");
+        if (!running) detectSerato();
     }
 }
 

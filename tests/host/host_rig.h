@@ -40,8 +40,8 @@ struct HostRig {
     int deviceReloads = 0;
     std::vector<motion::AudioOutDevice::Raw> cards;  // besides the built-in "null" and "file"
     std::unique_ptr<HostState> host;
-    // Deck supervision tests: a clock moved by hand and an executor whose timers fire only when told.
-    const platform::Clock* clock = nullptr;
+    const platform::Clock* clock = nullptr;  // null: the system's
+    // Deck supervision tests: an executor whose timers fire only when told (null: `main`).
     platform::MainExecutor* executor = nullptr;
 
     HostRig() {

@@ -1,7 +1,9 @@
 // The whole road in one process: a phone on loopback says hello and streams a platter turning at 33 1/3 rpm;
 // deck 1 plays a ramp track on the "file" device, and the recording shows the track advancing at 1.8 s per
-// revolution.
+// revolution. A deck bridged to the DJ application at start sends the phone's platter to the MIDI output
+// until the control endpoint takes it off the bridge.
 #include "host/host_state.h"
+#include "host_rig.h"
 #include "platform/log.h"
 #include "platform/queue_executor.h"
 #include "platform/settings.h"
@@ -101,12 +103,18 @@ TEST(WholeRoad, RecordingFollowsPlatterAtOnePointEightSecondsPerRevolution) {
         ASSERT_EQ(host.players.size(), 2u);
         ASSERT_GT(host.fileServer->boundPort(), 0);
         settings.setValue("orv.guiBase", "http://127.0.0.1:" + std::to_string(host.fileServer->boundPort()));
-        main.invokeSync([&] { host.loadTrack(1, track); });
+        main.invokeSync([&] { host.loadDeck(1, track); });
         for (int i = 0; i < 6000 && host.players[0]->table.read() == nullptr; ++i) {  // a busy machine decodes slowly
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             main.drain();
         }
         ASSERT_NE(host.players[0]->table.read(), nullptr) << host.statusLine();
+        // The loader's waveform analysis runs after the decode; let it finish before the timed motion.
+        for (int i = 0; i < 6000 && host.deckEnv(1) == nullptr; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            main.drain();
+        }
+        ASSERT_NE(host.deckEnv(1), nullptr);
 
         asio::io_context io;
         asio::ip::udp::socket phone(io, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0));
@@ -164,4 +172,73 @@ TEST(WholeRoad, RecordingFollowsPlatterAtOnePointEightSecondsPerRevolution) {
     std::nth_element(rates.begin(), rates.begin() + 45, rates.end());
     EXPECT_NEAR(rates[45], 1.0, 0.05) << "track seconds played per second of platter motion";
     fs::remove_all(dir);
+}
+
+namespace {
+// Packets on the deck's MIDI channel sent after `since` (host ns).
+size_t deckPackets(const platform::LoopbackMidiBackend& midi, int deck, int64_t since) {
+    size_t n = 0;
+    for (const auto& p : midi.sent()) {
+        if (p.hostTimeNs > since && !p.bytes.empty() && p.bytes[0] >= 0x80 && (p.bytes[0] & 0x0F) == deck - 1) ++n;
+    }
+    return n;
+}
+}  // namespace
+
+TEST(WholeRoad, ABridgedDeckCarriesFramesAndTickBatchesToTheMidiOutputUntilItLeaves) {
+    host::testing::HostRig rig;
+    rig.settings.setValue("deck.mode.slot1", "serato");
+    rig.outSettings.format = serato::SeratoOutFormat::twelve;  // the format that plans frames into messages
+    auto& h = rig.started();
+    ASSERT_TRUE(h.isSeratoDeck(1));
+    ASSERT_TRUE(h.seratoOut->isActive(1));
+    const auto phone = link::testing::phone(1);
+    const auto recv = [&](std::string_view address, std::vector<link::OSCValue> args) {
+        const auto b = link::OSCMessage::encode(address, args);
+        h.server->handleDatagram(b.data(), b.size(), phone, platform::systemClock().now());
+    };
+    using link::testing::D;
+    using link::testing::I;
+    using link::testing::S;
+    recv("/orv/hello", {I(1), S("Road Phone"), I(0), S("remote"), I(1), S("1215"), S("")});
+    rig.main.drain();
+
+    const double omega = 2 * std::numbers::pi * (100.0 / 3.0) / 60.0;
+    const auto turn = [&](int from, int count, bool ticks) {
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int k = from; k < from + count; ++k) {
+            const double ts = 0.01 * k;
+            if (ticks) {
+                std::vector<link::OSCValue> args{I(1), D(1), I(10)};
+                for (int j = k - 9; j <= k; ++j) {
+                    args.push_back(D(j));
+                    args.push_back(D(std::round(omega * 0.01 * j / (2 * std::numbers::pi) * 36000)));
+                    args.push_back(D(0.01 * j));
+                    args.push_back(D(1));
+                }
+                recv("/orv/tun", args);
+            } else {
+                recv("/orv/frame", {I(1), S(""), D(0), D(1), D(-omega * ts), D(ts)});
+            }
+            std::this_thread::sleep_until(t0 + std::chrono::milliseconds(10 * (k - from + 1)));
+        }
+    };
+    int64_t mark = platform::hostTimeNs();
+    turn(0, 100, false);
+    EXPECT_GT(deckPackets(rig.midi, 1, mark), 0u) << "frames reach the MIDI output";
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));  // the frame road's plan runs out
+    mark = platform::hostTimeNs();
+    turn(100, 50, true);
+    EXPECT_GT(deckPackets(rig.midi, 1, mark), 0u) << "tick batches reach the MIDI output";
+    EXPECT_GT(h.feeds->tunnelCell[0].read().outs, 0);
+
+    nlohmann::json answer;
+    rig.onMain([&] { answer = h.onControl("serato", {{"cmd", "serato"}, {"deck", "1"}, {"on", "0"}}, true); });
+    EXPECT_EQ(answer["serato"], false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    mark = platform::hostTimeNs();
+    turn(150, 30, false);
+    turn(180, 30, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(deckPackets(rig.midi, 1, mark), 0u) << "nothing reaches the DJ application after the deck left";
 }

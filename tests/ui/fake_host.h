@@ -1,11 +1,13 @@
 #pragma once
 // A controller for window tests: publishes what a test assigns and logs every operation and field write in
 // order, as "name(args)".
+#include "group/deck_inventory.h"
 #include "host/host_ui.h"
 #include "platform/clock.h"
 #include "platform/settings.h"
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -141,6 +143,15 @@ public:
         return it == cueRows.end() ? std::nullopt : std::optional<std::vector<host::SeratoCueRow>>(it->second);
     }
 
+    // A real inventory over the fake's settings, made and loaded on first use.
+    group::DeckInventory* deckInventory() override {
+        if (!inventory_) {
+            inventory_ = std::make_unique<group::DeckInventory>(settings_, "studio");
+            inventory_->load();
+        }
+        return inventory_.get();
+    }
+
     // The calls logged since the last take, then forgets them.
     std::vector<std::string> take() { return std::exchange(calls, {}); }
 
@@ -156,6 +167,7 @@ private:
 
     platform::InlineExecutor executor_;
     motion::HostConfig config_;
+    std::unique_ptr<group::DeckInventory> inventory_;
 };
 
 }  // namespace plindo::test

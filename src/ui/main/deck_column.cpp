@@ -1,7 +1,6 @@
 #include "ui/main/deck_column.h"
 
 #include "host/host_ui.h"
-#include "ui/kit/press_watch.h"
 #include "ui/kit/slot_widget.h"
 #include "ui/main/deck_placement_panel.h"
 #include "ui/main/deck_strip_view.h"
@@ -29,7 +28,6 @@ DeckColumn::DeckColumn(host::HostUi& host, int deckIndex, QWidget* parent)
     paneSlot_ = makeSlotWidget("paneSlot");
     paneSlot_->setMinimumWidth(kPaneMinWidth);
     paneSlot_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    new PressWatch(paneSlot_, [this] { host_.setActivePane(index_); });
 
     source_ = new SourceSwitch(host_, deck);
 

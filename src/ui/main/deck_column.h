@@ -1,6 +1,6 @@
 #pragma once
-// One deck's column of the main layout, top to bottom: the library pane slot (takes all spare height; a press
-// anywhere on it makes that pane the active one), the source switch, the 210-high placement slot, and the
+// One deck's column of the main layout, top to bottom: the library pane slot (takes all spare height; the pane
+// itself decides which of its taps make it the active one), the source switch, the 210-high placement slot, and the
 // 74-high card that shows either the title card or the platter readings (strip and gear). Only the face on
 // show takes clicks. Which face shows is the screen's view state, given by `setTechOpen`.
 #include <QPointer>

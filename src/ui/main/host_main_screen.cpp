@@ -3,11 +3,15 @@
 #include "ui/kit/slot_widget.h"
 #include "ui/main/deck_column.h"
 #include "ui/main/deck_rack.h"
+#include "ui/main/deck_seat_sheet.h"
 #include "ui/main/deck_wave_column.h"
 #include "ui/main/key_monitor.h"
+#include "ui/main/library_pane.h"
 #include "ui/main/on_key.h"
 #include "ui/main/side_switch.h"
+#include "ui/main/status_bar.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -84,8 +88,23 @@ HostMainScreen::HostMainScreen(host::HostUi& state, QWidget* parent) : QWidget(p
         auto* column = new DeckColumn(state_, i);
         deckColumns_[i] = column;
         connect(column, &DeckColumn::gearPressed, this, [this, i] { toggleTechOpen(i); });
+        panes_[i] = new LibraryPane(*this, i);
+        column->setPaneWidget(panes_[i]);
         fill(i == 0 ? Slot::deckColumn1 : Slot::deckColumn2, column);
     }
+    fill(Slot::bottom, new StatusBar(*this));
+    setDecksSheet([this](QWidget* parent) -> QDialog* {
+        group::DeckInventory* inventory = state_.deckInventory();
+        return inventory ? new DeckSeatSheet(*inventory, parent) : nullptr;
+    });
+    // A Return the library keys leave presses the "LOAD" on show: only a bridged pane that is not the
+    // active one has it then (the active bridged pane takes Return itself). A sheet keeps its Return.
+    setReturnHook([this] {
+        if (QApplication::activeModalWidget()) return false;
+        for (const auto& pane : panes_)
+            if (pane && pane->pressLoadIfShown()) return true;
+        return false;
+    });
     connect(this, &HostMainScreen::techOpenChanged, this, &HostMainScreen::showTechOpen);
     fill(Slot::rack, new DeckRack(state_));
 
@@ -95,6 +114,10 @@ HostMainScreen::HostMainScreen(host::HostUi& state, QWidget* parent) : QWidget(p
 }
 
 HostMainScreen::~HostMainScreen() = default;
+
+LibraryPane* HostMainScreen::libraryPane(int paneIndex) const {
+    return paneIndex == 0 || paneIndex == 1 ? panes_[paneIndex].data() : nullptr;
+}
 
 DeckColumn* HostMainScreen::deckColumn(int deckIndex) const {
     return deckIndex == 0 || deckIndex == 1 ? deckColumns_[deckIndex].data() : nullptr;

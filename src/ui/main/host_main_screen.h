@@ -32,6 +32,7 @@ class QStackedWidget;
 namespace plindo::ui {
 
 class DeckColumn;
+class LibraryPane;
 class KeyMonitor;
 class SideSwitch;
 
@@ -58,6 +59,8 @@ public:
     SideSwitch* sideSwitch() const { return sideSwitch_; }
     // The deck columns the screen puts in its slots (deck index 0 or 1); null once a slot was filled otherwise.
     DeckColumn* deckColumn(int deckIndex) const;
+    // The library pane in deck column `paneIndex` (0 or 1).
+    LibraryPane* libraryPane(int paneIndex) const;
     // The key monitor, present while the main layout shows.
     KeyMonitor* keyMonitor() const { return keyMonitor_.get(); }
     // Gets a Return or keypad Enter that the key handler left unused; true swallows it.
@@ -109,6 +112,7 @@ private:
     std::set<int> techOpen_;
 
     QPointer<DeckColumn> deckColumns_[2];
+    QPointer<LibraryPane> panes_[2];
     std::unique_ptr<KeyMonitor> keyMonitor_;
     std::function<bool()> returnHook_;
 

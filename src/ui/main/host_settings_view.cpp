@@ -25,7 +25,7 @@ constexpr const char* kBuild = "1215";
 
 QLabel* text(const QString& s, TextStyle style, const QColor& colour, const char* name = nullptr) {
     auto* l = new QLabel(s);
-    l->setFont(font(style));
+    l->setFont(ui::font(style));
     l->setWordWrap(true);
     QPalette p = l->palette();
     p.setColor(QPalette::WindowText, colour);

@@ -254,7 +254,7 @@ TEST(DeckColumn, GearSwapsOnlyItsDeckAndTheHiddenFaceTakesNoClicks) {
     for (const auto& call : t.host.take()) EXPECT_EQ(call.find("setZoomAuto"), std::string::npos) << call;
 }
 
-TEST(DeckColumn, APressOnThePaneMakesItActiveAndStillReachesIt) {
+TEST(DeckColumn, APressOnThePaneReachesItAndTheColumnAddsNothing) {
     TwoColumns t;
     auto* pane = new QPushButton("pane");
     int clicks = 0;
@@ -267,12 +267,12 @@ TEST(DeckColumn, APressOnThePaneMakesItActiveAndStillReachesIt) {
     EXPECT_GE(pane->width(), DeckColumn::kPaneMinWidth);
     QTest::mouseClick(pane, Qt::LeftButton);
     EXPECT_EQ(clicks, 1);
+    EXPECT_TRUE(t.host.take().empty()) << "a control's press is the pane's own business";
     QPointer<QWidget> old(placement);
     t.cols[1]->setPlacementWidget(new QWidget);  // replacing deletes the old view
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(old.isNull());
     EXPECT_EQ(t.cols[1]->placementWidget()->parentWidget()->layout()->count(), 1);
-    EXPECT_EQ(t.host.take(), Calls{"setActivePane(1)"});
     QTest::mouseClick(t.cols[1]->sourceSwitch()->button(true), Qt::LeftButton);
     EXPECT_EQ(t.host.take(), Calls{"setSeratoDeck(2,1)"});  // outside the pane: no pane change
 }

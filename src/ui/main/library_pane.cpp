@@ -56,7 +56,7 @@ LibraryPane::LibraryPane(HostMainScreen& screen, int pane, QWidget* parent)
     QPalette secondary = emptyStatus_->palette();
     secondary.setColor(QPalette::WindowText, colors::secondary());
     emptyStatus_->setPalette(secondary);
-    emptyStack->addWidget(emptyStatus_, 0, Qt::AlignHCenter);
+    emptyStack->addWidget(emptyStatus_);
     retry_ = new QPushButton("Retry");
     retry_->setObjectName("retry");
     retry_->setAutoDefault(false);

@@ -307,7 +307,11 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
     static const std::set<std::string> known{"state", "tunnel", "earbud", "jog", "format", "emit", "motion", "drain",
                                               "stamp", "keepalive", "pitchrange", "radian", "timefreq", "twelve",
                                               "spy", "capture", "midibridge", "sweep", "sysex", "cc", "note",
-                                              "trio", "dummy", "midilog", "load", "serato", "play"};
+                                              "trio", "dummy", "midilog", "load", "serato",
+                                              // Library panes and the DJ application's browser.
+                                              "library", "crate", "browser",
+                                              // Deck supervision.
+                                              "play"};
     if (!known.count(cmd)) return {{"error", "unknown command"}};
     const bool changes = kSenders.count(cmd) > 0 || std::any_of(params.begin(), params.end(), [](const auto& kv) {
                              return !kReportKeys.count(kv.first);
@@ -537,6 +541,9 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
             setSeratoDeck(deck, it->second == "1");
             answer = {{"deck", deck}, {"serato", isSeratoDeck(deck)}};
         }
+    } else if (cmd == "library" || cmd == "crate" || cmd == "browser") {
+        answer = libraryCommandAnswer(cmd, params);
+        if (answer.contains("error")) return answer;
     } else if (cmd == "dummy") {
         bool init = false;
         c.flag("init", [&](bool v) { init = v; });

@@ -85,6 +85,7 @@ HostState::HostState(Deps deps)
     fileServer->payloads = library::deckFilePayloads();
     fileServer->onStatus = [this](const std::string& line) { postStatus(line); };
     fileServer->onSeratoRunning = [this] { return seratoRunning_.load(); };
+    wireLibrary();
     std::weak_ptr<int> alive = life_;
     fileServer->onControl = [this, alive](const std::string& cmd, const std::map<std::string, std::string>& params,
                                           bool loopback) -> nlohmann::json {
@@ -222,6 +223,7 @@ void HostState::terminate() {
     seratoTap->stop();
     seratoOut->teardown();
     stopPump();
+    cancelLibraryWork();
 }
 
 void HostState::every(double seconds, std::function<void()> tick) {

@@ -9,6 +9,7 @@
 #include "host/deck_feeds.h"
 #include "host/host_ui.h"
 #include "library/serato_library.h"
+#include "serato/rane_library_decoder.h"
 #include "link/deck_file_server.h"
 #include "link/orv_server.h"
 #include "link/osc_playhead_in.h"
@@ -254,6 +255,51 @@ public:
     int groupBcastTick = 0;
     int otherAnchorTick = 0;
 
+    // --- Library panes, zoom and the DJ application's browser (host_state_library.cpp, host_state_browser.cpp) ---
+    void setLibraryFolder(const std::string& path) override;
+    // Loads pane 0 and copies it to pane 1 after every pass, retrying while the DJ application's library is
+    // empty.
+    void reloadLibrary() override;
+    // One library pass into a pane (0 or 1), retried every 5 s while the DJ application's library is empty
+    // (at most until attempt 12).
+    void loadLibraryPane(int attempt, int pane);
+    // The tracks of a crate key into a pane; none or the root reload the pane.
+    void loadCrateTracks(const std::optional<std::string>& key, int pane);
+    void selectCrate(const std::optional<std::string>& fullName, int pane, bool useActive) override;
+    void setActivePane(int pane) override;
+    void setLibFocus(bool tracks) override;
+    void setLibSync(bool on) override;
+    bool libraryCommand(uint16_t keyCode, bool shift) override;
+    void toggleDeckView(int deck, bool on, bool stato) override;
+    void setDynamoUnlocked(bool on) override;
+    double zoom(int deck) const override;
+    void setZoom(int deck, double step) override;
+    bool zoomAuto(int deck) const override;
+    void setZoomAuto(int deck, bool on) override;
+    // Where every file and database read of the panes and the browser runs, one at a time.
+    platform::SerialQueue& libraryQueue() { return *libraryQueue_; }
+    // The track server's folder crates and their tracks; safe on its queue.
+    std::vector<std::string> folderCrates() const;
+    std::vector<link::TrackEntry> folderCrateTracks(const std::string& name) const;
+
+    // The DJ application's library browser as its screen and the MIDI input report it (main only).
+    bool seratoFocusCrates = false;
+    std::vector<std::pair<int, std::string>> seratoCrateRows;  // (second byte, name) per visible crate slot
+    int seratoCrateCursor = 0;
+    std::string seratoBrowserCrate;
+    std::vector<std::pair<std::string, std::string>> seratoBrowser =
+        std::vector<std::pair<std::string, std::string>>(16);  // (title, artist) per track row
+    int seratoRowsSeen = 7;
+    std::optional<int> seratoBrowserCursor;
+    bool seratoMetaWarming = false;
+    // One browser event (main): stores it and schedules the push to the phones.
+    void applySeratoBrowserEvent(const serato::RaneLibraryDecoder::Event& event);
+    // Pushes 15 ms after the last of a burst of changes.
+    void scheduleSeratoBrowserPush();
+    void pushSeratoBrowser();
+    SeratoBrowserSnapshot seratoBrowserRows() const override;
+    void seratoLibraryCommand(int deck, const std::string& command, int count) override;
+
 private:
     // Construction and start (host_state.cpp).
     void startServices();
@@ -302,9 +348,29 @@ private:
     void wireSeratoFeedback();  // host_state_feedback.cpp
     std::array<bool, 2> standaloneBridged_{};  // the running standalone drives the DJ application's deck
 
+    // Library panes and the browser (host_state_library.cpp, host_state_browser.cpp).
+    void wireLibrary();
+    void cancelLibraryWork();
+    struct LibraryChain;
+    struct LibraryPassResult;
+    // `wait`: the first read is done before returning (the control endpoint answers with its result).
+    void startLibraryChain(int pane, bool copyToOther, int attempt, bool wait);
+    void runLibraryPass(const std::shared_ptr<LibraryChain>& chain, bool wait);
+    void libraryPassArrived(const std::shared_ptr<LibraryChain>& chain, const LibraryPassResult& result);
+    void chooseCrate(const std::optional<std::string>& key, int pane, bool wait);
+    void loadCrateTracksIn(const std::optional<std::string>& key, int pane, bool wait);
+    void crateTracksArrived(const std::string& key, int pane, std::vector<library::LibTrack> tracks);
+    void copyPane(int from, int to);
+    void moveTrackSelection(int pane, int by);
+    void moveCrateSelection(int pane, int by);
+    void loadFocusedTrack(int pane, int deck);
+    void postSeratoBrowserEvent(serato::RaneLibraryDecoder::Event event);  // from any thread
+
     // Control endpoint helpers (control_commands.cpp).
     nlohmann::json stateReport() const;
     nlohmann::json midiLog() const;
+    // "library", "crate" and "browser" (host_state_library.cpp).
+    nlohmann::json libraryCommandAnswer(const std::string& cmd, const std::map<std::string, std::string>& params);
     void restartBridge();
 
     motion::HostConfig config_;
@@ -350,6 +416,22 @@ private:
     std::thread pump_;
     std::atomic<bool> pumpStop_{false};
     std::shared_ptr<int> life_ = std::make_shared<int>(0);  // posted work holds it weakly
+
+    // Library panes, zoom and the browser.
+    std::unique_ptr<platform::SerialQueue> libraryQueue_;  // "plindo.library": every file and database read
+    std::shared_ptr<motion::UnfairCell<std::string>> folderCell_;  // the library folder, for the track server
+    int folderListener_ = 0;
+    uint64_t chainSeq_ = 0;
+    std::array<uint64_t, 2> paneChain_{};   // the library chain each pane follows
+    std::array<uint64_t, 2> crateEpoch_{};  // counts crate choices per pane
+    std::array<std::shared_ptr<platform::ScheduledCall>, 2> retryCall_{};  // per chain's first pane
+    int lastMovedPane_ = 0;
+    std::array<std::string, 2> viewBeforeDynamo_{"kiste", "kiste"};
+    std::array<double, 2> deckZoom_{};
+    std::array<bool, 2> deckZoomAuto_{true, true};
+    std::array<double, 2> zoomPendingUntil_{};      // media clock
+    std::array<double, 2> zoomModePendingUntil_{};  // media clock
+    std::shared_ptr<platform::ScheduledCall> seratoBrowserPushItem_;
 };
 
 }  // namespace plindo::host

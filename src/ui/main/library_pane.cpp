@@ -96,7 +96,8 @@ LibraryPane::LibraryPane(HostMainScreen& screen, int pane, QWidget* parent)
     column->addWidget(browser_, 1);
 
     connect(&state_, &host::HostUi::panesChanged, this, &LibraryPane::refresh);
-    connect(&state_, &host::HostUi::decksChanged, this, &LibraryPane::refresh);
+    // Decks change many times a second; only the bridge matters here.
+    connect(&state_, &host::HostUi::decksChanged, this, &LibraryPane::showBrowser);
     connect(&state_, &host::HostUi::activePaneChanged, this, &LibraryPane::refresh);
     refresh();
 }
@@ -105,8 +106,13 @@ bool LibraryPane::bridged() const { return state_.isSeratoDeck(pane_ + 1); }
 
 FocusFrame* LibraryPane::trackFrame() const { return side_ == Side::crate ? crateFrame_.data() : list_->focusFrame(); }
 
+void LibraryPane::showBrowser() {
+    QWidget* want = bridged() ? static_cast<QWidget*>(serato_) : split_;
+    if (browser_->currentWidget() != want) browser_->setCurrentWidget(want);
+}
+
 void LibraryPane::refresh() {
-    browser_->setCurrentWidget(bridged() ? static_cast<QWidget*>(serato_) : split_);
+    showBrowser();
     const host::LibPane& p = state_.panes()[size_t(pane_)];
     emptyStatus_->setText(QString::fromStdString(p.status));
     Side side = p.view == "dynamo"  ? Side::dynamo

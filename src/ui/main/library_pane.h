@@ -71,6 +71,7 @@ protected:
 
 private:
     void refresh();
+    void showBrowser();
     void showSide(Side side);
     QWidget* makeCrateBrowser();
 

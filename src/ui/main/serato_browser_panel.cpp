@@ -184,7 +184,9 @@ QRect SeratoBrowserPanel::rowRect(int row) const {
 }
 
 void SeratoBrowserPanel::refresh() {
-    shown_ = state_.seratoBrowserRows();
+    auto snapshot = state_.seratoBrowserRows();
+    if (snapshot == shown_ && !title_->text().isEmpty()) return;  // decks change often; the browser seldom
+    shown_ = std::move(snapshot);
     icon_->setPixmap(systemPixmap(shown_.crates ? "folder" : "music.note.list", 14, colors::primary(), devicePixelRatioF()));
     title_->setText(shown_.title.empty() ? "Serato" : QString::fromStdString(shown_.title));
     rows_->relayout();

@@ -6,6 +6,9 @@
 // host_state_feeds.cpp (the motion road and the tunnel pump), host_state_supervision.cpp (the timers),
 // host_state_services.cpp (logo, deck mode, presence), host_state_library.cpp, host_state_group.cpp and
 // control_commands.cpp (the "/ctl" interpreter).
+//
+// Made, started and destroyed on the main thread: the work it posts there checks that it is still alive, which
+// holds only when nothing else runs on that thread meanwhile.
 #include "host/deck_feeds.h"
 #include "host/host_ui.h"
 #include "library/serato_library.h"

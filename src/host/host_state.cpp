@@ -99,6 +99,7 @@ HostState::HostState(Deps deps)
     const QImage logo(QString::fromStdString(logoPath()));
     if (!logo.isNull()) assignDJLogo(logo);
     loadDeviceChannels();
+    coverStore();  // made here, before any view asks for it, so that it judges covers by decoding them
 }
 
 HostState::~HostState() {

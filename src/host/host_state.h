@@ -51,6 +51,10 @@ struct ScreenWave;
 }
 }  // namespace plindo::serato
 
+namespace plindo::library {
+class CoverStore;
+}
+
 namespace plindo::host {
 
 class HostState final : public HostUi {
@@ -334,6 +338,9 @@ private:
     static void seekDeck(DeckFeeds& feeds, int deck, double seconds, double now);
     void routePlayhead(int deckIndex, double seconds);
     void restoreDecks();
+    library::CoverStore& coverStore();
+    // The deck's player falls silent; its card shows `path` and `name`, with no length, cover or waveform.
+    void resetDeck(int deck, const std::string& path, const std::string& name);
     void wireGestures();
     void onTrackDecoded(int deck, motion::StemRef stem, const std::string& path);
     std::unique_ptr<platform::SerialQueue> envelopeQueue_;  // decoded tracks are analysed here, never on main

@@ -666,23 +666,28 @@ void HostState::onTrackDecoded(int deck, motion::StemRef stemRef, const std::str
     });
 }
 
+void HostState::resetDeck(int deck, const std::string& path, const std::string& name) {
+    const int i = deck - 1;
+    if (i < static_cast<int>(players.size()) && players[i]) players[i]->unload();
+    assignDeckEnv(deck, nullptr);
+    assignDeckMarks(deck, nullptr);
+    DeckInfo d = this->deck(deck);
+    d.path = path;
+    d.name = name;
+    d.durationSec = 0;
+    d.posSec = 0;
+    d.rate = 0;
+    d.cover = QImage();
+    assignDeck(deck, d);
+}
+
 void HostState::enterSeratoBridge(int deck) {
     const int i = deck - 1;
     settings_.setValue(slotKey("deck.mode.slot", deck), "serato");
     seratoTap->resetAnnounced();
     seratoOut->setActive(deck, true);
     seratoLastDummySlot = deck;
-    if (i < static_cast<int>(players.size()) && players[i]) players[i]->unload();
-    assignDeckEnv(deck, nullptr);
-    assignDeckMarks(deck, nullptr);
-    DeckInfo d = this->deck(deck);
-    d.durationSec = 0;
-    d.path = kSeratoPath;
-    d.name = "Serato";
-    d.posSec = 0;
-    d.rate = 0;
-    d.cover = QImage();
-    assignDeck(deck, d);
+    resetDeck(deck, kSeratoPath, "Serato");
     seratoShippedPath[i].clear();
     lastRemotePath[i].clear();
     settings_.remove(slotKey("serato.lastPath.slot", deck));
@@ -709,17 +714,7 @@ void HostState::leaveSeratoBridge(int deck) {
     seratoOut->setActive(deck, false);
     hostMotor.set(deck, false);
     seratoShippedPath[i].clear();
-    if (i < static_cast<int>(players.size()) && players[i]) players[i]->unload();
-    assignDeckEnv(deck, nullptr);
-    assignDeckMarks(deck, nullptr);
-    DeckInfo d = this->deck(deck);
-    d.path.clear();
-    d.name.clear();
-    d.durationSec = 0;
-    d.posSec = 0;
-    d.rate = 0;
-    d.cover = QImage();
-    assignDeck(deck, d);
+    resetDeck(deck, "", "");
     server->sendLoad(deck, "");
     setStatus("Deck " + std::to_string(deck) + ": Bruecke verlassen \u2014 Plindo");
 }
@@ -744,12 +739,17 @@ void HostState::detectSerato() {
     }
 }
 
-void HostState::loadDeckCover(int deck, const std::string& path) {
-    if (deck < 1 || deck > 2 || path.empty()) return;
-    auto& store = library::CoverStore::shared(main_, [](std::span<const uint8_t> bytes) {
+library::CoverStore& HostState::coverStore() {
+    // Whoever asks first makes the store: bytes that only start like an image are no cover.
+    return library::CoverStore::shared(main_, [](std::span<const uint8_t> bytes) {
         QImage img;
         return img.loadFromData(bytes.data(), static_cast<int>(bytes.size()));
     });
+}
+
+void HostState::loadDeckCover(int deck, const std::string& path) {
+    if (deck < 1 || deck > 2 || path.empty()) return;
+    auto& store = coverStore();
     const auto toImage = [](const library::CoverStore::Image& bytes) {
         QImage img;
         if (bytes) img.loadFromData(bytes->data(), static_cast<int>(bytes->size()));

@@ -263,6 +263,21 @@ json HostState::stateReport() const {
                                 {"motor", hostMotor.isOn(deck)},
                                 {"moving", seratoOut->isMoving(deck - 1, now)},
                                 {"seratoCues", cueEntries(deck)}});
+        // Deck supervision: who drives the deck and what the DJ application last told of it.
+        const int i = deck - 1;
+        auto& rec = decksOut.back();
+        rec["remoteStandalone"] = d.standalone;
+        rec["standalone"] = hostStandalone[i];
+        rec["withdrawn"] = withdrawn[i];
+        rec["holding"] = leaveTimer[i] != nullptr;
+        rec["stuck"] = stuckTold[i];
+        rec["seratoSec"] = seratoLastSec[i];
+        rec["seratoProgress"] = seratoProgress[i];
+        json texts = json::object();
+        for (int slot = 0; slot < 8; ++slot) {
+            if (!seratoText[i][slot].empty()) texts[std::to_string(slot)] = seratoText[i][slot];
+        }
+        rec["seratoText"] = texts;
     }
     return json{{"build", std::to_string(link::OrvServer::kHostBuild)},
                 {"phase", phase_ == Phase::main ? "main" : "start"},
@@ -294,12 +309,14 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
                                               "spy", "capture", "midibridge", "sweep", "sysex", "cc", "note",
                                               "trio", "dummy", "midilog", "load", "serato",
                                               // Library panes and the DJ application's browser.
-                                              "library", "crate", "browser"};
+                                              "library", "crate", "browser",
+                                              // Deck supervision.
+                                              "play"};
     if (!known.count(cmd)) return {{"error", "unknown command"}};
     const bool changes = kSenders.count(cmd) > 0 || std::any_of(params.begin(), params.end(), [](const auto& kv) {
                              return !kReportKeys.count(kv.first);
                          });
-    if (changes && cmd != "state" && cmd != "midilog" && !loopback) return {{"error", "local only"}};
+    if ((changes || cmd == "play") && cmd != "state" && cmd != "midilog" && !loopback) return {{"error", "local only"}};
 
     auto& s = outSettings_;
     auto& tun = feeds->tunables;
@@ -505,6 +522,11 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
         if (cmd == "trio") seratoOut->testTrio(deck, u("time"), u("radian"), u("rate"));
         answer = json{{"deck", deck}};
         for (const auto& [k, x] : v) answer[k] = x;
+    } else if (cmd == "play") {
+        if (!deckOk) return {{"error", "deck out of range"}};
+        transportButton(deck);
+        answer = {{"deck", deck}, {"standalone", hostStandalone[deck - 1]}, {"motor", hostMotor.isOn(deck)},
+                  {"status", statusLine()}};
     } else if (cmd == "load" || cmd == "serato") {
         // Deck commands: the deck must be named right, the rest is the loader's.
         if (!deckOk) return {{"error", "deck must be 1 or 2"}};

@@ -80,6 +80,7 @@ HostState::HostState(Deps deps)
     seratoTap->onStatus = [this](const std::string& line) { postStatus(line); };
     seratoIn = std::make_unique<serato::SeratoMIDIIn>(*midi_, main_, &bridge_);
     seratoIn->onStatus = [this](const std::string& line) { postStatus(line); };
+    wireSeratoFeedback();
     playheadIn = std::make_unique<link::OSCPlayheadIn>();
     fileServer = std::make_unique<link::DeckFileServer>(advertiser_, group::hostWireName(settings_), &main_);
     fileServer->payloads = library::deckFilePayloads();
@@ -206,7 +207,10 @@ void HostState::startServices() {
     restoreDecks();
     phase_ = Phase::main;
     step("main");
-    every(0.1, [this] { uiTick(); });
+    every(0.1, [this] {
+        uiTick();
+        broadcastOtherAnchors();
+    });
     step("uiTimer");
 }
 
@@ -247,7 +251,10 @@ void HostState::startPump() {
     pump_ = platform::startRealtimeThread("plindo.tunnel", kPumpPeriodNs, [this, weak, &clock](platform::RealtimeGrant) {
         platform::PeriodicDeadline deadline{.periodNs = kPumpPeriodNs, .next = platform::hostTimeNs()};
         while (!pumpStop_.load(std::memory_order_acquire)) {
-            if (auto f = weak.lock()) tunnelPumpTick(*f, clock.now());
+            if (auto f = weak.lock()) {
+                tunnelPumpTick(*f, clock.now());
+                standaloneDriveTick(*f, clock.now());
+            }
             platform::sleepUntilNs(deadline.advance(platform::hostTimeNs()));
         }
     });

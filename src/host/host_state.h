@@ -31,6 +31,7 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -45,6 +46,9 @@ class SeratoMIDIIn;
 class SeratoMIDIOut;
 class SeratoScreenTap;
 struct SeratoOutSettings;
+namespace SeratoReturn {
+struct ScreenWave;
+}
 }  // namespace plindo::serato
 
 namespace plindo::library {
@@ -204,6 +208,60 @@ public:
     // The 2 ms tunnel pump pass over the feeds (runs on "plindo.tunnel").
     static void tunnelPumpTick(DeckFeeds& feeds, double now);
 
+    // --- Deck supervision (host_state_supervision.cpp) ---
+    // Tells each deck's phone where the other deck plays ("/orv/other"), every third tick.
+    void broadcastOtherAnchors();
+    // Tells a phone once, 12 s on, that its deck's track never became playable.
+    void checkStuck(int deck);
+    void transportButton(int deck) override;
+    // The host plays the deck alone at 33 1/3 rpm; stopStandalone undoes either flavour.
+    void startStandalone(int deck);
+    void stopStandalone(int deck);
+    void withdrawDeck(int deck);
+    void startSpinnerHold(int deck, double rate, double angle);
+    void endSpinnerHold(int deck);
+    std::optional<std::vector<SeratoCueRow>> seratoCueRows(int deck) const override;
+    // The group's share of the tick (own record, roster broadcast, uplink, loads); `everySecond` on every
+    // tenth tick (host_state_group.cpp).
+    void groupTick(double now, bool everySecond);
+    // The drive of bridged decks in standalone play, every 10 ms on the pump thread.
+    static void standaloneDriveTick(DeckFeeds& feeds, double now);
+    // What the DJ application reports back, on main; decks and slots outside their ranges are dropped.
+    void seratoTime(int deck, double sec);                    // the MIDI input's time, deck 1 or 2
+    void seratoTapTime(int deckIndex, double sec, double vel);  // the screen tap's time, deck index 0 or 1
+    void seratoTapTrack(int deckIndex, const std::string& title, const std::string& artist);
+    void seratoStartStop(int deck, bool playing);
+    void seratoPathReported(int deck, const std::string& path);
+    void seratoSongChanged(int deck);
+    void seratoPitch(int deck, double pitch);
+    void seratoMute(int deck, bool on);
+    void seratoScreenWave(const serato::SeratoReturn::ScreenWave& wave);
+    void seratoCueSetReported(int deck, int slot, bool set);
+    void seratoCueColorReported(int deck, int slot, const std::string& hex);
+    void seratoCueTimeReported(int deck, int slot, double sec);
+    void seratoTextReported(int deck, int slot, const std::string& text);
+    void seratoProgressReported(int deck, double progress);
+
+    static constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    std::array<double, 2> seratoLastSec{kNaN, kNaN};  // the DJ application's last track time; not finite: none
+    std::array<double, 2> seratoTapWall{};            // when the screen tap last told a time
+    std::array<double, 2> seratoPhoneWall{};          // when a playhead last went to the phone
+    std::array<int, 2> seratoTapPlausible{};          // tap times in a row that advanced with the clock
+    std::array<double, 2> seratoTapRate{};
+    std::array<bool, 2> seratoPlaying{};
+    std::array<double, 2> seratoOwnWall{};            // when the bridged deck was last known to be the DJ app's
+    std::array<std::array<std::string, 8>, 2> seratoCueColor;
+    std::array<std::array<std::string, 8>, 2> seratoText;
+    std::array<double, 2> seratoProgress{};
+    std::array<bool, 2> bridgedWas{};
+    std::array<bool, 2> hostStandalone{};
+    std::array<bool, 2> withdrawn{};
+    std::array<std::shared_ptr<platform::ScheduledCall>, 2> leaveTimer;  // present while a spinner hold runs
+    std::array<double, 2> stuckSince{};
+    std::array<bool, 2> stuckTold{};
+    int groupBcastTick = 0;
+    int otherAnchorTick = 0;
+
     // --- Library panes, zoom and the DJ application's browser (host_state_library.cpp, host_state_browser.cpp) ---
     void setLibraryFolder(const std::string& path) override;
     // Loads pane 0 and copies it to pane 1 after every pass, retrying while the DJ application's library is
@@ -294,6 +352,13 @@ private:
     // Library and group hooks (host_state_library.cpp, host_state_group.cpp).
     void restoreLibraryFolder();
     void restoreDeckSlots();
+
+    // Deck supervision (host_state_supervision.cpp).
+    void superviseDeck(int deck, DeckInfo& d, double now);
+    void sendDeckModes();
+    void armLeaveTimer(int deck, double omega);
+    void wireSeratoFeedback();  // host_state_feedback.cpp
+    std::array<bool, 2> standaloneBridged_{};  // the running standalone drives the DJ application's deck
 
     // Library panes and the browser (host_state_library.cpp, host_state_browser.cpp).
     void wireLibrary();

@@ -8,11 +8,41 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <numbers>
 
 namespace plindo::host {
 
 namespace {
+using link::OSCValue;
+
+constexpr int kTicksPerSecond = 10;
+constexpr int kAnchorEveryTicks = 3;
+// The screen tap's time went quiet this long: the phone gets the last known time instead.
+constexpr double kTapSilentSec = 0.3;
+// At most ten playheads a second to a phone.
+constexpr double kPhonePushSec = 0.1;
+constexpr double kRemoteFreshSec = 0.6;
+constexpr double kBudAliveSec = 1.0;
+constexpr double kImuFreshSec = 0.5;
+// A deck the DJ application played within this long still counts as bridged.
+constexpr double kOwnHoldSec = 1.5;
+// A platter slower than this had stopped when its spinner left.
+constexpr double kHoldMinRate = 0.05;
+constexpr double kStuckAfterSec = 12.0;
+constexpr double kSecPerTurn = 1.8;
+// 33 1/3 rpm: one turn per 1.8 s, the angle falling as the platter turns forward.
+constexpr double kStandaloneOmega = -2 * std::numbers::pi / kSecPerTurn;
+constexpr double kStandaloneDriveSec = 0.01;
+constexpr double kLeaveTimerSec = 0.1;
+// A phone deck counts as playing above this rate.
+constexpr double kPlayingRate = 0.1;
+
+std::string deckText(int deck) { return "Deck " + std::to_string(deck); }
+
 std::optional<int64_t> mtimeNs(const std::filesystem::path& p) {
     struct stat st {};
     if (::stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
@@ -21,26 +51,195 @@ std::optional<int64_t> mtimeNs(const std::filesystem::path& p) {
 }  // namespace
 
 void HostState::uiTick() {
-    // The follow-ease toggle acts while playing; buffers the players let go of are freed here, on main.
-    const double ease = config_.followEase() ? 1.0 : 0.0;
+    const double now = clock_.now();
+    // Buffers the players let go of are freed here, on main.
     for (const auto& p : players) {
-        if (!p) continue;
-        p->easeOn.setValue(ease);
-        p->collectRetired();
+        if (p) p->collectRetired();
     }
     releaseRetiredPlayers();
-    refreshDecks();
+
+    // While the screen tap is silent, the phone keeps getting the last time the DJ application told.
+    for (int deck = 1; deck <= 2; ++deck) {
+        const int i = deck - 1;
+        if (!std::isfinite(seratoLastSec[i]) || !seratoOut->isActive(deck)) continue;
+        if (now - seratoTapWall[i] < kTapSilentSec || now - seratoPhoneWall[i] < kPhonePushSec) continue;
+        seratoTapPlausible[i] = 0;
+        seratoTapRate[i] = 0;
+        seratoPhoneWall[i] = now;
+        server->sendPlayhead(deck, seratoLastSec[i], 1, 0.0);
+        feeds->imuCell[i].update([](ImuState& st) { ++st.hpSent; });
+    }
+
+    const double gate = config_.stillGate();
+    for (const auto& p : players) {
+        if (p) p->stillGate.setValue(gate);
+    }
+
+    ++groupBcastTick;
+    const bool everySecond = groupBcastTick % kTicksPerSecond == 0;
+    if (everySecond) sendDeckModes();
+    groupTick(clock_.now(), everySecond);
+
+    for (int deck = 1; deck <= 2; ++deck) {
+        DeckInfo d = this->deck(deck);
+        d.standalone = server->remoteMode(deck) == "standalone";
+        d.remoteFresh = server->isRemoteFresh(deck, kRemoteFreshSec);
+        d.remoteName = server->remoteName(deck);
+        d.jitterMs = server->remoteJitterMs(deck);
+        d.maxGapMs = server->remoteMaxGapMs(deck);
+        d.via = server->remoteVia(deck);
+        d.wavOk = server->remoteWavOk(deck);
+        if (players.size() == 2 && players[0] && players[1]) superviseDeck(deck, d, now);
+
+        const int i = deck - 1;
+        const auto shot = feeds->wireDiag[i].cell.read();
+        d.wirePos = shot.pos;
+        d.wireRate = shot.rate;
+        if (!seratoOut->isActive(deck)) {
+            d.seratoPlay = std::nullopt;
+        } else {
+            const auto imu = feeds->imuCell[i].read();
+            d.rate = clock_.now() - imu.lastWall < kImuFreshSec ? imu.rate : 0.0;
+            d.seratoPlay = hostMotor.isOn(deck);
+        }
+        d.frameN = shot.frameN;
+        d.angleAdvN = shot.advN;
+        d.angNetRev = shot.netRev;
+        d.tsBackN = shot.tsBackN;
+        d.wireTs = shot.ts;
+        assignDeck(deck, d);
+        checkStuck(deck);
+    }
 }
 
-void HostState::refreshDecks() {
-    for (int deck = 1; deck <= 2; ++deck) {
-        const auto p = deck <= static_cast<int>(players.size()) ? players[deck - 1] : nullptr;
-        if (!p) continue;
-        DeckInfo d = this->deck(deck);
-        d.posSec = p->posCell.value();
-        d.rate = p->rateCell.value();
-        assignDeck(deck, d);
+// Who drives the deck: the phone, the earbuds, the host alone or the DJ application.
+void HostState::superviseDeck(int deck, DeckInfo& d, double now) {
+    const int i = deck - 1;
+    if (seratoOut->isActive(deck) && seratoPlaying[i]) seratoOwnWall[i] = clock_.now();
+    if (!isSeratoDeck(deck) && seratoOut->isActive(deck)) {
+        seratoOut->setActive(deck, false);
+        hostMotor.set(deck, false);
+        seratoShippedPath[i].clear();
+        setStatus("Deck " + std::to_string(deck) + ": Serato emitter was still on with a real track \u2014 off");
     }
+    const bool bridged =
+        isSeratoDeck(deck) || (seratoOut->isActive(deck) && clock_.now() - seratoOwnWall[i] < kOwnHoldSec);
+    if (bridgedWas[i] && !bridged) {
+        // The host's own following resumes where the display stood.
+        const double p = std::isfinite(d.posSec) ? std::max(0.0, d.posSec) : 0.0;
+        auto& rf = *feeds->rawFollow[i];
+        {
+            std::lock_guard g(rf.lock);
+            rf.posSec = p;
+        }
+        feeds->integrators[i].cell.update([p](motion::AngleIntegrator::State& st) {
+            st.posSec = p;
+            st.primed = false;
+        });
+    }
+    bridgedWas[i] = bridged;
+
+    const double budAge = now - feeds->budWall[i].value();
+    const bool budFresh = budAge < kBudAliveSec;
+    // A standalone run ends when a phone or the earbuds take over, or when the deck changes hands between
+    // the host and the DJ application.
+    if (hostStandalone[i] && (d.remoteFresh || budFresh || bridged != standaloneBridged_[i])) {
+        hostStandalone[i] = false;
+        stopStandalone(deck);
+        feeds->rawFollow[i]->setRawSynth(0, true);
+    }
+
+    const bool alive = (d.remoteFresh && feeds->phoneSynthCell[i].value() < 0.5) || budFresh;
+    outSettings_.engaged[i] = alive;
+    if (!alive && !hostStandalone[i] && seratoOut->isActive(deck)) {
+        if (!withdrawn[i]) {
+            withdrawn[i] = true;
+            withdrawDeck(deck);
+        }
+        if (leaveTimer[i]) endSpinnerHold(deck);
+    } else {
+        if (alive) withdrawn[i] = false;
+        if (d.remoteFresh || budFresh || hostStandalone[i]) {
+            if (leaveTimer[i]) endSpinnerHold(deck);
+        } else if (!leaveTimer[i]) {
+            const auto imu = feeds->imuCell[i].read();
+            if (!imu.platterPlay.value_or(false) || !(std::abs(imu.rate) > kHoldMinRate)) {
+                auto& core = feeds->rawFollow[i]->core;
+                bool spinning = false;
+                {
+                    std::lock_guard g(core.lock);
+                    spinning = core.synthSpinOn;
+                }
+                if (spinning) {
+                    feeds->rawFollow[i]->setRawSynth(0, true);
+                    setStatus("Deck " + std::to_string(deck) + ": spinner gone, was stopped \u2014 stays stopped");
+                }
+            } else {
+                startSpinnerHold(deck, imu.rate, imu.angle);
+            }
+        }
+    }
+
+    auto& p = *players[i];
+    const bool playing = d.remoteFresh || d.standalone || hostStandalone[i] || budFresh || leaveTimer[i];
+    p.mute.setValue(groupMuted() || !playing || bridged ? 1.0 : 0.0);
+    p.easeOn.setValue(config_.followEase() ? 1.0 : 0.0);
+    if (!bridged) {
+        d.posSec = p.posCell.value();
+        d.rate = p.rateCell.value();
+    }
+    const auto stem = p.table.read();
+    d.durationSec = stem ? stem->seconds() : 0.0;
+}
+
+void HostState::sendDeckModes() {
+    for (int deck = 1; deck <= 2; ++deck) {
+        const OSCValue args[] = {OSCValue::int32(deck), OSCValue::string(isSeratoDeck(deck) ? "serato" : "")};
+        server->sendToDeck(deck, "/orv/deckmode", args);
+    }
+}
+
+void HostState::broadcastOtherAnchors() {
+    if (++otherAnchorTick % kAnchorEveryTicks != 0) return;
+    if (players.size() != 2) return;
+    const double now = clock_.now();
+    for (int d = 1; d <= 2; ++d) {
+        const int o = 3 - d;
+        const int j = o - 1;
+        const auto p = feeds->playerOf(o);
+        if (!p) continue;
+        const auto snap = p->anchor.cell.read();
+        if (!snap.valid) continue;
+        const std::string& path = isSeratoDeck(o) ? seratoShippedPath[j] : deck(o).path;
+        double pos = snap.pos + (now - snap.wall) * snap.rate;
+        if (!(pos >= 0)) pos = 0;  // negative or not a number
+        const OSCValue args[] = {OSCValue::int32(o), OSCValue::string(path), OSCValue::float64(pos),
+                                 OSCValue::float64(snap.rate)};
+        server->sendToDeck(d, "/orv/other", args);
+    }
+}
+
+void HostState::checkStuck(int deck) {
+    if (deck < 1 || deck > 2) return;
+    const int i = deck - 1;
+    const double now = clock_.now();
+    const auto reset = [&] {
+        stuckSince[i] = 0;
+        stuckTold[i] = false;
+    };
+    const DeckInfo& d = this->deck(deck);
+    if (!d.remoteFresh || players.size() != 2 || !players[i] || seratoOut->isActive(deck)) return reset();
+    const auto stem = players[i]->table.read();
+    if ((stem ? stem->seconds() : 0.0) > 0 || d.path.empty()) return reset();
+    if (stuckSince[i] == 0) {
+        stuckSince[i] = now;
+        return;
+    }
+    if (now - stuckSince[i] < kStuckAfterSec || stuckTold[i]) return;
+    stuckTold[i] = true;
+    server->sendStuck(deck, "host " + std::to_string(link::OrvServer::kHostBuild) + " has no audio for " + d.path +
+                                " \u2014 fetch or decode failed");
+    setStatus("Plindo: deck " + std::to_string(deck) + " stuck at 0:00 \u2014 told the remote");
 }
 
 void HostState::presenceCheck() {
@@ -71,6 +270,155 @@ void HostState::mappingWatch() {
             setStatus("Serato mapping Plindo.xml not installed \u2014 Settings \u2192 Save Serato mapping\u2026");
         }
     }
+}
+
+// --- Transport and standalone play ---
+
+void HostState::transportButton(int deck) {
+    if (deck < 1 || deck > 2) return;
+    const int i = deck - 1;
+    const bool fresh = server->isRemoteFresh(deck, kRemoteFreshSec);
+    const bool budFresh = clock_.now() - feeds->budWall[i].value() < kBudAliveSec;
+    if (isSeratoDeck(deck) && (fresh || budFresh || !seratoOut->isActive(deck))) {
+        const bool on = !hostMotor.isOn(deck);
+        hostMotor.set(deck, on);
+        seratoOut->transport(deck, on, "button");
+        if (fresh) server->sendPlay(deck, on);
+        setStatus(deckText(deck) + ": Serato " + (on ? "play" : "stop"));
+    } else if (fresh && !isSeratoDeck(deck)) {
+        const bool playing = std::abs(this->deck(deck).rate) > kPlayingRate;
+        server->sendPlay(deck, !playing);
+        setStatus(deckText(deck) + ": phone " + (playing ? "stop" : "play"));
+    } else if (budFresh && !isSeratoDeck(deck)) {
+        setStatus(deckText(deck) + ": AirPod drives \u2014 the platter is the transport");
+    } else if (hostStandalone[i]) {
+        stopStandalone(deck);
+    } else {
+        startStandalone(deck);
+    }
+}
+
+void HostState::startStandalone(int deck) {
+    if (deck < 1 || deck > 2 || hostStandalone[deck - 1]) return;
+    const int i = deck - 1;
+    if (seratoOut->isActive(deck)) {
+        hostMotor.set(deck, true);
+        seratoOut->transport(deck, true, "standalone");
+        const double angle = feeds->imuCell[i].read().angle;
+        const double now = clock_.now();
+        feeds->standaloneDrive[i].write({true, std::isfinite(angle) ? angle : 0.0, now});
+        standaloneBridged_[i] = true;
+    } else {
+        const double shown = this->deck(deck).posSec;
+        auto& rf = *feeds->rawFollow[i];
+        {
+            std::lock_guard g(rf.lock);
+            rf.posSec = std::isfinite(shown) ? std::max(0.0, shown) : 0.0;
+        }
+        rf.setRawSynth(kStandaloneOmega, false);
+        standaloneBridged_[i] = false;
+    }
+    hostStandalone[i] = true;
+    setStatus(deckText(deck) + ": standalone 33\u2153");
+}
+
+void HostState::stopStandalone(int deck) {
+    if (deck < 1 || deck > 2) return;
+    const int i = deck - 1;
+    const auto drive = feeds->standaloneDrive[i].exchange({});
+    if (drive.on) {
+        hostMotor.set(deck, false);
+        seratoOut->transport(deck, false, "standalone");
+    } else if (!leaveTimer[i]) {
+        feeds->rawFollow[i]->setRawSynth(0, true);
+    }
+    hostStandalone[i] = false;
+    standaloneBridged_[i] = false;
+    setStatus(deckText(deck) + ": standalone off");
+}
+
+void HostState::standaloneDriveTick(DeckFeeds& feeds, double now) {
+    for (int deck = 1; deck <= 2; ++deck) {
+        double angle = 0;
+        const bool due = feeds.standaloneDrive[deck - 1].update([&](DeckFeeds::StandaloneDrive& s) {
+            if (!s.on || now - s.lastWall < kStandaloneDriveSec) return false;
+            s.angle += kStandaloneOmega * (now - s.lastWall);
+            s.lastWall = now;
+            angle = s.angle;
+            return true;
+        });
+        if (due && feeds.seratoOut) feeds.seratoOut->drive(deck, false, angle, now, kStandaloneOmega);
+    }
+}
+
+// --- A feed that went away ---
+
+void HostState::withdrawDeck(int deck) {
+    if (deck < 1 || deck > 2) return;
+    const auto imu = feeds->imuCell[deck - 1].read();
+    char line[160];
+    if (imu.platterPlay.value_or(false)) {
+        std::snprintf(line, sizeof line, "Deck %d: Remote weg \u2014 letzter valider Zustand: spielt %.3fx, dann Ruhe",
+                      deck, std::isfinite(imu.rate) ? imu.rate : 0.0);
+    } else {
+        std::snprintf(line, sizeof line, "Deck %d: Remote weg \u2014 letzter valider Zustand: steht, dann Ruhe", deck);
+    }
+    setStatus(line);
+    seratoOut->sendRest(deck);
+}
+
+void HostState::startSpinnerHold(int deck, double rate, double angle) {
+    (void)angle;  // the glide goes on from the shown position, not from the platter's angle
+    if (deck < 1 || deck > 2 || !std::isfinite(rate) || seratoOut->isActive(deck)) return;
+    const int i = deck - 1;
+    const double shown = this->deck(deck).posSec;
+    auto& rf = *feeds->rawFollow[i];
+    {
+        std::lock_guard g(rf.lock);
+        rf.posSec = std::isfinite(shown) ? std::max(0.0, shown) : 0.0;
+    }
+    const double omega = -rate * 2 * std::numbers::pi / kSecPerTurn;
+    rf.setRawSynth(omega, false);
+    armLeaveTimer(deck, omega);
+    char line[96];
+    std::snprintf(line, sizeof line, "Deck %d: spinner gone \u2014 holding %.2fx", deck, rate);
+    setStatus(line);
+}
+
+void HostState::armLeaveTimer(int deck, double omega) {
+    const int i = deck - 1;
+    if (leaveTimer[i]) leaveTimer[i]->cancel();
+    std::weak_ptr<int> alive = life_;
+    // The synthesis waits while raw samples are fresh; asking again each 0.1 s starts it once they stop.
+    leaveTimer[i] = main_.schedule(kLeaveTimerSec, [this, alive, deck, omega, i] {
+        if (!alive.lock() || !leaveTimer[i] || leaveTimer[i]->cancelled()) return;
+        feeds->rawFollow[i]->setRawSynth(omega, false);
+        armLeaveTimer(deck, omega);
+    });
+}
+
+void HostState::endSpinnerHold(int deck) {
+    if (deck < 1 || deck > 2) return;
+    const int i = deck - 1;
+    if (leaveTimer[i]) leaveTimer[i]->cancel();
+    leaveTimer[i].reset();
+    if (!hostStandalone[i]) feeds->rawFollow[i]->setRawSynth(0, true);
+    setStatus(deckText(deck) + ": spinner back \u2014 following it");
+}
+
+std::optional<std::vector<SeratoCueRow>> HostState::seratoCueRows(int deck) const {
+    static const char* const kDefaultColours[8] = {"#CC0000", "#CC4400", "#0000CC", "#CCCC00",
+                                                   "#00CC00", "#CC00CC", "#00CCCC", "#8800CC"};
+    if (deck < 1 || deck > 2 || !seratoOut->isActive(deck)) return std::nullopt;
+    const int i = deck - 1;
+    std::vector<SeratoCueRow> rows;
+    for (int slot = 0; slot < 8; ++slot) {
+        if (!seratoCueSet[i][slot]) continue;
+        const auto& c = seratoCueColor[i][slot];
+        rows.push_back({slot, seratoCueSec[i][slot], c.empty() ? kDefaultColours[slot] : c});
+    }
+    if (rows.empty()) return std::nullopt;
+    return rows;
 }
 
 }  // namespace plindo::host

@@ -84,7 +84,8 @@ TEST(ControlCommands, ReportsHaveTheirKeysAndIntegerFields) {
     EXPECT_EQ(keysOf(state["midi"]), (std::set<std::string>{"backend", "portsUp", "viaBridge", "drainRunning"}));
     EXPECT_EQ(state["midi"]["backend"], "loopback");
     ASSERT_EQ(state["decks"].size(), 2u);
-    EXPECT_EQ(state["decks"][0].size(), 26u);  // the 22 deck fields, emitter, motor, moving and the cues
+    // The 22 deck fields, emitter, motor, moving, the cues and the supervision's seven.
+    EXPECT_EQ(state["decks"][0].size(), 33u);
     EXPECT_TRUE(state["decks"][0]["wavOk"].is_number_integer());
     EXPECT_TRUE(state["decks"][0]["frameN"].is_number_integer());
     EXPECT_TRUE(state["decks"][0]["seratoPlay"].is_null());

@@ -41,6 +41,8 @@ struct HostRig {
     std::vector<motion::AudioOutDevice::Raw> cards;  // besides the built-in "null" and "file"
     std::unique_ptr<HostState> host;
     const platform::Clock* clock = nullptr;  // null: the system's
+    // Deck supervision tests: an executor whose timers fire only when told (null: `main`).
+    platform::MainExecutor* executor = nullptr;
 
     HostRig() {
         platform::setLogFolder("");
@@ -51,7 +53,7 @@ struct HostRig {
 
     HostState::Deps deps() {
         return HostState::Deps{.settings = settings,
-                               .main = main,
+                               .main = executor ? *executor : static_cast<platform::MainExecutor&>(main),
                                .clock = clock ? *clock : platform::systemClock(),
                                .interfaces = [] { return std::vector<platform::NetInterface>{}; },
                                .deviceSource =

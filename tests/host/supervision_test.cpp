@@ -1,0 +1,505 @@
+// Deck supervision: the 0.1 s tick's decisions, the anchor broadcast, the transport button and standalone
+// play, the spinner hold, and the DJ application's feedback. Time moves only by hand and the timers fire only
+// when a test calls the tick itself.
+#include "host_rig.h"
+#include "link/osc_bytes.h"
+#include "serato/test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <numbers>
+
+using namespace plindo;
+using namespace plindo::host;
+using namespace plindo::host::testing;
+using link::testing::D;
+using link::testing::I;
+using link::testing::S;
+
+namespace {
+
+constexpr double kOmega33 = -2 * std::numbers::pi / 1.8;
+
+// The rig's main queue, with timers that never fire: each test runs the tick itself.
+class HeldTimers final : public platform::MainExecutor {
+public:
+    explicit HeldTimers(platform::QueueExecutor& q) : q_(q) {}
+    void post(std::function<void()> f) override { q_.post(std::move(f)); }
+    void invokeSync(const std::function<void()>& f) override { q_.invokeSync(f); }
+    std::shared_ptr<platform::ScheduledCall> schedule(double, std::function<void()>) override {
+        return std::make_shared<platform::ScheduledCall>();
+    }
+
+private:
+    platform::QueueExecutor& q_;
+};
+
+struct Supervised {
+    platform::FakeClock clock{5000.0};
+    HostRig rig;
+    HeldTimers timers{rig.main};
+    HostState* host = nullptr;
+
+    explicit Supervised(bool start = true) {
+        rig.clock = &clock;
+        rig.executor = &timers;
+        host = start ? &rig.started() : &rig.make();
+    }
+    HostState& h() { return *host; }
+
+    void recv(int phone, std::string_view address, std::vector<link::OSCValue> args) {
+        const auto bytes = link::OSCMessage::encode(address, args);
+        h().server->handleDatagram(bytes.data(), bytes.size(), link::testing::phone(phone), clock.now());
+        rig.main.drain();
+    }
+    // Phone n binds to the deck (and counts as heard now).
+    void hello(int phone, int deck, const std::string& mode = "remote") {
+        recv(phone, "/orv/hello", {I(deck), S("Phone " + std::to_string(phone)), I(0), S(mode), I(1), S("1215"), S("")});
+    }
+    void tick(int n = 1) {
+        rig.onMain([&] {
+            for (int k = 0; k < n; ++k) {
+                h().uiTick();
+                h().broadcastOtherAnchors();
+            }
+        });
+    }
+    std::vector<link::OSCMessage> sent(std::string_view address) {
+        std::vector<link::OSCMessage> out;
+        for (auto& s : rig.sink.take()) {
+            if (s.msg.address == address) out.push_back(std::move(s.msg));
+        }
+        return out;
+    }
+    bool synthOn(int deck, double* omega = nullptr) {
+        auto& core = h().feeds->rawFollow[deck - 1]->core;
+        std::lock_guard g(core.lock);
+        if (omega) *omega = core.synthOmega;
+        return core.synthSpinOn;
+    }
+    void imu(int deck, bool playing, double rate, double angle = 0.5) {
+        h().feeds->imuCell[deck - 1].update([&](ImuState& s) {
+            s.platterPlay = playing;
+            s.rate = rate;
+            s.angle = angle;
+        });
+    }
+    std::string status() {
+        std::string s;
+        rig.onMain([&] { s = h().statusLine(); });
+        return s;
+    }
+};
+
+double num(const link::OSCMessage& m, size_t i) { return m.args.at(i).doubleValue().value_or(NAN); }
+std::string text(const link::OSCMessage& m, size_t i) { return m.args.at(i).stringValue().value_or("?"); }
+
+}  // namespace
+
+TEST(Supervision, RemoteFactsAndWireDiagnosticsRefreshBeforeThePlayersExist) {
+    Supervised s(false);
+    s.hello(1, 1, "standalone");
+    s.h().feeds->wireDiag[1].cell.write({.pos = 3.5, .rate = 0.9, .ts = 7, .frameN = 4});
+    s.tick();
+    const auto d1 = s.h().deck(1);
+    EXPECT_TRUE(d1.remoteFresh);
+    EXPECT_TRUE(d1.standalone);
+    EXPECT_EQ(d1.remoteName, "Phone 1");
+    const auto d2 = s.h().deck(2);
+    EXPECT_FALSE(d2.remoteFresh);
+    EXPECT_FALSE(d2.standalone);
+    EXPECT_EQ(d2.via, "?");
+    EXPECT_EQ(d2.wavOk, -1);
+    EXPECT_EQ(d2.wirePos, 3.5);
+    EXPECT_EQ(d2.frameN, 4);
+    // A phone heard 0.7 s ago is no longer fresh.
+    s.clock.advance(0.7);
+    s.tick();
+    EXPECT_FALSE(s.h().deck(1).remoteFresh);
+}
+
+// One row per transition of a deck that the host follows itself.
+TEST(Supervision, TransitionTableOfAHostDeck) {
+    struct Row {
+        const char* name;
+        std::function<void(Supervised&)> setup;
+        std::function<void(Supervised&)> check;
+    };
+    const std::vector<Row> rows{
+        {"standalone ends when a phone comes",
+         [](Supervised& s) {
+             s.rig.onMain([&] { s.h().transportButton(2); });
+             ASSERT_TRUE(s.h().hostStandalone[1]);
+             s.hello(2, 2);
+         },
+         [](Supervised& s) {
+             EXPECT_FALSE(s.h().hostStandalone[1]);
+             EXPECT_FALSE(s.synthOn(2));
+             EXPECT_EQ(s.status(), "Deck 2: standalone off");
+         }},
+        {"standalone ends when the earbuds come",
+         [](Supervised& s) {
+             s.rig.onMain([&] { s.h().transportButton(1); });
+             s.h().feeds->budWall[0].setValue(s.clock.now() - 0.5);
+         },
+         [](Supervised& s) {
+             EXPECT_FALSE(s.h().hostStandalone[0]);
+             EXPECT_FALSE(s.synthOn(1));
+         }},
+        {"a spinner leaving a playing platter starts the hold at its rate",
+         [](Supervised& s) {
+             s.hello(1, 1);
+             s.tick();
+             s.imu(1, true, 1.25);
+             s.clock.advance(0.7);
+         },
+         [](Supervised& s) {
+             EXPECT_NE(s.h().leaveTimer[0], nullptr);
+             double omega = 0;
+             EXPECT_TRUE(s.synthOn(1, &omega));
+             EXPECT_NEAR(omega, 1.25 * kOmega33, 1e-12);
+             EXPECT_EQ(s.status(), "Deck 1: spinner gone \u2014 holding 1.25x");
+             EXPECT_EQ(s.h().players[0]->mute.value(), 0.0);  // the glide is heard
+         }},
+        {"the spinner coming back ends the hold",
+         [](Supervised& s) {
+             s.hello(1, 1);
+             s.imu(1, true, 1.0);
+             s.clock.advance(0.7);
+             s.tick();
+             ASSERT_NE(s.h().leaveTimer[0], nullptr);
+             s.hello(1, 1);
+         },
+         [](Supervised& s) {
+             EXPECT_EQ(s.h().leaveTimer[0], nullptr);
+             EXPECT_FALSE(s.synthOn(1));
+             EXPECT_EQ(s.status(), "Deck 1: spinner back \u2014 following it");
+         }},
+        {"a spinner leaving a stopped platter stops the synthesis that ran",
+         [](Supervised& s) {
+             s.imu(2, true, 0.04);  // slower than the hold's floor
+             s.h().feeds->rawFollow[1]->setRawSynth(-1.0, false);
+         },
+         [](Supervised& s) {
+             EXPECT_EQ(s.h().leaveTimer[1], nullptr);
+             EXPECT_FALSE(s.synthOn(2));
+             EXPECT_EQ(s.status(), "Deck 2: spinner gone, was stopped \u2014 stays stopped");
+         }},
+        {"a stopped platter without synthesis says nothing",
+         [](Supervised& s) { s.rig.onMain([&] { s.h().writeStatusLine("before"); }); },
+         [](Supervised& s) { EXPECT_EQ(s.status(), "before"); }},
+        {"a stray emitter on a file deck is switched off",
+         [](Supervised& s) {
+             s.h().seratoOut->setActive(2, true);
+             s.h().hostMotor.set(2, true);
+             s.h().seratoShippedPath[1] = "/m/old.mp3";
+         },
+         [](Supervised& s) {
+             EXPECT_FALSE(s.h().seratoOut->isActive(2));
+             EXPECT_FALSE(s.h().hostMotor.isOn(2));
+             EXPECT_EQ(s.h().seratoShippedPath[1], "");
+             EXPECT_EQ(s.status(), "Deck 2: Serato emitter was still on with a real track \u2014 off");
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Supervised s;
+        row.setup(s);
+        s.tick();
+        row.check(s);
+    }
+}
+
+TEST(Supervision, MuteAndFeedAliveFollowWhoDrivesTheDeck) {
+    Supervised s;
+    auto& engaged = s.rig.outSettings.engaged;
+    s.tick();
+    EXPECT_EQ(s.h().players[0]->mute.value(), 1.0);  // nobody drives it
+    EXPECT_FALSE(engaged[0].load());
+
+    s.hello(1, 1);
+    s.tick();
+    EXPECT_EQ(s.h().players[0]->mute.value(), 0.0);
+    EXPECT_TRUE(engaged[0].load());
+
+    // A phone that asked the host to spin the platter does not count as a live feed...
+    s.h().feeds->phoneSynthCell[0].setValue(1.0);
+    s.tick();
+    EXPECT_FALSE(engaged[0].load());
+    // ...unless the earbuds are fresh.
+    s.h().feeds->budWall[0].setValue(s.clock.now());
+    s.tick();
+    EXPECT_TRUE(engaged[0].load());
+
+    // The host playing alone is heard.
+    s.rig.onMain([&] { s.h().transportButton(2); });
+    s.tick();
+    EXPECT_EQ(s.h().players[1]->mute.value(), 0.0);
+    EXPECT_EQ(s.h().players[1]->stillGate.value(), 0.005);
+}
+
+TEST(Supervision, DeckModeGoesToABoundPhoneOnEveryTenthTick) {
+    Supervised s;
+    s.hello(1, 1);
+    s.rig.sink.take();
+    s.tick(9);
+    EXPECT_TRUE(s.sent("/orv/deckmode").empty());
+    s.tick();
+    const auto modes = s.sent("/orv/deckmode");
+    ASSERT_EQ(modes.size(), 1u);  // deck 2 has no phone
+    EXPECT_EQ(num(modes[0], 0), 1);
+    EXPECT_EQ(text(modes[0], 1), "");
+    s.tick(10);
+    EXPECT_EQ(s.sent("/orv/deckmode").size(), 1u);
+}
+
+TEST(Supervision, OtherDecksAnchorGoesToEachPhoneEveryThirdTick) {
+    Supervised s;
+    s.hello(1, 1);
+    const double now = s.clock.now();
+    s.h().players[1]->anchor.cell.write({10.0, now - 1.0, 1.0, true});
+    s.h().players[0]->anchor.cell.write({5.0, now, 1.0, false});  // not valid: deck 2's phone gets nothing
+    s.rig.sink.take();
+    s.tick(2);
+    EXPECT_TRUE(s.sent("/orv/other").empty());
+    s.tick();
+    auto other = s.sent("/orv/other");
+    ASSERT_EQ(other.size(), 1u);
+    EXPECT_EQ(num(other[0], 0), 2);
+    EXPECT_EQ(text(other[0], 1), "");
+    EXPECT_NEAR(num(other[0], 2), 11.0, 1e-9);
+    EXPECT_EQ(num(other[0], 3), 1.0);
+
+    // An extrapolation below zero or not a number sends 0.
+    for (const double rate : {-1.0, std::numeric_limits<double>::quiet_NaN()}) {
+        s.h().players[1]->anchor.cell.write({1.0, s.clock.now() - 5.0, rate, true});
+        s.tick(3);
+        other = s.sent("/orv/other");
+        ASSERT_EQ(other.size(), 1u);
+        EXPECT_EQ(num(other[0], 2), 0.0);
+    }
+}
+
+TEST(Transport, ControlPlayTogglesStandaloneOnAHostDeck) {
+    Supervised s;
+    auto ctl = [&](std::map<std::string, std::string> p, bool loopback = true) {
+        nlohmann::json j;
+        s.rig.onMain([&] { j = s.h().onControl("play", p, loopback); });
+        return j;
+    };
+    EXPECT_EQ(ctl({{"deck", "2"}}, false)["error"], "local only");
+    EXPECT_EQ(ctl({{"deck", "3"}})["error"], "deck out of range");
+    EXPECT_FALSE(s.h().hostStandalone[1]);
+
+    const auto on = ctl({{"deck", "2"}});
+    EXPECT_EQ(on["standalone"], true);
+    EXPECT_EQ(s.status(), "Deck 2: standalone 33\u2153");
+    double omega = 0;
+    EXPECT_TRUE(s.synthOn(2, &omega));
+    EXPECT_NEAR(omega, kOmega33, 1e-12);
+    nlohmann::json state;
+    s.rig.onMain([&] { state = s.h().onControl("state", {}, true); });
+    EXPECT_EQ(state["decks"][1]["standalone"], true);
+    EXPECT_EQ(state["decks"][0]["standalone"], false);
+
+    const auto off = ctl({{"deck", "2"}});
+    EXPECT_EQ(off["standalone"], false);
+    EXPECT_EQ(s.status(), "Deck 2: standalone off");
+    EXPECT_FALSE(s.synthOn(2));
+}
+
+TEST(Transport, ButtonAsksAFreshPhoneOrDefersToTheEarbuds) {
+    Supervised s;
+    s.hello(1, 1);
+    s.rig.sink.take();
+    s.rig.onMain([&] { s.h().transportButton(1); });
+    auto play = s.sent("/orv/play");
+    ASSERT_EQ(play.size(), 1u);
+    EXPECT_EQ(num(play[0], 0), 1);
+    EXPECT_EQ(num(play[0], 1), 1);  // the deck stood: play
+    EXPECT_FALSE(s.h().hostStandalone[0]);
+
+    s.h().feeds->budWall[1].setValue(s.clock.now() - 0.2);
+    s.rig.onMain([&] { s.h().transportButton(2); });
+    EXPECT_EQ(s.status(), "Deck 2: AirPod drives \u2014 the platter is the transport");
+    EXPECT_FALSE(s.h().hostStandalone[1]);
+}
+
+TEST(Transport, StandaloneOnADeckTheEmitterDrivesSendsTransportAndDrive) {
+    Supervised s;
+    s.h().seratoOut->setActive(1, true);
+    s.h().feeds->imuCell[0].update([](ImuState& st) { st.angle = 2.0; });
+    s.rig.midi.clearSent();
+    s.rig.onMain([&] { s.h().transportButton(1); });
+    EXPECT_TRUE(s.h().hostMotor.isOn(1));
+    const auto has = [&](std::vector<uint8_t> bytes) {
+        for (const auto& p : s.rig.midi.sent()) {
+            if (std::search(p.bytes.begin(), p.bytes.end(), bytes.begin(), bytes.end()) != p.bytes.end()) return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(has({0x90, 0x14, 0x7F}));  // play
+    const auto before = s.rig.midi.sentCount();
+    for (int k = 1; k <= 20; ++k) HostState::standaloneDriveTick(*s.h().feeds, s.clock.now() + 0.01 * k);
+    EXPECT_GT(s.rig.midi.sentCount(), before);
+    const auto drive = s.h().feeds->standaloneDrive[0].read();
+    EXPECT_NEAR(drive.angle, 2.0 + kOmega33 * 0.2, 1e-9);  // on from the last IMU angle
+
+    s.rig.onMain([&] { s.h().stopStandalone(1); });
+    EXPECT_FALSE(s.h().hostMotor.isOn(1));
+    EXPECT_TRUE(has({0x90, 0x14, 0x00}));  // stop
+    const auto after = s.rig.midi.sentCount();
+    HostState::standaloneDriveTick(*s.h().feeds, s.clock.now() + 1);
+    EXPECT_EQ(s.rig.midi.sentCount(), after);
+}
+
+TEST(Supervision, WithdrawTellsTheLastValidStateOnce) {
+    Supervised s;
+    s.imu(1, true, 1.0);
+    s.rig.onMain([&] { s.h().withdrawDeck(1); });
+    EXPECT_EQ(s.status(), "Deck 1: Remote weg \u2014 letzter valider Zustand: spielt 1.000x, dann Ruhe");
+    s.imu(2, false, 0.0);
+    s.rig.onMain([&] { s.h().withdrawDeck(2); });
+    EXPECT_EQ(s.status(), "Deck 2: Remote weg \u2014 letzter valider Zustand: steht, dann Ruhe");
+}
+
+// --- The DJ application's feedback ---
+
+TEST(SeratoFeedback, NotesAndControllersThroughTheMidiInput) {
+    Supervised s;
+    s.hello(1, 1);
+    s.h().seratoOut->setActive(1, true);
+    s.rig.sink.take();
+    const auto inject = [&](std::vector<uint8_t> bytes) {
+        ASSERT_TRUE(s.rig.midi.inject(serato::SeratoMIDIIn::kDestinationPort, bytes));
+        s.rig.main.drain();
+    };
+    inject({0x90, 0x14, 0x7F});
+    EXPECT_TRUE(s.h().hostMotor.isOn(1));
+    auto play = s.sent("/orv/play");
+    ASSERT_EQ(play.size(), 1u);
+    EXPECT_EQ(num(play[0], 1), 1);
+
+    inject({0xB0, 0x28, 0x7F, 0xB0, 0x48, 0x7F});
+    inject({0x90, 0x28, 0x7F});  // slot 0 lit
+    const auto rows = s.h().seratoCueRows(1);
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 1u);
+    EXPECT_EQ((*rows)[0], (SeratoCueRow{0, 1200.0, "#CC0000"}));
+    EXPECT_FALSE(s.h().seratoCueRows(2));  // no emitter there
+
+    // A new song clears the slots and the time.
+    inject({0xB0, 0x14, 0x01});
+    EXPECT_FALSE(s.h().seratoCueRows(1));
+}
+
+TEST(SeratoFeedback, TimeSysexKeepsThePhonesPlayheadUpTenTimesASecond) {
+    Supervised s(false);  // the keep-up runs with or without players (and no repair turns the emitter off)
+    s.rig.onMain([&] {
+        s.h().seratoIn->start();
+        s.h().seratoOut->ensurePorts();
+    });
+    s.hello(1, 1);
+    s.h().seratoOut->setActive(1, true);
+    // Deck 1 at 61.5 s.
+    const std::vector<uint8_t> time = {0xF0, 0x00, 0x20, 0x7F, 0x01, 0x04, 0x08, 0x00,
+                                       0x00, 0x00, 0xF,  0x0,  0x3,  0xC,  0xF7};
+    ASSERT_TRUE(s.rig.midi.inject(serato::SeratoMIDIIn::kDestinationPort, time));
+    s.rig.main.drain();
+    EXPECT_EQ(s.h().seratoLastSec[0], 61.5);
+    s.rig.sink.take();
+    int pushes = 0;
+    for (int k = 0; k < 20; ++k) {  // 1 s in 50 ms steps
+        s.tick();
+        for (const auto& m : s.sent("/orv/playhead")) {
+            EXPECT_EQ(num(m, 1), 61.5);
+            ++pushes;
+        }
+        s.clock.advance(0.05 + 1e-9);  // clear of rounding at the 0.1 s edge
+    }
+    EXPECT_EQ(pushes, 10);
+    EXPECT_EQ(s.h().feeds->imuCell[0].read().hpSent, 10);
+}
+
+TEST(SeratoFeedback, ScreenTapTimesAreCheckedAndPushedOncePlausible) {
+    Supervised s;
+    s.hello(1, 1);
+    s.h().seratoOut->setActive(1, true);
+    s.rig.sink.take();
+    using serato::testing::screenFrame;
+    // Time frames: 20 s, velocity 2000 (see the tap's own tests), for deck index 5 and for deck index 0.
+    const std::vector<uint8_t> rest{0x10, 0x27, 0x00, 0x00, 0x40, 0x9C, 0x00, 0x00, 0x64, 0x04, 0xD0, 0x07};
+    s.h().seratoTap->ingest(screenFrame(0x05, 5, rest));
+    s.rig.main.drain();
+    EXPECT_TRUE(std::isnan(s.h().seratoLastSec[0]));
+    EXPECT_TRUE(std::isnan(s.h().seratoLastSec[1]));
+
+    // Times advancing with the clock: the phone hears from the third in a row on.
+    for (int k = 0; k < 4; ++k) {
+        s.rig.onMain([&] { s.h().seratoTapTime(0, 20.0 + 0.2 * k, 1.0); });
+        s.clock.advance(0.2);
+    }
+    const auto heads = s.sent("/orv/playhead");
+    ASSERT_EQ(heads.size(), 1u);
+    EXPECT_NEAR(num(heads[0], 1), 20.6, 1e-9);
+    EXPECT_EQ(s.h().seratoTapPlausible[0], 3);
+    EXPECT_NEAR(s.h().seratoTapRate[0], 1.0, 1e-9);
+    // A jump starts the count again.
+    s.rig.onMain([&] { s.h().seratoTapTime(0, 90.0, 1.0); });
+    EXPECT_EQ(s.h().seratoTapPlausible[0], 0);
+}
+
+TEST(SeratoFeedback, OutOfRangeDecksSlotsAndNonFiniteValuesReachNothing) {
+    Supervised s;
+    s.hello(1, 1);
+    s.h().seratoOut->setActive(1, true);
+    s.rig.sink.take();
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    s.rig.onMain([&] {
+        auto& h = s.h();
+        h.seratoTime(1, nan);
+        h.seratoTime(3, 4.0);
+        h.seratoTapTime(-1, 4.0, 1.0);
+        h.seratoTapTime(2, 4.0, 1.0);
+        h.seratoTapTime(0, inf, 1.0);
+        h.seratoPitch(1, nan);
+        h.seratoPitch(0, 0.1);
+        h.seratoCueSetReported(1, 8, true);
+        h.seratoCueSetReported(1, -1, true);
+        h.seratoCueSetReported(5, 0, true);
+        h.seratoCueTimeReported(1, 0, inf);
+        h.seratoCueColorReported(2, 9, "#FFFFFF");
+        h.seratoTextReported(1, 200, "x");
+        h.seratoProgressReported(1, nan);
+        h.seratoStartStop(0, true);
+        h.seratoSongChanged(7);
+        serato::SeratoReturn::ScreenWave w;
+        w.deck = 5;
+        h.seratoScreenWave(w);
+    });
+    EXPECT_TRUE(std::isnan(s.h().seratoLastSec[0]));
+    EXPECT_TRUE(std::isnan(s.h().seratoLastSec[1]));
+    EXPECT_FALSE(s.h().seratoCueRows(1));
+    EXPECT_EQ(s.h().seratoCueSec[0][0], 0.0);
+    EXPECT_EQ(s.h().seratoProgress[0], 0.0);
+    EXPECT_FALSE(s.h().hostMotor.isOn(1));
+    EXPECT_TRUE(s.rig.sink.take().empty());
+
+    // In range they do arrive.
+    s.rig.onMain([&] {
+        s.h().seratoPitch(1, 0.02);
+        serato::SeratoReturn::ScreenWave w;
+        w.deck = 0;
+        w.offsetMs = 1500;
+        s.h().seratoScreenWave(w);
+    });
+    const auto out = s.rig.sink.take();
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].msg.address, "/orv/pitch");
+    EXPECT_EQ(num(out[0].msg, 2), 8.0);
+    EXPECT_EQ(out[1].msg.address, "/orv/swave");
+    EXPECT_EQ(num(out[1].msg, 1), 1500);
+}

@@ -4,6 +4,7 @@
 
 #include "group/host_wire_name.h"
 #include "host/self_tests.h"
+#include "library/cover_store.h"
 #include "library/deck_file_payloads.h"
 #include "link/peer_track_fetch.h"
 #include "platform/log.h"
@@ -99,7 +100,6 @@ HostState::HostState(Deps deps)
     const QImage logo(QString::fromStdString(logoPath()));
     if (!logo.isNull()) assignDJLogo(logo);
     loadDeviceChannels();
-    coverStore();  // made here, before any view asks for it, so that it judges covers by decoding them
 }
 
 HostState::~HostState() {

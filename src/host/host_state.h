@@ -372,6 +372,8 @@ private:
     void routePlayhead(int deckIndex, double seconds);
     void restoreDecks();
     library::CoverStore& coverStore();
+    // The controller's own cover store: its retries post to `main_`, so it must not outlive the controller.
+    std::unique_ptr<library::CoverStore> coverStore_;
     // The deck's player falls silent; its card shows `path` and `name`, with no length, cover or waveform.
     void resetDeck(int deck, const std::string& path, const std::string& name);
     void wireGestures();

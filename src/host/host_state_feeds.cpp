@@ -740,11 +740,17 @@ void HostState::detectSerato() {
 }
 
 library::CoverStore& HostState::coverStore() {
-    // Whoever asks first makes the store: bytes that only start like an image are no cover.
-    return library::CoverStore::shared(main_, [](std::span<const uint8_t> bytes) {
-        QImage img;
-        return img.loadFromData(bytes.data(), static_cast<int>(bytes.size()));
-    });
+    // Bytes that only start like an image are no cover. The store is the controller's, not the process-wide
+    // one: that one keeps its first caller's executor for good, and a retry firing after the controller's
+    // executor has gone would post to nothing.
+    if (!coverStore_) {
+        coverStore_ = std::make_unique<library::CoverStore>(library::CoverStore::Options{
+            .main = main_, .readArtwork = {}, .retryDelaySec = 3.0, .decodes = [](std::span<const uint8_t> bytes) {
+                QImage img;
+                return img.loadFromData(bytes.data(), static_cast<int>(bytes.size()));
+            }});
+    }
+    return *coverStore_;
 }
 
 void HostState::loadDeckCover(int deck, const std::string& path) {

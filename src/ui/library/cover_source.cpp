@@ -2,12 +2,18 @@
 
 #include "host/qt_main_executor.h"
 
+#include <QImage>
+
 namespace plindo::ui {
 
 StoreCoverSource& StoreCoverSource::shared() {
     // Both live for the process, like the store itself.
     static auto* main = new host::QtMainExecutor();
-    static auto* source = new StoreCoverSource(library::CoverStore::shared(*main));
+    // Bytes that only start like an image are no cover.
+    static auto* source = new StoreCoverSource(library::CoverStore::shared(*main, [](std::span<const uint8_t> bytes) {
+        QImage img;
+        return img.loadFromData(bytes.data(), static_cast<int>(bytes.size()));
+    }));
     return *source;
 }
 

@@ -54,7 +54,13 @@ void HostMainWindow::activate() {
 
 void HostMainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    if (!event->spontaneous()) state_.start();
+    if (event->spontaneous()) return;
+    state_.start();
+    // A DJ opening the window expects the library in the panes, not an empty pane asking for a retry.
+    if (!libraryAsked_) {
+        libraryAsked_ = true;
+        state_.reloadLibrary();
+    }
 }
 
 void HostMainWindow::closeEvent(QCloseEvent* event) {

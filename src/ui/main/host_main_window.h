@@ -37,6 +37,7 @@ private:
     void offerMapping();
 
     host::HostUi& state_;
+    bool libraryAsked_ = false;  // the panes are filled once, when the window first shows
     FileDialogs& dialogs_;
     HostMainScreen* screen_ = nullptr;
     QPointer<HostSettingsView> settings_;

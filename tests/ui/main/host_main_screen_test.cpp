@@ -177,7 +177,7 @@ TEST(HostMainWindow, StartsTheControllerOnEveryShowAndQuitsThroughOneRoad) {
     window.show();
     window.hide();
     window.show();
-    EXPECT_EQ(host.take(), (std::vector<std::string>{"start()", "start()"}));
+    EXPECT_EQ(host.take(), (std::vector<std::string>{"start()", "reloadLibrary()", "start()"}));
 
     QMenu* menu = window.menuBar()->findChildren<QMenu*>().value(0);
     ASSERT_TRUE(menu);

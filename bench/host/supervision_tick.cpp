@@ -31,28 +31,14 @@ public:
     std::atomic<int64_t> count{0};
 };
 
-// The main queue, with timers that never fire: the benchmark runs the passes itself.
-class HeldTimers final : public platform::MainExecutor {
-public:
-    explicit HeldTimers(platform::QueueExecutor& q) : q_(q) {}
-    void post(std::function<void()> f) override { q_.post(std::move(f)); }
-    void invokeSync(const std::function<void()>& f) override { q_.invokeSync(f); }
-    std::shared_ptr<platform::ScheduledCall> schedule(double, std::function<void()>) override {
-        return std::make_shared<platform::ScheduledCall>();
-    }
-
-private:
-    platform::QueueExecutor& q_;
-};
-
 void BM_SupervisionPassTwoPhones(benchmark::State& state) {
     platform::setLogFolder("");
     platform::MemorySettings settings;
     settings.setValue("orv.oscPort", 0);
     settings.setValue("orv.devUID.1", "null");
     settings.setValue("orv.devUID.2", "null");
-    platform::QueueExecutor queue;
-    HeldTimers main(queue);
+    platform::QueueExecutor main;
+    main.useManualTimers();  // timers never fire: the benchmark runs the passes itself
     CountingSink sink;
     platform::LoopbackMidiBackend midi;
     host::HostState host({.settings = settings,
@@ -90,18 +76,18 @@ void BM_SupervisionPassTwoPhones(benchmark::State& state) {
         hello(2);
         // Both phones sent a frame since the last pass: every pass changes both decks' records.
         for (auto& w : host.feeds->wireDiag) w.cell.update([](host::WireDiag::Shot& s) { ++s.frameN; });
-        queue.drain();
+        main.drain();
         state.ResumeTiming();
         // On main, as the timer runs it; only the pass itself is measured.
         std::chrono::steady_clock::time_point t0, t1;
-        queue.invokeSync([&] {
+        main.invokeSync([&] {
             t0 = std::chrono::steady_clock::now();
             host.uiTick();
             host.broadcastOtherAnchors();
             t1 = std::chrono::steady_clock::now();
         });
         state.PauseTiming();
-        queue.drain();  // the coalesced change signals go out here
+        main.drain();  // the coalesced change signals go out here
         ++passes;
         if (ns.size() < ns.capacity()) ns.push_back(std::chrono::duration<double, std::nano>(t1 - t0).count());
         state.ResumeTiming();

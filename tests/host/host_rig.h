@@ -41,8 +41,6 @@ struct HostRig {
     std::vector<motion::AudioOutDevice::Raw> cards;  // besides the built-in "null" and "file"
     std::unique_ptr<HostState> host;
     const platform::Clock* clock = nullptr;  // null: the system's
-    // Deck supervision tests: an executor whose timers fire only when told (null: `main`).
-    platform::MainExecutor* executor = nullptr;
 
     HostRig() {
         platform::setLogFolder("");
@@ -53,7 +51,7 @@ struct HostRig {
 
     HostState::Deps deps() {
         return HostState::Deps{.settings = settings,
-                               .main = executor ? *executor : static_cast<platform::MainExecutor&>(main),
+                               .main = main,
                                .clock = clock ? *clock : platform::systemClock(),
                                .interfaces = [] { return std::vector<platform::NetInterface>{}; },
                                .deviceSource =

@@ -22,29 +22,14 @@ namespace {
 
 constexpr double kOmega33 = -2 * std::numbers::pi / 1.8;
 
-// The rig's main queue, with timers that never fire: each test runs the tick itself.
-class HeldTimers final : public platform::MainExecutor {
-public:
-    explicit HeldTimers(platform::QueueExecutor& q) : q_(q) {}
-    void post(std::function<void()> f) override { q_.post(std::move(f)); }
-    void invokeSync(const std::function<void()>& f) override { q_.invokeSync(f); }
-    std::shared_ptr<platform::ScheduledCall> schedule(double, std::function<void()>) override {
-        return std::make_shared<platform::ScheduledCall>();
-    }
-
-private:
-    platform::QueueExecutor& q_;
-};
-
 struct Supervised {
     platform::FakeClock clock{5000.0};
     HostRig rig;
-    HeldTimers timers{rig.main};
     HostState* host = nullptr;
 
     explicit Supervised(bool start = true) {
         rig.clock = &clock;
-        rig.executor = &timers;
+        rig.main.useManualTimers();  // timers never fire: each test runs the tick itself
         host = start ? &rig.started() : &rig.make();
     }
     HostState& h() { return *host; }

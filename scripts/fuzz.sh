@@ -24,7 +24,9 @@ mapfile -t targets < <(find "$build" -maxdepth 3 -type f -executable -name 'fuzz
 run_one() {
   t=$1; name=$(basename "$t"); seeds=$2; work=$(mktemp -d)
   [ -d "$seeds" ] || seeds=""
-  if "$t" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 "$work" $seeds >"$work.log" 2>&1; then
+  found="$root/build/fuzz-findings/$name"; rm -rf "$found"; mkdir -p "$found"
+  if "$t" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 -artifact_prefix="$found/" \
+      "$work" $seeds >"$work.log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work.log" | tail -1)
     added=""
     if [ "$keep" = 1 ] && [ "$2" != none ]; then
@@ -36,10 +38,17 @@ run_one() {
     fi
     echo "fuzz: $name ok, ${runs:-?} executions$added"; rm -rf "$work" "$work.log" "$work.merge"
   else
-    echo "fuzz: $name FAILED"; tail -40 "$work.log"; return 1
+    echo "fuzz: $name FAILED"; tail -40 "$work.log"
+    # The input that failed stays on disk and its first bytes go to the log, so a CI run shows it.
+    for f in "$found"/*; do
+      [ -f "$f" ] || continue
+      echo "fuzz: failing input kept at $f ($(stat -c %s "$f") bytes), first bytes:"
+      head -c 256 "$f" | od -A x -t x1z | head -16
+    done
+    return 1
   fi
 }
-export -f run_one; export secs keep
+export -f run_one; export secs keep root
 
 lines=()
 for t in "${targets[@]}"; do lines+=("$t ${corpus[$(basename "$t")]:-none}"); done

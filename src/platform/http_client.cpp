@@ -40,6 +40,14 @@ std::optional<int64_t> decimal(std::string_view s) {
     return static_cast<int64_t>(v);
 }
 
+// A Content-Length value: one or more digits, nothing else, within int64.
+std::optional<int64_t> contentLength(std::string_view s) {
+    if (s.empty()) return std::nullopt;
+    for (char c : s)
+        if (c < '0' || c > '9') return std::nullopt;
+    return decimal(s);
+}
+
 bool requestLineSafe(std::string_view s) {
     for (unsigned char c : s)
         if (c <= 0x20 || c >= 0x7F) return false;
@@ -125,11 +133,14 @@ std::optional<HttpResponseHead> parseHttpResponseHead(std::string_view bytes) {
         } else if (const size_t colon = line.find(':'); colon != std::string_view::npos) {
             const std::string_view name = line.substr(0, colon);
             std::string_view value = line.substr(colon + 1);
-            // Only lines with a name and a value count; the value is trimmed and read as a decimal.
-            if (!name.empty() && !value.empty() && text::asciiLower(name) == "content-length") {
+            // A length that is not plain digits, overflows, or differs from an earlier one makes the whole
+            // head unreadable: guessing a body length from it would misframe the body.
+            if (!name.empty() && text::asciiLower(name) == "content-length") {
                 while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
                 while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-                out.contentLength = decimal(value);
+                const auto length = contentLength(value);
+                if (!length || (out.contentLength && *out.contentLength != *length)) return std::nullopt;
+                out.contentLength = length;
             }
         }
         if (crlf == std::string_view::npos) break;

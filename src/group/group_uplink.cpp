@@ -13,19 +13,30 @@ namespace plindo::group {
 
 namespace {
 
-// The address of `host` (a literal, or a name the system resolves) on `port`; IPv4 preferred.
-std::optional<asio::ip::udp::endpoint> endpointOf(const std::string& host, uint16_t port) {
+std::vector<asio::ip::address> systemResolve(const std::string& host) {
+    asio::error_code ec;
+    asio::io_context io;
+    asio::ip::udp::resolver resolver(io);
+    const auto found = resolver.resolve(host, "0", asio::ip::resolver_base::numeric_service, ec);
+    std::vector<asio::ip::address> out;
+    if (ec) return out;
+    for (const auto& e : found) out.push_back(e.endpoint().address());
+    return out;
+}
+
+// The address of `host` (a literal, or a name looked up) on `port`; IPv4 preferred, since a host that
+// listens on one family only most often listens on IPv4.
+std::optional<asio::ip::udp::endpoint> endpointOf(const std::string& host, uint16_t port,
+                                                  const GroupUplink::Resolve& resolve) {
     asio::error_code ec;
     const auto literal = asio::ip::make_address(host, ec);
     if (!ec) return asio::ip::udp::endpoint(literal, port);
-    asio::io_context io;
-    asio::ip::udp::resolver resolver(io);
-    const auto found = resolver.resolve(host, std::to_string(port), asio::ip::resolver_base::numeric_service, ec);
-    if (ec || found.empty()) return std::nullopt;
-    for (const auto& e : found) {
-        if (e.endpoint().address().is_v4()) return e.endpoint();
+    const auto found = resolve ? resolve(host) : systemResolve(host);
+    if (found.empty()) return std::nullopt;
+    for (const auto& a : found) {
+        if (a.is_v4()) return asio::ip::udp::endpoint(a, port);
     }
-    return found.begin()->endpoint();
+    return asio::ip::udp::endpoint(found.front(), port);
 }
 
 }  // namespace
@@ -36,7 +47,8 @@ GroupUplink::GroupUplink(Deps deps)
       ownPort_(std::move(deps.ownPort)),
       browser_(deps.browser),
       clock_(deps.clock),
-      interfaces_(std::move(deps.interfaces)) {}
+      interfaces_(std::move(deps.interfaces)),
+      resolve_(std::move(deps.resolve)) {}
 
 GroupUplink::~GroupUplink() {
     link_.reset();  // joins the link's queue before the state its reader writes goes away
@@ -99,13 +111,13 @@ void GroupUplink::switchTarget(std::string text) {
 GroupUplink::Lookup GroupUplink::lookUp(const std::string& text) {
     const std::string missing = "Plindo: group host " + text + " not found";
     if (const auto hp = parseHostPort(text)) {
-        if (auto e = endpointOf(hp->host, hp->port)) return {e, ""};
+        if (auto e = endpointOf(hp->host, hp->port, resolve_)) return {e, ""};
         return {std::nullopt, missing};
     }
     if (!browser_) return {std::nullopt, missing};
     const auto found = browser_->find(text, kBrowseWaitSec);
     if (!found || found->port < 1 || found->port > 65535) return {std::nullopt, missing};
-    if (auto e = endpointOf(found->host, static_cast<uint16_t>(found->port))) return {e, ""};
+    if (auto e = endpointOf(found->host, static_cast<uint16_t>(found->port), resolve_)) return {e, ""};
     return {std::nullopt, missing};
 }
 

@@ -21,6 +21,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plindo::group {
 
@@ -36,6 +37,9 @@ public:
     static constexpr double kRetryLookupSec = 5.0;   // a target not found is looked up again this often
     static constexpr double kBrowseWaitSec = 2.0;
 
+    // The addresses of a host name, in the order the system gives them; empty when it has none.
+    using Resolve = std::function<std::vector<asio::ip::address>(const std::string& host)>;
+
     struct Deps {
         platform::Settings& settings;
         std::string ownName;                  // this host's wire name, also its advertised service name
@@ -43,6 +47,7 @@ public:
         OrvHostBrowser* browser = nullptr;    // null: advertised names are not looked up
         const platform::Clock& clock = platform::systemClock();
         platform::InterfaceSource interfaces = platform::systemInterfaces;
+        Resolve resolve;                      // null: the system's resolver
     };
 
     explicit GroupUplink(Deps deps);
@@ -97,6 +102,7 @@ private:
     OrvHostBrowser* browser_;
     const platform::Clock& clock_;
     platform::InterfaceSource interfaces_;
+    Resolve resolve_;
 
     // Main actor.
     std::string target_;

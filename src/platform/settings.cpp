@@ -64,10 +64,10 @@ bool isTempSuffix(std::string_view s) {
            std::all_of(s.begin(), s.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
-void fsyncFolder(const std::string& folder) {
+void fsyncFolder(const std::string& folder, const FileSettings::FileOps& ops) {
     const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
-    ::fsync(fd);
+    ops.fsync(fd);
     ::close(fd);
 }
 
@@ -166,7 +166,9 @@ void MemorySettings::remove(const std::string& key) {
 
 // ---- file store
 
-FileSettings::FileSettings(std::string path) : path_(std::move(path)) {
+FileSettings::FileSettings(std::string path, FileOps ops) : path_(std::move(path)), ops_(std::move(ops)) {
+    if (!ops_.fsync) ops_.fsync = ::fsync;
+    if (!ops_.rename) ops_.rename = ::rename;
     removeStaleTemporaries(linkTarget(path_));
     load();
 }
@@ -339,15 +341,15 @@ bool FileSettings::save() {
     }
     ::fchmod(fd, 0644);
     int err = 0;
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0) err = errno;
+    if (!writeAll(fd, bytes) || ops_.fsync(fd) != 0) err = errno;
     ::close(fd);
-    if (err == 0 && ::rename(tmp.c_str(), target.c_str()) != 0) err = errno;
+    if (err == 0 && ops_.rename(tmp.c_str(), target.c_str()) != 0) err = errno;
     if (err != 0) {
         settingsLog().error("cannot write {}: {}", target, std::strerror(err));
         ::unlink(tmp.c_str());
         return false;
     }
-    fsyncFolder(folder);
+    fsyncFolder(folder, ops_);
     return true;
 }
 

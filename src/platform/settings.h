@@ -63,7 +63,14 @@ private:
 // that an earlier run left behind when it was killed mid-write are removed at start.
 class FileSettings final : public Settings {
 public:
-    explicit FileSettings(std::string path);
+    // The calls that make a write durable: the new contents reach the disk before they replace the old,
+    // and the replacement reaches the disk after. Tests watch them; an empty one is the system's.
+    struct FileOps {
+        std::function<int(int fd)> fsync;
+        std::function<int(const char* from, const char* to)> rename;
+    };
+
+    explicit FileSettings(std::string path, FileOps ops = {});
     std::optional<nlohmann::json> value(const std::string& key) const override;
     void setValue(const std::string& key, const nlohmann::json& v) override;
     void remove(const std::string& key) override;
@@ -79,6 +86,7 @@ private:
     void removeStaleTemporaries(const std::string& target);
 
     std::string path_;
+    FileOps ops_;
     mutable std::mutex mutex_;
     nlohmann::json data_ = nlohmann::json::object();
     // The file on disk could not be read as settings; it is moved aside before anything replaces it.

@@ -78,7 +78,7 @@ struct Rig {
     Forwarded forwarded;
     GroupUplink uplink;
 
-    explicit Rig(OrvHostBrowser* browser = nullptr, int ownPort = 7100)
+    explicit Rig(OrvHostBrowser* browser = nullptr, int ownPort = 7100, GroupUplink::Resolve resolve = nullptr)
         : uplink(GroupUplink::Deps{.settings = settings,
                                    .ownName = "HostA-0002",
                                    .ownPort = [ownPort] { return ownPort; },
@@ -88,7 +88,8 @@ struct Rig {
                                        return std::vector<platform::NetInterface>{
                                            {.name = "en0", .up = true, .ipv4 = "192.0.2.7"},
                                            {.name = "en0", .up = true, .ipv6 = "2001:db8::7"}};
-                                   }}) {
+                                   },
+                                   .resolve = std::move(resolve)}) {
         uplink.onStatus = [this](const std::string& s) { statuses.push_back(s); };
         uplink.onPeerDatagram = [this](std::span<const uint8_t> b, const udp::endpoint&) { forwarded.take(b); };
     }
@@ -204,6 +205,26 @@ TEST(GroupUplink, SaysHelloOnceASecondAndIsLiveFromBindUntilFiveSilentSeconds) {
     rig.uplink.tick(rig.clock.now());
     EXPECT_FALSE(rig.uplink.live());
     EXPECT_FALSE(rig.uplink.targetEndpoint());
+    EXPECT_TRUE(rig.statuses.empty());
+}
+
+// A name with an IPv6 address first, as a dual-stack machine lists it, for a host listening on IPv4 only.
+TEST(GroupUplink, ANameWithBothFamiliesReachesAHostOnIPv4Only) {
+    Peer peer;
+    Rig rig(nullptr, 7100, [](const std::string& host) {
+        std::vector<asio::ip::address> out;
+        if (host == "booth.test") out = {asio::ip::make_address("::1"), asio::ip::make_address("127.0.0.1")};
+        return out;
+    });
+    rig.settings.setValue(GroupUplink::kTargetKey, "booth.test:" + std::to_string(peer.sock.local_endpoint().port()));
+    ASSERT_TRUE(waitFor([&] {
+        rig.uplink.tick(rig.clock.now());
+        return rig.uplink.targetEndpoint().has_value();
+    }));
+    EXPECT_EQ(rig.uplink.targetEndpoint()->address(), asio::ip::make_address("127.0.0.1"));
+    EXPECT_EQ(peer.receive(), std::vector<std::string>{"/orv/hello"});
+    peer.send("/orv/bind", {OSCValue::int32(0), OSCValue::string(""), OSCValue::int32(17600)});
+    EXPECT_TRUE(waitFor([&] { return rig.uplink.live(); }));
     EXPECT_TRUE(rig.statuses.empty());
 }
 

@@ -69,6 +69,27 @@ TEST(ApplyOutput, ClampsTheChannelPairStoresItAndSaysWhere) {
     EXPECT_FALSE(rig.settings.intValue("orv.devChan.2").has_value());
 }
 
+// A remembered pair the device does not have is not used at start: the start comes back inside the device.
+TEST(ApplyOutput, AStoredPairBeyondTheDevicesChannelsIsPulledInAtStart) {
+    struct Case {
+        const char* device;
+        int stored;
+        int start;
+    };
+    const Case cases[] = {{"Small", 4, 0}, {"Card", 10, 6}, {"Card", -2, 0}, {"Card", 4, 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.device) + " " + std::to_string(c.stored));
+        OutputRig rig;
+        rig.settings.setValue("orv.devUID.1", std::string("ALSA:") + c.device);
+        rig.settings.setValue("orv.devChan.1", c.stored);
+        auto& host = rig.started();
+        ASSERT_EQ(host.selectedUID()[0], std::string("ALSA:") + c.device);
+        EXPECT_EQ(host.selectedChan()[0], c.start);
+        ASSERT_EQ(host.players.size(), 2u);
+        EXPECT_EQ(host.players[0]->out->channelStart, c.start);
+    }
+}
+
 TEST(ApplyOutput, ReplacesThePlayerAndCarriesTrackAndPosition) {
     OutputRig rig;
     auto& host = rig.started();

@@ -319,5 +319,80 @@ TEST(GroupShare, TheTrackServerRunsWhileAnyDeckSharesItsFiles) {
     EXPECT_GT(rig.host->fileServer->boundPort(), 0);
 }
 
+// The host above, played by a bare socket on 127.0.0.1 that the uplink reaches.
+struct HostAbove {
+    asio::io_context io;
+    asio::ip::udp::socket sock{io, asio::ip::udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0)};
+    asio::ip::udp::endpoint linkEnd;
+
+    HostAbove() {
+        timeval tv{0, 50000};  // bounds each receive
+        ::setsockopt(sock.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    std::string target() const { return "127.0.0.1:" + std::to_string(sock.local_endpoint().port()); }
+    bool heardSomething() {
+        uint8_t buf[2048];
+        socklen_t len = linkEnd.capacity();
+        const ssize_t n = ::recvfrom(sock.native_handle(), buf, sizeof buf, 0, linkEnd.data(), &len);
+        if (n < 0) return false;
+        linkEnd.resize(len);
+        return true;
+    }
+    void send(std::string_view address, std::vector<OSCValue> args) {
+        sock.send_to(asio::buffer(link::OSCMessage::encode(address, args)), linkEnd);
+    }
+};
+
+TEST(GroupLoads, TheHostAboveServesFromTheTrackServerPortOfItsBind) {
+    HostAbove above;
+    GroupRig rig;
+    rig.hello(peerAt("10.0.0.7"), "Peer-aaaa");  // a live peer that hears the relays
+    rig.settings.setValue("plindo.groupHost", above.target());
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto waitFor = [&](auto done) {
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            rig.host->server->drainQueue();
+            rig.main.drain();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    };
+    ASSERT_TRUE(waitFor([&] {
+        rig.onMain([&] { rig.host->uplink().tick(rig.fake.now()); });
+        return above.heardSomething();  // the hello
+    }));
+    const auto roster = [&](const std::string& name) {
+        above.send("/orv/group/state", {S(json::array({{{"name", name}, {"role", "host"}, {"seq", 1}}}).dump())});
+    };
+    const auto endpointOf = [&](const std::string& name) {
+        std::optional<std::string> e;
+        rig.onMain([&] { e = rig.host->groupLoadEndpoint(name, "left"); });
+        return e;
+    };
+    above.send("/orv/bind", {I(0), S(""), I(17601)});
+    roster("Above-aaaa");
+    ASSERT_TRUE(waitFor([&] { return endpointOf("Above-aaaa").has_value(); }));
+    EXPECT_EQ(endpointOf("Above-aaaa"), "127.0.0.1:17601");
+
+    // Binds whose port no track server can have keep the one before.
+    above.send("/orv/bind", {I(0), S(""), I(0)});
+    above.send("/orv/bind", {I(0), S(""), I(70000)});
+    roster("Above-bbbb");  // after the binds on the same road: once it is known, they were taken
+    ASSERT_TRUE(waitFor([&] { return endpointOf("Above-bbbb").has_value(); }));
+    EXPECT_EQ(endpointOf("Above-aaaa"), "127.0.0.1:17601");
+
+    // A load it serves goes on with that endpoint.
+    rig.sent("/orv/group/load");
+    above.send("/orv/group/load", {S("left"), S("/m/above.mp3"), S("Above-aaaa"), I(int(group::wallClockSeconds()))});
+    std::vector<link::testing::Sent> relayed;
+    ASSERT_TRUE(waitFor([&] {
+        relayed = rig.sent("/orv/group/load");
+        return !relayed.empty();
+    }));
+    ASSERT_EQ(relayed[0].msg.args.size(), 5u);
+    EXPECT_EQ(relayed[0].msg.args[4].stringValue(), "127.0.0.1:17601");
+}
+
 }  // namespace
 }  // namespace plindo::host

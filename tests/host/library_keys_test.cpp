@@ -210,5 +210,28 @@ TEST(Zoom, ALocalChangeWinsForOneAndAHalfSecondsThenTheFreshPhoneMirrorShows) {
     EXPECT_TRUE(host.zoomAuto(2));
 }
 
+// A phone record whose zoom is not a number shows the local step, and a zoom key steps on from it.
+TEST(Zoom, ANanStepInThePhonesRecordGivesTheLocalStepAndAKeyStillZooms) {
+    platform::FakeClock clock(5000);  // outlives the rig: the players read it
+    LibraryRig rig;
+    rig.clock = &clock;
+    auto& host = rig.started();
+    rig.bindPhone(1);
+    rig.onMain([&] { host.setZoom(1, -4); });
+    clock.advance(2);  // the local change is no longer pending
+    host.feeds->placeCell[0].update([&](PlaceRecord& r) {
+        r.raw.zoom = std::nan("");
+        r.wall = clock.now();
+    });
+    rig.sentTo("/orv/zoom");
+    EXPECT_EQ(host.zoom(1), -4);
+
+    rig.onMain([&] { host.setZoom(1, host.zoom(1) - 1.0); });  // what the zoom-in key does
+    EXPECT_EQ(host.zoom(1), -5);
+    const auto sent = rig.sentTo("/orv/zoom");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].args[1].f, -5);
+}
+
 }  // namespace
 }  // namespace plindo::host

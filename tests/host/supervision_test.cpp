@@ -488,3 +488,19 @@ TEST(SeratoFeedback, OutOfRangeDecksSlotsAndNonFiniteValuesReachNothing) {
     EXPECT_EQ(out[1].msg.address, "/orv/swave");
     EXPECT_EQ(num(out[1].msg, 1), 1500);
 }
+
+// The hold keeps a platter that was turning backwards turning backwards; only its speed decides.
+TEST(Supervision, ASpinnerLeavingABackwardsPlatterHoldsItsReverseRate) {
+    Supervised s;
+    s.hello(1, 1);
+    s.tick();
+    s.imu(1, true, -1.25);
+    s.clock.advance(0.7);
+    s.tick();
+    EXPECT_NE(s.h().leaveTimer[0], nullptr);
+    double omega = 0;
+    EXPECT_TRUE(s.synthOn(1, &omega));
+    EXPECT_NEAR(omega, -1.25 * kOmega33, 1e-12);
+    EXPECT_EQ(s.status(), "Deck 1: spinner gone \u2014 holding -1.25x");
+    EXPECT_EQ(s.h().players[0]->mute.value(), 0.0);
+}

@@ -272,5 +272,28 @@ TEST(DeckFileServerFrame, AnswersOverIPv6AndIPv4) {
     }
 }
 
+// The cap on one address, exactly: with the idle rule far off, only the cap can hang a stalled download up.
+TEST(DeckFileServerFrame, OneAddressHoldsExactlyItsCapAndItsStalestGoFirst) {
+    TempFolder tmp("plindo-cap");
+    const std::string track = (tmp.dir / "big.wav").string();
+    writeSparse(track, 60 << 20);
+    const std::string request = getRequest("/audio/stream?path=" + track);
+    Server s(DeckFileServer::kHeadTimeoutSec, 600.0);
+
+    const size_t over = 2;
+    std::vector<int> fds;
+    for (size_t i = 0; i < DeckFileServer::kMaxConnectionsPerPeer + over; ++i) {
+        fds.push_back(connectTo("127.0.0.1", s.port(), "127.0.0.60", 4096));
+        ASSERT_GE(fds.back(), 0);
+        ASSERT_TRUE(sendAll(fds.back(), request));
+        // The answer has begun: this one is taken in, and has stalled, after the one before it.
+        pollfd p{fds.back(), POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 10000), 1) << i;
+    }
+    for (size_t i = 0; i < over; ++i) EXPECT_TRUE(hungUp(fds[i], 2000)) << i;
+    for (size_t i = over; i < fds.size(); ++i) EXPECT_FALSE(hungUp(fds[i])) << i;
+    for (int fd : fds) ::close(fd);
+}
+
 }  // namespace
 }  // namespace plindo::link

@@ -296,3 +296,55 @@ TEST(Settings, TemporariesOfAKilledWriteAreRemovedAtStart) {
     EXPECT_EQ(s.intValue("orv.oscPort"), 7200);
     for (const auto& [name, kept] : names) EXPECT_EQ(fs::exists(dir.path + "/" + name), kept) << name;
 }
+
+// A save makes the new contents durable before they replace the old file, and the replacement durable
+// after; a sync that fails leaves the old file as it was.
+TEST(Settings, ASaveSyncsTheNewFileBeforeTheRenameAndTheFolderAfter) {
+    TempFolder dir;
+    const std::string path = dir.path + "/settings.json";
+    std::vector<std::string> calls;
+    std::string synced;  // what the synced file held
+    bool failFileSync = false;
+    const auto kindOf = [](int fd) {
+        struct stat st {};
+        ::fstat(fd, &st);
+        return std::string(S_ISDIR(st.st_mode) ? "folder" : "file");
+    };
+    FileSettings::FileOps ops{
+        .fsync =
+            [&](int fd) {
+                const std::string kind = kindOf(fd);
+                calls.push_back("fsync " + kind);
+                if (kind == "file") {
+                    std::string bytes(4096, '\0');
+                    bytes.resize(static_cast<size_t>(std::max<ssize_t>(0, ::pread(fd, bytes.data(), bytes.size(), 0))));
+                    synced = bytes;
+                    if (failFileSync) {
+                        errno = EIO;
+                        return -1;
+                    }
+                }
+                return ::fsync(fd);
+            },
+        .rename =
+            [&](const char* from, const char* to) {
+                calls.push_back(std::string("rename to ") + (to == path ? "the settings file" : to));
+                return ::rename(from, to);
+            },
+    };
+    FileSettings s(path, ops);
+    s.setValue("orv.oscPort", 7200);
+    EXPECT_EQ(calls, (std::vector<std::string>{"fsync file", "rename to the settings file", "fsync folder"}));
+    EXPECT_EQ(synced, readFile(path));
+
+    calls.clear();
+    failFileSync = true;
+    LogCapture log;
+    s.setValue("orv.oscPort", 7300);
+    EXPECT_EQ(calls, std::vector<std::string>{"fsync file"});
+    EXPECT_NE(log.out.str().find("cannot write"), std::string::npos);
+    EXPECT_EQ(FileSettings(path).intValue("orv.oscPort"), 7200);
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path)) ++entries;
+    EXPECT_EQ(entries, 1);  // the temporary is gone
+}

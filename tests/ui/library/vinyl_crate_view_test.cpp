@@ -83,6 +83,19 @@ TEST(VinylCrateView, SelectionScrollsItsEntryToTheLineAndLeavesTheBindingAlone) 
     EXPECT_EQ(c.log, (std::vector<std::string>{"focus /music/track 7.mp3"}));
 }
 
+TEST(VinylCrateView, TwoSelectionsWithinOneScrollReportEachTargetOnce) {
+    Crate c(30);
+    c.log.clear();
+    c.select(7);
+    ASSERT_TRUE(c.view.scrollingTo());
+    c.select(12);  // before the first scroll has moved: the second takes over from where it stands
+    ASSERT_TRUE(c.view.scrollingTo());
+    c.settle();
+    EXPECT_EQ(c.focused(), 12);
+    EXPECT_EQ(c.selection, 12);
+    EXPECT_EQ(c.log, (std::vector<std::string>{"focus /music/track 7.mp3", "focus /music/track 12.mp3"}));
+}
+
 TEST(VinylCrateView, WheelMovesTheFocusAndTheSelectionFollows) {
     Crate c(30);
     const double slot = c.view.crateLayout().slotH;

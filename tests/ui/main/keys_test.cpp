@@ -171,6 +171,10 @@ TEST(KeyMonitor, SwallowsUsedKeysAndPassesUnusedOnesOnceThroughTheHandler) {
     QTest::keyClick(w.list, Qt::Key_Return);
     EXPECT_EQ(w.host.take(), Calls{"libraryCommand(36,0)"});
     EXPECT_EQ(w.unusedReturns, 1);
+    // Keypad Enter left unused reaches the same hook.
+    QTest::keyClick(w.list, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(w.host.take(), Calls{"libraryCommand(76,0)"});
+    EXPECT_EQ(w.unusedReturns, 2);
 }
 
 TEST(KeyMonitor, SeesTabBeforeFocusMoves) {

@@ -35,7 +35,6 @@ void CrateModel::rebuildItems() {
                 next.push_back({t, static_cast<int>(f), it->second.flipNames[f]});
     }
     items_ = std::move(next);
-    if (hooks_.onEntryCount) hooks_.onEntryCount(count());
 
     if (focusedID_) {
         std::optional<int> first, same;
@@ -58,6 +57,9 @@ void CrateModel::rebuildItems() {
             }
         }
     }
+    // Last: the caller may act on the count at once (select, scroll), and must find the focus already
+    // moved to the new entries.
+    if (hooks_.onEntryCount) hooks_.onEntryCount(count());
 }
 
 const CrateItem* CrateModel::focusedItem() const {

@@ -36,6 +36,8 @@ void CrateModel::rebuildItems() {
     }
     items_ = std::move(next);
 
+    // The focus moves to the new entries before the caller hears the count: it may select at once.
+    bool gone = false;
     if (focusedID_) {
         std::optional<int> first, same;
         int seen = 0;
@@ -51,15 +53,15 @@ void CrateModel::rebuildItems() {
             meta_.reset();
             focusedIdx_.reset();
             focusedID_.reset();
-            if (oldPath) {
-                focusChanged(std::nullopt);
-                if (hooks_.onFocusPath) hooks_.onFocusPath(std::nullopt);
-            }
+            gone = oldPath.has_value();
         }
     }
-    // Last: the caller may act on the count at once (select, scroll), and must find the focus already
-    // moved to the new entries.
     if (hooks_.onEntryCount) hooks_.onEntryCount(count());
+    // Unless the caller focused another entry meanwhile, of which it has heard already.
+    if (gone && !focusedIdx_) {
+        focusChanged(std::nullopt);
+        if (hooks_.onFocusPath) hooks_.onFocusPath(std::nullopt);
+    }
 }
 
 const CrateItem* CrateModel::focusedItem() const {

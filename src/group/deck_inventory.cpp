@@ -51,7 +51,8 @@ void DeckInventory::changed() {
     std::vector<int> ids;
     for (const auto& [id, f] : observers_) ids.push_back(id);
     for (int id : ids) {
-        const auto it = std::find_if(observers_.begin(), observers_.end(), [id](const auto& o) { return o.first == id; });
+        const auto it =
+            std::find_if(observers_.begin(), observers_.end(), [id](const auto& o) { return o.first == id; });
         if (it == observers_.end()) continue;
         auto f = it->second;  // a copy: the call may unsubscribe it
         f();

@@ -35,7 +35,8 @@ SingleInstance::SingleInstance(QString settingsFolder, QString runtimeFolder)
     const QString canonical = QFileInfo(folder_).absoluteFilePath();
     lockPath_ = canonical + "/plindo.lock";
     // Short enough for a socket path: the user and a digest of the settings folder.
-    digest_ = QString::fromLatin1(QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha1).toHex().left(12));
+    const QByteArray digest = QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha1).toHex().left(12);
+    digest_ = QString::fromLatin1(digest);
     serverName_ = QString("plindo-%1-%2").arg(::getuid()).arg(digest_);
 }
 
@@ -70,7 +71,9 @@ bool SingleInstance::useFallbackLock() {
     return true;
 }
 
-SingleInstance::Claim SingleInstance::cannotWrite() const { return {Outcome::heldByOther, 0, "cannot write " + lockPath_, {}}; }
+SingleInstance::Claim SingleInstance::cannotWrite() const {
+    return {Outcome::heldByOther, 0, "cannot write " + lockPath_, {}};
+}
 
 qint64 SingleInstance::holderPid() const {
     qint64 pid = 0;

@@ -54,7 +54,8 @@ public:
 
     class Load;
     // A load past its wait: the metadata from `metaURL` unless cached (from the file itself without an address
-    // or an answer), then the envelope unless cached, both stored here. `done` runs on main at the end unless the load was abandoned first.
+    // or an answer), then the envelope unless cached, both stored here. `done` runs on main at the end unless
+    // the load was abandoned first.
     std::shared_ptr<Load> startLoad(const std::string& path, const std::optional<std::string>& metaURL,
                                     std::function<void()> done);
     // The panel moved on: `done` will not run, and a build the load still waits for is withdrawn (dropped

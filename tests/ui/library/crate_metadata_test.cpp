@@ -121,7 +121,8 @@ std::string taggedTrack(const QTemporaryDir& dir) {
                                   textFrame("TKEY", 0, bytes("Am"), 3) + textFrame("TBPM", 0, bytes("124"), 3));
     const std::string path = dir.filePath("Band - Song.mp3").toStdString();
     const Buf file = tag + fakeAudio(8192);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
     return path;
 }
 

@@ -155,7 +155,8 @@ TEST(MainWindowPanes, TheKeyMTogglesTheCutAndTheCentreKeepsItsWidth) {
 host::LibPane toneCrate(const QTemporaryDir& dir, const std::string& prefix, int count) {
     host::LibPane p;
     for (int i = 0; i < count; ++i) {
-        const std::string path = dir.filePath(QString::fromStdString(prefix + std::to_string(i) + ".wav")).toStdString();
+        const QString name = QString::fromStdString(prefix + std::to_string(i) + ".wav");
+        const std::string path = dir.filePath(name).toStdString();
         ui::test::writeToneWav(path, 4 + i % 3);
         p.tracks.push_back({path, prefix + " track " + std::to_string(i)});
     }
@@ -228,7 +229,8 @@ TEST(MainWindowPanes, AWheelUnderARestingPointerShowsTheCardNowUnderItOnTheFloor
     screenshot(*w.pane(1), "crate_after_wheel_resting_pointer");
 
     w.host.writeSelectedTrackIdx(1, 5);  // as the controller does on ↓
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w.screen->focusPath(1) == tracks[5].path && !crate->scrollingTo(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return w.screen->focusPath(1) == tracks[5].path && !crate->scrollingTo(); }, 5000));
     EXPECT_EQ(w.screen->hoverPath(1), tracks[5].path);
     EXPECT_EQ(floorPath(w.pane(1)), tracks[5].path);
 }

@@ -17,7 +17,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <iostream>
 #include <map>
 #include <set>
 #include <tuple>
@@ -238,8 +237,8 @@ bool mappingFits(const std::vector<Binding>& bindings, uint8_t format, bool twel
                 if (it == bound.end()) continue;
                 const Binding& b = *it->second;
                 if (b.function != "play" || b.deckId != deck - 1 || v != (play ? 127 : 0)) {
-                    why = std::string(play ? "play" : "stop") + " of deck " + std::to_string(deck) + " sends " + name(m) +
-                          " = " + std::to_string(v) + ", bound to " + b.function;
+                    why = std::string(play ? "play" : "stop") + " of deck " + std::to_string(deck) + " sends " +
+                          name(m) + " = " + std::to_string(v) + ", bound to " + b.function;
                     return false;
                 }
             }
@@ -256,6 +255,7 @@ TEST(SeratoMapping, TheSettingsNameExactlyTheOutputFormatsTheFileFits) {
                                                        {"rel", serato::SeratoOutFormat::rel},
                                                        {"radian", serato::SeratoOutFormat::radian}};
     std::set<std::string> fitting;
+    std::string misfits;
     for (const auto& [name, format] : formats) {
         // A format fits only when it fits whatever the twelve flag says.
         bool fits = true;
@@ -263,13 +263,14 @@ TEST(SeratoMapping, TheSettingsNameExactlyTheOutputFormatsTheFileFits) {
             std::string why;
             if (!mappingFits(bindings, format, twelveFlag, why)) {
                 fits = false;
-                std::cout << name << (twelveFlag ? "" : " (twelve flag off)") << ": " << why << "\n";
+                misfits += name + (twelveFlag ? "" : " (twelve flag off)") + ": " + why + "\n";
             }
         }
         if (fits) fitting.insert(name);
     }
-    const std::set<std::string> named(HostSettingsView::kMappingFormats.begin(), HostSettingsView::kMappingFormats.end());
-    EXPECT_EQ(fitting, named);
+    const auto& formatsNamed = HostSettingsView::kMappingFormats;
+    const std::set<std::string> named(formatsNamed.begin(), formatsNamed.end());
+    EXPECT_EQ(fitting, named) << misfits;
     const std::string text = HostSettingsView::kMappingFormatsText;
     for (const auto& [name, format] : formats)
         EXPECT_NE(text.find("\"" + name + "\""), std::string::npos) << name << " is named, fitting or not";
@@ -278,7 +279,8 @@ TEST(SeratoMapping, TheSettingsNameExactlyTheOutputFormatsTheFileFits) {
     ScriptedDialogs dialogs;
     HostSettingsView view(host, dialogs);
     bool shown = false;
-    for (const QLabel* l : view.findChildren<QLabel*>()) shown = shown || l->text() == QString(HostSettingsView::kMappingFormatsText);
+    for (const QLabel* l : view.findChildren<QLabel*>())
+        shown = shown || l->text() == QString(HostSettingsView::kMappingFormatsText);
     EXPECT_TRUE(shown);
 }
 

@@ -145,24 +145,6 @@ TEST(CrateModel, RebuildsWhenRowsChangeAndClearsAGoneFocus) {
     EXPECT_EQ(m.focusedItem(), nullptr);
 }
 
-TEST(CrateModel, ACallerThatSelectsOnTheNewCountHearsTheNewTracksPath) {
-    Recorder r;
-    CrateModel::Hooks h = r.hooks(false);
-    CrateModel* model = nullptr;
-    h.onEntryCount = [&](int n) {
-        r.log.push_back("count(" + std::to_string(n) + ")");
-        if (model && n == 2) model->focusPicked(1, 0);  // a pane that scrolls to its selection at once
-    };
-    CrateModel m(h);
-    m.setTracks({{"/a", "a"}, {"/b", "b"}, {"/x", "x"}});
-    m.focusPicked(1, 0);
-    model = &m;
-    r.log.clear();
-    m.setTracks({{"/c", "c"}, {"/d", "d"}});  // the focused index 1 now holds another track
-    EXPECT_EQ(r.log, (std::vector<std::string>{"count(2)", "cancel", "load(/d)", "focus(/d)"}));
-    EXPECT_EQ(m.focusedItem()->track.path, "/d");
-}
-
 TEST(CrateModel, DuplicatesAreFocusedByIndex) {
     Recorder r;
     CrateModel m(r.hooks());

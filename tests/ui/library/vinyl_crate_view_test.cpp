@@ -165,36 +165,6 @@ TEST(VinylCrateView, HoverReportsChangesAndNothingOnLeavingEmptySpace) {
     EXPECT_TRUE(c.log.empty());
 }
 
-TEST(VinylCrateView, ARestingPointerReportsTheCoverThatAScrollOrASelectionBroughtUnderIt) {
-    Crate c(30);
-    c.focusOn(20);
-    const QPointF rest = c.view.focusedCardRect().center() - QPointF(0, 40);
-    test::send(c.view, QEvent::MouseMove, rest);
-    const double slot = c.view.crateLayout().slotH;
-    QWheelEvent wheel(rest, c.view.mapToGlobal(rest), QPoint(0, -int(std::lround(3 * slot))), QPoint(0, -360),
-                      Qt::NoButton, Qt::NoModifier, Qt::ScrollUpdate, false);
-    QCoreApplication::sendEvent(&c.view, &wheel);
-    EXPECT_EQ(c.focused(), 23);
-    const auto hovers = [&] {
-        std::vector<std::string> out;
-        for (const auto& line : c.log)
-            if (line.starts_with("hover")) out.push_back(line);
-        return out;
-    };
-    EXPECT_EQ(hovers(), (std::vector<std::string>{"hover /music/track 20.mp3", "hover /music/track 23.mp3"}));
-    c.select(24);  // ↓: the selection moves one entry on
-    EXPECT_EQ(hovers().size(), 2u) << "nothing while the crate still moves: " << hovers().back();
-    c.settle();
-    EXPECT_EQ(hovers(), (std::vector<std::string>{"hover /music/track 20.mp3", "hover /music/track 23.mp3",
-                                                  "hover /music/track 24.mp3"}));
-    // Once the pointer has left, a scroll reports nothing.
-    QEvent leave(QEvent::Leave);
-    QCoreApplication::sendEvent(&c.view, &leave);
-    c.log.clear();
-    c.view.scrollBy(2 * slot);
-    for (const auto& line : c.log) EXPECT_FALSE(line.starts_with("hover")) << line;
-}
-
 TEST(VinylCrateView, TapPicksAndDragOffersThePathAsPlainText) {
     Crate c(30);
     c.focusOn(10);

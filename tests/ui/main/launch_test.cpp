@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <unistd.h>
 
 #include <memory>
 #include <random>
@@ -171,21 +170,6 @@ TEST(SingleInstance, AnUnwritableSettingsFolderKeepsItsLockInTheRuntimeFolder) {
     EXPECT_EQ(again.holderPid, QCoreApplication::applicationPid());
     first.release();
     EXPECT_EQ(second.claimHeadless().outcome, host::SingleInstance::Outcome::first);
-}
-
-TEST(Launch, AReadOnlySettingsFolderStillStartsOneCopy) {
-    if (::geteuid() == 0) GTEST_SKIP() << "the superuser writes into read-only folders";
-    Launcher l;
-    const QString folder = l.path("config/plindo");
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
-    QProcess* headless = l.start({"--headless"});
-    ASSERT_TRUE(l.listening());
-    QProcess* window = l.start({});
-    ASSERT_TRUE(Launcher::finishes(window));
-    EXPECT_EQ(window->exitCode(), 1);
-    EXPECT_NE(Launcher::err(window).find("pid " + std::to_string(headless->processId())), std::string::npos);
-    EXPECT_TRUE(Launcher::stop(headless));
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 TEST(Launch, AKilledOrQuittingCopyNeverBlocksTheNext) {

@@ -111,6 +111,7 @@ int runHeadless(int argc, char** argv, const host::LaunchOptions& o) {
         else std::fprintf(stderr, "plindo: another copy is running (pid %lld)\n", static_cast<long long>(claim.holderPid));
         return 1;
     }
+    if (!claim.warning.isEmpty()) std::fprintf(stderr, "plindo: %s\n", qPrintable(claim.warning));
     auto c = buildController(o);
     watchSignals(app, [&] {
         instance.release();
@@ -135,12 +136,18 @@ int runWindow(int argc, char** argv, const host::LaunchOptions& o) {
                      static_cast<long long>(claim.holderPid));
         return 0;
     }
+    if (claim.outcome == host::SingleInstance::Outcome::headlessOther) {
+        std::fprintf(stderr, "plindo: a headless copy is running (pid %lld); it has no window to show\n",
+                     static_cast<long long>(claim.holderPid));
+        return 1;
+    }
     if (claim.outcome == host::SingleInstance::Outcome::heldByOther) {
         if (!claim.error.isEmpty()) std::fprintf(stderr, "plindo: %s\n", qPrintable(claim.error));
         else std::fprintf(stderr, "plindo: another copy is running (pid %lld) and does not answer\n",
                           static_cast<long long>(claim.holderPid));
         return 1;
     }
+    if (!claim.warning.isEmpty()) std::fprintf(stderr, "plindo: %s\n", qPrintable(claim.warning));
 
     auto c = buildController(o);
     ui::QtFileDialogs dialogs;

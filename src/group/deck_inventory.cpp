@@ -47,6 +47,26 @@ DeckSlot DeckInventory::seat(int ordinal, std::string name) const {
 
 void DeckInventory::changed() {
     if (onChange) onChange();
+    // By id, so an observer that unsubscribes another (or itself) while called never leaves a dangling call.
+    std::vector<int> ids;
+    for (const auto& [id, f] : observers_) ids.push_back(id);
+    for (int id : ids) {
+        const auto it =
+            std::find_if(observers_.begin(), observers_.end(), [id](const auto& o) { return o.first == id; });
+        if (it == observers_.end()) continue;
+        auto f = it->second;  // a copy: the call may unsubscribe it
+        f();
+    }
+}
+
+int DeckInventory::subscribe(std::function<void()> observer) {
+    const int id = nextObserver_++;
+    observers_.emplace_back(id, std::move(observer));
+    return id;
+}
+
+void DeckInventory::unsubscribe(int id) {
+    std::erase_if(observers_, [id](const auto& o) { return o.first == id; });
 }
 
 void DeckInventory::load() {

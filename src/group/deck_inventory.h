@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace plindo::group {
@@ -37,8 +38,12 @@ public:
     void removeOrdinal(int ordinal);
     void save();
 
-    // Called after every change of decks().
+    // Called after every change of decks(), before the observers.
     std::function<void()> onChange;
+    // Observers of every change, called in the order they subscribed; any number may watch at once (an
+    // observer may unsubscribe itself or another while being called). Returns the id to unsubscribe with.
+    int subscribe(std::function<void()> observer);
+    void unsubscribe(int id);
 
 private:
     void changed();
@@ -48,6 +53,8 @@ private:
     std::string deviceName_;
     std::string key_;
     std::vector<DeckSlot> decks_;
+    std::vector<std::pair<int, std::function<void()>>> observers_;
+    int nextObserver_ = 1;
 };
 
 }  // namespace plindo::group

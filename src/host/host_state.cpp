@@ -194,6 +194,7 @@ void HostState::startServices() {
         step("trackServer");
         fileServer->start(trackServerPort_);
         const int bound = fileServer->boundPort();
+        config_.setOwnServerPort(bound);  // the window asks this port, whatever --http-port chose
         if (bound > 0 && bound != link::DeckFileServer::kDefaultPort) server->setHttpPortOverride(bound);
     }
     step("tap");

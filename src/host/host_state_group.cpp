@@ -284,6 +284,7 @@ void HostState::setShareTracks(int deck, bool on) {
         if (phase_ != Phase::main || fileServer->running()) return;
         fileServer->start(trackServerPort_);
         const int bound = fileServer->boundPort();
+        config_.setOwnServerPort(bound);  // the window asks this port, whatever --http-port chose
         if (bound > 0 && bound != link::DeckFileServer::kDefaultPort) server->setHttpPortOverride(bound);
     } else {
         fileServer->stop();

@@ -91,7 +91,10 @@ double HostConfig::stillGate() const {
 std::string HostConfig::guiBase() const {
     const std::string stored = d_.stringValue("orv.guiBase").value_or("");
     const auto first = stored.find_first_not_of(" \t");
-    if (first == std::string::npos) return kDefaultGuiBase;
+    if (first == std::string::npos) {
+        const int own = ownServerPort_.load();
+        return own > 0 ? "http://127.0.0.1:" + std::to_string(own) : kDefaultGuiBase;
+    }
     const auto last = stored.find_last_not_of(" \t");
     return stored.substr(first, last - first + 1);
 }

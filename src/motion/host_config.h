@@ -4,6 +4,7 @@
 #include "motion/cells.h"
 #include "platform/settings.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -51,7 +52,11 @@ public:
     std::string libraryFolder() const;
     void setLibraryFolderPath(const std::string& path);  // then the change notice
     double stillGate() const;  // "orv.stillGate" when above 0, else 0.005
+    // "orv.guiBase" when set, else this host's own track server on the port it listens on (the default port
+    // until the controller says otherwise).
     std::string guiBase() const;
+    // The port this host's track server listens on; not a setting, a fact of this run. 0 forgets it.
+    void setOwnServerPort(int port) { ownServerPort_ = port; }
 
     // URLs on the track server at `guiBase`, with the single query item "path"; none when the base does
     // not parse as a URL.
@@ -76,6 +81,7 @@ private:
 
     platform::Settings& d_;
     std::string homeFolder_;
+    std::atomic<int> ownServerPort_{0};
     std::mutex listenersMutex_;
     std::vector<std::pair<int, std::function<void()>>> listeners_;
     int nextListener_ = 1;

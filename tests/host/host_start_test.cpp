@@ -22,6 +22,10 @@ TEST(HostStart, RunsTheServicesInOrderAndEndsInMain) {
     EXPECT_NE(host.feeds->playerOf(1), nullptr);
     EXPECT_TRUE(host.server->running());
     EXPECT_GT(host.fileServer->boundPort(), 0);
+    // The window's metadata and covers are asked where the server really listens.
+    EXPECT_EQ(host.config().tagsURL("/a.mp3").value_or("").rfind(
+                  "http://127.0.0.1:" + std::to_string(host.fileServer->boundPort()) + "/tags?", 0),
+              0u);
     EXPECT_TRUE(host.seratoIn->running());
     EXPECT_TRUE(host.seratoOut->portsUp());
     EXPECT_EQ(host.midiBackendName(), "loopback");

@@ -47,7 +47,7 @@ void paintPicture(QPainter& p, const QRectF& r, const QImage& img) {
 }
 
 void paintFlipLabel(QPainter& p, const QRectF& r, const std::string& label) {
-    QFont f = systemFont(static_cast<int>(std::lround(std::max(r.width() * 0.055, 11.0))), QFont::Black);
+    QFont f = flipLabelFont(r.width());
     QFontMetricsF fm(f);
     const double room = r.width() - 20;
     const QString text = q(label);
@@ -66,6 +66,10 @@ void paintFlipLabel(QPainter& p, const QRectF& r, const std::string& label) {
 }
 
 }  // namespace
+
+QFont flipLabelFont(double side) {
+    return systemFont(static_cast<int>(std::lround(std::max(side * 0.055, 11.0))), QFont::ExtraBold);
+}
 
 QImage cardFace(const QImage* picture, const std::string& name, const std::string& label, double side, qreal dpr) {
     const int px = std::max(1, static_cast<int>(std::ceil(side * dpr)));

@@ -4,6 +4,7 @@
 // brightness change that darkens covers further back.
 #include "ui/library/track_meta_lite.h"
 
+#include <QFont>
 #include <QImage>
 #include <QRectF>
 
@@ -18,6 +19,9 @@ inline constexpr double kCardCorner = 6;
 // The face at `side` logical pixels: the picture filling the square (cropped), else the placeholder with the
 // track's name; a flip's label strip along the bottom; corners rounded. Premultiplied ARGB at `dpr`.
 QImage cardFace(const QImage* picture, const std::string& name, const std::string& label, double side, qreal dpr);
+
+// The flip label's font on a card of `side`: heavy, 5.5 % of the side and never below 11.
+QFont flipLabelFont(double side);
 
 // The ring laid over a cover; the first of loaded, focused, played decides. `blink` is the focused ring's
 // opacity of the moment.

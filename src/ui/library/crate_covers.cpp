@@ -39,6 +39,7 @@ void CrateCovers::load(Card& card) {
         return;
     }
     card.picture = nullptr;
+    if (noCover_.count(card.path)) return;
     if (!asked_.insert(card.path).second) return;
     const std::string path = card.path;
     std::weak_ptr<bool> alive = alive_;
@@ -54,12 +55,22 @@ void CrateCovers::answer(const std::string& path, const CoverSource::Bytes& byte
     asked_.erase(path);
     bool wanted = false;
     for (const auto& [i, c] : live_) wanted = wanted || c.loadingFor == path;
-    if (!wanted) return;  // the cards moved on: a late answer is dropped
+    if (bytes) noCover_.erase(path);  // a retry brought something: the next show asks for it
+    if (!wanted) {
+        if (!bytes) rememberNoCover(path);
+        return;  // the cards moved on: a late answer is dropped
+    }
     Picture p = bytes ? decode(bytes) : nullptr;
     if (p) remember(path, p);
+    else rememberNoCover(path);
     for (auto& [i, c] : live_)
         if (c.loadingFor == path) c.picture = p;
     if (changed_) changed_();
+}
+
+void CrateCovers::rememberNoCover(const std::string& path) {
+    if (noCover_.size() >= kNoCoverLimit) noCover_.clear();
+    noCover_.insert(path);
 }
 
 CrateCovers::Picture CrateCovers::decodedHit(const std::string& path) {

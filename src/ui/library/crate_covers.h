@@ -1,7 +1,8 @@
 #pragma once
 // The decoded covers of the cards on show: one state per live card (the focused card and the train, keyed
 // by entry index), fed from a cover source and a small cache of decoded pictures. A card whose track changed
-// while its request ran drops the late answer.
+// while its request ran drops the late answer. A track found to have no cover is remembered, so a card that
+// comes back for it shows the placeholder without asking again (until a later answer brings a picture).
 #include "ui/library/cover_source.h"
 
 #include <QImage>
@@ -14,6 +15,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace plindo::ui {
@@ -22,6 +24,7 @@ class CrateCovers {
 public:
     static constexpr int kMaxSide = 600;       // decoded pictures are no larger on their longer side
     static constexpr size_t kDecodedLimit = 64;  // decoded pictures kept beyond the live cards
+    static constexpr size_t kNoCoverLimit = 4096;  // tracks remembered without a cover; then forgotten at once
 
     using Picture = std::shared_ptr<const QImage>;
     using UrlOf = std::function<std::optional<std::string>(const std::string& path)>;
@@ -40,6 +43,7 @@ public:
 
     size_t liveCount() const { return live_.size(); }
     size_t decodedCount() const { return decoded_.size(); }
+    size_t noCoverCount() const { return noCover_.size(); }
 
     // Encoded bytes to a picture of at most `maxSide` on its longer side; null when they do not decode.
     static Picture decode(const CoverSource::Bytes& bytes, int maxSide = kMaxSide);
@@ -54,12 +58,14 @@ private:
     void answer(const std::string& path, const CoverSource::Bytes& bytes);
     Picture decodedHit(const std::string& path);
     void remember(const std::string& path, Picture p);
+    void rememberNoCover(const std::string& path);
 
     CoverSource& source_;
     UrlOf coverURL_;
     std::function<void()> changed_;
     std::map<int, Card> live_;
     std::set<std::string> asked_;  // requests under way, so one path is asked once
+    std::unordered_set<std::string> noCover_;  // answered without a picture
     std::list<std::pair<std::string, Picture>> decoded_;  // most recent first
     std::unordered_map<std::string, std::list<std::pair<std::string, Picture>>::iterator> decodedIndex_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -35,8 +35,9 @@ void CrateModel::rebuildItems() {
                 next.push_back({t, static_cast<int>(f), it->second.flipNames[f]});
     }
     items_ = std::move(next);
-    if (hooks_.onEntryCount) hooks_.onEntryCount(count());
 
+    // The focus moves to the new entries before the caller hears the count: it may select at once.
+    bool gone = false;
     if (focusedID_) {
         std::optional<int> first, same;
         int seen = 0;
@@ -52,11 +53,14 @@ void CrateModel::rebuildItems() {
             meta_.reset();
             focusedIdx_.reset();
             focusedID_.reset();
-            if (oldPath) {
-                focusChanged(std::nullopt);
-                if (hooks_.onFocusPath) hooks_.onFocusPath(std::nullopt);
-            }
+            gone = oldPath.has_value();
         }
+    }
+    if (hooks_.onEntryCount) hooks_.onEntryCount(count());
+    // Unless the caller focused another entry meanwhile, of which it has heard already.
+    if (gone && !focusedIdx_) {
+        focusChanged(std::nullopt);
+        if (hooks_.onFocusPath) hooks_.onFocusPath(std::nullopt);
     }
 }
 

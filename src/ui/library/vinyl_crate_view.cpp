@@ -128,6 +128,7 @@ void VinylCrateView::stateChanged() {
     dropStaleArt();
     placeFloor();
     updateBlink();
+    rehover();
     update();
 }
 
@@ -204,6 +205,19 @@ VinylCrateView::Hit VinylCrateView::hitTest(QPointF pos) const {
     return {};
 }
 
+VinylCrateView::OptPath VinylCrateView::coverAt(QPointF pos) const {
+    const Hit h = hitTest(pos);
+    const bool onCover = (h.kind == Hit::card || h.kind == Hit::car) && h.index < model_.count();
+    return onCover ? OptPath(model_.items()[h.index].track.path) : std::nullopt;
+}
+
+// A wheel, a key or a selection scrolls other covers under a pointer that does not move: ask again what lies
+// under it. A scroll-to asks once it has arrived, not for every cover it sweeps past.
+void VinylCrateView::rehover() {
+    if (!pointer_ || focusHeld_ || scrollingTo() || dragging_) return;
+    reportHover(coverAt(*pointer_));
+}
+
 void VinylCrateView::reportHover(const OptPath& path) {
     if (path == hovered_) return;
     hovered_ = path;
@@ -232,6 +246,7 @@ void VinylCrateView::wheelEvent(QWheelEvent* e) {
         e->ignore();
         return;
     }
+    pointer_ = e->position();
     scrollBy(dy);
     e->accept();
 }
@@ -254,9 +269,8 @@ void VinylCrateView::mouseMoveEvent(QMouseEvent* e) {
         press_ = {};
         return;
     }
-    const Hit h = hitTest(e->position());
-    const bool onCover = (h.kind == Hit::card || h.kind == Hit::car) && h.index < model_.count();
-    reportHover(onCover ? OptPath(model_.items()[h.index].track.path) : std::nullopt);
+    pointer_ = e->position();
+    reportHover(coverAt(*pointer_));
 }
 
 void VinylCrateView::mouseReleaseEvent(QMouseEvent* e) {
@@ -269,7 +283,10 @@ void VinylCrateView::mouseReleaseEvent(QMouseEvent* e) {
     dragging_ = false;
 }
 
-void VinylCrateView::leaveEvent(QEvent*) { reportHover(std::nullopt); }
+void VinylCrateView::leaveEvent(QEvent*) {
+    pointer_.reset();
+    reportHover(std::nullopt);
+}
 
 bool VinylCrateView::event(QEvent* e) {
     if (e->type() == QEvent::ToolTip) {
@@ -285,7 +302,10 @@ bool VinylCrateView::event(QEvent* e) {
 
 bool VinylCrateView::eventFilter(QObject* watched, QEvent* e) {
     // The floor lies over the covers: entering it leaves them.
-    if (watched == floor_ && e->type() == QEvent::Enter) reportHover(std::nullopt);
+    if (watched == floor_ && e->type() == QEvent::Enter) {
+        pointer_.reset();
+        reportHover(std::nullopt);
+    }
     return QWidget::eventFilter(watched, e);
 }
 

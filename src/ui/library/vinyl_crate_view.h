@@ -106,6 +106,8 @@ private:
     void placeFloor();
     void updateBlink();
     void reportHover(const OptPath& path);
+    OptPath coverAt(QPointF pos) const;  // the track of the card or car at `pos`, if any
+    void rehover();                      // the pointer rests while the covers move under it
     bool isLoaded(const CrateItem& item) const;
     bool isPlayed(const CrateItem& item) const;
 
@@ -136,6 +138,7 @@ private:
     int blinkPhase_ = -1;
 
     OptPath hovered_;
+    std::optional<QPointF> pointer_;  // where the pointer rests over the covers; none once it left them
     Hit press_;
     QPointF pressPos_;
     bool dragging_ = false;

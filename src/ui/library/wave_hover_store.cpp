@@ -3,6 +3,7 @@
 #include "host/qt_main_executor.h"
 #include "platform/text.h"
 #include "ui/kit/http_text.h"
+#include "ui/library/track_file_text.h"
 
 #include <QCoreApplication>
 
@@ -16,6 +17,7 @@ public:
     std::function<void()> done;
     bool abandoned = false;
     HttpText http;
+    TrackFileText file;
     WaveBuildPool::Ticket ticket;
 };
 
@@ -84,15 +86,27 @@ std::shared_ptr<WaveHoverStore::Load> WaveHoverStore::startLoad(const std::strin
     load->path = path;
     load->done = std::move(done);
     loads_.insert(load);
-    if (!metaCache.contains(path) && metaURL) {
+    if (metaCache.contains(path)) {
+        fetchEnvelope(load);
+    } else if (metaURL) {
         std::weak_ptr<Load> weak = load;
         load->http.get(*metaURL, [this, weak](const HttpText::Reply& reply) {
-            if (auto l = weak.lock()) onMeta(l, reply.body);
+            auto l = weak.lock();
+            if (!l) return;
+            if (reply.status > 0) onMeta(l, reply.body);
+            else readMetaFile(l);  // the server does not answer: the file has the same document
         });
     } else {
-        fetchEnvelope(load);
+        readMetaFile(load);
     }
     return load;
+}
+
+void WaveHoverStore::readMetaFile(const std::shared_ptr<Load>& load) {
+    std::weak_ptr<Load> weak = load;
+    load->file.read(TrackFileText::Route::deckMeta, load->path, [this, weak](const std::optional<std::string>& text) {
+        if (auto l = weak.lock()) onMeta(l, text.value_or(std::string()));
+    });
 }
 
 void WaveHoverStore::onMeta(const std::shared_ptr<Load>& load, const std::string& body) {

@@ -53,8 +53,9 @@ public:
     static Env buildEnvelope(const std::string& path, const std::function<bool()>& cancelled, const Decoder& decode);
 
     class Load;
-    // A load past its wait: the metadata from `metaURL` unless cached, then the envelope unless cached, both
-    // stored here. `done` runs on main at the end unless the load was abandoned first.
+    // A load past its wait: the metadata from `metaURL` unless cached (from the file itself without an address
+    // or an answer), then the envelope unless cached, both stored here. `done` runs on main at the end unless
+    // the load was abandoned first.
     std::shared_ptr<Load> startLoad(const std::string& path, const std::optional<std::string>& metaURL,
                                     std::function<void()> done);
     // The panel moved on: `done` will not run, and a build the load still waits for is withdrawn (dropped
@@ -69,6 +70,7 @@ public:
 
 private:
     void onMeta(const std::shared_ptr<Load>& load, const std::string& body);
+    void readMetaFile(const std::shared_ptr<Load>& load);
     void fetchEnvelope(const std::shared_ptr<Load>& load);
     void end(const std::shared_ptr<Load>& load);
 

@@ -37,15 +37,11 @@ DeckInventoryEditor::DeckInventoryEditor(group::DeckInventory& inventory, QWidge
     setObjectName("deckInventoryEditor");
     grid_ = new QGridLayout(this);
     grid_->setContentsMargins(0, 0, 0, 0);
-    previousOnChange_ = inventory_.onChange;
-    inventory_.onChange = [this] {
-        if (previousOnChange_) previousOnChange_();
-        rebuild();
-    };
+    subscription_ = inventory_.subscribe([this] { rebuild(); });
     rebuild();
 }
 
-DeckInventoryEditor::~DeckInventoryEditor() { inventory_.onChange = previousOnChange_; }
+DeckInventoryEditor::~DeckInventoryEditor() { inventory_.unsubscribe(subscription_); }
 
 void DeckInventoryEditor::rebuild() {
     // The field keeps its text and focus across a rebuild, so a removal elsewhere does not end the editing.

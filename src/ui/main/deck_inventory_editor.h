@@ -48,7 +48,7 @@ private:
     void setEditing(std::optional<int> n);
 
     group::DeckInventory& inventory_;
-    std::function<void()> previousOnChange_;
+    int subscription_ = 0;
     std::optional<int> editing_;
     std::string draft_;
     QGridLayout* grid_;

@@ -169,16 +169,31 @@ void HostMainScreen::chooseLayout() {
     syncKeyMonitor();
 }
 
-void HostMainScreen::setHoverPath(std::optional<std::string> path) {
-    if (path == hoverPath_) return;
-    hoverPath_ = std::move(path);
-    emit hoverPathChanged();
+namespace {
+
+bool isPane(int pane) { return pane == 0 || pane == 1; }
+const std::optional<std::string> kNoPath;
+
+}  // namespace
+
+const std::optional<std::string>& HostMainScreen::hoverPath(int pane) const {
+    return isPane(pane) ? hoverPath_[pane] : kNoPath;
 }
 
-void HostMainScreen::setFocusPath(std::optional<std::string> path) {
-    if (path == focusPath_) return;
-    focusPath_ = std::move(path);
-    emit focusPathChanged();
+const std::optional<std::string>& HostMainScreen::focusPath(int pane) const {
+    return isPane(pane) ? focusPath_[pane] : kNoPath;
+}
+
+void HostMainScreen::setHoverPath(int pane, std::optional<std::string> path) {
+    if (!isPane(pane) || path == hoverPath_[pane]) return;
+    hoverPath_[pane] = std::move(path);
+    emit hoverPathChanged(pane);
+}
+
+void HostMainScreen::setFocusPath(int pane, std::optional<std::string> path) {
+    if (!isPane(pane) || path == focusPath_[pane]) return;
+    focusPath_[pane] = std::move(path);
+    emit focusPathChanged(pane);
 }
 
 void HostMainScreen::setShowDecks(bool on) {

@@ -67,11 +67,12 @@ public:
     void setReturnHook(std::function<bool()> hook);
     QWidget* centreColumn() const { return centre_; }
 
-    // View state (starts empty / false).
-    const std::optional<std::string>& hoverPath() const { return hoverPath_; }
-    void setHoverPath(std::optional<std::string> path);
-    const std::optional<std::string>& focusPath() const { return focusPath_; }
-    void setFocusPath(std::optional<std::string> path);
+    // View state (starts empty / false). Each library pane (0 or 1) has its own hovered and focused path, so
+    // a pane's floor never shows the other pane's track; any other index reads none and writes nothing.
+    const std::optional<std::string>& hoverPath(int pane) const;
+    void setHoverPath(int pane, std::optional<std::string> path);
+    const std::optional<std::string>& focusPath(int pane) const;
+    void setFocusPath(int pane, std::optional<std::string> path);
     bool showDecks() const { return showDecks_; }
     void setShowDecks(bool on);
     const std::set<int>& techOpen() const { return techOpen_; }  // deck indices 0 and 1
@@ -84,8 +85,8 @@ public:
     void setDecksSheet(SheetFactory make);
 
 signals:
-    void hoverPathChanged();
-    void focusPathChanged();
+    void hoverPathChanged(int pane);
+    void focusPathChanged(int pane);
     void showDecksChanged();
     void techOpenChanged();
 
@@ -106,8 +107,8 @@ private:
     SideSwitch* sideSwitch_ = nullptr;
     QWidget* slots_[6] = {};
 
-    std::optional<std::string> hoverPath_;
-    std::optional<std::string> focusPath_;
+    std::optional<std::string> hoverPath_[2];
+    std::optional<std::string> focusPath_[2];
     bool showDecks_ = false;
     std::set<int> techOpen_;
 

@@ -70,7 +70,8 @@ HostSettingsView::HostSettingsView(host::HostUi& state, FileDialogs& dialogs, QW
     form->addRow(header("Decks"));
     form->addRow(makeDeckBlock(0, "Left deck"));
     form->addRow(makeDeckBlock(1, "Right deck"));
-    form->addRow(text("Device changes take effect on the next app launch.", TextStyle::caption, colors::secondary()));
+    // A running deck's player is rebuilt on the new device or pair at once, keeping its track and place.
+    form->addRow(text("Device changes apply at once.", TextStyle::caption, colors::secondary()));
     auto* refreshDevices = button("Refresh device list", "refreshDevices");
     connect(refreshDevices, &QPushButton::clicked, this, [this] { state_.loadDeviceChannels(); });
     form->addRow(refreshDevices);
@@ -134,6 +135,7 @@ HostSettingsView::HostSettingsView(host::HostUi& state, FileDialogs& dialogs, QW
     form->addRow(text("Serato DJ Pro \u2192 Setup \u2192 MIDI \u2192 load the XML, then bind the Plindo MIDI Bridge "
                       "device. Deck on INT with Instant Start.",
                       TextStyle::caption, colors::secondary()));
+    form->addRow(text(kMappingFormatsText, TextStyle::caption, colors::secondary()));
 
     // Shown while the phone server reports that local-network access is denied.
     networkNotice_ = new QWidget;

@@ -7,6 +7,8 @@
 
 #include <QWidget>
 
+#include <array>
+
 class QComboBox;
 class QCheckBox;
 class QLabel;
@@ -37,6 +39,13 @@ public:
                                   QWidget* parent = nullptr);
     // With the values of the settings button and of the controller's offer.
     static void saveSeratoMapping(QWidget* parent, host::HostUi& state, FileDialogs& dialogs);
+
+    // The output formats whose messages the shipped mapping binds right; the others send platter messages
+    // that land on its pitch, play or cue bindings.
+    static constexpr std::array<const char*, 2> kMappingFormats{"rel", "phone"};
+    static constexpr const char* kMappingFormatsText =
+        "The file is for the \"rel\" (default) and \"phone\" output formats. With \"twelve\", \"jog\" or "
+        "\"radian\" load no file and bind the decks with Serato's own MIDI learn.";
 
 protected:
     void showEvent(QShowEvent* event) override;

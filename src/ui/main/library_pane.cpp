@@ -142,7 +142,7 @@ void LibraryPane::showSide(Side side) {
         hint_ = nullptr;
         crateFrame_ = nullptr;
         floor_ = nullptr;
-        screen_.setHoverPath(std::nullopt);
+        screen_.setHoverPath(pane_, std::nullopt);
     }
     if (old == Side::dynamo && side != Side::dynamo && dynamo_) {
         dynamo_->deleteLater();
@@ -179,16 +179,16 @@ QWidget* LibraryPane::makeCrateBrowser() {
     crate_->tagsURL = [&config](const std::string& path) { return config.tagsURL(path); };
     crate_->metaURL = [&config](const std::string& path) { return config.deckMetaURL(path); };
     crate_->dragProvider = [](const std::string& path) { return VinylCrateView::textPayload(path); };
-    crate_->onHoverPath = [this](const VinylCrateView::OptPath& path) { screen_.setHoverPath(path); };
+    crate_->onHoverPath = [this](const VinylCrateView::OptPath& path) { screen_.setHoverPath(pane_, path); };
     crate_->onFocusPath = [this](const VinylCrateView::OptPath& path) {
-        screen_.setFocusPath(path);
+        screen_.setFocusPath(pane_, path);
         state_.writeLibFocusPath(pane_, path.value_or(""));
     };
     crate_->selectedIdxGet = [this] { return state_.panes()[size_t(pane_)].selectedTrackIdx; };
     crate_->selectedIdxSet = [this](int index) { state_.writeSelectedTrackIdx(pane_, index); };
     crate_->onEntryCount = [this](int count) { state_.writeLibEntryCount(pane_, count); };
     crate_->floorOverlay = [this](double, int flip) -> QWidget* {
-        if (!floor_) floor_ = new WaveFloor(screen_);
+        if (!floor_) floor_ = new WaveFloor(screen_, pane_);
         floor_->setFocusedFlip(flip);
         return floor_;
     };

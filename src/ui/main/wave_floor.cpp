@@ -15,12 +15,16 @@ FloorChoice waveFloorChoice(const std::optional<std::string>& hover, const std::
     return c;
 }
 
-WaveFloor::WaveFloor(HostMainScreen& screen, QWidget* parent) : QWidget(parent), screen_(screen) {
+WaveFloor::WaveFloor(HostMainScreen& screen, int pane, QWidget* parent)
+    : QWidget(parent), screen_(screen), pane_(pane) {
     setObjectName("waveFloor");
     auto* l = new QVBoxLayout(this);
     l->setContentsMargins(0, 0, 0, 0);
-    connect(&screen_, &HostMainScreen::hoverPathChanged, this, &WaveFloor::refresh);
-    connect(&screen_, &HostMainScreen::focusPathChanged, this, &WaveFloor::refresh);
+    const auto mine = [this](int pane) {
+        if (pane == pane_) refresh();
+    };
+    connect(&screen_, &HostMainScreen::hoverPathChanged, this, mine);
+    connect(&screen_, &HostMainScreen::focusPathChanged, this, mine);
     refresh();
 }
 
@@ -31,7 +35,7 @@ void WaveFloor::setFocusedFlip(int flip) {
 }
 
 void WaveFloor::refresh() {
-    const FloorChoice c = waveFloorChoice(screen_.hoverPath(), screen_.focusPath(), focusedFlip_);
+    const FloorChoice c = waveFloorChoice(screen_.hoverPath(pane_), screen_.focusPath(pane_), focusedFlip_);
     if (c == choice_ && (panel_ != nullptr) == c.path.has_value()) return;
     choice_ = c;
     if (!c.path) {

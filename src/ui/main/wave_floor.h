@@ -1,5 +1,5 @@
 #pragma once
-// The crate browser's floor: the waveform of the hovered card, else of the focused one. The crate hands over
+// The crate browser's floor: the waveform of its pane's hovered card, else of its focused one. The crate hands over
 // its focused entry's flip; it is drawn only while the pointer rests on that focused card, so a hovered car
 // of another track never shows a flip that is not its own.
 #include "motion/host_config.h"
@@ -26,7 +26,8 @@ class WaveFloor : public QWidget {
     Q_OBJECT
 
 public:
-    WaveFloor(HostMainScreen& screen, QWidget* parent = nullptr);
+    // Shows the paths of library pane `pane` (0 or 1).
+    WaveFloor(HostMainScreen& screen, int pane, QWidget* parent = nullptr);
 
     // The flip of the crate's focused entry (-1 for the track itself).
     void setFocusedFlip(int flip);
@@ -37,6 +38,7 @@ private:
     void refresh();
 
     HostMainScreen& screen_;
+    int pane_;
     int focusedFlip_ = -1;
     FloorChoice choice_;
     WaveHoverPanel* panel_ = nullptr;

@@ -67,6 +67,27 @@ TEST(CrateCovers, OnePathIsAskedOnceAndALateAnswerIsDropped) {
     EXPECT_EQ(c.source.requests.size(), 2u);
 }
 
+TEST(CrateCovers, ATrackWithoutACoverIsNotAskedAgainWhenItsCardComesBack) {
+    Covers c;
+    c.covers.setLive({{0, "/none"}, {1, "/junk"}});
+    ASSERT_EQ(c.source.requests.size(), 2u);
+    c.source.requests[0].done(nullptr);
+    c.source.requests[1].done(std::make_shared<const std::vector<uint8_t>>(3, uint8_t(7)));  // no picture in it
+    for (int round = 0; round < 3; ++round) {
+        c.covers.setLive({});  // the cars leave the screen...
+        c.covers.setLive({{round + 2, "/none"}, {round + 3, "/junk"}});  // ...and come back
+        EXPECT_EQ(c.covers.picture(round + 2), nullptr);
+    }
+    EXPECT_EQ(c.source.requests.size(), 2u);
+    // A retry that brings a picture after all shows it, and the track counts as having one again.
+    c.source.requests[0].done(test::makeCover(50));
+    EXPECT_NE(c.covers.picture(4), nullptr);
+    c.covers.setLive({});
+    c.covers.setLive({{9, "/none"}});
+    EXPECT_NE(c.covers.picture(9), nullptr);
+    EXPECT_EQ(c.covers.noCoverCount(), 1u);
+}
+
 TEST(CrateCovers, DecodedPicturesAreBoundedInSizeAndCount) {
     Covers c;
     const auto big = test::makeCover(50, 1200);

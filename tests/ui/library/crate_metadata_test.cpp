@@ -1,12 +1,16 @@
 // The focused track's sidecar metadata over a scripted track server: debounce, cancellation, strict replies,
 // what is cached and what is asked again.
+#include "../../library/tag_file_writer.h"
 #include "crate_test_support.h"
 #include "platform/scripted_http_server.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 namespace plindo::ui {
@@ -96,6 +100,58 @@ TEST(CrateMetadata, ABadMemberEmptiesOnlyItsReply) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return c.view.model().cached("/b") != nullptr; }, test::kSettleMs));
     EXPECT_EQ(c.view.model().meta()->camelot, "5a");
     EXPECT_EQ(c.view.model().meta()->key, "Cm");
+}
+
+TEST(CrateMetadata, AnErrorStatusWithAReadableBodyStillCounts) {
+    Served s;
+    s.bodies["tags /a"] = reply(404, R"({"artist":"Band","title":"Song"})");
+    s.bodies["meta /a"] = reply(500, R"({"bpm":98.5,"key":"Am"})");
+    Crate c(s.server.port(), {{"/a", "a"}, {"/b", "b"}});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.view.model().cached("/a") != nullptr; }, test::kSettleMs));
+    const TrackMetaLite& m = *c.view.model().cached("/a");
+    EXPECT_EQ(m.artist, "Band");
+    EXPECT_EQ(m.bpm, 98.5);
+    EXPECT_EQ(m.camelot, "8A");
+}
+
+// An MP3 whose tags name artist, title, key and tempo, with a little audio after them.
+std::string taggedTrack(const QTemporaryDir& dir) {
+    using namespace tagwriter;
+    const Buf tag = id3Tag(3, textFrame("TPE1", 0, bytes("Band"), 3) + textFrame("TIT2", 0, bytes("Song"), 3) +
+                                  textFrame("TKEY", 0, bytes("Am"), 3) + textFrame("TBPM", 0, bytes("124"), 3));
+    const std::string path = dir.filePath("Band - Song.mp3").toStdString();
+    const Buf file = tag + fakeAudio(8192);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    return path;
+}
+
+TEST(CrateMetadata, WhenTheServerDoesNotAnswerTheFileItselfIsRead) {
+    QTemporaryDir dir;
+    const std::string path = taggedTrack(dir);
+    int deadPort = 0;
+    {
+        Served gone;
+        deadPort = gone.server.port();
+    }
+    struct Case {
+        const char* what;
+        bool withAddress;
+    } cases[] = {{"server down", true}, {"no address", false}};
+    for (const auto& k : cases) {
+        Crate c(deadPort, {{path, "t"}, {"/missing.mp3", "m"}});
+        if (!k.withAddress) {
+            c.view.tagsURL = nullptr;
+            c.view.metaURL = nullptr;
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return c.view.model().cached(path) != nullptr; }, test::kSettleMs)) << k.what;
+        const TrackMetaLite& m = *c.view.model().cached(path);
+        EXPECT_EQ(m.artist, "Band") << k.what;
+        EXPECT_EQ(m.title, "Song") << k.what;
+        EXPECT_EQ(m.key, "Am") << k.what;
+        EXPECT_EQ(m.camelot, "8A") << k.what;
+        EXPECT_EQ(m.bpm, 124.0) << k.what;
+    }
 }
 
 TEST(CrateMetadata, FocusHeldUnderTheDebounceAsksNothing) {

@@ -268,6 +268,15 @@ TEST(VinylCrateView, StickerHidesAZeroTempoButShowsZeroPlays) {
     EXPECT_TRUE(paintSticker(p, QRectF(0, 0, 400, 400), m).isEmpty());
 }
 
+TEST(VinylCrateView, FlipLabelIsHeavyAtFivePointFivePercentOfTheSideNeverBelowEleven) {
+    const std::pair<double, int> cases[] = {{100, 11}, {200, 11}, {400, 22}, {1000, 55}};
+    for (const auto& [side, px] : cases) {
+        const QFont f = flipLabelFont(side);
+        EXPECT_EQ(f.weight(), QFont::ExtraBold) << side;
+        EXPECT_EQ(f.pixelSize(), px) << side;
+    }
+}
+
 TEST(VinylCrateView, Screenshots) {
     testing::ScriptedHttpServer server([](const std::string& head) {
         const std::string body = head.find("GET /tags") == 0

@@ -153,6 +153,21 @@ TEST_F(WaveHoverPanelTest, ReadsAnAnswersBodyWhateverItsStatusAndCachesNoUnreada
     EXPECT_EQ(decoder.taken().size(), 2u);
 }
 
+TEST_F(WaveHoverPanelTest, WhenTheServerDoesNotAnswerTheMetadataComesFromTheFile) {
+    const std::string track = dir.path().toStdString() + "/tone.wav";
+    test::writeToneWav(track, 2);
+    int deadPort = 0;
+    {
+        testing::ScriptedHttpServer gone([](const std::string&) { return okReply("{}"); });
+        deadPort = gone.port();
+    }
+    settings.setValue("orv.guiBase", "http://127.0.0.1:" + std::to_string(deadPort));
+    WaveHoverPanel panel(track, config, -1, nullptr, &store);
+    ASSERT_TRUE(waitFor([&] { return panel.env() && panel.meta(); }));
+    EXPECT_NEAR(panel.meta()->durationSec.value_or(0), 2.0, 0.05);
+    EXPECT_TRUE(store.metaCache.contains(track));
+}
+
 TEST_F(WaveHoverPanelTest, AMissingFileFailsAfterTheBusyIndicatorAndIsTriedAgainOnTheNextVisit) {
     const std::string missing = dir.path().toStdString() + "/gone.wav", other = file("other.wav");
     WaveHoverPanel panel(missing, config, -1, nullptr, &store);

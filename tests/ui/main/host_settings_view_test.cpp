@@ -77,6 +77,11 @@ TEST(HostSettingsView, ListsDevicesAndOnlyWholeChannelPairs) {
 
 TEST(HostSettingsView, AnotherDeviceStartsOnPairOneAndAppliesOnce) {
     SettingsRig rig;
+    // The change is applied now, and the caption says so.
+    std::vector<std::string> captions;
+    for (const QLabel* l : rig.view.findChildren<QLabel*>())
+        if (l->text().startsWith("Device changes")) captions.push_back(l->text().toStdString());
+    EXPECT_EQ(captions, std::vector<std::string>{"Device changes apply at once."});
     rig.host.assignSelectedUID(0, "pa:Eight");
     rig.host.assignSelectedChan(0, 4);
     auto* device = rig.find<QComboBox>("device0");

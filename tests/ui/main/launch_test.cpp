@@ -2,6 +2,7 @@
 // killed or quitting copy never blocking the next, no display without --headless, and a real screenshot.
 #include "host/single_instance.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -129,6 +130,46 @@ TEST(Launch, ASecondLaunchRaisesTheFirstAndEndsWithoutAController) {
     EXPECT_EQ(headless->exitCode(), 1);
     EXPECT_NE(Launcher::err(headless).find("pid " + std::to_string(first->processId())), std::string::npos);
     EXPECT_TRUE(Launcher::stop(first));
+}
+
+TEST(Launch, AWindowBesideAHeadlessCopyNamesItsPidAndEndsWithOne) {
+    Launcher l;
+    QProcess* headless = l.start({"--headless"});
+    ASSERT_TRUE(l.listening());
+    QProcess* window = l.start({});
+    ASSERT_TRUE(Launcher::finishes(window));
+    EXPECT_EQ(window->exitCode(), 1);
+    const std::string said = Launcher::err(window);
+    EXPECT_NE(said.find("headless copy is running (pid " + std::to_string(headless->processId()) + ")"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(said.find("brought it to the front"), std::string::npos) << said;
+    EXPECT_EQ(headless->state(), QProcess::Running);
+    EXPECT_TRUE(Launcher::stop(headless));
+}
+
+// A settings folder that cannot be written: under a plain file, so not even the superuser can make it.
+TEST(SingleInstance, AnUnwritableSettingsFolderKeepsItsLockInTheRuntimeFolder) {
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath("file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString settings = dir.filePath("file/plindo"), runtime = dir.filePath("runtime");
+    host::SingleInstance first(settings, runtime);
+    const auto claim = first.claimHeadless();
+    EXPECT_EQ(claim.outcome, host::SingleInstance::Outcome::first) << claim.error.toStdString();
+    EXPECT_TRUE(claim.error.isEmpty());
+    EXPECT_TRUE(first.lockPath().startsWith(runtime + "/plindo-")) << first.lockPath().toStdString();
+    EXPECT_TRUE(QFile::exists(first.lockPath()));
+    EXPECT_NE(claim.warning.indexOf("cannot write"), -1) << claim.warning.toStdString();
+    // Another launch for the same folder finds that lock and its holder.
+    host::SingleInstance second(settings, runtime);
+    const auto again = second.claimHeadless();
+    EXPECT_EQ(again.outcome, host::SingleInstance::Outcome::heldByOther);
+    EXPECT_TRUE(again.error.isEmpty()) << again.error.toStdString();
+    EXPECT_EQ(again.holderPid, QCoreApplication::applicationPid());
+    first.release();
+    EXPECT_EQ(second.claimHeadless().outcome, host::SingleInstance::Outcome::first);
 }
 
 TEST(Launch, AKilledOrQuittingCopyNeverBlocksTheNext) {

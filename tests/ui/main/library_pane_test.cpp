@@ -228,10 +228,10 @@ TEST(LibraryPane, CrateBrowserReportsReachTheScreenAndThePane) {
 
     crate->onFocusPath(std::string("/m/t2.mp3"));
     crate->onHoverPath(std::string("/m/t3.mp3"));
-    EXPECT_EQ(f.screen->focusPath(), "/m/t2.mp3");
-    EXPECT_EQ(f.screen->hoverPath(), "/m/t3.mp3");
+    EXPECT_EQ(f.screen->focusPath(0), "/m/t2.mp3");
+    EXPECT_EQ(f.screen->hoverPath(0), "/m/t3.mp3");
     crate->onFocusPath(std::nullopt);  // a report without a path clears both
-    EXPECT_EQ(f.screen->focusPath(), std::nullopt);
+    EXPECT_EQ(f.screen->focusPath(0), std::nullopt);
     EXPECT_EQ(f.host.take(), (std::vector<std::string>{"writeLibFocusPath(0,/m/t2.mp3)", "writeLibFocusPath(0,)"}));
     crate->onEntryCount(9);
     crate->selectedIdxSet(3);
@@ -244,15 +244,18 @@ TEST(LibraryPane, CrateBrowserReportsReachTheScreenAndThePane) {
     // The floor follows the hovered path, else the focused one, with the focused entry's flip only on it.
     auto* floor = static_cast<ui::WaveFloor*>(crate->floorOverlay(100, 1));
     ASSERT_TRUE(floor);
-    f.screen->setFocusPath("/m/t1.mp3");
-    f.screen->setHoverPath("/m/t1.mp3");
+    f.screen->setFocusPath(0, "/m/t1.mp3");
+    f.screen->setHoverPath(0, "/m/t1.mp3");
     EXPECT_EQ(floor->choice(), (ui::FloorChoice{"/m/t1.mp3", 1}));
     ASSERT_TRUE(floor->panel());
     EXPECT_EQ(floor->panel()->path(), "/m/t1.mp3");
-    f.screen->setHoverPath("/m/t0.mp3");
+    f.screen->setHoverPath(0, "/m/t0.mp3");
     EXPECT_EQ(floor->choice(), (ui::FloorChoice{"/m/t0.mp3", -1}));
-    f.screen->setHoverPath(std::nullopt);
-    f.screen->setFocusPath(std::nullopt);
+    f.screen->setHoverPath(1, "/m/t3.mp3");  // the other pane's paths are not this floor's
+    f.screen->setFocusPath(1, "/m/t2.mp3");
+    EXPECT_EQ(floor->choice(), (ui::FloorChoice{"/m/t0.mp3", -1}));
+    f.screen->setHoverPath(0, std::nullopt);
+    f.screen->setFocusPath(0, std::nullopt);
     EXPECT_EQ(floor->panel(), nullptr);
     EXPECT_EQ(crate->floorOverlay(100, 2), floor) << "one floor, kept";
 }

@@ -10,6 +10,9 @@
 #include "ui/main/serato_browser_panel.h"
 #include "ui/main/status_bar.h"
 #include "ui/main/track_list.h"
+#include "ui/main/wave_floor.h"
+#include "ui/library/wave_hover_panel.h"
+#include "../wave_test_audio.h"
 #include "ui_main_test_util.h"
 
 #include <QDragEnterEvent>
@@ -18,11 +21,14 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QToolButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace plindo::test {
 namespace {
@@ -143,6 +149,90 @@ TEST(MainWindowPanes, TheKeyMTogglesTheCutAndTheCentreKeepsItsWidth) {
         QCoreApplication::processEvents();
         EXPECT_EQ(w.screen->centreColumn()->width(), 322) << width;
     }
+}
+
+// A crate of short generated tracks in `dir`, so the floors have waveforms to show.
+host::LibPane toneCrate(const QTemporaryDir& dir, const std::string& prefix, int count) {
+    host::LibPane p;
+    for (int i = 0; i < count; ++i) {
+        const QString name = QString::fromStdString(prefix + std::to_string(i) + ".wav");
+        const std::string path = dir.filePath(name).toStdString();
+        ui::test::writeToneWav(path, 4 + i % 3);
+        p.tracks.push_back({path, prefix + " track " + std::to_string(i)});
+    }
+    p.view = "kiste";
+    return p;
+}
+
+ui::WaveFloor* floorOf(ui::LibraryPane* pane) {
+    return pane->crateBrowser() ? pane->crateBrowser()->findChild<ui::WaveFloor*>() : nullptr;
+}
+
+std::optional<std::string> floorPath(ui::LibraryPane* pane) {
+    ui::WaveFloor* floor = floorOf(pane);
+    return floor ? floor->choice().path : std::nullopt;
+}
+
+bool floorDrawn(ui::LibraryPane* pane) {
+    ui::WaveFloor* floor = floorOf(pane);
+    return floor && floor->panel() && floor->panel()->env();
+}
+
+TEST(MainWindowPanes, EachCrateFloorShowsItsOwnPanesTrack) {
+    QTemporaryDir dir;
+    Window w;
+    w.host.assignPane(0, toneCrate(dir, "left", 6));
+    w.host.assignPane(1, toneCrate(dir, "right", 6));
+    w.host.writeSelectedTrackIdx(0, 2);
+    w.host.writeSelectedTrackIdx(1, 4);
+    const std::string left2 = w.host.panes()[0].tracks[2].path, right4 = w.host.panes()[1].tracks[4].path;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return floorPath(w.pane(0)) == left2 && floorPath(w.pane(1)) == right4; }, 5000))
+        << floorPath(w.pane(0)).value_or("none") << " / " << floorPath(w.pane(1)).value_or("none");
+    EXPECT_EQ(w.screen->focusPath(0), left2);
+    EXPECT_EQ(w.screen->focusPath(1), right4);
+
+    // A focus move on the right leaves the left floor alone.
+    w.host.writeSelectedTrackIdx(1, 1);
+    const std::string right1 = w.host.panes()[1].tracks[1].path;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return floorPath(w.pane(1)) == right1; }, 5000));
+    EXPECT_EQ(floorPath(w.pane(0)), left2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return floorDrawn(w.pane(0)) && floorDrawn(w.pane(1)); }, 20000));
+    screenshot(*w.screen, "main_window_two_crates");
+}
+
+TEST(MainWindowPanes, AWheelUnderARestingPointerShowsTheCardNowUnderItOnTheFloor) {
+    QTemporaryDir dir;
+    Window w;
+    w.host.assignPane(1, toneCrate(dir, "right", 8));
+    w.host.writeSelectedTrackIdx(1, 1);
+    const auto& tracks = w.host.panes()[1].tracks;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.screen->focusPath(1) == tracks[1].path; }, 5000));
+    ui::VinylCrateView* crate = w.pane(1)->crateBrowser();
+    ASSERT_TRUE(crate);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !crate->scrollingTo(); }, 5000));
+    // On the focused cover, above the lip and beside the text panel.
+    QRectF card = crate->focusedCardRect();
+    card.setBottom(std::min(card.bottom(), crate->crateLayout().lipLine));
+    QPoint rest = QPointF(card.left() + card.width() * 0.2, card.center().y()).toPoint();
+    ASSERT_FALSE(crate->panelRect().contains(rest));
+    QTest::mouseMove(crate, rest);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.screen->hoverPath(1) == tracks[1].path; }, 5000));
+    EXPECT_EQ(floorPath(w.pane(1)), tracks[1].path);
+
+    const double slot = crate->crateLayout().slotH;
+    QWheelEvent wheel(rest, crate->mapToGlobal(QPointF(rest)), QPoint(0, -int(std::lround(3 * slot))), QPoint(0, -360),
+                      Qt::NoButton, Qt::NoModifier, Qt::ScrollUpdate, false);
+    QCoreApplication::sendEvent(crate, &wheel);
+    EXPECT_EQ(w.screen->hoverPath(1), tracks[4].path);
+    EXPECT_EQ(floorPath(w.pane(1)), tracks[4].path);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return floorDrawn(w.pane(1)); }, 20000));
+    screenshot(*w.pane(1), "crate_after_wheel_resting_pointer");
+
+    w.host.writeSelectedTrackIdx(1, 5);  // as the controller does on ↓
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return w.screen->focusPath(1) == tracks[5].path && !crate->scrollingTo(); }, 5000));
+    EXPECT_EQ(w.screen->hoverPath(1), tracks[5].path);
+    EXPECT_EQ(floorPath(w.pane(1)), tracks[5].path);
 }
 
 TEST(MainWindowPanes, ScreenshotsOfTheWholeWindow) {

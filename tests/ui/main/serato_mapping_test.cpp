@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
@@ -160,6 +161,127 @@ TEST(SeratoMapping, EveryBindingIsAMessageTheOutputSendsWithAKnownFunction) {
         if (b.function == "library_scroll_horizontal")
             EXPECT_EQ(b.staticValue, b.control == 103 ? "left" : "right");
     }
+}
+
+using Msg = std::tuple<int, std::string, int>;  // (1-based channel, "Note On" / "Control Change", number)
+
+// Each message of the packets with its value.
+std::vector<std::pair<Msg, int>> messagesOf(const std::vector<serato::testing::Bytes>& packets) {
+    std::vector<std::pair<Msg, int>> out;
+    for (const auto& packet : packets) {
+        for (size_t i = 0; i + 2 < packet.size(); i += 3) {
+            const uint8_t kind = packet[i] & 0xF0;
+            const int channel = (packet[i] & 0x0F) + 1;
+            if (kind == 0x90) out.push_back({{channel, "Note On", packet[i + 1]}, packet[i + 2]});
+            if (kind == 0xB0) out.push_back({{channel, "Control Change", packet[i + 1]}, packet[i + 2]});
+        }
+    }
+    return out;
+}
+
+// What a format sends on its own while the decks start, their platters turn both ways, stop and are touched.
+std::set<Msg> platterMessages(uint8_t format, bool twelveFlag) {
+    serato::testing::OutRig rig(format);
+    rig.settings.twelveFlag = twelveFlag;
+    rig.activate(1);
+    rig.activate(2);
+    const double perTurn = format == serato::SeratoOutFormat::phone || format == serato::SeratoOutFormat::rel
+                               ? rig.settings.ticksPerRev.load()
+                               : 3600.0;
+    for (int deck : {1, 2}) {
+        rig.out.initDeck(deck);
+        rig.settings.engaged[size_t(deck - 1)] = true;
+    }
+    double ts = 10, ticks = 0;
+    for (int k = 0; k < 400; ++k) {
+        rig.clock.advance(0.01);
+        ts += 0.01;
+        ticks += k < 250 ? 30 : k < 330 ? -12 : 0;
+        const double omega = k < 330 ? 3.0 : 0.0;
+        for (int deck : {1, 2}) rig.out.drive(deck, true, serato::testing::angleOf(ticks, perTurn), ts, omega);
+        rig.out.drainTick();
+    }
+    for (int deck : {1, 2}) {
+        rig.out.touch(deck, true);
+        rig.out.touch(deck, false);
+        rig.out.mute(deck, true, false);
+        rig.out.mute(deck, false, false);
+    }
+    std::set<Msg> out;
+    for (const auto& [m, v] : messagesOf(rig.packets())) out.insert(m);
+    return out;
+}
+
+// Whether the shipped file drives the decks right in a format: nothing the format sends by itself lands on a
+// binding, and play and stop each reach only their deck's play binding, with 127 and 0.
+bool mappingFits(const std::vector<Binding>& bindings, uint8_t format, bool twelveFlag, std::string& why) {
+    std::map<Msg, const Binding*> bound;
+    for (const auto& b : bindings) bound[{b.channel, b.eventType, b.control}] = &b;
+    auto name = [](const Msg& m) {
+        return std::to_string(std::get<0>(m)) + "/" + std::get<1>(m) + "/" + std::to_string(std::get<2>(m));
+    };
+    for (const Msg& m : platterMessages(format, twelveFlag)) {
+        if (bound.count(m)) {
+            why = name(m) + " is bound to " + bound[m]->function;
+            return false;
+        }
+    }
+    for (int deck : {1, 2}) {
+        for (bool play : {true, false}) {
+            serato::testing::OutRig rig(format);
+            rig.settings.twelveFlag = twelveFlag;
+            rig.activate(deck);
+            rig.out.transport(deck, play, "test");
+            for (const auto& [m, v] : messagesOf(rig.packets())) {
+                const auto it = bound.find(m);
+                if (it == bound.end()) continue;
+                const Binding& b = *it->second;
+                if (b.function != "play" || b.deckId != deck - 1 || v != (play ? 127 : 0)) {
+                    why = std::string(play ? "play" : "stop") + " of deck " + std::to_string(deck) + " sends " +
+                          name(m) + " = " + std::to_string(v) + ", bound to " + b.function;
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+TEST(SeratoMapping, TheSettingsNameExactlyTheOutputFormatsTheFileFits) {
+    const auto bindings = parseMapping(resourceBytes());
+    const std::pair<std::string, uint8_t> formats[] = {{"twelve", serato::SeratoOutFormat::twelve},
+                                                       {"jog", serato::SeratoOutFormat::jog},
+                                                       {"phone", serato::SeratoOutFormat::phone},
+                                                       {"rel", serato::SeratoOutFormat::rel},
+                                                       {"radian", serato::SeratoOutFormat::radian}};
+    std::set<std::string> fitting;
+    std::string misfits;
+    for (const auto& [name, format] : formats) {
+        // A format fits only when it fits whatever the twelve flag says.
+        bool fits = true;
+        for (bool twelveFlag : {true, false}) {
+            std::string why;
+            if (!mappingFits(bindings, format, twelveFlag, why)) {
+                fits = false;
+                misfits += name + (twelveFlag ? "" : " (twelve flag off)") + ": " + why + "\n";
+            }
+        }
+        if (fits) fitting.insert(name);
+    }
+    const auto& formatsNamed = HostSettingsView::kMappingFormats;
+    const std::set<std::string> named(formatsNamed.begin(), formatsNamed.end());
+    EXPECT_EQ(fitting, named) << misfits;
+    const std::string text = HostSettingsView::kMappingFormatsText;
+    for (const auto& [name, format] : formats)
+        EXPECT_NE(text.find("\"" + name + "\""), std::string::npos) << name << " is named, fitting or not";
+
+    FakeHost host;
+    ScriptedDialogs dialogs;
+    HostSettingsView view(host, dialogs);
+    bool shown = false;
+    for (const QLabel* l : view.findChildren<QLabel*>())
+        shown = shown || l->text() == QString(HostSettingsView::kMappingFormatsText);
+    EXPECT_TRUE(shown);
 }
 
 struct ExportRig {

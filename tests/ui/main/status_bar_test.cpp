@@ -218,6 +218,24 @@ TEST(DeckInventoryEditor, FreshSeatsAddRenameAndRemoveAsStored) {
     EXPECT_EQ(f.inv.slot(4)->name, "Four");
 }
 
+TEST(DeckInventoryEditor, TwoEditorsAndTheOwnersHookAllSeeEveryChangeWhicheverClosesFirst) {
+    EditorFixture f;
+    int owner = 0;
+    f.inv.onChange = [&] { ++owner; };  // set while the sheet is open
+    auto second = std::make_unique<ui::DeckInventoryEditor>(f.inv);
+    f.inv.add("Two");
+    EXPECT_EQ(owner, 1);
+    EXPECT_EQ(f.rows()[1], "Two [Rename] [Remove]");
+    EXPECT_EQ(second->rowText(2), "Two");
+    f.sheet.reset();  // the first editor goes: the owner's hook and the second editor stay
+    f.inv.add("Three");
+    EXPECT_EQ(owner, 2);
+    EXPECT_EQ(second->rowText(3), "Three");
+    second.reset();
+    f.inv.rename(3, "Drei");
+    EXPECT_EQ(owner, 3);
+}
+
 TEST(DeckInventoryEditor, ScreenshotOfTheSeatSheet) {
     EditorFixture f;
     f.inv.add("Left strip");

@@ -669,8 +669,9 @@ void HostState::onTrackDecoded(int deck, motion::StemRef stemRef, const std::str
         bool dropped = false;
         for (size_t at = 0; at < n && !dropped; at += block) {
             dropped = !onDeck();
+            if (dropped) break;
             const size_t len = std::min(block, n - at);
-            if (!dropped) builder.add(std::span(stemRef->left).subspan(at, len), std::span(stemRef->right).subspan(at, len));
+            builder.add(std::span(stemRef->left).subspan(at, len), std::span(stemRef->right).subspan(at, len));
         }
         dropped = dropped || !onDeck();
         auto env = dropped ? nullptr : std::make_shared<const library::PeakEnvelope>(builder.finish());
@@ -786,9 +787,10 @@ void HostState::loadDeckCover(int deck, const std::string& path) {
     std::error_code ec;
     if (path.starts_with("/") && std::filesystem::exists(path, ec)) file = path;
     std::weak_ptr<int> alive = life_;
-    store.request(path, config_.coverArtURL(path), file, 0, [this, alive, deck, path](library::CoverStore::Image bytes) {
-        if (alive.lock()) showCover(deck, path, std::move(bytes));
-    });
+    store.request(path, config_.coverArtURL(path), file, 0,
+                  [this, alive, deck, path](library::CoverStore::Image bytes) {
+                      if (alive.lock()) showCover(deck, path, std::move(bytes));
+                  });
 }
 
 void HostState::showCover(int deck, const std::string& path, library::CoverStore::Image bytes) {

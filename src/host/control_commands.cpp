@@ -29,7 +29,7 @@ std::optional<double> readNumber(const std::string& text) {
     if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) return std::nullopt;
     const char* begin = text.data();
     const char* end = begin + text.size();
-    if (*begin == '+') ++begin;
+    if (*begin == '+' && ++begin != end && *begin == '-') return std::nullopt;  // one sign only
     double v = 0;
     const auto [ptr, ec] = std::from_chars(begin, end, v);
     if (ec != std::errc() || ptr != end || !std::isfinite(v)) return std::nullopt;
@@ -303,7 +303,7 @@ json HostState::midiLog() const {
 
 // --- The interpreter ---
 
-json HostState::onControl(const std::string& cmd, const Params& params, bool loopback) {
+json HostState::onControl(const std::string& cmd, const Params& params, bool loopback, const ControlLater& later) {
     if (auto group = groupControl(cmd, params, loopback)) return *group;
     static const std::set<std::string> known{"state", "tunnel", "earbud", "jog", "format", "emit", "motion", "drain",
                                               "stamp", "keepalive", "pitchrange", "radian", "timefreq", "twelve",
@@ -543,8 +543,8 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
             answer = {{"deck", deck}, {"serato", isSeratoDeck(deck)}};
         }
     } else if (cmd == "library" || cmd == "crate" || cmd == "browser") {
-        answer = libraryCommandAnswer(cmd, params);
-        if (answer.contains("error")) return answer;
+        answer = libraryCommandAnswer(cmd, params, later);
+        if (answer.is_discarded() || answer.contains("error")) return answer;
     } else if (cmd == "dummy") {
         bool init = false;
         c.flag("init", [&](bool v) { init = v; });

@@ -83,20 +83,23 @@ HostState::HostState(Deps deps)
     wireSeratoFeedback();
     playheadIn = std::make_unique<link::OSCPlayheadIn>();
     fileServer = std::make_unique<link::DeckFileServer>(advertiser_, group::hostWireName(settings_), &main_);
-    fileServer->payloads = library::deckFilePayloads();
+    fileServer->payloads = library::deckFilePayloads(seratoLibrary_);
     fileServer->onStatus = [this](const std::string& line) { postStatus(line); };
     fileServer->onSeratoRunning = [this] { return seratoRunning_.load(); };
     wireLibrary();
+    envelopeQueue_ = std::make_unique<platform::SerialQueue>("plindo.envelope");
+    presenceQueue_ = std::make_unique<platform::SerialQueue>("plindo.presence");
     std::weak_ptr<int> alive = life_;
     fileServer->onControl = [this, alive](const std::string& cmd, const std::map<std::string, std::string>& params,
-                                          bool loopback) -> nlohmann::json {
-        if (!alive.lock()) return {{"error", "busy"}};
-        return onControl(cmd, params, loopback);
+                                          bool loopback, link::DeckFileServer::ControlReply reply) {
+        if (!alive.lock()) return reply({{"error", "busy"}});
+        auto answer = onControl(cmd, params, loopback, reply);
+        if (!answer.is_discarded()) reply(std::move(answer));
     };
 
     configListener_ = config_.addChangeListener([this] { noteConfigChanged(); });
     every(0.5, [this] { mappingWatch(); });
-    every(1.0, [this] { presenceCheck(); });
+    every(1.0, [this] { presenceScan(); });
     const QImage logo(QString::fromStdString(logoPath()));
     if (!logo.isNull()) assignDJLogo(logo);
     loadDeviceChannels();
@@ -104,6 +107,7 @@ HostState::HostState(Deps deps)
 
 HostState::~HostState() {
     terminate();
+    presenceQueue_.reset();  // its scan reads the screen tap
     bridgeQueue_.reset();
     config_.removeChangeListener(configListener_);
     // The inputs go first so that no callback reaches a part that is being torn down.
@@ -269,10 +273,17 @@ void HostState::stopPump() {
 }
 
 std::shared_ptr<motion::FollowPlayer> HostState::makePlayer(int deckIndex, const motion::AudioOutDevice& device, int start) {
-    (void)deckIndex;
     auto player = std::make_shared<motion::FollowPlayer>(device, start, motion::FollowPlayer::defaultBufferFrames, clock_);
     player->onStatus = [this](const std::string& line) { postStatus(line); };
     player->loadMain = &main_;
+    // The newest load's track is in place (on main): the card gets its length, the analysis starts. A load
+    // that a newer one overtook never gets here, and neither does a player that a device change replaced.
+    std::weak_ptr<int> alive = life_;
+    motion::FollowPlayer* self = player.get();
+    player->onLoaded = [this, alive, deckIndex, self] {
+        if (!alive.lock() || deckIndex >= static_cast<int>(players.size()) || players[deckIndex].get() != self) return;
+        onTrackDecoded(deckIndex + 1, self->table.read(), self->loadedPath);
+    };
     if (browser_) player->peerFetch = link::peerTrackFetch(browser_, group::hostWireName(settings_));
     player->start(config_);
     return player;

@@ -115,6 +115,7 @@ public:
     void detectSerato();
     void loadDeckCover(int deck, const std::string& path);
     PlaceSnapshot place(int deck) const override;
+    double remoteLastAngle(int deck) const override;
     double placeYawRate(int deck) const override;
     DynamoSnapshot dynamo(int deck) const override;
     // One tick output with the host's tick position after it.
@@ -163,7 +164,12 @@ public:
     bool seratoRunning() const { return seratoRunning_.load(); }  // the last presence check
 
     // --- The control endpoint ---
-    nlohmann::json onControl(const std::string& cmd, const std::map<std::string, std::string>& params, bool loopback);
+    // Receives an answer that comes once a read has landed on main.
+    using ControlLater = std::function<void(nlohmann::json answer)>;
+    // With `later`, a command that reads the library ("crate", "library" with reload=1) starts the read and
+    // answers through it, returning a discarded value; without, it answers with the panes as they stand.
+    nlohmann::json onControl(const std::string& cmd, const std::map<std::string, std::string>& params, bool loopback,
+                             const ControlLater& later = {});
     // Readers of command parameters.
     static double numberParam(const std::map<std::string, std::string>& params, const std::string& key, double def);
     static std::string hexDigits(const std::string& text);
@@ -207,6 +213,9 @@ public:
     // presence check and the 0.5 s mapping watch.
     void uiTick();
     void presenceCheck();
+    // The 1 s timer's form of the presence check: the scan runs on its own queue, the verdict lands on main.
+    void presenceScan();
+    void applyPresence(bool running);
     void mappingWatch();
 
     // The 2 ms tunnel pump pass over the feeds (runs on "plindo.tunnel").
@@ -362,7 +371,7 @@ private:
     // The motion road (host_state_feeds.cpp).
     void wireServer();
     static void routeFrame(DeckFeeds& feeds, int deck, std::span<const link::OrvServer::FrameSample> samples, double now,
-                           double rate = 0);
+                           double rate = 0, double pos = 0);
     static void routeIMU(DeckFeeds& feeds, int deck, const link::OrvRemoteLink::IMUSample& smp, double now);
     static void routeTunnel(DeckFeeds& feeds, int deck, int32_t epoch, std::span<const link::OrvServer::Tick> ticks,
                             double now);
@@ -374,6 +383,8 @@ private:
     library::CoverStore& coverStore();
     // The controller's own cover store: its retries post to `main_`, so it must not outlive the controller.
     std::unique_ptr<library::CoverStore> coverStore_;
+    // Decodes the cover bytes off main and shows them on the deck's card if it still shows that track.
+    void showCover(int deck, const std::string& path, std::shared_ptr<const std::vector<uint8_t>> bytes);
     // The deck's player falls silent; its card shows `path` and `name`, with no length, cover or waveform.
     void resetDeck(int deck, const std::string& path, const std::string& name);
     void wireGestures();
@@ -405,12 +416,12 @@ private:
     void cancelLibraryWork();
     struct LibraryChain;
     struct LibraryPassResult;
-    // `wait`: the first read is done before returning (the control endpoint answers with its result).
-    void startLibraryChain(int pane, bool copyToOther, int attempt, bool wait);
-    void runLibraryPass(const std::shared_ptr<LibraryChain>& chain, bool wait);
+    // `done` runs on main once the first pass has landed (the control endpoint answers then).
+    void startLibraryChain(int pane, bool copyToOther, int attempt, std::function<void()> done);
+    void runLibraryPass(const std::shared_ptr<LibraryChain>& chain);
     void libraryPassArrived(const std::shared_ptr<LibraryChain>& chain, const LibraryPassResult& result);
-    void chooseCrate(const std::optional<std::string>& key, int pane, bool wait);
-    void loadCrateTracksIn(const std::optional<std::string>& key, int pane, bool wait);
+    void chooseCrate(const std::optional<std::string>& key, int pane, std::function<void()> done);
+    void loadCrateTracksIn(const std::optional<std::string>& key, int pane, std::function<void()> done);
     void crateTracksArrived(const std::string& key, int pane, std::vector<library::LibTrack> tracks);
     void copyPane(int from, int to);
     void moveTrackSelection(int pane, int by);
@@ -422,7 +433,8 @@ private:
     nlohmann::json stateReport() const;
     nlohmann::json midiLog() const;
     // "library", "crate" and "browser" (host_state_library.cpp).
-    nlohmann::json libraryCommandAnswer(const std::string& cmd, const std::map<std::string, std::string>& params);
+    nlohmann::json libraryCommandAnswer(const std::string& cmd, const std::map<std::string, std::string>& params,
+                                        const ControlLater& later);
     void restartBridge();
 
     motion::HostConfig config_;
@@ -465,6 +477,8 @@ private:
     std::vector<std::shared_ptr<motion::FollowPlayer>> retiredPlayers_;  // waiting for other threads to let go
     std::vector<std::shared_ptr<Repeater>> timers_;
     std::unique_ptr<platform::SerialQueue> bridgeQueue_;  // the bridge restart waits there, never on main
+    std::unique_ptr<platform::SerialQueue> presenceQueue_;  // the running-programs scan
+    bool presenceScanning_ = false;                         // a scan is under way (main only)
     std::thread pump_;
     std::atomic<bool> pumpStop_{false};
     std::shared_ptr<int> life_ = std::make_shared<int>(0);  // posted work holds it weakly

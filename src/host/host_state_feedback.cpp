@@ -48,8 +48,9 @@ void HostState::wireSeratoFeedback() {
             if (alive.lock()) seratoTapTime(deckIndex, sec, vel);
         });
     };
-    seratoTap->onTrack = [this](int deckIndex, const std::string& title, const std::string& artist) {
-        seratoTapTrack(deckIndex, title, artist);
+    // Posted to main by the tap, which may run after the controller has gone.
+    seratoTap->onTrack = [this, alive](int deckIndex, const std::string& title, const std::string& artist) {
+        if (alive.lock()) seratoTapTrack(deckIndex, title, artist);
     };
 }
 

@@ -10,6 +10,7 @@
 #include "library/serato_file_meta.h"
 #include "motion/dynamo_gate.h"
 #include "platform/base64.h"
+#include "platform/freed_memory.h"
 #include "platform/log.h"
 
 #include <QImage>
@@ -40,6 +41,8 @@ constexpr int64_t kBatchKeep = 2;
 constexpr double kBudResetGapSec = 0.25;
 constexpr double kOffMaxDecay = 0.0005;
 constexpr double kSecretSec = 5.0;
+// A decoded track is analysed this much at a time, looking between blocks whether it is still on the deck.
+constexpr double kEnvelopeBlockSec = 10.0;
 constexpr const char* kSeratoPath = "serato-midi://deck";
 constexpr const char* kSeratoPrefix = "serato-midi://";
 
@@ -184,9 +187,9 @@ void HostState::wireServer() {
         };
     }
 
-    s.onFrame = [weak, &clock](int deck, std::string_view, double, double rate,
+    s.onFrame = [weak, &clock](int deck, std::string_view, double pos, double rate,
                                std::span<const link::OrvServer::FrameSample> samples) {
-        if (auto f = weak.lock()) routeFrame(*f, deck, samples, clock.now(), rate);
+        if (auto f = weak.lock()) routeFrame(*f, deck, samples, clock.now(), rate, pos);
     };
     s.onIMU = [weak, &clock](int deck, const link::OrvRemoteLink::IMUSample& smp) {
         if (auto f = weak.lock()) routeIMU(*f, deck, smp, clock.now());
@@ -334,7 +337,7 @@ void HostState::seekDeck(DeckFeeds& f, int deck, double seconds, double now) {
 }
 
 void HostState::routeFrame(DeckFeeds& f, int deck, std::span<const link::OrvServer::FrameSample> samples, double now,
-                           double rate) {
+                           double rate, double pos) {
     if (deck < 1 || deck > 2 || samples.empty()) return;
     const int i = deck - 1;
     // One sample that is not a number would stick in every sum after it.
@@ -342,6 +345,7 @@ void HostState::routeFrame(DeckFeeds& f, int deck, std::span<const link::OrvServ
     for (const auto& smp : samples) good += finite({smp.angle, smp.ts}) ? 1 : 0;
     if (good == 0) return;
     if (!std::isfinite(rate)) rate = 0;
+    if (!std::isfinite(pos)) pos = 0;
     const link::OrvServer::FrameSample* last = nullptr;
     f.wireDiag[i].cell.update([&](WireDiag::Shot& shot) {
         for (const auto& smp : samples) {
@@ -356,6 +360,7 @@ void HostState::routeFrame(DeckFeeds& f, int deck, std::span<const link::OrvServ
             last = &smp;
         }
         ++shot.frameN;
+        shot.pos = pos;
         shot.rate = rate;
         shot.ts = last->ts;
         shot.lastAngle = last->angle;
@@ -588,6 +593,10 @@ PlaceSnapshot HostState::place(int deck) const {
     return s;
 }
 
+double HostState::remoteLastAngle(int deck) const {
+    return deck == 1 || deck == 2 ? server->remoteLastAngle(deck) : 0.0;
+}
+
 double HostState::placeYawRate(int deck) const {
     return deck == 1 || deck == 2 ? feeds->placeYawRate[deck - 1].value() : 0.0;
 }
@@ -627,13 +636,7 @@ void HostState::loadDeck(int deck, const std::string& path) {
     }
     // A local track ends the bridge first: the deck's motion goes to its own player again.
     if (isSeratoDeck(deck) || seratoOut->isActive(deck)) leaveSeratoBridge(deck);
-    auto& player = *players[i];
-    std::weak_ptr<int> alive = life_;
-    player.onDecoded = [this, alive, deck](motion::StemRef stemRef, const std::string&) {
-        if (!alive.lock() || deck > static_cast<int>(players.size()) || !players[deck - 1]) return;
-        onTrackDecoded(deck, std::move(stemRef), players[deck - 1]->loadedPath);
-    };
-    player.load(path, config_, ownBase());
+    players[i]->load(path, config_, ownBase());
     assignDeckEnv(deck, nullptr);
     assignDeckMarks(deck, nullptr);
     DeckInfo d = this->deck(deck);
@@ -651,11 +654,30 @@ void HostState::onTrackDecoded(int deck, motion::StemRef stemRef, const std::str
     DeckInfo d = this->deck(deck);
     d.durationSec = stemRef->seconds();
     assignDeck(deck, d);
-    if (!envelopeQueue_) envelopeQueue_ = std::make_unique<platform::SerialQueue>("plindo.envelope");
     std::weak_ptr<int> alive = life_;
-    envelopeQueue_->post([this, alive, deck, stemRef, path] {
-        auto env = std::make_shared<const library::PeakEnvelope>(
-            library::PeakEnvelope::analyze(stemRef->left, stemRef->right, stemRef->sampleRate, path));
+    std::weak_ptr<DeckFeeds> weak = feeds;
+    envelopeQueue_->post([this, alive, weak, deck, stemRef, path]() mutable {
+        // A track that has left the deck's player is not analysed on: its buffer goes back at once.
+        const auto onDeck = [&] {
+            auto f = weak.lock();
+            auto p = f ? f->playerOf(deck) : nullptr;
+            return p && p->table.read() == stemRef;
+        };
+        const size_t n = stemRef->frames();
+        library::PeakEnvelopeBuilder builder(n, stemRef->sampleRate, path);
+        const auto block = static_cast<size_t>(std::max(1.0, stemRef->sampleRate * kEnvelopeBlockSec));
+        bool dropped = false;
+        for (size_t at = 0; at < n && !dropped; at += block) {
+            dropped = !onDeck();
+            if (dropped) break;
+            const size_t len = std::min(block, n - at);
+            builder.add(std::span(stemRef->left).subspan(at, len), std::span(stemRef->right).subspan(at, len));
+        }
+        dropped = dropped || !onDeck();
+        auto env = dropped ? nullptr : std::make_shared<const library::PeakEnvelope>(builder.finish());
+        stemRef.reset();
+        platform::returnFreedMemory();  // the analysis' work memory, and the track if it was the last hold
+        if (!env) return;
         std::shared_ptr<const library::SeratoFileMeta> marks;
         if (auto m = library::SeratoFileMeta::read(path)) marks = std::make_shared<const library::SeratoFileMeta>(*m);
         main_.post([this, alive, deck, path, env, marks] {
@@ -756,30 +778,38 @@ library::CoverStore& HostState::coverStore() {
 void HostState::loadDeckCover(int deck, const std::string& path) {
     if (deck < 1 || deck > 2 || path.empty()) return;
     auto& store = coverStore();
-    const auto toImage = [](const library::CoverStore::Image& bytes) {
-        QImage img;
-        if (bytes) img.loadFromData(bytes->data(), static_cast<int>(bytes->size()));
-        return img;
-    };
+    // The card drops the old cover at once; the new one follows once decoded.
     DeckInfo d = this->deck(deck);
-    d.cover = toImage(store.cached(path));
+    d.cover = QImage();
     assignDeck(deck, d);
-    if (!d.cover.isNull()) return;
+    if (auto bytes = store.cached(path)) return showCover(deck, path, std::move(bytes));
     std::optional<std::string> file;
     std::error_code ec;
     if (path.starts_with("/") && std::filesystem::exists(path, ec)) file = path;
     std::weak_ptr<int> alive = life_;
     store.request(path, config_.coverArtURL(path), file, 0,
-                  [this, alive, deck, path, toImage](library::CoverStore::Image bytes) {
-                      if (!alive.lock()) return;
-                      auto img = toImage(bytes);
-                      if (img.isNull()) return;
-                      // A cover for the deck's previous track is dropped.
-                      if (this->deck(deck).path != path && seratoShippedPath[deck - 1] != path) return;
-                      DeckInfo now = this->deck(deck);
-                      now.cover = std::move(img);
-                      assignDeck(deck, now);
+                  [this, alive, deck, path](library::CoverStore::Image bytes) {
+                      if (alive.lock()) showCover(deck, path, std::move(bytes));
                   });
+}
+
+void HostState::showCover(int deck, const std::string& path, library::CoverStore::Image bytes) {
+    if (!bytes) return;
+    // A large embedded picture takes a while to decode: never on main.
+    std::weak_ptr<int> alive = life_;
+    platform::MainExecutor& main = main_;
+    libraryQueue_->post([this, alive, &main, deck, path, bytes = std::move(bytes)] {
+        QImage img;
+        if (!img.loadFromData(bytes->data(), static_cast<int>(bytes->size()))) return;
+        main.post([this, alive, deck, path, img = std::move(img)] {
+            if (!alive.lock()) return;
+            // A cover for the deck's previous track is dropped; a bridged deck is matched by its shipped track.
+            if (this->deck(deck).path != path && seratoShippedPath[deck - 1] != path) return;
+            DeckInfo now = this->deck(deck);
+            now.cover = img;
+            assignDeck(deck, now);
+        });
+    });
 }
 
 void HostState::restoreDecks() {

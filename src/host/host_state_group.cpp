@@ -2,6 +2,8 @@
 // and the loads each side of the group follows.
 #include "host/host_state.h"
 
+#include "host/serato_parts.h"
+
 #include "group/host_wire_name.h"
 #include "platform/log.h"
 
@@ -251,6 +253,8 @@ bool HostState::sendGroupLoad(const std::string& side, const std::string& reques
 void HostState::loadGroupDeck(int deck, const std::string& path, const std::string& serverName,
                               const std::optional<std::string>& endpoint) {
     if (deck < 1 || deck > 2 || players.size() < 2 || !players[deck - 1]) return;
+    // Off the bridge first: leaving it unloads the player, which would drop the fetch started below.
+    if (isSeratoDeck(deck) || seratoOut->isActive(deck)) leaveSeratoBridge(deck);
     // A track another host serves is fetched from there; the deck loader then finds it loading and does the
     // rest (card, cover, length once decoded).
     if (endpoint || !serverName.empty()) {

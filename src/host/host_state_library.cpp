@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <utility>
 
 namespace plindo::host {
 
@@ -43,6 +45,7 @@ struct HostState::LibraryChain {
     bool copyToOther = false;
     int attempt = 0;
     std::array<uint64_t, 2> epochAtStart{};  // crate choices per pane when the chain began
+    std::function<void()> firstPassDone;      // run on main once the first pass has landed
 
     std::vector<int> panes() const { return copyToOther ? std::vector<int>{pane, 1 - pane} : std::vector<int>{pane}; }
 };
@@ -100,17 +103,18 @@ void HostState::setLibraryFolder(const std::string& path) {
 
 // --- Loading ---
 
-void HostState::reloadLibrary() { startLibraryChain(0, true, 0, false); }
+void HostState::reloadLibrary() { startLibraryChain(0, true, 0, {}); }
 
-void HostState::loadLibraryPane(int attempt, int pane) { startLibraryChain(pane, false, std::max(0, attempt), false); }
+void HostState::loadLibraryPane(int attempt, int pane) { startLibraryChain(pane, false, std::max(0, attempt), {}); }
 
-void HostState::startLibraryChain(int pane, bool copyToOther, int attempt, bool wait) {
+void HostState::startLibraryChain(int pane, bool copyToOther, int attempt, std::function<void()> done) {
     if (!validPane(pane)) return;
     auto chain = std::make_shared<LibraryChain>();
     chain->gen = ++chainSeq_;
     chain->pane = pane;
     chain->copyToOther = copyToOther;
     chain->attempt = attempt;
+    chain->firstPassDone = std::move(done);
     for (int q : chain->panes()) {
         // A newer chain takes the pane over; the older one stops at its next pass.
         paneChain_[q] = chain->gen;
@@ -121,18 +125,12 @@ void HostState::startLibraryChain(int pane, bool copyToOther, int attempt, bool 
         assignPane(q, p);
         chain->epochAtStart[q] = crateEpoch_[q];
     }
-    runLibraryPass(chain, wait);
+    runLibraryPass(chain);
 }
 
-void HostState::runLibraryPass(const std::shared_ptr<LibraryChain>& chain, bool wait) {
+void HostState::runLibraryPass(const std::shared_ptr<LibraryChain>& chain) {
     const std::string folder = config_.libraryFolder();
     const library::SeratoLibrary& lib = seratoLibrary_;
-    if (wait) {
-        LibraryPassResult r{folder, {}};
-        libraryQueue_->sync([&] { r.pass = LibraryReads::readLibrary(folder, lib); });
-        libraryPassArrived(chain, r);
-        return;
-    }
     std::weak_ptr<int> alive = life_;
     platform::MainExecutor& main = main_;
     libraryQueue_->post([this, alive, chain, folder, &lib, &main] {
@@ -151,40 +149,43 @@ void HostState::libraryPassArrived(const std::shared_ptr<LibraryChain>& chain, c
         follows = true;
         LibPane p = panes()[q];
         p.crateTree = r.pass.tree;
-        p.status = status;
-        // A crate chosen since the chain began keeps its tracks; the pass only renews the tree and the counts.
-        if (crateEpoch_[q] == chain->epochAtStart[q]) p.tracks = r.pass.files;
+        // A crate chosen since the chain began keeps its tracks and its status; the pass only renews the tree.
+        if (crateEpoch_[q] == chain->epochAtStart[q]) {
+            p.tracks = r.pass.files;
+            p.status = status;
+        }
         assignPane(q, p);
     }
+    if (auto done = std::exchange(chain->firstPassDone, nullptr)) done();
     if (!follows || terminated_ || r.pass.seratoTracks > 0 || chain->attempt >= kLastRetryAttempt) return;
     std::weak_ptr<int> alive = life_;
     retryCall_[chain->pane] = main_.schedule(kRetrySec, [this, alive, chain] {
         if (!alive.lock()) return;
         ++chain->attempt;
-        runLibraryPass(chain, false);
+        runLibraryPass(chain);
     });
 }
 
 void HostState::selectCrate(const std::optional<std::string>& fullName, int pane, bool useActive) {
-    chooseCrate(fullName, useActive ? activePane() : pane, false);
+    chooseCrate(fullName, useActive ? activePane() : pane, {});
 }
 
-void HostState::chooseCrate(const std::optional<std::string>& key, int pane, bool wait) {
+void HostState::chooseCrate(const std::optional<std::string>& key, int pane, std::function<void()> done) {
     if (!validPane(pane)) return;
     LibPane p = panes()[pane];
     p.selectedCrate = key;
     assignPane(pane, p);
     ++crateEpoch_[pane];
     if (libSync()) copyPane(pane, 1 - pane);
-    loadCrateTracksIn(key, pane, wait);
+    loadCrateTracksIn(key, pane, std::move(done));
 }
 
-void HostState::loadCrateTracks(const std::optional<std::string>& key, int pane) { loadCrateTracksIn(key, pane, false); }
+void HostState::loadCrateTracks(const std::optional<std::string>& key, int pane) { loadCrateTracksIn(key, pane, {}); }
 
-void HostState::loadCrateTracksIn(const std::optional<std::string>& key, int pane, bool wait) {
+void HostState::loadCrateTracksIn(const std::optional<std::string>& key, int pane, std::function<void()> done) {
     if (!validPane(pane)) return;
     if (!key || LibraryReads::routeOf(*key).kind == LibraryReads::CrateRoute::Kind::root) {
-        startLibraryChain(pane, false, 0, wait);
+        startLibraryChain(pane, false, 0, std::move(done));
         return;
     }
     LibPane p = panes()[pane];
@@ -192,18 +193,14 @@ void HostState::loadCrateTracksIn(const std::optional<std::string>& key, int pan
     assignPane(pane, p);
     const std::string folder = config_.libraryFolder();
     const library::SeratoLibrary& lib = seratoLibrary_;
-    if (wait) {
-        std::vector<library::LibTrack> tracks;
-        libraryQueue_->sync([&] { tracks = LibraryReads::crateTracks(*key, folder, lib); });
-        crateTracksArrived(*key, pane, std::move(tracks));
-        return;
-    }
     std::weak_ptr<int> alive = life_;
     platform::MainExecutor& main = main_;
-    libraryQueue_->post([this, alive, key = *key, pane, folder, &lib, &main] {
+    libraryQueue_->post([this, alive, key = *key, pane, folder, &lib, &main, done = std::move(done)] {
         auto tracks = std::make_shared<std::vector<library::LibTrack>>(LibraryReads::crateTracks(key, folder, lib));
-        main.post([this, alive, key, pane, tracks] {
-            if (alive.lock()) crateTracksArrived(key, pane, std::move(*tracks));
+        main.post([this, alive, key, pane, tracks, done] {
+            if (!alive.lock()) return;
+            crateTracksArrived(key, pane, std::move(*tracks));
+            if (done) done();
         });
     });
 }
@@ -319,7 +316,7 @@ void HostState::moveCrateSelection(int pane, int by) {
     if (at != rows.end()) next = std::clamp(static_cast<int>(at - rows.begin()) + by, 0, static_cast<int>(rows.size()) - 1);
     else if (by < 0) next = static_cast<int>(rows.size()) - 1;
     if (p.selectedCrate == rows[next]) return;
-    chooseCrate(rows[next], pane, false);
+    chooseCrate(rows[next], pane, {});
 }
 
 void HostState::loadFocusedTrack(int pane, int deck) {
@@ -418,7 +415,8 @@ nlohmann::json paneRecord(const LibPane& p) {
 }
 }  // namespace
 
-nlohmann::json HostState::libraryCommandAnswer(const std::string& cmd, const std::map<std::string, std::string>& params) {
+nlohmann::json HostState::libraryCommandAnswer(const std::string& cmd, const std::map<std::string, std::string>& params,
+                                               const ControlLater& later) {
     using json = nlohmann::json;
     if (cmd == "browser") {
         // The track rows whatever has the focus: the report is about what each row resolves to.
@@ -437,17 +435,34 @@ nlohmann::json HostState::libraryCommandAnswer(const std::string& cmd, const std
         if (pane != 0 && pane != 1) return {{"error", "pane out of range"}};
         const auto key = params.find("key");
         const int p = static_cast<int>(pane);
-        // Answered once the tracks are read, so the answer carries the crate's status.
-        chooseCrate(key == params.end() ? std::nullopt : std::optional<std::string>(key->second), p, true);
-        json out = paneRecord(panes()[p]);
-        out["pane"] = p;
-        return out;
+        const auto record = [this, p] {
+            json out = paneRecord(panes()[p]);
+            out["pane"] = p;
+            return out;
+        };
+        const std::optional<std::string> crate =
+            key == params.end() ? std::nullopt : std::optional<std::string>(key->second);
+        if (!later) {
+            chooseCrate(crate, p, {});
+            return record();
+        }
+        // Answered once the tracks are in, so the answer carries the crate's status; main stays free meanwhile.
+        chooseCrate(crate, p, [later, record] { later(record()); });
+        return json(json::value_t::discarded);
     }
-    if (numberParam(params, "reload", 0) == 1) startLibraryChain(0, true, 0, true);
-    return {{"folder", config_.libraryFolder()},
-            {"activePane", activePane()},
-            {"libSync", libSync()},
-            {"panes", json::array({paneRecord(panes()[0]), paneRecord(panes()[1])})}};
+    const auto report = [this] {
+        return json{{"folder", config_.libraryFolder()},
+                    {"activePane", activePane()},
+                    {"libSync", libSync()},
+                    {"panes", json::array({paneRecord(panes()[0]), paneRecord(panes()[1])})}};
+    };
+    if (numberParam(params, "reload", 0) != 1) return report();
+    if (!later) {
+        startLibraryChain(0, true, 0, {});
+        return report();
+    }
+    startLibraryChain(0, true, 0, [later, report] { later(report()); });
+    return json(json::value_t::discarded);
 }
 
 // --- The track server's folder source (its queue) ---

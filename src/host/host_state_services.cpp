@@ -127,4 +127,19 @@ bool HostState::isSeratoRunning() const {
     return false;
 }
 
+void HostState::presenceScan() {
+    if (presenceScanning_) return;  // a slow scan is not queued twice
+    presenceScanning_ = true;
+    std::weak_ptr<int> alive = life_;
+    platform::MainExecutor& main = main_;
+    presenceQueue_->post([this, alive, &main] {
+        const bool running = isSeratoRunning();
+        main.post([this, alive, running] {
+            if (!alive.lock()) return;
+            presenceScanning_ = false;
+            applyPresence(running);
+        });
+    });
+}
+
 }  // namespace plindo::host

@@ -94,6 +94,7 @@ void HostState::uiTick() {
         const int i = deck - 1;
         const auto shot = feeds->wireDiag[i].cell.read();
         d.wirePos = shot.pos;
+        d.lastFrameAngle = shot.lastAngle;
         d.wireRate = shot.rate;
         if (!seratoOut->isActive(deck)) {
             d.seratoPlay = std::nullopt;
@@ -242,8 +243,9 @@ void HostState::checkStuck(int deck) {
     setStatus("Plindo: deck " + std::to_string(deck) + " stuck at 0:00 \u2014 told the remote");
 }
 
-void HostState::presenceCheck() {
-    const bool running = isSeratoRunning();
+void HostState::presenceCheck() { applyPresence(isSeratoRunning()); }
+
+void HostState::applyPresence(bool running) {
     seratoRunning_ = running;
     if (running != seratoSeen_) {
         seratoSeen_ = running;

@@ -55,9 +55,11 @@ public:
     std::function<bool()> onSeratoRunning;
     std::function<std::vector<TrackEntry>(const std::string& crate)> onFolderCrateTracks;
     std::function<void(const std::string&)> onStatus;
-    // Runs on main; `loopback` tells whether the request came from this machine.
-    std::function<nlohmann::json(const std::string& cmd, const std::map<std::string, std::string>& params,
-                                 bool loopback)>
+    // Runs on main; `loopback` tells whether the request came from this machine. The handler answers through
+    // `reply`, at once or later from any thread; the first answer counts.
+    using ControlReply = std::function<void(nlohmann::json answer)>;
+    std::function<void(const std::string& cmd, const std::map<std::string, std::string>& params, bool loopback,
+                       ControlReply reply)>
         onControl;
     TrackPayloads payloads;
     double headTimeoutSec = kHeadTimeoutSec;  // tests shorten these

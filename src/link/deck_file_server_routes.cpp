@@ -186,11 +186,13 @@ void DeckFileServer::Impl::control(const ConnPtr& conn, const std::string& q) {
             std::lock_guard g(call->m);
             if (call->abandoned) return;
         }
-        auto answer = handler(cmd, params, loopback);
-        std::lock_guard g(call->m);
-        call->answer = std::move(answer);
-        call->done = true;
-        call->cv.notify_all();
+        handler(cmd, params, loopback, [call](nlohmann::json answer) {
+            std::lock_guard g(call->m);
+            if (call->done || call->abandoned) return;
+            call->answer = std::move(answer);
+            call->done = true;
+            call->cv.notify_all();
+        });
     });
     nlohmann::json answer;
     {

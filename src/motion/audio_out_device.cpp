@@ -1,6 +1,7 @@
 #include "motion/audio_out_device.h"
 
 #include <alsa/asoundlib.h>
+#include <dlfcn.h>
 #include <portaudio.h>
 
 #include <cstdlib>
@@ -30,6 +31,20 @@ std::vector<AudioOutDevice> AudioOutDevice::outputDevices(const Source& source) 
 
 namespace {
 void silentAlsaError(const char*, int, const char*, int, const char*, ...) {}
+void silentJackLine(const char*) {}
+
+// PortAudio's JACK probe prints "Cannot connect to server socket …" and the like through libjack's error and
+// info handlers whenever no JACK server runs. The handlers are set in the library PortAudio uses, where the
+// machine has one; the probe itself, and so the device list, stays as it is.
+void silenceJack() {
+    void* jack = ::dlopen("libjack.so.0", RTLD_LAZY);
+    if (!jack) return;
+    using SetHandler = void (*)(void (*)(const char*));
+    for (const char* name : {"jack_set_error_function", "jack_set_info_function"}) {
+        if (auto set = reinterpret_cast<SetHandler>(::dlsym(jack, name))) set(&silentJackLine);
+    }
+    // The library stays loaded with PortAudio; the handle is not closed, so the handlers stay ours.
+}
 }  // namespace
 
 std::mutex& portAudioLock() {
@@ -39,6 +54,7 @@ std::mutex& portAudioLock() {
     static const bool quiet = [] {
         snd_lib_error_set_handler(&silentAlsaError);
         ::setenv("JACK_NO_START_SERVER", "1", 0);
+        silenceJack();
         return true;
     }();
     (void)quiet;

@@ -1,5 +1,7 @@
 #include "motion/follow_player.h"
 
+#include "platform/freed_memory.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -89,6 +91,8 @@ void FollowPlayer::install(StemRef stem, int gen) {
     StemRef old = table.replace(std::move(stem));
     loadGenCell.setValue(static_cast<double>(gen));
     retire(std::move(old));
+    // The decoder's work buffers were freed as it finished.
+    platform::returnFreedMemory();
 }
 
 void FollowPlayer::retire(StemRef old) {
@@ -96,7 +100,10 @@ void FollowPlayer::retire(StemRef old) {
     // The table already holds the new track: a callback that starts from here on never sees the old one.
     // Only one in flight now may still use it.
     const uint64_t count = renderCount_.load(std::memory_order_acquire);
-    if (count % 2 == 0) return;  // none in flight: `old` is the last reference and goes here
+    if (count % 2 == 0) {  // none in flight: `old` is the last reference and goes here
+        release(std::move(old));
+        return;
+    }
     {
         std::lock_guard g(retireLock_);
         retired_.push_back({std::move(old), count});
@@ -115,6 +122,13 @@ void FollowPlayer::collectRetired() {
         done.assign(std::make_move_iterator(free), std::make_move_iterator(retired_.end()));
         retired_.erase(free, retired_.end());
     }
+    for (auto& r : done) release(std::move(r.stem));
+}
+
+void FollowPlayer::release(StemRef stem) {
+    const bool last = stem && stem.use_count() == 1;
+    stem.reset();
+    if (last) platform::returnFreedMemory();  // a whole track's pages, else kept by the allocator
 }
 
 std::size_t FollowPlayer::retiredCount() const {

@@ -83,6 +83,7 @@ public:
     std::function<void(const std::string&)> onStatus;
     std::function<void()> onLoaded;
     std::function<void()> onLoadFailed;
+    // Every successful decode with its file name, also of an overtaken load; on `loadMain` before the install.
     std::function<void(StemRef, const std::string&)> onDecoded;
 
     std::unique_ptr<AudioOut> out;
@@ -117,6 +118,8 @@ private:
     // Takes the buffer `table` no longer holds: frees it now when no callback can still be using it, else
     // keeps it until the callback in flight has ended.
     void retire(StemRef old);
+    // Drops a buffer on the control side; when it was the last reference, its pages go back to the system.
+    void release(StemRef stem);
     void postCollect();
 
     const platform::Clock& clock_;

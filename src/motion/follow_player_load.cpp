@@ -137,12 +137,13 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
         std::lock_guard lock(link->mutex);
         link->player = this;
     }
+    // The load outlives neither side: a result goes to main only while the player (and so the owner that
+    // keeps `loadMain` alive) still exists, and the player's release waits for a post under way.
     platform::MainExecutor* main = loadMain;
-    auto onMain = [main](std::function<void()> f) {
-        if (main)
-            main->post(std::move(f));
-        else
-            f();
+    auto onMain = [main, link](std::function<void()> f) {
+        if (!main) return f();
+        std::lock_guard lock(link->mutex);
+        if (link->player) main->post(std::move(f));
     };
 
     std::thread([link, onMain, url, path, server, fileName, ext, rate, gen, fetch = peerFetch] {
@@ -179,13 +180,12 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
         fs::remove(target, ignored);
         if (!decoded) return fail(decoded.error ? decoded.error->message : "decoding failed");
 
-        {
-            std::lock_guard lock(link->mutex);
-            if (link->player && link->player->onDecoded) link->player->onDecoded(decoded.stem, fileName);
-        }
+        // Every decode is told, also one a newer load has overtaken, on main like the install.
         onMain([link, gen, stem = decoded.stem, fileName, rate] {
             FollowPlayer* p = playerOf(*link);
-            if (!p || p->loadGen != gen) return;
+            if (!p) return;
+            if (p->onDecoded) p->onDecoded(stem, fileName);
+            if (p->loadGen != gen) return;
             p->install(stem, gen);
             const double seconds = static_cast<double>(stem->left.size()) / rate;
             log().info("load ok: {} {} s", fileName, static_cast<long>(seconds));

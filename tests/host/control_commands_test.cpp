@@ -40,7 +40,7 @@ TEST(ControlReaders, IntItemsNumbersAndHexDigits) {
     const std::pair<std::string, double> numbers[] = {
         {"2.5", 2.5}, {"-0.5", -0.5}, {"+3", 3},    {"1e300", 1e300}, {"12345678901234567890", 12345678901234567890.0},
         {"nan", 9},   {"inf", 9},     {"-inf", 9},  {"", 9},          {"7x", 9},
-        {"0x10", 9},  {" 1", 9},      {"1e999", 9},
+        {"0x10", 9},  {" 1", 9},      {"1e999", 9},     {"+-3", 9},       {"+", 9},
     };
     for (const auto& [text, want] : numbers) {
         EXPECT_EQ(HostState::numberParam({{"v", text}}, "v", 9), want) << "'" << text << "'";

@@ -53,6 +53,9 @@ TEST(LibraryEndToEnd, ControlRoutesAndBrowserFramesInOneProcess) {
 
     answer = get("/library/crates");
     EXPECT_EQ(answer["folderCrates"], json::array({"Set", "Playlists%%warm"}));
+    // The crates of the library this controller was given, not of the user's own.
+    EXPECT_EQ(answer["seratoCrates"], json::array({"Peak", "Warm"}));
+    EXPECT_EQ(answer["hasSerato"], true);
     EXPECT_EQ(get("/library/tracks?src=folder&crate=Playlists%25%25warm")["count"], 2);
     EXPECT_EQ(get("/library/tracks?src=folder&crate=Set")["count"], 1);
     EXPECT_EQ(get("/library/tracks?src=folder&crate=..%25%25..")["count"], 0);

@@ -209,11 +209,12 @@ TEST_F(DeckFileServerRoutes, ControlRunsOnTheMainExecutor) {
     std::string cmd;
     std::map<std::string, std::string> params;
     bool onMain = false;
-    server.onControl = [&](const std::string& c, const std::map<std::string, std::string>& p, bool) {
+    server.onControl = [&](const std::string& c, const std::map<std::string, std::string>& p, bool,
+                           DeckFileServer::ControlReply reply) {
         cmd = c;
         params = p;
         onMain = main.queue().isCurrent();
-        return json{{"ok", true}, {"gain", c == "nan" ? NAN : 0.5}};
+        reply(json{{"ok", true}, {"gain", c == "nan" ? NAN : 0.5}});
     };
     restart();
     EXPECT_EQ(askJson("/ctl"), (json{{"ok", true}, {"gain", 0.5}}));

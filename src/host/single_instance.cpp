@@ -96,7 +96,7 @@ bool SingleInstance::listen() {
                 if (headless_) {
                     s->write(kHeadless + ' ' + QByteArray::number(QCoreApplication::applicationPid()) + '\n');
                 } else {
-                    emit activateRequested();
+                    Q_EMIT activateRequested();
                     s->write(kDone);
                 }
                 s->flush();

@@ -85,15 +85,15 @@ TEST(HostSettingsView, AnotherDeviceStartsOnPairOneAndAppliesOnce) {
     rig.host.assignSelectedUID(0, "pa:Eight");
     rig.host.assignSelectedChan(0, 4);
     auto* device = rig.find<QComboBox>("device0");
-    emit device->activated(1);  // the user picks "Three"
+    Q_EMIT device->activated(1);  // the user picks "Three"
     EXPECT_EQ(rig.host.take(), (std::vector<std::string>{"writeSelectedUID(0,pa:Three)", "writeSelectedChan(0,0)",
                                                          "applyOutput(1)"}));
     EXPECT_EQ(rig.host.settings_.stringValue("orv.devUID.1"), "pa:Three");
-    emit device->activated(1);  // the same again: nothing
+    Q_EMIT device->activated(1);  // the same again: nothing
     EXPECT_TRUE(rig.host.take().empty());
 
     rig.host.assignSelectedUID(1, "pa:Eight");
-    emit rig.find<QComboBox>("channels1")->activated(3);
+    Q_EMIT rig.find<QComboBox>("channels1")->activated(3);
     EXPECT_EQ(rig.host.take(), (std::vector<std::string>{"writeSelectedChan(1,6)", "applyOutput(2)"}));
     EXPECT_EQ(rig.host.settings_.intValue("orv.devChan.2"), 6);
 

@@ -10,9 +10,12 @@
 #include <QLinearGradient>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QTextLayout>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 
 namespace plindo::ui {
 
@@ -32,11 +35,28 @@ QFont titleFont() {
     return f;
 }
 
-struct PanelText {
+}  // namespace
+
+struct CratePanelText {
     QStringList title;  // at most two lines, the second cut with an ellipsis
     QString artist;     // one line, cut
     double height = 0;
 };
+
+struct VinylCrateView::PaintCache {
+    // The panel's texts, laid out for these inputs.
+    std::string title, artist;
+    double width = -1;
+    CratePanelText text;
+    // The panel's ground (the blurred scene under it, tinted, cut to its shape) in device pixels, and the key
+    // of what it was made from.
+    std::string underKey;
+    QImage ground;
+};
+
+namespace {
+
+using PanelText = CratePanelText;
 
 PanelText panelText(const std::string& title, const std::string& artist, double width) {
     PanelText t;
@@ -71,11 +91,24 @@ PanelText panelText(const std::string& title, const std::string& artist, double 
 
 }  // namespace
 
+const CratePanelText& VinylCrateView::panelTexts() const {
+    if (!paintCache_) paintCache_ = std::make_shared<PaintCache>();
+    PaintCache& c = *paintCache_;
+    std::string title = panelTitle(model_.meta(), model_.focusedItem()), artist = panelArtist(model_.meta());
+    const double width = std::max(0.0, layout_.panelW - 2 * kPanelPadX);
+    if (c.width != width || c.title != title || c.artist != artist) {
+        c.text = panelText(title, artist, width);
+        c.title = std::move(title);
+        c.artist = std::move(artist);
+        c.width = width;
+    }
+    return c.text;
+}
+
 QRectF VinylCrateView::panelRect() const {
     const double w = layout_.panelW;
-    const PanelText t = panelText(panelTitle(model_.meta(), model_.focusedItem()), panelArtist(model_.meta()),
-                                  std::max(0.0, w - 2 * kPanelPadX));
-    return {layout_.width - kPanelMargin - w, (layout_.height - t.height) / 2, w, t.height};
+    const double h = panelTexts().height;
+    return {layout_.width - kPanelMargin - w, (layout_.height - h) / 2, w, h};
 }
 
 void VinylCrateView::dropStaleArt() {
@@ -97,8 +130,18 @@ const VinylCrateView::Face& VinylCrateView::face(int index) {
         f.picture = picture;
         f.opaque = picture && !picture->isNull() && !picture->hasAlphaChannel();
         f.image = cardFace(picture.get(), item.track.name, item.label(), layout_.cardW, devicePixelRatioF());
+        f.dimmed = QImage();
     }
     return f;
+}
+
+const QImage& VinylCrateView::dimmedFace(int index, QSize size, double b) {
+    Face& f = faces_[index];
+    if (f.dimmed.size() != size || f.dimmedBy != b || f.dimmed.isNull()) {
+        f.dimmed = brightened(f.image, size, b);
+        f.dimmedBy = b;
+    }
+    return f.dimmed;
 }
 
 const QImage& VinylCrateView::staticLayer(int which) {
@@ -269,7 +312,7 @@ void VinylCrateView::paintTrain(QPainter& p, const QRegion& dirty) {
         } else {
             // A see-through face (the placeholder) is darkened in its own pixels.
             const QSize size = (g.rect.size() * devicePixelRatioF()).toSize().expandedTo(QSize(1, 1));
-            p.drawImage(g.rect, brightened(f.image, size, g.brightness));
+            p.drawImage(g.rect, dimmedFace(i, size, g.brightness));
         }
         paintCarEdge(p, g.rect);
         p.restore();
@@ -326,35 +369,100 @@ void VinylCrateView::paintFocusedCard(QPainter& p) {
     p.restore();
 }
 
+namespace {
+
+void addNumbers(std::string& key, std::initializer_list<double> numbers) {
+    char buf[32];
+    for (double v : numbers) {
+        const int n = std::snprintf(buf, sizeof buf, "%.4f ", v);
+        key.append(buf, size_t(std::max(0, n)));
+    }
+}
+
+void addRect(std::string& key, const QRectF& r) { addNumbers(key, {r.x(), r.y(), r.width(), r.height()}); }
+
+}  // namespace
+
+std::string VinylCrateView::underPanelKey(const QRectF& panel) {
+    const CrateLayout& l = layout_;
+    std::string key;
+    addNumbers(key, {l.width, l.height, devicePixelRatioF()});
+    addRect(key, panel);
+    // The backdrop and the lips follow the size alone; the covers add what reaches under the panel.
+    const auto [lo, hi] = model_.trainRange();
+    const double frac = l.focusFraction(model_.focusOffset());
+    for (int i = lo; i < hi; ++i) {
+        const CarGeometry g = carGeometry((hi - i) + frac, l.cardW, l.lipLine, l.width / 2);
+        const double pad = shadowPad(8) * g.scale;
+        if (g.rect.width() < 0.5 || !g.rect.adjusted(-pad, -pad + 4, pad, pad + 4).intersects(panel)) continue;
+        const Face& f = face(i);
+        key += "car " + std::to_string(i) + ' ' + f.key + ' ' +
+               std::to_string(reinterpret_cast<uintptr_t>(f.picture.get())) + ' ';
+        addRect(key, g.rect);
+        addNumbers(key, {g.scale, g.brightness});
+    }
+    if (const CrateItem* item = model_.focusedItem()) {
+        const int index = *model_.focusedIdx();
+        const double centre = l.slotCentre(index, scroll_);
+        const CardTransform t = cardTransform(centre - l.focusLine, l.cardW);
+        const QRectF r = transformed(cardRect(l, centre), t);
+        const double pad = shadowPad(10) * t.scale;
+        if (r.adjusted(-pad, -pad + 6, pad, pad + 6).intersects(panel)) {
+            const Face& f = face(index);
+            key += "card " + std::to_string(index) + ' ' + f.key + ' ' +
+                   std::to_string(reinterpret_cast<uintptr_t>(f.picture.get())) + ' ';
+            addRect(key, r);
+            addNumbers(key, {t.scale, t.brightness, focusRingOpacity(blinkNow_()), double(isLoaded(*item)),
+                             double(isPlayed(*item))});
+            if (model_.meta()) {
+                const StickerRows rows = stickerRows(*model_.meta());
+                key += rows.camelot + '\n' + rows.key + '\n' + rows.tempo + '\n' + rows.plays;
+            }
+        }
+    }
+    return key;
+}
+
 void VinylCrateView::paintPanel(QPainter& p, const QRegion& dirty) {
     if (!model_.focusedItem()) return;  // the panel is transparent without a focus
-    const double w = layout_.panelW;
-    const PanelText t = panelText(panelTitle(model_.meta(), model_.focusedItem()), panelArtist(model_.meta()),
-                                  std::max(0.0, w - 2 * kPanelPadX));
-    const QRectF r(layout_.width - kPanelMargin - w, (layout_.height - t.height) / 2, w, t.height);
+    const PanelText& t = panelTexts();
+    const QRectF r = panelRect();
     if (!dirty.intersects(r.toAlignedRect())) return;
     const qreal dpr = devicePixelRatioF();
-    // The scene under the panel, painted once more into a small image and blurred at a quarter of its
-    // size: the same softness for a sixteenth of the work.
     const QRect src = QRectF(r.topLeft() * dpr, r.size() * dpr).toAlignedRect();
     if (src.isEmpty()) return;
-    QImage scene(src.size(), QImage::Format_RGB32);
-    scene.setDevicePixelRatio(dpr);
-    {
-        QPainter sp(&scene);
-        sp.translate(-QPointF(src.topLeft()) / dpr);
-        paintScene(sp, QRegion(r.toAlignedRect()));
+    PaintCache& cache = *paintCache_;
+    // The ground is made again only when what lies under the panel changed, and is then blitted as it is.
+    if (std::string key = underPanelKey(r); key != cache.underKey || cache.ground.isNull()) {
+        // The scene under the panel, painted once more into a small image and blurred at a quarter of its
+        // size: the same softness for a sixteenth of the work.
+        QImage scene(src.size(), QImage::Format_RGB32);
+        scene.setDevicePixelRatio(dpr);
+        {
+            QPainter sp(&scene);
+            sp.translate(-QPointF(src.topLeft()) / dpr);
+            paintScene(sp, QRegion(r.toAlignedRect()));
+        }
+        const QImage small = scene.scaled(std::max(1, src.width() / 4), std::max(1, src.height() / 4),
+                                          Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage under = blurred(small, kPanelBlur * dpr / 4);
+        QImage ground(src.size(), QImage::Format_ARGB32_Premultiplied);
+        ground.setDevicePixelRatio(dpr);
+        ground.fill(Qt::transparent);
+        {
+            QPainter gp(&ground);
+            gp.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+            gp.translate(-QPointF(src.topLeft()) / dpr);
+            QPainterPath shape;
+            shape.addRoundedRect(r, kPanelCorner, kPanelCorner);
+            gp.setClipPath(shape);
+            gp.drawImage(QRectF(QPointF(src.topLeft()) / dpr, QSizeF(src.size()) / dpr), under);
+            gp.fillPath(shape, QColor(40, 40, 44, 110));  // the thin material's tint
+        }
+        cache.ground = std::move(ground);
+        cache.underKey = std::move(key);
     }
-    const QImage small = scene.scaled(std::max(1, src.width() / 4), std::max(1, src.height() / 4),
-                                      Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    QImage under = blurred(small, kPanelBlur * dpr / 4);
-    QPainterPath shape;
-    shape.addRoundedRect(r, kPanelCorner, kPanelCorner);
-    p.save();
-    p.setClipPath(shape, Qt::IntersectClip);
-    p.drawImage(QRectF(QPointF(src.topLeft()) / dpr, QSizeF(src.size()) / dpr), under);
-    p.fillPath(shape, QColor(40, 40, 44, 110));  // the thin material's tint
-    p.restore();
+    p.drawImage(QPointF(src.topLeft()) / dpr, cache.ground);
     p.save();
     const QFontMetricsF tfm(titleFont()), afm(ui::font(TextStyle::title3));
     double y = r.top() + kPanelPadY;

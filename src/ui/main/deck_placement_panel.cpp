@@ -217,12 +217,13 @@ DeckPlacementPanel::DeckPlacementPanel(host::HostUi& host, int deck, QWidget* pa
 
     refresh();
     // A still phone (or none) costs no repaint: the tile follows only what it shows.
-    frames_ = FrameClock::shared().subscribe([this] {
+    frames_ = FrameClock::shared().subscribeFollow([this] {
         auto now = std::make_shared<const PlacementShownKey>(shownKey(placementInputs(host_, deck_)));
-        if (shown_ && *shown_ == *now) return;
+        if (shown_ && *shown_ == *now) return false;
         shown_ = std::move(now);
         refresh();
         canvas_->update();
+        return true;
     });
 }
 

@@ -61,7 +61,9 @@ DeckWaveColumn::DeckWaveColumn(host::HostUi& host, int deck, QWidget* parent)
     setMinimumSize(0, 0);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    frames_ = FrameClock::shared().subscribe([this] { follow(); });
+    // The controller publishes positions with the decks; the frames catch the zoom and the cue rows.
+    connect(&host_, &host::HostUi::decksChanged, this, &DeckWaveColumn::follow);
+    frames_ = FrameClock::shared().subscribeFollow([this] { return follow(); });
     // A new envelope may take the address of the one it replaced.
     connect(&host_, &host::HostUi::deckEnvChanged, this, qOverload<>(&QWidget::update));
     connect(&host_, &host::HostUi::deckMarksChanged, this, qOverload<>(&QWidget::update));
@@ -72,12 +74,13 @@ DeckWaveColumn::Inputs DeckWaveColumn::inputs() const {
             host_.seratoCueRows(deck_), size()};
 }
 
-void DeckWaveColumn::follow() {
+bool DeckWaveColumn::follow() {
     // A stopped deck costs no repaint.
     Inputs now = inputs();
-    if (now == shown_) return;
+    if (now == shown_) return false;
     shown_ = std::move(now);
     update();
+    return true;
 }
 
 WaveGeometry DeckWaveColumn::frame() const {

@@ -50,7 +50,7 @@ private:
         bool operator==(const Inputs&) const = default;
     };
     Inputs inputs() const;
-    void follow();
+    bool follow();  // true when the frame changed
 
     host::HostUi& host_;
     Inputs shown_;

@@ -60,17 +60,18 @@ void PlatterSpindle::paintEvent(QPaintEvent*) {
     paintSpindle(p, size_, fresh_, shownAngle_);
 }
 
-void PlatterSpindle::follow() {
+bool PlatterSpindle::follow() {
     const double a = angle_ ? angle_() : 0.0;
     // A still platter costs no repaint; a NaN never equals itself, so compare the bits.
-    if (std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(shownAngle_)) return;
+    if (std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(shownAngle_)) return false;
     shownAngle_ = a;
     update();
+    return true;
 }
 
 void PlatterSpindle::showEvent(QShowEvent* event) {
     shownAngle_ = angle_ ? angle_() : 0.0;
-    frames_ = FrameClock::shared().subscribe([this] { follow(); });
+    frames_ = FrameClock::shared().subscribeFollow([this] { return follow(); });
     QWidget::showEvent(event);
 }
 

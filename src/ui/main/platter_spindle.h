@@ -34,7 +34,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    void follow();
+    bool follow();  // true when the angle moved
 
     const int size_;
     std::function<double()> angle_;

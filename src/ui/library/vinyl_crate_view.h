@@ -113,7 +113,8 @@ private:
 
     // Painting (vinyl_crate_view_paint.cpp).
     void paintScene(QPainter& p, const QRegion& dirty);
-    void paintTrain(QPainter& p, const QRegion& dirty);
+    // Into `layer`, an opaque image of the widget's device pixels that `p` paints on.
+    void paintTrain(QPainter& p, QImage& layer, const QRegion& dirty);
     void paintFocusedCard(QPainter& p);
     void paintPanel(QPainter& p, const QRegion& dirty);
     struct Face;

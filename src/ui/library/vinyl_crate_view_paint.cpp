@@ -14,6 +14,7 @@
 #include <QTextLayout>
 
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <cstdio>
 
@@ -52,6 +53,9 @@ struct VinylCrateView::PaintCache {
     // of what it was made from.
     std::string underKey;
     QImage ground;
+    // The backdrop with the train over it, in device pixels: painted into an image of our own so the cars can
+    // be darkened in one pass over their pixels, then blitted.
+    QImage train;
 };
 
 namespace {
@@ -212,8 +216,30 @@ void VinylCrateView::paintEvent(QPaintEvent* e) {
 
 void VinylCrateView::paintScene(QPainter& p, const QRegion& dirty) {
     p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
-    p.drawImage(QPointF(0, 0), staticLayer(0));
-    paintTrain(p, dirty);
+    const qreal dpr = devicePixelRatioF();
+    const QImage& backdrop = staticLayer(0);
+    const QRect box = dirty.boundingRect() & rect();
+    const QRect px = QRect(QPoint(int(std::floor(box.left() * dpr)), int(std::floor(box.top() * dpr))),
+                           QPoint(int(std::ceil((box.right() + 1) * dpr)) - 1, int(std::ceil((box.bottom() + 1) * dpr)) - 1)) &
+                     backdrop.rect();
+    if (!px.isEmpty()) {
+        if (!paintCache_) paintCache_ = std::make_shared<PaintCache>();
+        QImage& train = paintCache_->train;
+        if (train.size() != backdrop.size()) {
+            train = QImage(backdrop.size(), QImage::Format_RGB32);
+            train.setDevicePixelRatio(dpr);
+        }
+        const size_t rowBytes = size_t(px.width()) * sizeof(QRgb);
+        for (int y = px.top(); y <= px.bottom(); ++y)
+            std::memcpy(reinterpret_cast<QRgb*>(train.scanLine(y)) + px.left(),
+                        reinterpret_cast<const QRgb*>(backdrop.constScanLine(y)) + px.left(), rowBytes);
+        {
+            QPainter tp(&train);
+            tp.setRenderHints(p.renderHints());
+            paintTrain(tp, train, dirty);
+        }
+        p.drawImage(QPointF(px.topLeft()) / dpr, train, QRectF(px));
+    }
     const CrateLayout& l = layout_;
     const QPointF lipAt(l.width / 2 - l.lipW / 2 - 12, l.lipLine - l.lipH / 2 - 12);
     p.drawImage(lipAt, staticLayer(1));
@@ -248,6 +274,37 @@ void darken(QPainter& p, const QPainterPath& shape, double b) {
     p.restore();
 }
 
+// The same darkening done on the pixels of an opaque image: inside the rounded rectangle `r` (logical, its
+// corners as a path filled without antialiasing would take them) and the region `area`.
+void darkenPixels(QImage& img, const QRectF& r, double scale, const QRegion& area, double b) {
+    const int k = static_cast<int>(std::lround(std::clamp(-b, 0.0, 1.0) * 255));
+    if (k == 0) return;
+    const double dpr = img.devicePixelRatio();
+    const QRectF d(r.topLeft() * dpr, r.size() * dpr);
+    const double radius = kCardCorner * scale * dpr;
+    for (const QRect& logical : area) {
+        const QRect box = QRect(QPoint(int(std::floor(logical.left() * dpr)), int(std::floor(logical.top() * dpr))),
+                                QPoint(int(std::ceil((logical.right() + 1) * dpr)) - 1,
+                                       int(std::ceil((logical.bottom() + 1) * dpr)) - 1)) &
+                          img.rect();
+        for (int y = box.top(); y <= box.bottom(); ++y) {
+            const double yc = y + 0.5;
+            if (yc < d.top() || yc >= d.bottom()) continue;
+            double inset = 0;
+            const double fromTop = d.top() + radius - yc, fromBottom = yc - (d.bottom() - radius);
+            const double dy = std::max(fromTop, fromBottom);
+            if (dy > 0) inset = radius - std::sqrt(std::max(0.0, radius * radius - dy * dy));
+            const int x0 = std::max(box.left(), int(std::ceil(d.left() + inset - 0.5)));
+            const int x1 = std::min(box.right(), int(std::ceil(d.right() - inset - 0.5)) - 1);
+            auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
+            for (int x = x0; x <= x1; ++x) {
+                const QRgb c = line[x];
+                line[x] = qRgba(std::max(0, qRed(c) - k), std::max(0, qGreen(c) - k), std::max(0, qBlue(c) - k), qAlpha(c));
+            }
+        }
+    }
+}
+
 QPainterPath roundedPath(const QRectF& r, double scale) {
     QPainterPath path;
     path.addRoundedRect(r, kCardCorner * scale, kCardCorner * scale);
@@ -263,7 +320,7 @@ void VinylCrateView::ensureShadows() {
     shadowCard_ = cardShadow(layout_.cardW, 10, 0.6, devicePixelRatioF());
 }
 
-void VinylCrateView::paintTrain(QPainter& p, const QRegion& dirty) {
+void VinylCrateView::paintTrain(QPainter& p, QImage& layer, const QRegion& dirty) {
     const auto [lo, hi] = model_.trainRange();
     if (lo >= hi) return;
     ensureShadows();
@@ -299,6 +356,7 @@ void VinylCrateView::paintTrain(QPainter& p, const QRegion& dirty) {
         if (!shadowArea.isEmpty()) {
             p.save();
             p.setClipRegion(shadowArea, Qt::IntersectClip);
+            p.setRenderHint(QPainter::SmoothPixmapTransform, false);  // a blur has no detail to keep
             p.drawImage(shadowRect, shadowCar_);
             p.restore();
         }
@@ -308,7 +366,7 @@ void VinylCrateView::paintTrain(QPainter& p, const QRegion& dirty) {
         p.setClipRegion(area, Qt::IntersectClip);
         if (f.opaque) {
             p.drawImage(g.rect, f.image);
-            darken(p, roundedPath(g.rect, g.scale), g.brightness);
+            darkenPixels(layer, g.rect, g.scale, area, g.brightness);
         } else {
             // A see-through face (the placeholder) is darkened in its own pixels.
             const QSize size = (g.rect.size() * devicePixelRatioF()).toSize().expandedTo(QSize(1, 1));
@@ -333,7 +391,9 @@ void VinylCrateView::paintFocusedCard(QPainter& p) {
     p.save();
     p.setClipRect(QRectF(0, 0, l.width, std::max(l.lipLine, 0.0)), Qt::IntersectClip);
     const double pad = shadowPad(10) * t.scale;
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);  // a blur has no detail to keep
     p.drawImage(r.adjusted(-pad, -pad + 6, pad, pad + 6), shadowCard_);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
     const bool loaded = isLoaded(*item), played = isPlayed(*item);
     const double blink = focusRingOpacity(blinkNow_());
     const Face& f = face(index);

@@ -115,7 +115,7 @@ private:
     void paintScene(QPainter& p, const QRegion& dirty);
     // Into `layer`, an opaque image of the widget's device pixels that `p` paints on.
     void paintTrain(QPainter& p, QImage& layer, const QRegion& dirty);
-    void paintFocusedCard(QPainter& p);
+    void paintFocusedCard(QPainter& p, QImage& layer, const QRegion& dirty);
     void paintPanel(QPainter& p, const QRegion& dirty);
     struct Face;
     const Face& face(int index);

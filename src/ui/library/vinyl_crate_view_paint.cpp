@@ -233,18 +233,19 @@ void VinylCrateView::paintScene(QPainter& p, const QRegion& dirty) {
         for (int y = px.top(); y <= px.bottom(); ++y)
             std::memcpy(reinterpret_cast<QRgb*>(train.scanLine(y)) + px.left(),
                         reinterpret_cast<const QRgb*>(backdrop.constScanLine(y)) + px.left(), rowBytes);
+        const CrateLayout& l = layout_;
+        const QPointF lipAt(l.width / 2 - l.lipW / 2 - 12, l.lipLine - l.lipH / 2 - 12);
         {
             QPainter tp(&train);
             tp.setRenderHints(p.renderHints());
+            tp.setClipRegion(dirty);
             paintTrain(tp, train, dirty);
+            tp.drawImage(lipAt, staticLayer(1));
+            paintFocusedCard(tp, train, dirty);
+            tp.drawImage(lipAt, staticLayer(2));
         }
         p.drawImage(QPointF(px.topLeft()) / dpr, train, QRectF(px));
     }
-    const CrateLayout& l = layout_;
-    const QPointF lipAt(l.width / 2 - l.lipW / 2 - 12, l.lipLine - l.lipH / 2 - 12);
-    p.drawImage(lipAt, staticLayer(1));
-    paintFocusedCard(p);
-    p.drawImage(lipAt, staticLayer(2));
 }
 
 namespace {
@@ -258,24 +259,8 @@ QRegion coveredBy(const QRectF& r, double scale) {
                          QPoint(int(std::floor(inner.right())) - 1, int(std::floor(inner.bottom())) - 1)));
 }
 
-// Adds b (below 0) to every channel of the opaque pixels already painted inside `shape`: subtracting is
-// inverting, adding and inverting again.
-void darken(QPainter& p, const QPainterPath& shape, double b) {
-    const int k = static_cast<int>(std::lround(std::clamp(-b, 0.0, 1.0) * 255));
-    if (k == 0) return;
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setCompositionMode(QPainter::CompositionMode_Difference);
-    p.fillPath(shape, Qt::white);
-    p.setCompositionMode(QPainter::CompositionMode_Plus);
-    p.fillPath(shape, QColor(k, k, k));
-    p.setCompositionMode(QPainter::CompositionMode_Difference);
-    p.fillPath(shape, Qt::white);
-    p.restore();
-}
-
-// The same darkening done on the pixels of an opaque image: inside the rounded rectangle `r` (logical, its
-// corners as a path filled without antialiasing would take them) and the region `area`.
+// Adds b (below 0) to every channel of the opaque pixels of `img` inside the rounded rectangle `r` (logical,
+// its corners as a path filled without antialiasing takes them) and the region `area`: one pass over them.
 void darkenPixels(QImage& img, const QRectF& r, double scale, const QRegion& area, double b) {
     const int k = static_cast<int>(std::lround(std::clamp(-b, 0.0, 1.0) * 255));
     if (k == 0) return;
@@ -303,12 +288,6 @@ void darkenPixels(QImage& img, const QRectF& r, double scale, const QRegion& are
             }
         }
     }
-}
-
-QPainterPath roundedPath(const QRectF& r, double scale) {
-    QPainterPath path;
-    path.addRoundedRect(r, kCardCorner * scale, kCardCorner * scale);
-    return path;
 }
 
 }  // namespace
@@ -377,7 +356,7 @@ void VinylCrateView::paintTrain(QPainter& p, QImage& layer, const QRegion& dirty
     }
 }
 
-void VinylCrateView::paintFocusedCard(QPainter& p) {
+void VinylCrateView::paintFocusedCard(QPainter& p, QImage& layer, const QRegion& dirty) {
     playsRect_ = {};
     const CrateItem* item = model_.focusedItem();
     if (!item) return;
@@ -412,7 +391,8 @@ void VinylCrateView::paintFocusedCard(QPainter& p) {
         p.restore();
         if (!plays.isEmpty())
             playsRect_ = QRectF(r.topLeft() + plays.topLeft() * t.scale, plays.size() * t.scale);
-        darken(p, roundedPath(r, t.scale), t.brightness);
+        darkenPixels(layer, r, t.scale, dirty & QRectF(0, 0, l.width, std::max(l.lipLine, 0.0)).toRect(),
+                     t.brightness);
     } else {
         // Off the line a see-through card darkens in its own pixels, ring and sticker included.
         QImage card(f.image.size(), QImage::Format_ARGB32_Premultiplied);

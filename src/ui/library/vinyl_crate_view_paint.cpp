@@ -259,6 +259,12 @@ QRegion coveredBy(const QRectF& r, double scale) {
                          QPoint(int(std::floor(inner.right())) - 1, int(std::floor(inner.bottom())) - 1)));
 }
 
+// The device pixels of a rectangle of logical pixels.
+QRect devicePixels(const QRect& logical, double dpr) {
+    return {QPoint(int(std::floor(logical.left() * dpr)), int(std::floor(logical.top() * dpr))),
+            QPoint(int(std::ceil((logical.right() + 1) * dpr)) - 1, int(std::ceil((logical.bottom() + 1) * dpr)) - 1)};
+}
+
 // Adds b (below 0) to every channel of the opaque pixels of `img` inside the rounded rectangle `r` (logical,
 // its corners as a path filled without antialiasing takes them) and the region `area`: one pass over them.
 void darkenPixels(QImage& img, const QRectF& r, double scale, const QRegion& area, double b) {
@@ -268,10 +274,7 @@ void darkenPixels(QImage& img, const QRectF& r, double scale, const QRegion& are
     const QRectF d(r.topLeft() * dpr, r.size() * dpr);
     const double radius = kCardCorner * scale * dpr;
     for (const QRect& logical : area) {
-        const QRect box = QRect(QPoint(int(std::floor(logical.left() * dpr)), int(std::floor(logical.top() * dpr))),
-                                QPoint(int(std::ceil((logical.right() + 1) * dpr)) - 1,
-                                       int(std::ceil((logical.bottom() + 1) * dpr)) - 1)) &
-                          img.rect();
+        const QRect box = devicePixels(logical, dpr) & img.rect();
         for (int y = box.top(); y <= box.bottom(); ++y) {
             const double yc = y + 0.5;
             if (yc < d.top() || yc >= d.bottom()) continue;
@@ -304,6 +307,7 @@ void VinylCrateView::paintTrain(QPainter& p, QImage& layer, const QRegion& dirty
     if (lo >= hi) return;
     ensureShadows();
     const CrateLayout& l = layout_;
+    const double dpr = layer.devicePixelRatio();
     const double frac = l.focusFraction(model_.focusOffset());
     std::vector<CarGeometry> cars;
     for (int i = lo; i < hi; ++i) cars.push_back(carGeometry((hi - i) + frac, l.cardW, l.lipLine, l.width / 2));
@@ -332,19 +336,16 @@ void VinylCrateView::paintTrain(QPainter& p, QImage& layer, const QRegion& dirty
         const QRectF shadowRect = g.rect.adjusted(-pad, -pad + 4, pad, pad + 4);
         QRegion shadowArea = (QRegion(shadowRect.toAlignedRect()) & dirty) - hidden[size_t(k)];
         if (f.opaque) shadowArea -= coveredBy(g.rect, g.scale);
-        if (!shadowArea.isEmpty()) {
-            p.save();
-            p.setClipRegion(shadowArea, Qt::IntersectClip);
-            p.setRenderHint(QPainter::SmoothPixmapTransform, false);  // a blur has no detail to keep
-            p.drawImage(shadowRect, shadowCar_);
-            p.restore();
-        }
+        const QRectF shadowPx(shadowRect.topLeft() * dpr, shadowRect.size() * dpr);
+        for (const QRect& r : shadowArea)
+            blendScaled(layer, shadowPx, shadowCar_, devicePixels(r, dpr), false);  // a blur has no detail to keep
         const QRegion area = (QRegion(g.rect.toAlignedRect()) & dirty) - hidden[size_t(k)];
         if (area.isEmpty()) continue;
         p.save();
         p.setClipRegion(area, Qt::IntersectClip);
         if (f.opaque) {
-            p.drawImage(g.rect, f.image);
+            const QRectF facePx(g.rect.topLeft() * dpr, g.rect.size() * dpr);
+            for (const QRect& r : area) blendScaled(layer, facePx, f.image, devicePixels(r, dpr), true);
             darkenPixels(layer, g.rect, g.scale, area, g.brightness);
         } else {
             // A see-through face (the placeholder) is darkened in its own pixels.

@@ -124,7 +124,7 @@ private:
     void dropStaleArt();
     // A see-through face at `size` device pixels and brightness `b`, made once per change of them.
     const QImage& dimmedFace(int index, QSize size, double b);
-    // Names everything painted under the panel at `panel`: equal keys, equal pixels.
+    // Names everything painted under `panel` (the panel, or the whole view): equal keys, equal pixels.
     std::string underPanelKey(const QRectF& panel);
 
     CrateModel model_;

@@ -56,6 +56,8 @@ struct VinylCrateView::PaintCache {
     // The backdrop with the train over it, in device pixels: painted into an image of our own so the cars can
     // be darkened in one pass over their pixels, then blitted.
     QImage train;
+    std::string trainKey;  // what it shows (the key of everything under the whole view)
+    QRegion trainValid;    // where it shows it
 };
 
 namespace {
@@ -225,10 +227,21 @@ void VinylCrateView::paintScene(QPainter& p, const QRegion& dirty) {
     if (!px.isEmpty()) {
         if (!paintCache_) paintCache_ = std::make_shared<PaintCache>();
         QImage& train = paintCache_->train;
-        if (train.size() != backdrop.size()) {
+        if (train.size() != backdrop.size() || train.devicePixelRatio() != dpr) {
             train = QImage(backdrop.size(), QImage::Format_RGB32);
             train.setDevicePixelRatio(dpr);
+            paintCache_->trainKey.clear();
         }
+        // A still crate is painted once: later paints of what it already holds only blit it.
+        std::string key = underPanelKey(QRectF(rect()));
+        PaintCache& cache = *paintCache_;
+        const bool same = key == cache.trainKey;
+        if (same && (QRegion(box) - cache.trainValid).isEmpty()) {
+            p.drawImage(QPointF(px.topLeft()) / dpr, train, QRectF(px));
+            return;
+        }
+        cache.trainValid = same ? cache.trainValid + QRegion(box) : QRegion(box);
+        cache.trainKey = std::move(key);
         const size_t rowBytes = size_t(px.width()) * sizeof(QRgb);
         for (int y = px.top(); y <= px.bottom(); ++y)
             std::memcpy(reinterpret_cast<QRgb*>(train.scanLine(y)) + px.left(),

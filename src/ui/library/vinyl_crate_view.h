@@ -124,8 +124,8 @@ private:
     void dropStaleArt();
     // A see-through face at `size` device pixels and brightness `b`, made once per change of them.
     const QImage& dimmedFace(int index, QSize size, double b);
-    // Names everything painted under `panel` (the panel, or the whole view): equal keys, equal pixels.
-    std::string underPanelKey(const QRectF& panel);
+    // Names everything the scene paints into `area` (the panel's, or the whole view): equal keys, equal pixels.
+    std::string sceneKey(const QRectF& area);
 
     CrateModel model_;
     CrateCovers covers_;

@@ -25,6 +25,12 @@ namespace {
 constexpr double kPanelPadX = 14, kPanelPadY = 10, kPanelGap = 4, kPanelMargin = 10, kPanelCorner = 12;
 constexpr double kPanelBlur = 12;  // how soft the pixels under the panel get
 
+// The device pixels of a rectangle of logical pixels.
+QRect devicePixels(const QRect& logical, double dpr) {
+    return {QPoint(int(std::floor(logical.left() * dpr)), int(std::floor(logical.top() * dpr))),
+            QPoint(int(std::ceil((logical.right() + 1) * dpr)) - 1, int(std::ceil((logical.bottom() + 1) * dpr)) - 1)};
+}
+
 QColor grey(double level) {
     const int v = static_cast<int>(std::lround(level * 255));
     return {v, v, v};
@@ -53,11 +59,12 @@ struct VinylCrateView::PaintCache {
     // of what it was made from.
     std::string underKey;
     QImage ground;
-    // The backdrop with the train over it, in device pixels: painted into an image of our own so the cars can
-    // be darkened in one pass over their pixels, then blitted.
+    // The scene (backdrop, train, lips, focused card) in device pixels: painted into an image of our own, so
+    // the covers are scaled and darkened on its pixels, then blitted.
     QImage train;
-    std::string trainKey;  // what it shows (the key of everything under the whole view)
+    std::string trainKey;  // what it shows: the scene key of the whole view
     QRegion trainValid;    // where it shows it
+    uint64_t faceRenders = 0;
 };
 
 namespace {
@@ -137,6 +144,8 @@ const VinylCrateView::Face& VinylCrateView::face(int index) {
         f.opaque = picture && !picture->isNull() && !picture->hasAlphaChannel();
         f.image = cardFace(picture.get(), item.track.name, item.label(), layout_.cardW, devicePixelRatioF());
         f.dimmed = QImage();
+        if (!paintCache_) paintCache_ = std::make_shared<PaintCache>();
+        ++paintCache_->faceRenders;  // a new picture may take the address of one gone
     }
     return f;
 }
@@ -221,9 +230,7 @@ void VinylCrateView::paintScene(QPainter& p, const QRegion& dirty) {
     const qreal dpr = devicePixelRatioF();
     const QImage& backdrop = staticLayer(0);
     const QRect box = dirty.boundingRect() & rect();
-    const QRect px = QRect(QPoint(int(std::floor(box.left() * dpr)), int(std::floor(box.top() * dpr))),
-                           QPoint(int(std::ceil((box.right() + 1) * dpr)) - 1, int(std::ceil((box.bottom() + 1) * dpr)) - 1)) &
-                     backdrop.rect();
+    const QRect px = devicePixels(box, dpr) & backdrop.rect();
     if (!px.isEmpty()) {
         if (!paintCache_) paintCache_ = std::make_shared<PaintCache>();
         QImage& train = paintCache_->train;
@@ -233,7 +240,7 @@ void VinylCrateView::paintScene(QPainter& p, const QRegion& dirty) {
             paintCache_->trainKey.clear();
         }
         // A still crate is painted once: later paints of what it already holds only blit it.
-        std::string key = underPanelKey(QRectF(rect()));
+        std::string key = sceneKey(QRectF(rect()));
         PaintCache& cache = *paintCache_;
         const bool same = key == cache.trainKey;
         if (same && (QRegion(box) - cache.trainValid).isEmpty()) {
@@ -270,12 +277,6 @@ QRegion coveredBy(const QRectF& r, double scale) {
     if (inner.isEmpty()) return {};
     return QRegion(QRect(QPoint(int(std::ceil(inner.left())), int(std::ceil(inner.top()))),
                          QPoint(int(std::floor(inner.right())) - 1, int(std::floor(inner.bottom())) - 1)));
-}
-
-// The device pixels of a rectangle of logical pixels.
-QRect devicePixels(const QRect& logical, double dpr) {
-    return {QPoint(int(std::floor(logical.left() * dpr)), int(std::floor(logical.top() * dpr))),
-            QPoint(int(std::ceil((logical.right() + 1) * dpr)) - 1, int(std::ceil((logical.bottom() + 1) * dpr)) - 1)};
 }
 
 // Adds b (below 0) to every channel of the opaque pixels of `img` inside the rounded rectangle `r` (logical,
@@ -437,18 +438,18 @@ void addRect(std::string& key, const QRectF& r) { addNumbers(key, {r.x(), r.y(),
 
 }  // namespace
 
-std::string VinylCrateView::underPanelKey(const QRectF& panel) {
+std::string VinylCrateView::sceneKey(const QRectF& area) {
     const CrateLayout& l = layout_;
     std::string key;
     addNumbers(key, {l.width, l.height, devicePixelRatioF()});
-    addRect(key, panel);
-    // The backdrop and the lips follow the size alone; the covers add what reaches under the panel.
+    addRect(key, area);
+    // The backdrop and the lips follow the size alone; the covers add what reaches into the area.
     const auto [lo, hi] = model_.trainRange();
     const double frac = l.focusFraction(model_.focusOffset());
     for (int i = lo; i < hi; ++i) {
         const CarGeometry g = carGeometry((hi - i) + frac, l.cardW, l.lipLine, l.width / 2);
         const double pad = shadowPad(8) * g.scale;
-        if (g.rect.width() < 0.5 || !g.rect.adjusted(-pad, -pad + 4, pad, pad + 4).intersects(panel)) continue;
+        if (g.rect.width() < 0.5 || !g.rect.adjusted(-pad, -pad + 4, pad, pad + 4).intersects(area)) continue;
         const Face& f = face(i);
         key += "car " + std::to_string(i) + ' ' + f.key + ' ' +
                std::to_string(reinterpret_cast<uintptr_t>(f.picture.get())) + ' ';
@@ -461,7 +462,7 @@ std::string VinylCrateView::underPanelKey(const QRectF& panel) {
         const CardTransform t = cardTransform(centre - l.focusLine, l.cardW);
         const QRectF r = transformed(cardRect(l, centre), t);
         const double pad = shadowPad(10) * t.scale;
-        if (r.adjusted(-pad, -pad + 6, pad, pad + 6).intersects(panel)) {
+        if (r.adjusted(-pad, -pad + 6, pad, pad + 6).intersects(area)) {
             const Face& f = face(index);
             key += "card " + std::to_string(index) + ' ' + f.key + ' ' +
                    std::to_string(reinterpret_cast<uintptr_t>(f.picture.get())) + ' ';
@@ -474,6 +475,7 @@ std::string VinylCrateView::underPanelKey(const QRectF& panel) {
             }
         }
     }
+    if (paintCache_) key += " faces " + std::to_string(paintCache_->faceRenders);
     return key;
 }
 
@@ -487,7 +489,7 @@ void VinylCrateView::paintPanel(QPainter& p, const QRegion& dirty) {
     if (src.isEmpty()) return;
     PaintCache& cache = *paintCache_;
     // The ground is made again only when what lies under the panel changed, and is then blitted as it is.
-    if (std::string key = underPanelKey(r); key != cache.underKey || cache.ground.isNull()) {
+    if (std::string key = sceneKey(r); key != cache.underKey || cache.ground.isNull()) {
         // The scene under the panel, blurred at a quarter of its size: the same softness for a sixteenth of the
         // work. This paint just made it in the scene image when it covered the panel; else it is painted again.
         QImage scene;

@@ -52,7 +52,8 @@ done
 [ -n "$display" ] || { echo "process_cpu: Xvfb did not start" >&2; exit 1; }
 
 HOME=$work XDG_CONFIG_HOME=$work/config DISPLAY=:$display \
-  "$plindo" --deck1 "$work/Music/a.flac" --deck2 "$work/Music/b.flac" --http-port "$http_port" >"$work/plindo.log" 2>&1 &
+  "$plindo" --deck1 "$work/Music/a.flac" --deck2 "$work/Music/b.flac" --http-port "$http_port" \
+  >"$work/plindo.log" 2>&1 &
 host_pid=$!
 sleep 5  # the window shows, the tracks decode, the first frames settle
 kill -0 "$host_pid" 2>/dev/null || { echo "process_cpu: plindo ended early:" >&2; cat "$work/plindo.log" >&2; exit 1; }

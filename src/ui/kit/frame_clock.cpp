@@ -112,7 +112,8 @@ void FrameClock::tick() {
         changed = f() || changed;
     }
     if (changed) wake();
-    else if (++stillFrames_ >= kIdleAfterFrames && timer_.interval() != kIdleIntervalMs) timer_.setInterval(kIdleIntervalMs);
+    else if (++stillFrames_ >= kIdleAfterFrames && timer_.interval() != kIdleIntervalMs)
+        timer_.setInterval(kIdleIntervalMs);
     emit ticked();
 }
 

@@ -294,7 +294,8 @@ void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRe
                                 QPoint(edge(target.right()) - 1, edge(target.bottom()) - 1)) &
                           clip & dst.rect();
     if (covered.isEmpty()) return;
-    const auto xs = taps(covered.left(), covered.right(), target.left(), src.width() / target.width(), src.width(), smooth);
+    const auto xs =
+        taps(covered.left(), covered.right(), target.left(), src.width() / target.width(), src.width(), smooth);
     const auto ys = taps(covered.top(), covered.bottom(), target.top(), src.height() / target.height(), src.height(),
                          smooth);
     for (int y = covered.top(); y <= covered.bottom(); ++y) {

@@ -301,7 +301,8 @@ void darkenPixels(QImage& img, const QRectF& r, double scale, const QRegion& are
             auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
             for (int x = x0; x <= x1; ++x) {
                 const QRgb c = line[x];
-                line[x] = qRgba(std::max(0, qRed(c) - k), std::max(0, qGreen(c) - k), std::max(0, qBlue(c) - k), qAlpha(c));
+                line[x] = qRgba(std::max(0, qRed(c) - k), std::max(0, qGreen(c) - k), std::max(0, qBlue(c) - k),
+                                qAlpha(c));
             }
         }
     }

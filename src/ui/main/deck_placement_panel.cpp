@@ -68,7 +68,8 @@ private:
     // The still part of the scene, drawn once per size and freshness into an image blitted as it is.
     const QImage& backdrop(bool fresh) {
         const qreal dpr = devicePixelRatioF();
-        if (backdrop_.isNull() || backdropFresh_ != fresh || backdropSize_ != size() || backdrop_.devicePixelRatio() != dpr) {
+        if (backdrop_.isNull() || backdropFresh_ != fresh || backdropSize_ != size() ||
+            backdrop_.devicePixelRatio() != dpr) {
             backdrop_ = QImage((QSizeF(size()) * dpr).toSize().expandedTo({1, 1}), QImage::Format_ARGB32_Premultiplied);
             backdrop_.setDevicePixelRatio(dpr);
             backdrop_.fill(Qt::transparent);

@@ -22,23 +22,27 @@ std::vector<float> kernel(double sigma) {
 }
 
 // One pass along `n` samples spaced `stride` pixels apart, from `src` into `dst` (both premultiplied ARGB).
-void pass(const QRgb* src, QRgb* dst, int n, int stride, const std::vector<float>& k) {
-    const int half = int(k.size() / 2);
+void pass(const QRgb* src, QRgb* dst, int n, int stride, const std::vector<float>& kernel) {
+    const int half = int(kernel.size() / 2);
+    const float* k = kernel.data();
     for (int i = 0; i < n; ++i) {
         float a = 0, r = 0, g = 0, b = 0;
         const int lo = std::max(0, i - half), hi = std::min(n - 1, i + half);
-        for (int j = lo; j <= hi; ++j) {
-            const QRgb px = src[j * stride];
-            const float w = k[size_t(j - i + half)];
-            a += w * float(qAlpha(px));
-            r += w * float(qRed(px));
-            g += w * float(qGreen(px));
-            b += w * float(qBlue(px));
+        const float* w = k + (lo - i + half);
+        const QRgb* px = src + ptrdiff_t(lo) * stride;
+        for (int j = lo; j <= hi; ++j, ++w, px += stride) {
+            const QRgb c = *px;
+            if (c == 0) continue;  // transparent: most of a padded layer
+            a += *w * float(qAlpha(c));
+            r += *w * float(qRed(c));
+            g += *w * float(qGreen(c));
+            b += *w * float(qBlue(c));
         }
-        auto c = [](float v) { return int(std::lround(std::clamp(v, 0.0f, 255.0f))); };
+        // The sums are never negative: adding a half and truncating rounds them.
+        const auto c = [](float v) { return std::min(255, int(v + 0.5f)); };
         const int ca = c(a);
         // Rounding must keep the premultiplied invariant (colour ≤ alpha).
-        dst[i * stride] = qRgba(std::min(c(r), ca), std::min(c(g), ca), std::min(c(b), ca), ca);
+        dst[ptrdiff_t(i) * stride] = qRgba(std::min(c(r), ca), std::min(c(g), ca), std::min(c(b), ca), ca);
     }
 }
 

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace plindo::ui {
 
@@ -237,6 +238,84 @@ QImage cardShadow(double side, double radius, double opacity, qreal dpr) {
     QImage blurredImg = blurred(img, radius / 2 * dpr);
     blurredImg.setDevicePixelRatio(dpr);
     return blurredImg;
+}
+
+namespace {
+
+// a·(256 − w) + b·w over 256 on each channel of packed premultiplied ARGB; w in 0…256.
+inline QRgb mix256(QRgb a, QRgb b, uint w) {
+    const uint iw = 256 - w;
+    const uint rb = (((a & 0x00ff00ffu) * iw + (b & 0x00ff00ffu) * w) >> 8) & 0x00ff00ffu;
+    const uint ag = ((((a >> 8) & 0x00ff00ffu) * iw + ((b >> 8) & 0x00ff00ffu) * w) >> 8) & 0x00ff00ffu;
+    return rb | (ag << 8);
+}
+
+// Each channel times a/255, rounded.
+inline QRgb byteMul(QRgb x, uint a) {
+    uint t = (x & 0x00ff00ffu) * a;
+    t = ((t + ((t >> 8) & 0x00ff00ffu) + 0x00800080u) >> 8) & 0x00ff00ffu;
+    uint u = ((x >> 8) & 0x00ff00ffu) * a;
+    u = (u + ((u >> 8) & 0x00ff00ffu) + 0x00800080u) & 0xff00ff00u;
+    return u | t;
+}
+
+struct Tap {
+    int lo, hi;
+    uint w;  // of hi, 0…256
+};
+
+// The source samples of destination pixel centres `from`…`to` along one axis.
+std::vector<Tap> taps(int from, int to, double origin, double step, int size, bool smooth) {
+    std::vector<Tap> out;
+    out.reserve(size_t(std::max(0, to - from + 1)));
+    for (int i = from; i <= to; ++i) {
+        double u = (i + 0.5 - origin) * step;
+        if (!smooth) {
+            const int n = std::clamp(int(std::floor(u)), 0, size - 1);
+            out.push_back({n, n, 0});
+            continue;
+        }
+        u -= 0.5;
+        const int lo = int(std::floor(u));
+        const uint w = uint(std::clamp(int((u - lo) * 256), 0, 256));
+        out.push_back({std::clamp(lo, 0, size - 1), std::clamp(lo + 1, 0, size - 1), w});
+    }
+    return out;
+}
+
+}  // namespace
+
+void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRect& clip, bool smooth) {
+    if (src.isNull() || !(target.width() > 0) || !(target.height() > 0)) return;
+    if (src.format() != QImage::Format_ARGB32_Premultiplied) {
+        blendScaled(dst, target, src.convertToFormat(QImage::Format_ARGB32_Premultiplied), clip, smooth);
+        return;
+    }
+    // The raster engine's edges: a smooth draw covers the pixels whose centres lie inside the target, a plain
+    // one the target's edges rounded.
+    const auto edge = [smooth](double v) { return smooth ? int(std::ceil(v - 0.5)) : qRound(v); };
+    const QRect covered = QRect(QPoint(edge(target.left()), edge(target.top())),
+                                QPoint(edge(target.right()) - 1, edge(target.bottom()) - 1)) &
+                          clip & dst.rect();
+    if (covered.isEmpty()) return;
+    const auto xs =
+        taps(covered.left(), covered.right(), target.left(), src.width() / target.width(), src.width(), smooth);
+    const auto ys = taps(covered.top(), covered.bottom(), target.top(), src.height() / target.height(), src.height(),
+                         smooth);
+    for (int y = covered.top(); y <= covered.bottom(); ++y) {
+        const Tap& ty = ys[size_t(y - covered.top())];
+        const auto* r0 = reinterpret_cast<const QRgb*>(src.constScanLine(ty.lo));
+        const auto* r1 = reinterpret_cast<const QRgb*>(src.constScanLine(ty.hi));
+        auto* d = reinterpret_cast<QRgb*>(dst.scanLine(y)) + covered.left();
+        for (const Tap& tx : xs) {
+            QRgb s = r0[tx.lo];
+            if (smooth) s = mix256(mix256(r0[tx.lo], r0[tx.hi], tx.w), mix256(r1[tx.lo], r1[tx.hi], tx.w), ty.w);
+            const uint a = qAlpha(s);
+            if (a == 255) *d = s;
+            else if (s != 0) *d = s + byteMul(*d, 255 - a);
+            ++d;
+        }
+    }
 }
 
 }  // namespace plindo::ui

@@ -38,6 +38,12 @@ QImage brightened(const QImage& src, QSize size, double b);
 // A black rounded square of `side` blurred by `radius`, at `opacity`, padded by the blur's reach on every
 // side: draw it at the card's rect grown by `shadowPad(radius)`.
 QImage cardShadow(double side, double radius, double opacity, qreal dpr);
+
+// Draws `src` (premultiplied ARGB) scaled into `target` (device pixels of `dst`, an opaque RGB32 image) over
+// what is there, only inside `clip` (device pixels): bilinear when `smooth`, else the nearest pixel. It covers
+// the pixels the raster engine covers, on this thread alone: the raster engine hands
+// large scaled draws to its thread pool, which costs more than the drawing for a train of covers.
+void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRect& clip, bool smooth);
 double shadowPad(double radius);
 
 }  // namespace plindo::ui

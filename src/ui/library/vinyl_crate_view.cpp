@@ -164,14 +164,16 @@ void VinylCrateView::updateBlink() {
         return;
     }
     if (blinkTick_.active()) return;
-    blinkTick_ = FrameClock::shared().subscribe([this] {
+    // The ring steps twice a second: no motion that needs every frame, the clock's poll catches it.
+    blinkTick_ = FrameClock::shared().subscribeFollow([this] {
         const int phase = focusRingOpacity(blinkNow_()) > 0.5 ? 0 : 1;
-        if (phase == blinkPhase_) return;
+        if (phase == blinkPhase_) return false;
         blinkPhase_ = phase;
         // The panel shows a blurred copy of what lies under it: repaint it whole when the ring is under it.
         QRect ring = focusedCardRect().adjusted(-4, -4, 4, 4).toAlignedRect();
         if (const QRect panel = panelRect().toAlignedRect(); ring.intersects(panel)) ring |= panel;
         update(ring);
+        return false;
     });
 }
 

@@ -28,6 +28,8 @@ class QMimeData;
 
 namespace plindo::ui {
 
+struct CratePanelText;
+
 class VinylCrateView : public QWidget {
     Q_OBJECT
 
@@ -113,14 +115,19 @@ private:
 
     // Painting (vinyl_crate_view_paint.cpp).
     void paintScene(QPainter& p, const QRegion& dirty);
-    void paintTrain(QPainter& p, const QRegion& dirty);
-    void paintFocusedCard(QPainter& p);
+    // Into `layer`, an opaque image of the widget's device pixels that `p` paints on.
+    void paintTrain(QPainter& p, QImage& layer, const QRegion& dirty);
+    void paintFocusedCard(QPainter& p, QImage& layer, const QRegion& dirty);
     void paintPanel(QPainter& p, const QRegion& dirty);
     struct Face;
     const Face& face(int index);
     void ensureShadows();
     const QImage& staticLayer(int which);  // 0 backdrop, 1 back lip, 2 front lip
     void dropStaleArt();
+    // A see-through face at `size` device pixels and brightness `b`, made once per change of them.
+    const QImage& dimmedFace(int index, QSize size, double b);
+    // Names everything the scene paints into `area` (the panel's, or the whole view): equal keys, equal pixels.
+    std::string sceneKey(const QRectF& area);
 
     CrateModel model_;
     CrateCovers covers_;
@@ -149,12 +156,18 @@ private:
         CrateCovers::Picture picture;    // held, so a new picture never reuses its address
         QImage image;
         bool opaque = false;             // a cover without transparency hides what lies under it
+        QImage dimmed;                   // see-through only: the last dimmed copy, of this size and brightness
+        double dimmedBy = 0;
     };
     std::map<int, Face> faces_;
     QImage statics_[3];
     QSize staticsSize_;
     QImage shadowCard_, shadowCar_;
     double shadowSide_ = -1;
+    // Made in the painting code (texts laid out, the panel's blurred ground), kept while their inputs stay.
+    struct PaintCache;
+    mutable std::shared_ptr<PaintCache> paintCache_;
+    const CratePanelText& panelTexts() const;
 };
 
 }  // namespace plindo::ui

@@ -10,9 +10,13 @@
 #include <QLinearGradient>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QTextLayout>
 
 #include <cmath>
+#include <cstring>
+#include <cstdint>
+#include <cstdio>
 
 namespace plindo::ui {
 
@@ -20,6 +24,12 @@ namespace {
 
 constexpr double kPanelPadX = 14, kPanelPadY = 10, kPanelGap = 4, kPanelMargin = 10, kPanelCorner = 12;
 constexpr double kPanelBlur = 12;  // how soft the pixels under the panel get
+
+// The device pixels of a rectangle of logical pixels.
+QRect devicePixels(const QRect& logical, double dpr) {
+    return {QPoint(int(std::floor(logical.left() * dpr)), int(std::floor(logical.top() * dpr))),
+            QPoint(int(std::ceil((logical.right() + 1) * dpr)) - 1, int(std::ceil((logical.bottom() + 1) * dpr)) - 1)};
+}
 
 QColor grey(double level) {
     const int v = static_cast<int>(std::lround(level * 255));
@@ -32,11 +42,34 @@ QFont titleFont() {
     return f;
 }
 
-struct PanelText {
+}  // namespace
+
+struct CratePanelText {
     QStringList title;  // at most two lines, the second cut with an ellipsis
     QString artist;     // one line, cut
     double height = 0;
 };
+
+struct VinylCrateView::PaintCache {
+    // The panel's texts, laid out for these inputs.
+    std::string title, artist;
+    double width = -1;
+    CratePanelText text;
+    // The panel's ground (the blurred scene under it, tinted, cut to its shape) in device pixels, and the key
+    // of what it was made from.
+    std::string underKey;
+    QImage ground;
+    // The scene (backdrop, train, lips, focused card) in device pixels: painted into an image of our own, so
+    // the covers are scaled and darkened on its pixels, then blitted.
+    QImage train;
+    std::string trainKey;  // what it shows: the scene key of the whole view
+    QRegion trainValid;    // where it shows it
+    uint64_t faceRenders = 0;
+};
+
+namespace {
+
+using PanelText = CratePanelText;
 
 PanelText panelText(const std::string& title, const std::string& artist, double width) {
     PanelText t;
@@ -71,11 +104,24 @@ PanelText panelText(const std::string& title, const std::string& artist, double 
 
 }  // namespace
 
+const CratePanelText& VinylCrateView::panelTexts() const {
+    if (!paintCache_) paintCache_ = std::make_shared<PaintCache>();
+    PaintCache& c = *paintCache_;
+    std::string title = panelTitle(model_.meta(), model_.focusedItem()), artist = panelArtist(model_.meta());
+    const double width = std::max(0.0, layout_.panelW - 2 * kPanelPadX);
+    if (c.width != width || c.title != title || c.artist != artist) {
+        c.text = panelText(title, artist, width);
+        c.title = std::move(title);
+        c.artist = std::move(artist);
+        c.width = width;
+    }
+    return c.text;
+}
+
 QRectF VinylCrateView::panelRect() const {
     const double w = layout_.panelW;
-    const PanelText t = panelText(panelTitle(model_.meta(), model_.focusedItem()), panelArtist(model_.meta()),
-                                  std::max(0.0, w - 2 * kPanelPadX));
-    return {layout_.width - kPanelMargin - w, (layout_.height - t.height) / 2, w, t.height};
+    const double h = panelTexts().height;
+    return {layout_.width - kPanelMargin - w, (layout_.height - h) / 2, w, h};
 }
 
 void VinylCrateView::dropStaleArt() {
@@ -97,8 +143,20 @@ const VinylCrateView::Face& VinylCrateView::face(int index) {
         f.picture = picture;
         f.opaque = picture && !picture->isNull() && !picture->hasAlphaChannel();
         f.image = cardFace(picture.get(), item.track.name, item.label(), layout_.cardW, devicePixelRatioF());
+        f.dimmed = QImage();
+        if (!paintCache_) paintCache_ = std::make_shared<PaintCache>();
+        ++paintCache_->faceRenders;  // a new picture may take the address of one gone
     }
     return f;
+}
+
+const QImage& VinylCrateView::dimmedFace(int index, QSize size, double b) {
+    Face& f = faces_[index];
+    if (f.dimmed.size() != size || f.dimmedBy != b || f.dimmed.isNull()) {
+        f.dimmed = brightened(f.image, size, b);
+        f.dimmedBy = b;
+    }
+    return f.dimmed;
 }
 
 const QImage& VinylCrateView::staticLayer(int which) {
@@ -169,13 +227,45 @@ void VinylCrateView::paintEvent(QPaintEvent* e) {
 
 void VinylCrateView::paintScene(QPainter& p, const QRegion& dirty) {
     p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
-    p.drawImage(QPointF(0, 0), staticLayer(0));
-    paintTrain(p, dirty);
-    const CrateLayout& l = layout_;
-    const QPointF lipAt(l.width / 2 - l.lipW / 2 - 12, l.lipLine - l.lipH / 2 - 12);
-    p.drawImage(lipAt, staticLayer(1));
-    paintFocusedCard(p);
-    p.drawImage(lipAt, staticLayer(2));
+    const qreal dpr = devicePixelRatioF();
+    const QImage& backdrop = staticLayer(0);
+    const QRect box = dirty.boundingRect() & rect();
+    const QRect px = devicePixels(box, dpr) & backdrop.rect();
+    if (!px.isEmpty()) {
+        if (!paintCache_) paintCache_ = std::make_shared<PaintCache>();
+        QImage& train = paintCache_->train;
+        if (train.size() != backdrop.size() || train.devicePixelRatio() != dpr) {
+            train = QImage(backdrop.size(), QImage::Format_RGB32);
+            train.setDevicePixelRatio(dpr);
+            paintCache_->trainKey.clear();
+        }
+        // A still crate is painted once: later paints of what it already holds only blit it.
+        std::string key = sceneKey(QRectF(rect()));
+        PaintCache& cache = *paintCache_;
+        const bool same = key == cache.trainKey;
+        if (same && (QRegion(box) - cache.trainValid).isEmpty()) {
+            p.drawImage(QPointF(px.topLeft()) / dpr, train, QRectF(px));
+            return;
+        }
+        cache.trainValid = same ? cache.trainValid + QRegion(box) : QRegion(box);
+        cache.trainKey = std::move(key);
+        const size_t rowBytes = size_t(px.width()) * sizeof(QRgb);
+        for (int y = px.top(); y <= px.bottom(); ++y)
+            std::memcpy(reinterpret_cast<QRgb*>(train.scanLine(y)) + px.left(),
+                        reinterpret_cast<const QRgb*>(backdrop.constScanLine(y)) + px.left(), rowBytes);
+        const CrateLayout& l = layout_;
+        const QPointF lipAt(l.width / 2 - l.lipW / 2 - 12, l.lipLine - l.lipH / 2 - 12);
+        {
+            QPainter tp(&train);
+            tp.setRenderHints(p.renderHints());
+            tp.setClipRegion(dirty);
+            paintTrain(tp, train, dirty);
+            tp.drawImage(lipAt, staticLayer(1));
+            paintFocusedCard(tp, train, dirty);
+            tp.drawImage(lipAt, staticLayer(2));
+        }
+        p.drawImage(QPointF(px.topLeft()) / dpr, train, QRectF(px));
+    }
 }
 
 namespace {
@@ -189,26 +279,33 @@ QRegion coveredBy(const QRectF& r, double scale) {
                          QPoint(int(std::floor(inner.right())) - 1, int(std::floor(inner.bottom())) - 1)));
 }
 
-// Adds b (below 0) to every channel of the opaque pixels already painted inside `shape`: subtracting is
-// inverting, adding and inverting again.
-void darken(QPainter& p, const QPainterPath& shape, double b) {
+// Adds b (below 0) to every channel of the opaque pixels of `img` inside the rounded rectangle `r` (logical,
+// its corners as a path filled without antialiasing takes them) and the region `area`: one pass over them.
+void darkenPixels(QImage& img, const QRectF& r, double scale, const QRegion& area, double b) {
     const int k = static_cast<int>(std::lround(std::clamp(-b, 0.0, 1.0) * 255));
     if (k == 0) return;
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setCompositionMode(QPainter::CompositionMode_Difference);
-    p.fillPath(shape, Qt::white);
-    p.setCompositionMode(QPainter::CompositionMode_Plus);
-    p.fillPath(shape, QColor(k, k, k));
-    p.setCompositionMode(QPainter::CompositionMode_Difference);
-    p.fillPath(shape, Qt::white);
-    p.restore();
-}
-
-QPainterPath roundedPath(const QRectF& r, double scale) {
-    QPainterPath path;
-    path.addRoundedRect(r, kCardCorner * scale, kCardCorner * scale);
-    return path;
+    const double dpr = img.devicePixelRatio();
+    const QRectF d(r.topLeft() * dpr, r.size() * dpr);
+    const double radius = kCardCorner * scale * dpr;
+    for (const QRect& logical : area) {
+        const QRect box = devicePixels(logical, dpr) & img.rect();
+        for (int y = box.top(); y <= box.bottom(); ++y) {
+            const double yc = y + 0.5;
+            if (yc < d.top() || yc >= d.bottom()) continue;
+            double inset = 0;
+            const double fromTop = d.top() + radius - yc, fromBottom = yc - (d.bottom() - radius);
+            const double dy = std::max(fromTop, fromBottom);
+            if (dy > 0) inset = radius - std::sqrt(std::max(0.0, radius * radius - dy * dy));
+            const int x0 = std::max(box.left(), int(std::ceil(d.left() + inset - 0.5)));
+            const int x1 = std::min(box.right(), int(std::ceil(d.right() - inset - 0.5)) - 1);
+            auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
+            for (int x = x0; x <= x1; ++x) {
+                const QRgb c = line[x];
+                line[x] = qRgba(std::max(0, qRed(c) - k), std::max(0, qGreen(c) - k), std::max(0, qBlue(c) - k),
+                                qAlpha(c));
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -220,11 +317,12 @@ void VinylCrateView::ensureShadows() {
     shadowCard_ = cardShadow(layout_.cardW, 10, 0.6, devicePixelRatioF());
 }
 
-void VinylCrateView::paintTrain(QPainter& p, const QRegion& dirty) {
+void VinylCrateView::paintTrain(QPainter& p, QImage& layer, const QRegion& dirty) {
     const auto [lo, hi] = model_.trainRange();
     if (lo >= hi) return;
     ensureShadows();
     const CrateLayout& l = layout_;
+    const double dpr = layer.devicePixelRatio();
     const double frac = l.focusFraction(model_.focusOffset());
     std::vector<CarGeometry> cars;
     for (int i = lo; i < hi; ++i) cars.push_back(carGeometry((hi - i) + frac, l.cardW, l.lipLine, l.width / 2));
@@ -253,30 +351,28 @@ void VinylCrateView::paintTrain(QPainter& p, const QRegion& dirty) {
         const QRectF shadowRect = g.rect.adjusted(-pad, -pad + 4, pad, pad + 4);
         QRegion shadowArea = (QRegion(shadowRect.toAlignedRect()) & dirty) - hidden[size_t(k)];
         if (f.opaque) shadowArea -= coveredBy(g.rect, g.scale);
-        if (!shadowArea.isEmpty()) {
-            p.save();
-            p.setClipRegion(shadowArea, Qt::IntersectClip);
-            p.drawImage(shadowRect, shadowCar_);
-            p.restore();
-        }
+        const QRectF shadowPx(shadowRect.topLeft() * dpr, shadowRect.size() * dpr);
+        for (const QRect& r : shadowArea)
+            blendScaled(layer, shadowPx, shadowCar_, devicePixels(r, dpr), false);  // a blur has no detail to keep
         const QRegion area = (QRegion(g.rect.toAlignedRect()) & dirty) - hidden[size_t(k)];
         if (area.isEmpty()) continue;
         p.save();
         p.setClipRegion(area, Qt::IntersectClip);
         if (f.opaque) {
-            p.drawImage(g.rect, f.image);
-            darken(p, roundedPath(g.rect, g.scale), g.brightness);
+            const QRectF facePx(g.rect.topLeft() * dpr, g.rect.size() * dpr);
+            for (const QRect& r : area) blendScaled(layer, facePx, f.image, devicePixels(r, dpr), true);
+            darkenPixels(layer, g.rect, g.scale, area, g.brightness);
         } else {
             // A see-through face (the placeholder) is darkened in its own pixels.
             const QSize size = (g.rect.size() * devicePixelRatioF()).toSize().expandedTo(QSize(1, 1));
-            p.drawImage(g.rect, brightened(f.image, size, g.brightness));
+            p.drawImage(g.rect, dimmedFace(i, size, g.brightness));
         }
         paintCarEdge(p, g.rect);
         p.restore();
     }
 }
 
-void VinylCrateView::paintFocusedCard(QPainter& p) {
+void VinylCrateView::paintFocusedCard(QPainter& p, QImage& layer, const QRegion& dirty) {
     playsRect_ = {};
     const CrateItem* item = model_.focusedItem();
     if (!item) return;
@@ -290,7 +386,9 @@ void VinylCrateView::paintFocusedCard(QPainter& p) {
     p.save();
     p.setClipRect(QRectF(0, 0, l.width, std::max(l.lipLine, 0.0)), Qt::IntersectClip);
     const double pad = shadowPad(10) * t.scale;
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);  // a blur has no detail to keep
     p.drawImage(r.adjusted(-pad, -pad + 6, pad, pad + 6), shadowCard_);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
     const bool loaded = isLoaded(*item), played = isPlayed(*item);
     const double blink = focusRingOpacity(blinkNow_());
     const Face& f = face(index);
@@ -309,7 +407,8 @@ void VinylCrateView::paintFocusedCard(QPainter& p) {
         p.restore();
         if (!plays.isEmpty())
             playsRect_ = QRectF(r.topLeft() + plays.topLeft() * t.scale, plays.size() * t.scale);
-        darken(p, roundedPath(r, t.scale), t.brightness);
+        darkenPixels(layer, r, t.scale, dirty & QRectF(0, 0, l.width, std::max(l.lipLine, 0.0)).toRect(),
+                     t.brightness);
     } else {
         // Off the line a see-through card darkens in its own pixels, ring and sticker included.
         QImage card(f.image.size(), QImage::Format_ARGB32_Premultiplied);
@@ -326,35 +425,105 @@ void VinylCrateView::paintFocusedCard(QPainter& p) {
     p.restore();
 }
 
+namespace {
+
+void addNumbers(std::string& key, std::initializer_list<double> numbers) {
+    char buf[32];
+    for (double v : numbers) {
+        const int n = std::snprintf(buf, sizeof buf, "%.4f ", v);
+        key.append(buf, size_t(std::max(0, n)));
+    }
+}
+
+void addRect(std::string& key, const QRectF& r) { addNumbers(key, {r.x(), r.y(), r.width(), r.height()}); }
+
+}  // namespace
+
+std::string VinylCrateView::sceneKey(const QRectF& area) {
+    const CrateLayout& l = layout_;
+    std::string key;
+    addNumbers(key, {l.width, l.height, devicePixelRatioF()});
+    addRect(key, area);
+    // The backdrop and the lips follow the size alone; the covers add what reaches into the area.
+    const auto [lo, hi] = model_.trainRange();
+    const double frac = l.focusFraction(model_.focusOffset());
+    for (int i = lo; i < hi; ++i) {
+        const CarGeometry g = carGeometry((hi - i) + frac, l.cardW, l.lipLine, l.width / 2);
+        const double pad = shadowPad(8) * g.scale;
+        if (g.rect.width() < 0.5 || !g.rect.adjusted(-pad, -pad + 4, pad, pad + 4).intersects(area)) continue;
+        const Face& f = face(i);
+        key += "car " + std::to_string(i) + ' ' + f.key + ' ' +
+               std::to_string(reinterpret_cast<uintptr_t>(f.picture.get())) + ' ';
+        addRect(key, g.rect);
+        addNumbers(key, {g.scale, g.brightness});
+    }
+    if (const CrateItem* item = model_.focusedItem()) {
+        const int index = *model_.focusedIdx();
+        const double centre = l.slotCentre(index, scroll_);
+        const CardTransform t = cardTransform(centre - l.focusLine, l.cardW);
+        const QRectF r = transformed(cardRect(l, centre), t);
+        const double pad = shadowPad(10) * t.scale;
+        if (r.adjusted(-pad, -pad + 6, pad, pad + 6).intersects(area)) {
+            const Face& f = face(index);
+            key += "card " + std::to_string(index) + ' ' + f.key + ' ' +
+                   std::to_string(reinterpret_cast<uintptr_t>(f.picture.get())) + ' ';
+            addRect(key, r);
+            addNumbers(key, {t.scale, t.brightness, focusRingOpacity(blinkNow_()), double(isLoaded(*item)),
+                             double(isPlayed(*item))});
+            if (model_.meta()) {
+                const StickerRows rows = stickerRows(*model_.meta());
+                key += rows.camelot + '\n' + rows.key + '\n' + rows.tempo + '\n' + rows.plays;
+            }
+        }
+    }
+    if (paintCache_) key += " faces " + std::to_string(paintCache_->faceRenders);
+    return key;
+}
+
 void VinylCrateView::paintPanel(QPainter& p, const QRegion& dirty) {
     if (!model_.focusedItem()) return;  // the panel is transparent without a focus
-    const double w = layout_.panelW;
-    const PanelText t = panelText(panelTitle(model_.meta(), model_.focusedItem()), panelArtist(model_.meta()),
-                                  std::max(0.0, w - 2 * kPanelPadX));
-    const QRectF r(layout_.width - kPanelMargin - w, (layout_.height - t.height) / 2, w, t.height);
+    const PanelText& t = panelTexts();
+    const QRectF r = panelRect();
     if (!dirty.intersects(r.toAlignedRect())) return;
     const qreal dpr = devicePixelRatioF();
-    // The scene under the panel, painted once more into a small image and blurred at a quarter of its
-    // size: the same softness for a sixteenth of the work.
     const QRect src = QRectF(r.topLeft() * dpr, r.size() * dpr).toAlignedRect();
     if (src.isEmpty()) return;
-    QImage scene(src.size(), QImage::Format_RGB32);
-    scene.setDevicePixelRatio(dpr);
-    {
-        QPainter sp(&scene);
-        sp.translate(-QPointF(src.topLeft()) / dpr);
-        paintScene(sp, QRegion(r.toAlignedRect()));
+    PaintCache& cache = *paintCache_;
+    // The ground is made again only when what lies under the panel changed, and is then blitted as it is.
+    if (std::string key = sceneKey(r); key != cache.underKey || cache.ground.isNull()) {
+        // The scene under the panel, blurred at a quarter of its size: the same softness for a sixteenth of the
+        // work. This paint just made it in the scene image when it covered the panel; else it is painted again.
+        QImage scene;
+        const QImage& made = cache.train;
+        if ((QRegion(r.toAlignedRect()) - dirty).isEmpty() && made.rect().contains(src)) {
+            scene = made.copy(src);
+        } else {
+            scene = QImage(src.size(), QImage::Format_RGB32);
+            scene.setDevicePixelRatio(dpr);
+            QPainter sp(&scene);
+            sp.translate(-QPointF(src.topLeft()) / dpr);
+            paintScene(sp, QRegion(r.toAlignedRect()));
+        }
+        const QImage small = scene.scaled(std::max(1, src.width() / 4), std::max(1, src.height() / 4),
+                                          Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage under = blurred(small, kPanelBlur * dpr / 4);
+        QImage ground(src.size(), QImage::Format_ARGB32_Premultiplied);
+        ground.setDevicePixelRatio(dpr);
+        ground.fill(Qt::transparent);
+        {
+            QPainter gp(&ground);
+            gp.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+            gp.translate(-QPointF(src.topLeft()) / dpr);
+            QPainterPath shape;
+            shape.addRoundedRect(r, kPanelCorner, kPanelCorner);
+            gp.setClipPath(shape);
+            gp.drawImage(QRectF(QPointF(src.topLeft()) / dpr, QSizeF(src.size()) / dpr), under);
+            gp.fillPath(shape, QColor(40, 40, 44, 110));  // the thin material's tint
+        }
+        cache.ground = std::move(ground);
+        cache.underKey = std::move(key);
     }
-    const QImage small = scene.scaled(std::max(1, src.width() / 4), std::max(1, src.height() / 4),
-                                      Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    QImage under = blurred(small, kPanelBlur * dpr / 4);
-    QPainterPath shape;
-    shape.addRoundedRect(r, kPanelCorner, kPanelCorner);
-    p.save();
-    p.setClipPath(shape, Qt::IntersectClip);
-    p.drawImage(QRectF(QPointF(src.topLeft()) / dpr, QSizeF(src.size()) / dpr), under);
-    p.fillPath(shape, QColor(40, 40, 44, 110));  // the thin material's tint
-    p.restore();
+    p.drawImage(QPointF(src.topLeft()) / dpr, cache.ground);
     p.save();
     const QFontMetricsF tfm(titleFont()), afm(ui::font(TextStyle::title3));
     double y = r.top() + kPanelPadY;

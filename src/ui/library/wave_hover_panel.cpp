@@ -135,11 +135,22 @@ void WaveHoverPanel::paintEvent(QPaintEvent*) {
     QPainter p(this);
     if (env_) {
         if (width() < 1 || height() < 1) return;
-        const QImage img = floorImage(size(), devicePixelRatioF());
-        p.setRenderHint(QPainter::SmoothPixmapTransform, true);
-        p.setRenderHint(QPainter::Antialiasing, true);
-        p.setTransform(tilt(QSizeF(size())));
-        p.drawImage(QRectF(0, 0, width(), height()), img);
+        const qreal dpr = devicePixelRatioF();
+        const QImage img = floorImage(size(), dpr);
+        // A perspective draw of a large image is slow: it is made once per floor image and size, then blitted.
+        const QSize px = (QSizeF(size()) * dpr).toSize();
+        if (tilted_.isNull() || tiltedFrom_ != img.cacheKey() || tilted_.size() != px) {
+            tilted_ = QImage(px, QImage::Format_ARGB32_Premultiplied);
+            tilted_.setDevicePixelRatio(dpr);
+            tilted_.fill(Qt::transparent);
+            QPainter tp(&tilted_);
+            tp.setRenderHint(QPainter::SmoothPixmapTransform, true);
+            tp.setRenderHint(QPainter::Antialiasing, true);
+            tp.setTransform(tilt(QSizeF(size())));
+            tp.drawImage(QRectF(0, 0, width(), height()), img);
+            tiltedFrom_ = img.cacheKey();
+        }
+        p.drawImage(QPointF(0, 0), tilted_);
         return;
     }
     if (loadFailed_) {

@@ -74,6 +74,9 @@ private:
     std::shared_ptr<WaveHoverStore::Load> task_;    // the load past its wait
     FrameClock::Subscription spinner_;              // runs while the busy indicator shows
     int spinnerFrame_ = 0;
+    // The floor image drawn through the tilt once, in device pixels, and the image it was drawn from.
+    QImage tilted_;
+    qint64 tiltedFrom_ = 0;
 };
 
 }  // namespace plindo::ui

@@ -17,7 +17,10 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <memory>
 #include <numbers>
 
 namespace plindo::ui {
@@ -57,13 +60,61 @@ protected:
     void paintEvent(QPaintEvent*) override {
         const PlacementInputs in = placementInputs(host_, deck_);
         QPainter p(this);
-        drawPlacementScene(p, in.snapshot.raw, in.snapshot.fresh, in.bigLabel, in.smallLabel, size(), in.theta);
+        p.drawImage(QPointF(0, 0), backdrop(in.snapshot.fresh));
+        drawPlacementForeground(p, in.snapshot.raw, in.snapshot.fresh, in.bigLabel, in.smallLabel, size(), in.theta);
     }
 
 private:
+    // The still part of the scene, drawn once per size and freshness into an image blitted as it is.
+    const QImage& backdrop(bool fresh) {
+        const qreal dpr = devicePixelRatioF();
+        if (backdrop_.isNull() || backdropFresh_ != fresh || backdropSize_ != size() ||
+            backdrop_.devicePixelRatio() != dpr) {
+            backdrop_ = QImage((QSizeF(size()) * dpr).toSize().expandedTo({1, 1}), QImage::Format_ARGB32_Premultiplied);
+            backdrop_.setDevicePixelRatio(dpr);
+            backdrop_.fill(Qt::transparent);
+            QPainter bp(&backdrop_);
+            drawPlacementBackdrop(bp, fresh, size());
+            backdropFresh_ = fresh;
+            backdropSize_ = size();
+        }
+        return backdrop_;
+    }
+
     host::HostUi& host_;
     const int deck_;
+    QImage backdrop_;
+    bool backdropFresh_ = false;
+    QSize backdropSize_;
 };
+
+}  // namespace
+
+// What the tile shows of a frame's inputs; equal keys draw equal pixels. Numbers compare by their bits, so a
+// NaN that stays a NaN is no change.
+struct PlacementShownKey {
+    std::array<uint64_t, 8> numbers{};
+    int flags = 0;
+    bool fresh = false;
+    QString bigLabel, smallLabel;
+    bool operator==(const PlacementShownKey&) const = default;
+};
+
+namespace {
+
+PlacementShownKey shownKey(const PlacementInputs& in) {
+    const Raw& r = in.snapshot.raw;
+    PlacementShownKey k;
+    k.numbers = {std::bit_cast<uint64_t>(r.yaw),         std::bit_cast<uint64_t>(r.offX),
+                 std::bit_cast<uint64_t>(r.offY),        std::bit_cast<uint64_t>(r.gz),
+                 std::bit_cast<uint64_t>(r.planeDevDeg), std::bit_cast<uint64_t>(r.rotorPhase),
+                 std::bit_cast<uint64_t>(r.fieldAC),     std::bit_cast<uint64_t>(in.theta)};
+    k.flags = r.placeFlags;
+    k.fresh = in.snapshot.fresh;
+    k.bigLabel = in.bigLabel;
+    k.smallLabel = in.smallLabel;
+    return k;
+}
 
 }  // namespace
 
@@ -166,9 +217,14 @@ DeckPlacementPanel::DeckPlacementPanel(host::HostUi& host, int deck, QWidget* pa
     setShowRows(false);
 
     refresh();
-    frames_ = FrameClock::shared().subscribe([this] {
+    // A still phone (or none) costs no repaint: the tile follows only what it shows.
+    frames_ = FrameClock::shared().subscribeFollow([this] {
+        auto now = std::make_shared<const PlacementShownKey>(shownKey(placementInputs(host_, deck_)));
+        if (shown_ && *shown_ == *now) return false;
+        shown_ = std::move(now);
         refresh();
         canvas_->update();
+        return true;
     });
 }
 

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -42,6 +43,8 @@ struct PlacementInputs {
     QString smallLabel; // that member's name without its seat suffix
 };
 PlacementInputs placementInputs(const host::HostUi& host, int deck);
+
+struct PlacementShownKey;
 
 class DeckPlacementPanel : public QWidget {
     Q_OBJECT
@@ -79,6 +82,7 @@ private:
     QLabel* noSignal_ = nullptr;
     std::array<QLabel*, 6> values_{};
     QLabel* caption_ = nullptr;
+    std::shared_ptr<const PlacementShownKey> shown_;  // what the tile last showed; none before the first frame
     FrameClock::Subscription frames_;
 };
 

@@ -61,7 +61,26 @@ DeckWaveColumn::DeckWaveColumn(host::HostUi& host, int deck, QWidget* parent)
     setMinimumSize(0, 0);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    frames_ = FrameClock::shared().subscribeRepaint(this);
+    // The controller publishes positions with the decks; the frames catch the zoom and the cue rows.
+    connect(&host_, &host::HostUi::decksChanged, this, &DeckWaveColumn::follow);
+    frames_ = FrameClock::shared().subscribeFollow([this] { return follow(); });
+    // A new envelope may take the address of the one it replaced.
+    connect(&host_, &host::HostUi::deckEnvChanged, this, qOverload<>(&QWidget::update));
+    connect(&host_, &host::HostUi::deckMarksChanged, this, qOverload<>(&QWidget::update));
+}
+
+DeckWaveColumn::Inputs DeckWaveColumn::inputs() const {
+    return {host_.deck(deck_).posSec, host_.zoom(deck_), host_.deckEnv(deck_).get(), host_.deckMarks(deck_).get(),
+            host_.seratoCueRows(deck_), size()};
+}
+
+bool DeckWaveColumn::follow() {
+    // A stopped deck costs no repaint.
+    Inputs now = inputs();
+    if (now == shown_) return false;
+    shown_ = std::move(now);
+    update();
+    return true;
 }
 
 WaveGeometry DeckWaveColumn::frame() const {
@@ -72,6 +91,7 @@ WaveGeometry DeckWaveColumn::frame() const {
 }
 
 void DeckWaveColumn::paintEvent(QPaintEvent*) {
+    shown_ = inputs();
     QPainter p(this);
     paintDeckWave(p, frame());
     p.setFont(monoSystemFont(10, QFont::Bold));

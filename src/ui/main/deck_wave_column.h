@@ -1,13 +1,19 @@
 #pragma once
 // One deck's narrow vertical waveform: the track scrolls upwards past a fixed playhead at mid height, with
-// the beat grid, bar numbers, loops and cues over it. Redrawn on every frame from the controller's published
-// state; it changes nothing.
+// the beat grid, bar numbers, loops and cues over it. Follows the controller's published state frame by frame
+// and repaints only when what it shows changed; it changes nothing.
 #include "ui/kit/frame_clock.h"
 #include "ui/main/wave_geometry.h"
 
 #include <QWidget>
 
+#include <memory>
+#include <optional>
+#include <vector>
+
 class QPainter;
+
+#include "host/host_ui_types.h"
 
 namespace plindo::host {
 class HostUi;
@@ -34,7 +40,20 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Everything a frame is drawn from.
+    struct Inputs {
+        double posSec = 0, zoom = 0;
+        const void* env = nullptr;
+        const void* marks = nullptr;
+        std::optional<std::vector<host::SeratoCueRow>> cueRows;
+        QSize size;
+        bool operator==(const Inputs&) const = default;
+    };
+    Inputs inputs() const;
+    bool follow();  // true when the frame changed
+
     host::HostUi& host_;
+    Inputs shown_;
     const int deck_;
     FrameClock::Subscription frames_;
 };

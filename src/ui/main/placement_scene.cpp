@@ -285,11 +285,9 @@ void drawPhone(QPainter& p, const View& v, const Raw& raw, bool lifted, double t
 
 }  // namespace
 
-void drawPlacementScene(QPainter& p, const Raw& raw, bool fresh, const QString& bigLabel, const QString& smallLabel,
-                        QSizeF size, double theta) {
+void drawPlacementBackdrop(QPainter& p, bool fresh, QSizeF size) {
     const View v = viewFor(size);
     const double alpha = fresh ? 1.0 : kStaleAlpha;
-    const bool lifted = isLifted(raw.placeFlags, fresh);
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
 
@@ -301,8 +299,19 @@ void drawPlacementScene(QPainter& p, const Raw& raw, bool fresh, const QString& 
     drawPlatter(p, v, alpha);
     drawSheen(p, v, alpha);
     drawTwelve(p, v, alpha);
+    drawSpindle(p, v, alpha);  // the field glow's spots lie far from the post: the order between them is free
+    p.restore();
+}
+
+void drawPlacementForeground(QPainter& p, const Raw& raw, bool fresh, const QString& bigLabel,
+                             const QString& smallLabel, QSizeF size, double theta) {
+    const View v = viewFor(size);
+    const double alpha = fresh ? 1.0 : kStaleAlpha;
+    const bool lifted = isLifted(raw.placeFlags, fresh);
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
+
     drawFieldGlow(p, v, raw, alpha);
-    drawSpindle(p, v, alpha);
 
     if (fresh) {
         // A position bit over an offset that is no number is no known position.
@@ -325,6 +334,12 @@ void drawPlacementScene(QPainter& p, const Raw& raw, bool fresh, const QString& 
             text(p, label + QPointF(0, 16), smallLabel, monoSystemFont(9), colors::secondary(), Qt::AlignTop);
     }
     p.restore();
+}
+
+void drawPlacementScene(QPainter& p, const Raw& raw, bool fresh, const QString& bigLabel, const QString& smallLabel,
+                        QSizeF size, double theta) {
+    drawPlacementBackdrop(p, fresh, size);
+    drawPlacementForeground(p, raw, fresh, bigLabel, smallLabel, size, theta);
 }
 
 }  // namespace plindo::ui

@@ -15,4 +15,10 @@ namespace plindo::ui {
 void drawPlacementScene(QPainter& p, const link::OrvRemoteLink::RawMirror& raw, bool fresh, const QString& bigLabel,
                         const QString& smallLabel, QSizeF size, double theta);
 
+// The scene in two layers, for a canvas that keeps the first: the ground, platter, sheen, "12" and spindle post
+// depend on the size and the freshness only; the rest lies over them.
+void drawPlacementBackdrop(QPainter& p, bool fresh, QSizeF size);
+void drawPlacementForeground(QPainter& p, const link::OrvRemoteLink::RawMirror& raw, bool fresh,
+                             const QString& bigLabel, const QString& smallLabel, QSizeF size, double theta);
+
 }  // namespace plindo::ui

@@ -4,6 +4,8 @@
 
 #include <QPainter>
 
+#include <bit>
+#include <cstdint>
 #include <numbers>
 
 namespace plindo::ui {
@@ -55,11 +57,21 @@ void PlatterSpindle::setFresh(bool fresh) {
 
 void PlatterSpindle::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    paintSpindle(p, size_, fresh_, angle_ ? angle_() : 0.0);
+    paintSpindle(p, size_, fresh_, shownAngle_);
+}
+
+bool PlatterSpindle::follow() {
+    const double a = angle_ ? angle_() : 0.0;
+    // A still platter costs no repaint; a NaN never equals itself, so compare the bits.
+    if (std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(shownAngle_)) return false;
+    shownAngle_ = a;
+    update();
+    return true;
 }
 
 void PlatterSpindle::showEvent(QShowEvent* event) {
-    frames_ = FrameClock::shared().subscribeRepaint(this);
+    shownAngle_ = angle_ ? angle_() : 0.0;
+    frames_ = FrameClock::shared().subscribeFollow([this] { return follow(); });
     QWidget::showEvent(event);
 }
 

@@ -19,12 +19,13 @@ class PlatterSpindle : public QWidget {
     Q_OBJECT
 
 public:
-    // `angle` is called once per painted frame on the main thread; it must be cheap.
+    // `angle` is called once per frame on the main thread while shown; it must be cheap. The dial repaints
+    // only when the angle or the freshness changed.
     PlatterSpindle(int size, std::function<double()> angle, QWidget* parent = nullptr);
 
     void setFresh(bool fresh);
     bool fresh() const { return fresh_; }
-    // Whether the dial is redrawn on every frame (only while shown).
+    // Whether the dial follows the frames (only while shown).
     bool animating() const { return frames_.active(); }
 
 protected:
@@ -33,9 +34,12 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    bool follow();  // true when the angle moved
+
     const int size_;
     std::function<double()> angle_;
     bool fresh_ = false;
+    double shownAngle_ = 0;  // the angle the dial shows (or is about to)
     FrameClock::Subscription frames_;
 };
 

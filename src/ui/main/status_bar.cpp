@@ -81,8 +81,12 @@ BuildBadge::BuildBadge(host::HostUi& state, FrameClock& clock, std::function<dou
     setFont(monoFont(TextStyle::caption2));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     look_ = badgeLook(dateNow_(), state_.mediaNow(), state_.secretBlinkUntil());
-    // Every quarter second, whatever the state, so a blink starts and stops within one step.
-    sub_ = clock.subscribe([this] { tick(); });
+    // Every quarter second, whatever the state, so a blink starts and stops within one step. Its steps are no
+    // motion: the clock's poll catches them.
+    sub_ = clock.subscribeFollow([this] {
+        tick();
+        return false;
+    });
 }
 
 void BuildBadge::tick() {

@@ -151,3 +151,36 @@ TEST(FrameClock, SubscriptionMayOutliveItsClock) {
 
 }  // namespace
 }  // namespace plindo::ui
+
+namespace plindo::ui {
+namespace {
+
+TEST(FrameClock, PollsSlowlyWhileNothingMovesAndReturnsToFullRateOnMotion) {
+    FrameClock clock;
+    clock.setManual(true);
+    bool moving = false;
+    int stills = 0;
+    auto still = clock.subscribe([&] { ++stills; });  // a plain tick always counts as motion
+    auto follower = clock.subscribeFollow([&] { return moving; });
+    clock.step(FrameClock::kIdleAfterFrames + 5);
+    EXPECT_EQ(clock.intervalMs(), FrameClock::kIntervalMs);
+    EXPECT_EQ(stills, FrameClock::kIdleAfterFrames + 5);
+
+    still.reset();
+    clock.step(FrameClock::kIdleAfterFrames - 1);
+    EXPECT_EQ(clock.intervalMs(), FrameClock::kIntervalMs);
+    clock.step();
+    EXPECT_EQ(clock.intervalMs(), FrameClock::kIdleIntervalMs);
+
+    moving = true;
+    clock.step();
+    EXPECT_EQ(clock.intervalMs(), FrameClock::kIntervalMs);
+    moving = false;
+    clock.step(FrameClock::kIdleAfterFrames);
+    EXPECT_EQ(clock.intervalMs(), FrameClock::kIdleIntervalMs);
+    clock.wake();
+    EXPECT_EQ(clock.intervalMs(), FrameClock::kIntervalMs);
+}
+
+}  // namespace
+}  // namespace plindo::ui

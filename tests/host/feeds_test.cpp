@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -139,12 +140,20 @@ TEST(FeedHandlers, ImuUnwrapsTheYawAndDrivesABridgedDeckUnlessTicksFlow) {
     EXPECT_TRUE(rig.h->hostMotor.isOn(1));  // the platter started: transport on
     EXPECT_TRUE(rig.h->seratoOut->emitState(1).sentAny);
 
-    // A live tick stream holds the IMU off the platter.
+    // A live tick stream holds the IMU off the platter. The pump makes one output from the batch on its own
+    // thread (the fake clock stands still, so only one); the IMU sample after it must change nothing.
     FeedRig ticked;
     ticked.bridge(1, true);
     ticked.tun(1, 1, ticks(0, 1));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!ticked.h->seratoOut->emitState(1).sentAny && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(ticked.h->seratoOut->emitState(1).sentAny) << "the pump's output from the batch";
+    ASSERT_EQ(ticked.tunnel(1).outs, 1);
+    const auto before = ticked.h->seratoOut->emitState(1);
     ticked.imu(1, 1.0, 0, 0.5);
-    EXPECT_FALSE(ticked.h->seratoOut->emitState(1).sentAny);
+    EXPECT_EQ(ticked.h->seratoOut->emitState(1), before);
+    EXPECT_EQ(ticked.tunnel(1).outs, 1);
 }
 
 // --- The tick tunnel ---

@@ -253,10 +253,7 @@ void HostState::startPump() {
     pump_ = platform::startRealtimeThread("plindo.tunnel", kPumpPeriodNs, [this, weak, &clock](platform::RealtimeGrant) {
         platform::PeriodicDeadline deadline{.periodNs = kPumpPeriodNs, .next = platform::hostTimeNs()};
         while (!pumpStop_.load(std::memory_order_acquire)) {
-            if (auto f = weak.lock()) {
-                tunnelPumpTick(*f, clock.now());
-                standaloneDriveTick(*f, clock.now());
-            }
+            if (auto f = weak.lock()) tunnelPumpTick(*f, clock.now());
             platform::sleepUntilNs(deadline.advance(platform::hostTimeNs()));
         }
     });

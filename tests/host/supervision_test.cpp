@@ -312,32 +312,38 @@ TEST(Transport, ButtonAsksAFreshPhoneOrDefersToTheEarbuds) {
     EXPECT_FALSE(s.h().hostStandalone[1]);
 }
 
-TEST(Transport, StandaloneOnADeckTheEmitterDrivesSendsTransportAndDrive) {
+// The DJ application plays a bridged deck itself: play sends its transport, never a host drive.
+TEST(Transport, ABridgedDecksPlaySendsTheTransportAndNoDrive) {
     Supervised s;
-    s.h().seratoOut->setActive(1, true);
+    s.rig.onMain([&] { s.h().setSeratoDeck(1, true); });
     s.h().feeds->imuCell[0].update([](ImuState& st) { st.angle = 2.0; });
     s.rig.midi.clearSent();
-    s.rig.onMain([&] { s.h().transportButton(1); });
-    EXPECT_TRUE(s.h().hostMotor.isOn(1));
-    const auto has = [&](std::vector<uint8_t> bytes) {
-        for (const auto& p : s.rig.midi.sent()) {
-            if (std::search(p.bytes.begin(), p.bytes.end(), bytes.begin(), bytes.end()) != p.bytes.end()) return true;
-        }
-        return false;
+    const auto play = [&] {
+        nlohmann::json j;
+        s.rig.onMain([&] { j = s.h().onControl("play", {{"deck", "1"}}, true); });
+        return j;
     };
-    EXPECT_TRUE(has({0x90, 0x14, 0x7F}));  // play
-    const auto before = s.rig.midi.sentCount();
-    for (int k = 1; k <= 20; ++k) HostState::standaloneDriveTick(*s.h().feeds, s.clock.now() + 0.01 * k);
-    EXPECT_GT(s.rig.midi.sentCount(), before);
-    const auto drive = s.h().feeds->standaloneDrive[0].read();
-    EXPECT_NEAR(drive.angle, 2.0 + kOmega33 * 0.2, 1e-9);  // on from the last IMU angle
+    const auto on = play();
+    EXPECT_EQ(on["motor"], true);
+    EXPECT_EQ(on["standalone"], false);
+    EXPECT_EQ(s.status(), "Deck 1: Serato play");
+    for (int k = 0; k < 10; ++k) {  // a second of ticks with the pump running
+        s.clock.advance(0.1);
+        s.tick();
+    }
+    EXPECT_FALSE(s.h().hostStandalone[0]);
+    EXPECT_FALSE(s.h().seratoOut->emitState(1).sentAny) << "no platter motion went out";
+    std::vector<std::string> packets;
+    for (const auto& p : s.rig.midi.sent()) {
+        std::string hex;
+        for (const auto b : p.bytes) hex += (hex.empty() ? "" : " ") + std::to_string(b);
+        packets.push_back(hex);
+    }
+    EXPECT_EQ(packets, std::vector<std::string>{"144 20 127"}) << "the play note alone";
 
-    s.rig.onMain([&] { s.h().stopStandalone(1); });
-    EXPECT_FALSE(s.h().hostMotor.isOn(1));
-    EXPECT_TRUE(has({0x90, 0x14, 0x00}));  // stop
-    const auto after = s.rig.midi.sentCount();
-    HostState::standaloneDriveTick(*s.h().feeds, s.clock.now() + 1);
-    EXPECT_EQ(s.rig.midi.sentCount(), after);
+    const auto off = play();
+    EXPECT_EQ(off["motor"], false);
+    EXPECT_EQ(s.rig.midi.sent().back().bytes, (std::vector<uint8_t>{0x90, 0x14, 0x00}));
 }
 
 TEST(Supervision, WithdrawTellsTheLastValidStateOnce) {

@@ -4,6 +4,7 @@
 // until the control endpoint takes it off the bridge.
 #include "host/host_state.h"
 #include "host_rig.h"
+#include "link/temp_folder.h"
 #include "platform/log.h"
 #include "platform/queue_executor.h"
 #include "platform/settings.h"
@@ -14,6 +15,8 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <functional>
+#include <span>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -183,7 +186,183 @@ size_t deckPackets(const platform::LoopbackMidiBackend& midi, int deck, int64_t 
     }
     return n;
 }
+
+// The sum of the jog deltas (controller 6, 64 + delta) on the deck's channel in a stream of MIDI bytes.
+int64_t jogDeltas(std::span<const uint8_t> bytes, int deck) {
+    int64_t sum = 0;
+    for (size_t k = 0; k < bytes.size();) {
+        const uint8_t status = bytes[k];
+        if (status == 0xF0) {  // SysEx runs to its end byte
+            while (k < bytes.size() && bytes[k] != 0xF7) ++k;
+            ++k;
+            continue;
+        }
+        const size_t len = (status & 0xE0) == 0xC0 ? 2 : 3;
+        if (k + len <= bytes.size() && status == (0xB0 | (deck - 1)) && bytes[k + 1] == 0x06) sum += bytes[k + 2] - 64;
+        k += len;
+    }
+    return sum;
+}
+
+int64_t jogDeltas(const platform::LoopbackMidiBackend& midi, int deck, int64_t since) {
+    int64_t sum = 0;
+    for (const auto& p : midi.sent()) {
+        if (p.hostTimeNs > since) sum += jogDeltas(p.bytes, deck);
+    }
+    return sum;
+}
+
+// The rate the recorded ramp plays at over most of its moving 10 ms stretches (seconds of track per second).
+double recordedRate(const std::string& recording, int frames, int rate) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(recording.c_str(), SFM_READ, &info);
+    if (!f) return -1;
+    std::vector<float> rec(static_cast<size_t>(info.frames) * info.channels);
+    sf_readf_float(f, rec.data(), info.frames);
+    sf_close(f);
+    const auto posAt = [&](sf_count_t i) { return rec[static_cast<size_t>(i) * info.channels] * frames / double(rate); };
+    const sf_count_t step = info.samplerate / 100;
+    std::vector<double> rates;
+    for (sf_count_t at = 0; at + step < info.frames; at += step) {
+        const double r = (posAt(at + step) - posAt(at)) * 100;
+        if (r > 0.5 && r < 2) rates.push_back(r);
+    }
+    if (rates.size() < 100) return -1;  // under a second of motion
+    std::nth_element(rates.begin(), rates.begin() + static_cast<std::ptrdiff_t>(rates.size() / 2), rates.end());
+    return rates[rates.size() / 2];
+}
+
+// 33 1/3 rpm in radians per second; a platter playing forward turns the phone's angle down.
+constexpr double kOmega = 2 * std::numbers::pi * (100.0 / 3.0) / 60.0;
+
 }  // namespace
+
+// Deck 1 is bridged from the start (the stored deck mode) and deck 2 plays a ramp track on the "file" device.
+// Deck 1's phone turns its platter at 33 1/3 rpm for 2 s, first as frames, then as tick batches (the last ten
+// ticks every 10 ms), each time coming to rest: the jog deltas the DJ application receives add up to the
+// platter's ticks (3600 a turn) within one. Once the deck leaves the bridge nothing more reaches the DJ
+// application. Deck 2's phone turns all along: its recording advances 1.8 s per turn.
+TEST(WholeRoad, ABridgedDeckTurnsTheDJApplicationsDeckTickForTickWhileTheOtherPlaysItsTrack) {
+    link::testing::TempFolder dir{"plindo-road"};
+    const std::string track = (dir.dir / "ramp.wav").string();
+    const std::string recording = (dir.dir / "deck2.wav").string();
+    constexpr int kRate = 48000;
+    constexpr int kFrames = kRate * 30;
+    writeRamp(track, kFrames, kRate);
+    ::setenv("PLINDO_FILE_DEVICE", recording.c_str(), 1);
+
+    auto rig = std::make_unique<host::testing::HostRig>();
+    rig->settings.setValue("deck.mode.slot1", "serato");
+    rig->settings.setValue("orv.devUID.1", "null");
+    rig->settings.setValue("orv.devUID.2", "file");
+    // The jog format, the emitter planning 14 ms behind the phone, as a frame-driven deck is set up: with no
+    // delay a frame's point lands behind the emission cursor whenever it comes a little late. No
+    // extrapolation: a platter that stops would otherwise be sent on by the extrapolated stretch.
+    rig->outSettings.selectFormat("jog");
+    auto tuning = serato::SeratoEmit::Tuning::liveStart();
+    tuning.delay = serato::SeratoEmit::Tuning::defaults().delay;
+    rig->outSettings.tuning.store(tuning);
+    auto& h = rig->started();
+    rig->midi.setRecordLimit(1u << 16);  // every jog message of the run
+    ASSERT_TRUE(h.isSeratoDeck(1));
+    ASSERT_EQ(h.players.size(), 2u);
+    rig->settings.setValue("orv.guiBase", "http://127.0.0.1:" + std::to_string(h.fileServer->boundPort()));
+    rig->onMain([&] { h.loadDeck(2, track); });
+    for (int i = 0; i < 6000 && (!h.players[1]->table.read() || !h.deckEnv(2)); ++i) {  // a busy machine decodes slowly
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        rig->main.drain();
+    }
+    ASSERT_NE(h.players[1]->table.read(), nullptr) << h.statusLine();
+    ASSERT_NE(h.deckEnv(2), nullptr);
+
+    using link::testing::D;
+    using link::testing::I;
+    using link::testing::S;
+    const auto recv = [&](int deck, std::string_view address, std::vector<link::OSCValue> args) {
+        const auto b = link::OSCMessage::encode(address, args);
+        h.server->handleDatagram(b.data(), b.size(), link::testing::phone(deck), platform::systemClock().now());
+    };
+    for (int deck = 1; deck <= 2; ++deck) {
+        recv(deck, "/orv/hello", {I(deck), S("Road Phone"), I(0), S("remote"), I(1), S("1215"), S("")});
+    }
+    rig->main.drain();
+
+    // Deck 2's phone turns all along, one frame every 10 ms; deck 1's phone sends what `one` makes of step k.
+    int deck2Step = 0;
+    const auto run = [&](int steps, const std::function<void(int)>& one) {
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int k = 0; k < steps; ++k) {
+            const double ts = 0.01 * deck2Step++;
+            recv(2, "/orv/frame", {I(2), S(""), D(0), D(1), D(-kOmega * ts), D(ts)});
+            one(k);
+            std::this_thread::sleep_until(t0 + std::chrono::milliseconds(10 * (k + 1)));
+        }
+    };
+    // Waits until deck 1's emitter has worked off what it planned and its position stays.
+    const auto settled = [&] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        int64_t last = INT64_MIN;
+        int still = 0;
+        while (std::chrono::steady_clock::now() < until && still < 20) {
+            const auto st = h.seratoOut->emitState(1);
+            still = st.lastSentTick == last && std::abs(st.phaseOffset) < 1e-9 ? still + 1 : 0;
+            last = st.lastSentTick;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return still >= 20;
+    };
+
+    // Frames: 0.05 s at rest, 2 s turning, 0.2 s at rest again.
+    const double turnSec = 1.99;  // 200 frames span 199 steps of 10 ms
+    int64_t mark = platform::hostTimeNs();
+    run(5, [&](int k) { recv(1, "/orv/frame", {I(1), S(""), D(0), D(0), D(0.0), D(0.01 * k)}); });
+    run(200, [&](int k) {
+        recv(1, "/orv/frame", {I(1), S(""), D(0), D(1), D(-kOmega * 0.01 * k), D(0.05 + 0.01 * k)});
+    });
+    run(20, [&](int k) {
+        recv(1, "/orv/frame", {I(1), S(""), D(0), D(0), D(-kOmega * turnSec), D(2.05 + 0.01 * k)});
+    });
+    ASSERT_TRUE(settled());
+    const double platterTicks = kOmega * turnSec / (2 * std::numbers::pi) * 3600;  // 3980
+    EXPECT_NEAR(static_cast<double>(jogDeltas(rig->midi, 1, mark)), platterTicks, 1.0) << "frames";
+
+    // Tick batches: the platter's position in 36000 ticks a turn, the last ten ticks every 10 ms; 0.1 s at
+    // rest, 2 s turning, then at rest again.
+    const auto cumAt = [&](int j) {
+        const double t = std::clamp(0.01 * j - 0.1, 0.0, turnSec);
+        return std::round(kOmega * t / (2 * std::numbers::pi) * 36000);
+    };
+    recv(1, "/orv/touch", {I(1), I(1)});  // a hand on the platter: the jog road moves the deck
+    mark = platform::hostTimeNs();
+    run(230, [&](int k) {
+        const int j = k + 9;
+        std::vector<link::OSCValue> args{I(1), D(1), I(10)};
+        for (int i = j - 9; i <= j; ++i) {
+            args.push_back(D(i));
+            args.push_back(D(cumAt(i)));
+            args.push_back(D(0.01 * i));
+            args.push_back(D(1));
+        }
+        recv(1, "/orv/tun", args);
+    });
+    ASSERT_TRUE(settled());
+    EXPECT_NEAR(static_cast<double>(jogDeltas(rig->midi, 1, mark)), platterTicks, 1.0) << "tick batches";
+
+    // Off the bridge: frames and batches reach deck 1's own player, none the DJ application.
+    nlohmann::json answer;
+    rig->onMain([&] { answer = h.onControl("serato", {{"cmd", "serato"}, {"deck", "1"}, {"on", "0"}}, true); });
+    EXPECT_EQ(answer["serato"], false);
+    mark = platform::hostTimeNs();
+    run(50, [&](int k) {
+        recv(1, "/orv/frame", {I(1), S(""), D(0), D(1), D(-kOmega * 0.01 * k), D(10 + 0.01 * k)});
+        recv(1, "/orv/tun", {I(1), D(2), I(1), D(k), D(cumAt(k)), D(10 + 0.01 * k), D(1)});
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(deckPackets(rig->midi, 1, mark), 0u) << "nothing reaches the DJ application after the deck left";
+
+    rig.reset();  // the host stops its outputs, which closes the recording
+    EXPECT_NEAR(recordedRate(recording, kFrames, kRate), 1.0, 0.02) << "track seconds per 1.8 s turn of deck 2";
+}
 
 TEST(WholeRoad, ABridgedDeckCarriesFramesAndTickBatchesToTheMidiOutputUntilItLeaves) {
     host::testing::HostRig rig;

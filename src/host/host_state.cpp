@@ -62,7 +62,7 @@ HostState::HostState(Deps deps)
     }
     if (auto* loop = dynamic_cast<platform::LoopbackMidiBackend*>(midi_)) {
         midiName_ = "loopback";
-        loop->setRecordLimit(256);
+        loop->setRecordLimit(1u << 14);  // "midilog" shows a few seconds of a turning deck's jog messages
     } else {
         midiName_ = "alsa";
     }

@@ -3,6 +3,7 @@
 // revolution. A deck bridged to the DJ application at start sends the phone's platter to the MIDI output
 // until the control endpoint takes it off the bridge.
 #include "host/host_state.h"
+#include "headless_process.h"
 #include "host_rig.h"
 #include "link/temp_folder.h"
 #include "platform/log.h"
@@ -420,4 +421,130 @@ TEST(WholeRoad, ABridgedDeckCarriesFramesAndTickBatchesToTheMidiOutputUntilItLea
     turn(180, 30, true);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(deckPackets(rig.midi, 1, mark), 0u) << "nothing reaches the DJ application after the deck left";
+}
+
+// The same road through the program as launched: deck 1 bridged by its stored mode, a phone over UDP, the
+// MIDI it sends read back through "cmd=midilog" on the loopback backend; deck 2 records on the "file" device.
+TEST(WholeRoad, TheProgramTurnsABridgedDeckTickForTickSeenThroughTheMidiLog) {
+    using host::testing::Headless;
+    Headless h(nlohmann::json{{"deck.mode.slot1", "serato"}, {"orv.devUID.1", "null"}, {"orv.devUID.2", "file"}});
+    constexpr int kRate = 48000;
+    constexpr int kFrames = kRate * 30;
+    const std::string track = (h.dir() / "ramp.wav").string();
+    writeRamp(track, kFrames, kRate);
+    ASSERT_TRUE(h.start());
+    EXPECT_EQ(h.ctl("?cmd=format&mode=jog")["format"], "jog");
+    EXPECT_EQ(h.ctl("?cmd=emit&delay=14&ahead=0&seg=0")["delayMs"], 14);
+    EXPECT_EQ(h.ctl("?cmd=load&deck=2&path=" + track)["path"], track);
+    const auto state = h.ctl("?cmd=state");
+    ASSERT_NE(state.dump().find("serato-midi://deck"), std::string::npos) << state.dump();
+    for (int i = 0; i < 600; ++i) {  // the track decoded: deck 2 knows its length
+        const auto d = h.ctl("?cmd=state")["decks"][1];
+        if (d.is_object() && d.value("durationSec", 0.0) > 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+
+    asio::io_context io;
+    asio::ip::udp::socket phone(io, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0));
+    const asio::ip::udp::endpoint to(asio::ip::address_v4::loopback(), static_cast<unsigned short>(h.oscPort()));
+    const auto send = [&](std::string_view address, const std::vector<link::OSCValue>& args) {
+        const auto b = link::OSCMessage::encode(address, args);
+        phone.send_to(asio::buffer(b), to);
+    };
+    using link::testing::D;
+    using link::testing::I;
+    using link::testing::S;
+    // A second phone, for deck 2.
+    asio::ip::udp::socket phone2(io, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0));
+    const auto send2 = [&](std::string_view address, const std::vector<link::OSCValue>& args) {
+        const auto b = link::OSCMessage::encode(address, args);
+        phone2.send_to(asio::buffer(b), to);
+    };
+    send("/orv/hello", {I(1), S("Road Phone"), I(0), S("remote"), I(1), S("1215"), S("")});
+    send2("/orv/hello", {I(2), S("Deck Two"), I(0), S("remote"), I(1), S("1215"), S("")});
+
+    // The jog deltas of deck 1 logged after the first `from` packets, once nothing more comes.
+    const auto settledDeltas = [&](uint64_t from) -> std::optional<int64_t> {
+        uint64_t last = UINT64_MAX;
+        for (int still = 0, i = 0; i < 200 && still < 5; ++i) {
+            const uint64_t count = h.ctl("?cmd=midilog")["count"];
+            still = count == last ? still + 1 : 0;
+            last = count;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        const auto log = h.ctl("?cmd=midilog");
+        const uint64_t count = log["count"];
+        const auto& packets = log["packets"];
+        if (count - from > packets.size()) return std::nullopt;  // the log forgot some
+        int64_t sum = 0;
+        for (size_t k = packets.size() - (count - from); k < packets.size(); ++k) {
+            std::vector<uint8_t> bytes;
+            const std::string hex = packets[k]["hex"];
+            for (size_t at = 0; at + 1 < hex.size(); at += 3) bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(at, 2), nullptr, 16)));
+            sum += jogDeltas(bytes, 1);
+        }
+        return sum;
+    };
+    const auto logged = [&] { return h.ctl("?cmd=midilog")["count"].get<uint64_t>(); };
+
+    int deck2Step = 0;
+    const auto run = [&](int steps, const std::function<void(int)>& one) {
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int k = 0; k < steps; ++k) {
+            const double ts = 0.01 * deck2Step++;
+            send2("/orv/frame", {I(2), S(""), D(0), D(1), D(-kOmega * ts), D(ts)});
+            one(k);
+            std::this_thread::sleep_until(t0 + std::chrono::milliseconds(10 * (k + 1)));
+        }
+    };
+    const double turnSec = 1.99;
+    const double platterTicks = kOmega * turnSec / (2 * std::numbers::pi) * 3600;
+
+    uint64_t mark = logged();
+    run(5, [&](int k) { send("/orv/frame", {I(1), S(""), D(0), D(0), D(0.0), D(0.01 * k)}); });
+    run(200, [&](int k) { send("/orv/frame", {I(1), S(""), D(0), D(1), D(-kOmega * 0.01 * k), D(0.05 + 0.01 * k)}); });
+    run(20, [&](int k) { send("/orv/frame", {I(1), S(""), D(0), D(0), D(-kOmega * turnSec), D(2.05 + 0.01 * k)}); });
+    auto sum = settledDeltas(mark);
+    ASSERT_TRUE(sum.has_value());
+    EXPECT_NEAR(static_cast<double>(*sum), platterTicks, 1.0) << "frames";
+
+    const auto cumAt = [&](int j) {
+        return std::round(kOmega * std::clamp(0.01 * j - 0.1, 0.0, turnSec) / (2 * std::numbers::pi) * 36000);
+    };
+    send("/orv/touch", {I(1), I(1)});
+    mark = logged();
+    run(230, [&](int k) {
+        const int j = k + 9;
+        std::vector<link::OSCValue> args{I(1), D(1), I(10)};
+        for (int i = j - 9; i <= j; ++i) {
+            args.push_back(D(i));
+            args.push_back(D(cumAt(i)));
+            args.push_back(D(0.01 * i));
+            args.push_back(D(1));
+        }
+        send("/orv/tun", args);
+    });
+    sum = settledDeltas(mark);
+    ASSERT_TRUE(sum.has_value());
+    EXPECT_NEAR(static_cast<double>(*sum), platterTicks, 1.0) << "tick batches";
+
+    EXPECT_EQ(h.ctl("?cmd=serato&deck=1&on=0")["serato"], false);
+    mark = logged();
+    run(50, [&](int k) {
+        send("/orv/frame", {I(1), S(""), D(0), D(1), D(-kOmega * 0.01 * k), D(10 + 0.01 * k)});
+        send("/orv/tun", {I(1), D(2), I(1), D(k), D(cumAt(k)), D(10 + 0.01 * k), D(1)});
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto log = h.ctl("?cmd=midilog");
+    const auto& packets = log["packets"];
+    const uint64_t fresh = log["count"].get<uint64_t>() - mark;
+    ASSERT_LE(fresh, packets.size());
+    for (size_t k = packets.size() - fresh; k < packets.size(); ++k) {
+        const std::string hex = packets[k]["hex"];
+        const bool channelMessage = hex[0] >= '8' && hex[0] <= 'E';
+        EXPECT_FALSE(channelMessage && hex[1] == '0') << "deck 1 got " << hex << " after it left the bridge";
+    }
+    EXPECT_EQ(h.terminate(10.0), 0);
+    EXPECT_NEAR(recordedRate((h.dir() / "tmp" / "plindo-file-device.wav").string(), kFrames, kRate), 1.0, 0.02)
+        << "track seconds per 1.8 s turn of deck 2";
 }

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <mutex>
 #include <span>
 #include <chrono>
 #include <cmath>
@@ -213,8 +214,9 @@ int64_t jogDeltas(const platform::LoopbackMidiBackend& midi, int deck, int64_t s
     return sum;
 }
 
-// The rate the recorded ramp plays at over most of its moving 10 ms stretches (seconds of track per second).
-double recordedRate(const std::string& recording, int frames, int rate) {
+// The rate the recorded ramp plays at over most of its moving 10 ms stretches (seconds of track per second);
+// with `tailSec`, only over that long before the recording's last 0.1 s of sound.
+double recordedRate(const std::string& recording, int frames, int rate, double tailSec = 0) {
     SF_INFO info{};
     SNDFILE* f = sf_open(recording.c_str(), SFM_READ, &info);
     if (!f) return -1;
@@ -223,10 +225,16 @@ double recordedRate(const std::string& recording, int frames, int rate) {
     sf_close(f);
     const auto posAt = [&](sf_count_t i) { return rec[static_cast<size_t>(i) * info.channels] * frames / double(rate); };
     const sf_count_t step = info.samplerate / 100;
+    sf_count_t from = 0, to = info.frames - 1;
+    if (tailSec > 0) {
+        while (to > 0 && posAt(to) == 0) --to;  // the host stopped: silence
+        to -= info.samplerate / 10;
+        from = std::max<sf_count_t>(0, to - static_cast<sf_count_t>(tailSec * info.samplerate));
+    }
     std::vector<double> rates;
-    for (sf_count_t at = 0; at + step < info.frames; at += step) {
+    for (sf_count_t at = from; at + step <= to; at += step) {
         const double r = (posAt(at + step) - posAt(at)) * 100;
-        if (r > 0.5 && r < 2) rates.push_back(r);
+        if (tailSec > 0 || (r > 0.5 && r < 2)) rates.push_back(r);
     }
     if (rates.size() < 100) return -1;  // under a second of motion
     std::nth_element(rates.begin(), rates.begin() + static_cast<std::ptrdiff_t>(rates.size() / 2), rates.end());
@@ -256,12 +264,13 @@ TEST(WholeRoad, ABridgedDeckTurnsTheDJApplicationsDeckTickForTickWhileTheOtherPl
     rig->settings.setValue("deck.mode.slot1", "serato");
     rig->settings.setValue("orv.devUID.1", "null");
     rig->settings.setValue("orv.devUID.2", "file");
-    // The jog format, the emitter planning 14 ms behind the phone, as a frame-driven deck is set up: with no
-    // delay a frame's point lands behind the emission cursor whenever it comes a little late. No
-    // extrapolation: a platter that stops would otherwise be sent on by the extrapolated stretch.
+    // The jog format, the emitter planning 0.1 s behind the phone: a frame that comes later than the planning
+    // delay lands behind the emission cursor, and a backlog of such lateness past the emitter's fold limit is
+    // dropped, not sent (a loaded test machine delays frames by tens of milliseconds). No extrapolation: a
+    // platter that stops would otherwise be sent on by the extrapolated stretch.
     rig->outSettings.selectFormat("jog");
     auto tuning = serato::SeratoEmit::Tuning::liveStart();
-    tuning.delay = serato::SeratoEmit::Tuning::defaults().delay;
+    tuning.delay = 0.1;
     rig->outSettings.tuning.store(tuning);
     auto& h = rig->started();
     rig->midi.setRecordLimit(1u << 16);  // every jog message of the run
@@ -432,9 +441,11 @@ TEST(WholeRoad, TheProgramTurnsABridgedDeckTickForTickSeenThroughTheMidiLog) {
     constexpr int kFrames = kRate * 30;
     const std::string track = (h.dir() / "ramp.wav").string();
     writeRamp(track, kFrames, kRate);
+    const std::string recording = (h.dir() / "deck2.wav").string();
+    ::setenv("PLINDO_FILE_DEVICE", recording.c_str(), 1);  // the program inherits it
     ASSERT_TRUE(h.start());
     EXPECT_EQ(h.ctl("?cmd=format&mode=jog")["format"], "jog");
-    EXPECT_EQ(h.ctl("?cmd=emit&delay=14&ahead=0&seg=0")["delayMs"], 14);
+    EXPECT_EQ(h.ctl("?cmd=emit&delay=100&ahead=0&seg=0")["delayMs"], 100);  // as in the test above
     EXPECT_EQ(h.ctl("?cmd=load&deck=2&path=" + track)["path"], track);
     const auto state = h.ctl("?cmd=state");
     ASSERT_NE(state.dump().find("serato-midi://deck"), std::string::npos) << state.dump();
@@ -545,6 +556,141 @@ TEST(WholeRoad, TheProgramTurnsABridgedDeckTickForTickSeenThroughTheMidiLog) {
         EXPECT_FALSE(channelMessage && hex[1] == '0') << "deck 1 got " << hex << " after it left the bridge";
     }
     EXPECT_EQ(h.terminate(10.0), 0);
-    EXPECT_NEAR(recordedRate((h.dir() / "tmp" / "plindo-file-device.wav").string(), kFrames, kRate), 1.0, 0.02)
+    EXPECT_NEAR(recordedRate(recording, kFrames, kRate), 1.0, 0.02)
         << "track seconds per 1.8 s turn of deck 2";
+}
+
+namespace {
+// A host with deck 1 bridged by its stored mode (its outputs on the null device) and a ramp track loaded on
+// deck 2, which records on the "file" device; every status line is kept with its time.
+struct RecordingHost {
+    link::testing::TempFolder dir{"plindo-supervised"};
+    std::string recording = (dir.dir / "deck2.wav").string();
+    static constexpr int kRate = 48000;
+    static constexpr int kFrames = kRate * 60;
+    std::unique_ptr<host::testing::HostRig> rig = std::make_unique<host::testing::HostRig>();
+    host::HostState* h = nullptr;
+    std::mutex linesMutex;
+    std::vector<std::pair<int64_t, std::string>> lines;
+
+    RecordingHost() {
+        const std::string track = (dir.dir / "ramp.wav").string();
+        writeRamp(track, kFrames, kRate);
+        ::setenv("PLINDO_FILE_DEVICE", recording.c_str(), 1);
+        rig->settings.setValue("deck.mode.slot1", "serato");
+        rig->settings.setValue("orv.devUID.1", "null");
+        rig->settings.setValue("orv.devUID.2", "file");
+        h = &rig->make();
+        h->onStatusLine = [this](const std::string& line) {
+            std::lock_guard g(linesMutex);
+            lines.emplace_back(platform::hostTimeNs(), line);
+        };
+        rig->onMain([&] { h->start(); });
+        rig->midi.setRecordLimit(1u << 16);
+        rig->onMain([&] { h->loadDeck(2, track); });
+        for (int i = 0; i < 6000 && !(h->players.size() == 2 && h->players[1]->table.read() && h->deckEnv(2)); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            rig->main.drain();
+        }
+    }
+    bool ready() const { return h->isSeratoDeck(1) && h->players.size() == 2 && h->players[1]->table.read(); }
+    // The first status line containing `text` at or after `since`, waiting up to 10 s for it.
+    std::optional<std::pair<int64_t, std::string>> line(const std::string& text, int64_t since) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < until) {
+            {
+                std::lock_guard g(linesMutex);
+                for (const auto& l : lines) {
+                    if (l.first >= since && l.second.find(text) != std::string::npos) return l;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return std::nullopt;
+    }
+    void recv(int deck, std::string_view address, std::vector<link::OSCValue> args) {
+        const auto b = link::OSCMessage::encode(address, args);
+        h->server->handleDatagram(b.data(), b.size(), link::testing::phone(deck), platform::systemClock().now());
+    }
+    // Stops the host, which closes the recording.
+    void stop() { rig.reset(); }
+};
+
+// Rest messages on the deck's channel after `since`: the relative time message alone, no jog controller.
+size_t restMessages(const platform::LoopbackMidiBackend& midi, int deck, int64_t since) {
+    size_t n = 0;
+    for (const auto& p : midi.sent()) {
+        if (p.hostTimeNs >= since && p.bytes.size() == 3 && p.bytes[0] == (0xE0 | (deck - 1))) ++n;
+    }
+    return n;
+}
+}  // namespace
+
+// The 0.1 s tick running on its own: deck 1's phone streams its platter to the DJ application and falls silent,
+// and so does deck 2's phone while its platter plays. Deck 1 is withdrawn once, with one rest message, about
+// 0.7 s on (0.6 s until the phone counts as gone, then the next tick); deck 2 glides on at one second of track
+// per second.
+TEST(WholeRoad, PhonesFallingSilentWithdrawTheBridgedDeckOnceAndLeaveThePlayingDeckGliding) {
+    RecordingHost r;
+    ASSERT_TRUE(r.ready()) << r.h->statusLine();
+    using link::testing::D;
+    using link::testing::I;
+    using link::testing::S;
+    for (int deck = 1; deck <= 2; ++deck) {
+        r.recv(deck, "/orv/hello", {I(deck), S("Phone"), I(0), S("remote"), I(1), S("1215"), S("")});
+    }
+    const double dmWz = -kOmega;
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int k = 0; k < 100; ++k) {  // 1 s at 100 Hz
+        const double ts = 0.01 * k;
+        const double yaw = std::remainder(-kOmega * ts, 2 * std::numbers::pi);
+        // Deck 1's phone streams its frames and, driving the platter, its IMU samples.
+        r.recv(1, "/orv/frame", {I(1), S(""), D(0), D(1), D(-kOmega * ts), D(ts)});
+        r.recv(1, "/orv/imu", {I(1), D(ts), D(0), D(0), D(0), D(ts), D(dmWz), D(yaw), D(0), D(0), D(0), D(0), D(0),
+                               D(0), D(1)});
+        r.recv(2, "/orv/frame", {I(2), S(""), D(0), D(1), D(-kOmega * ts), D(ts)});
+        std::this_thread::sleep_until(t0 + std::chrono::milliseconds(10 * (k + 1)));
+    }
+    const int64_t silent = platform::hostTimeNs();
+    ASSERT_GT(r.rig->midi.sentCount(), 100u) << "the IMU drove deck 1";
+
+    const auto gone = r.line("Deck 1: Remote weg", silent);
+    ASSERT_TRUE(gone);
+    EXPECT_EQ(gone->second, "Deck 1: Remote weg \u2014 letzter valider Zustand: spielt 1.000x, dann Ruhe");
+    const auto holding = r.line("Deck 2: spinner gone", silent);
+    ASSERT_TRUE(holding);
+    EXPECT_EQ(holding->second, "Deck 2: spinner gone \u2014 holding 1.00x");
+    // 0.6 s of freshness and a tick; a loaded machine may run the tick a little late.
+    EXPECT_LT((gone->first - silent) / 1e9, 0.85);
+    EXPECT_GE((gone->first - silent) / 1e9, 0.55);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));  // the glide, and ticks that must not repeat it
+    EXPECT_EQ(restMessages(r.rig->midi, 1, silent), 1u);
+    {
+        std::lock_guard g(r.linesMutex);
+        EXPECT_EQ(std::count_if(r.lines.begin(), r.lines.end(),
+                                [&](const auto& l) {
+                                    return l.first >= silent && l.second.find("Remote weg") != std::string::npos;
+                                }),
+                  1);
+    }
+    r.stop();
+    EXPECT_NEAR(recordedRate(r.recording, RecordingHost::kFrames, RecordingHost::kRate, 1.5), 1.0, 0.02)
+        << "track seconds per second of deck 2's glide";
+}
+
+// No phone: the control endpoint's play starts deck 2 alone at 33 1/3, one second of track per second.
+TEST(WholeRoad, PlayWithoutAPhonePlaysTheTrackOneSecondPerSecond) {
+    RecordingHost r;
+    ASSERT_TRUE(r.ready()) << r.h->statusLine();
+    nlohmann::json answer;
+    r.rig->onMain([&] { answer = r.h->onControl("play", {{"deck", "2"}}, true); });
+    EXPECT_EQ(answer["standalone"], true);
+    EXPECT_TRUE(r.line("Deck 2: standalone 33\u2153", 0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    double pos = 0;
+    r.rig->onMain([&] { pos = r.h->deck(2).posSec; });
+    EXPECT_GT(pos, 1.5) << "the deck's position rises";
+    r.stop();
+    EXPECT_NEAR(recordedRate(r.recording, RecordingHost::kFrames, RecordingHost::kRate, 1.5), 1.0, 0.02)
+        << "track seconds per second";
 }

@@ -361,6 +361,21 @@ TEST(TunnelPump, TheEmitStepSkipsStillGuessesAndWaitsWhileThePhoneSynthesises) {
     EXPECT_TRUE(sent());
 }
 
+// A deck the DJ application does not drive keeps its tunnel going (counters, positions), but nothing of it
+// reaches the MIDI output: neither the batch's drain nor the pump's guesses.
+TEST(TunnelPump, ADeckWithoutTheEmitterAdvancesItsTunnelButSendsNothing) {
+    FeedRig rig;
+    rig.midi.clearSent();
+    rig.tun(2, 1, ticks(0, 19));
+    const auto drained = rig.tunnel(2).outs;
+    EXPECT_GT(drained, 0);
+    for (int k = 1; k <= 5; ++k) HostState::tunnelPumpTick(*rig.h->feeds, rig.fake.now() + 0.016 * k);
+    EXPECT_GT(rig.tunnel(2).outs, drained);
+    EXPECT_EQ(rig.tunnel(2).hostCum, rig.tunnel(2).tun.sentCum() + rig.tunnel(2).offset);
+    EXPECT_FALSE(rig.h->seratoOut->emitState(2).sentAny);
+    EXPECT_EQ(rig.midi.sentCount(), 0u);
+}
+
 // --- The bridge ---
 
 std::vector<std::string> loadsTo(link::testing::RecordingSink& sink, int deck) {
@@ -477,6 +492,18 @@ TEST(PhoneGestures, PingsAnswerTheOutputLatencyOfLivePlayersOnly) {
     for (int i = 0; i < 20; ++i) rig.onMain([&] { rig.h->applyOutput(1); });
     stop = true;
     pings.join();
+
+    // An instant double reaches the DJ application only for a deck it drives.
+    rig.midi.clearSent();
+    rig.recv(1, "/orv/idouble", {I(1)});
+    rig.main.drain();
+    EXPECT_EQ(rig.midi.sentCount(), 0u);
+    rig.bridge(1, true);
+    rig.midi.clearSent();
+    rig.recv(1, "/orv/idouble", {I(1)});
+    rig.main.drain();
+    ASSERT_FALSE(rig.midi.sent().empty());
+    EXPECT_EQ(rig.midi.sent()[0].bytes, (std::vector<uint8_t>{0x90, 24, 0x7F}));
 
     rig.recv(1, "/orv/blink", {I(1), I(3)});
     rig.recv(2, "/orv/blink", {I(2), I(5)});

@@ -179,6 +179,18 @@ TEST(FeedHandlers, TunnelBatchesKeepTheHostPositionAcrossEpochsAndCountLateOnes)
     EXPECT_EQ(st.epoch, 8);
     EXPECT_GE(st.hostCum, before);
     EXPECT_LE(st.hostCum - before, 1000);
+
+    // A new epoch whose first batch holds nothing a tunnel can take: the batch that is taken after it still
+    // goes on from the host's position.
+    const int64_t at = st.hostCum;
+    rig.fake.advance(0.01);
+    rig.tun(1, 9, {{int64_t(1) << 60, 9'000'000, 0.5, true}});
+    EXPECT_EQ(rig.tunnel(1).late, 2);
+    rig.fake.advance(0.01);
+    rig.tun(1, 9, ticks(0, 9, 9'000'000));
+    st = rig.tunnel(1);
+    EXPECT_GE(st.hostCum, at);
+    EXPECT_LE(st.hostCum - at, 1000);
 }
 
 // --- The earbud feed ---

@@ -159,6 +159,9 @@ TEST(Supervision, TransitionTableOfAHostDeck) {
              EXPECT_NEAR(omega, 1.25 * kOmega33, 1e-12);
              EXPECT_EQ(s.status(), "Deck 1: spinner gone \u2014 holding 1.25x");
              EXPECT_EQ(s.h().players[0]->mute.value(), 0.0);  // the glide is heard
+             nlohmann::json state;
+             s.rig.onMain([&] { state = s.h().onControl("state", {}, true); });
+             EXPECT_EQ(state["decks"][0]["holding"], true);
          }},
         {"the spinner coming back ends the hold",
          [](Supervised& s) {
@@ -451,6 +454,9 @@ TEST(Supervision, OneWithdrawAndOneRestPerLostFeed) {
         EXPECT_EQ(s.linesWith("Deck 1: Remote weg \u2014 letzter valider Zustand: spielt"), static_cast<size_t>(loss));
         EXPECT_EQ(rests(), 1u);
         EXPECT_TRUE(s.h().hostMotor.isOn(1)) << "the DJ application's transport stays";
+        nlohmann::json state;
+        s.rig.onMain([&] { state = s.h().onControl("state", {}, true); });
+        EXPECT_EQ(state["decks"][0]["withdrawn"], true);
     }
 }
 
@@ -537,6 +543,10 @@ TEST(StuckWatch, TellsThePhoneOnceTwelveSecondsOnAndAgainInANewEpisode) {
     ASSERT_EQ(told.size(), 1u);
     EXPECT_NEAR(told[0], 12.0, 0.1 + 1e-9);
     EXPECT_EQ(s.linesWith("Plindo: deck 1 stuck at 0:00 \u2014 told the remote"), 1u);
+    nlohmann::json state;
+    s.rig.onMain([&] { state = s.h().onControl("state", {}, true); });
+    EXPECT_EQ(state["decks"][0]["stuck"], true);
+    EXPECT_EQ(state["decks"][1]["stuck"], false);
 
     // The phone goes away: the watch resets, and the phone is told again in the next episode.
     s.clock.advance(0.7);

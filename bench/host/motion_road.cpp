@@ -106,6 +106,9 @@ struct Host {
     platform::MemorySettings settings;
     platform::QueueExecutor main;
     NullSink sink;
+    // The MIDI output sends to an in-process loopback that keeps no record: the figures are the road's own,
+    // with or without a sequencer on the machine.
+    platform::LoopbackMidiBackend midi;
     std::unique_ptr<host::HostState> host;
     link::OrvServer::Origin phone{asio::ip::udp::endpoint(asio::ip::make_address_v4("192.168.1.20"), 50000),
                                   asio::ip::make_address_v4("192.168.1.10")};
@@ -122,9 +125,11 @@ struct Host {
                 .clock = clock,
                 .interfaces = [] { return std::vector<platform::NetInterface>{}; },
                 .trackServerPort = 0,
+                .midi = &midi,
                 .sink = &sink});
             host->start();
         });
+        midi.setRecordLimit(0);
         const std::vector<link::OSCValue> hello{link::OSCValue::int32(1), link::OSCValue::string("Bench"),
                                                 link::OSCValue::int32(0), link::OSCValue::string("remote"),
                                                 link::OSCValue::int32(1), link::OSCValue::string("1215"),

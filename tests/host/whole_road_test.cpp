@@ -1,7 +1,9 @@
 // The whole road in one process: a phone on loopback says hello and streams a platter turning at 33 1/3 rpm;
 // deck 1 plays a ramp track on the "file" device, and the recording shows the track advancing at 1.8 s per
-// revolution. A deck bridged to the DJ application at start sends the phone's platter to the MIDI output
-// until the control endpoint takes it off the bridge.
+// revolution. A deck bridged to the DJ application at start sends the phone's platter to the MIDI output,
+// tick for tick, until the control endpoint takes it off the bridge; the same through the program as
+// launched. With the 0.1 s tick running, phones that fall silent withdraw a bridged deck and leave a playing
+// deck gliding, and play without a phone plays a deck alone.
 #include "host/host_state.h"
 #include "headless_process.h"
 #include "host_rig.h"
@@ -16,15 +18,15 @@
 #include <sndfile.h>
 
 #include <algorithm>
-#include <functional>
-#include <mutex>
-#include <span>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <numbers>
+#include <span>
 #include <thread>
 #include <vector>
 

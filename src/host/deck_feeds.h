@@ -119,13 +119,6 @@ struct DeckFeeds {
     std::array<motion::UnfairCell<DynamoRecord>, 2> dynamoCell;
     std::array<motion::ValueCell, 2> placeYawRate;    // the phone's yaw rate, rad/s
     FeedTunables tunables;
-    // --- Deck supervision: the host's standalone drive of a bridged deck (pump thread, every 10 ms) ---
-    struct StandaloneDrive {
-        bool on = false;
-        double angle = 0;     // the platter angle handed on last, radians
-        double lastWall = 0;  // when it was handed on
-    };
-    std::array<motion::UnfairCell<StandaloneDrive>, 2> standaloneDrive;
     HostMotor hostMotor;
     std::shared_ptr<serato::SeratoMIDIOut> seratoOut;  // set once at construction
     // The motion road's own state: the raw followers' progress and the sensor messages counted.

@@ -62,7 +62,7 @@ HostState::HostState(Deps deps)
     }
     if (auto* loop = dynamic_cast<platform::LoopbackMidiBackend*>(midi_)) {
         midiName_ = "loopback";
-        loop->setRecordLimit(256);
+        loop->setRecordLimit(1u << 14);  // "midilog" shows a few seconds of a turning deck's jog messages
     } else {
         midiName_ = "alsa";
     }
@@ -226,6 +226,10 @@ void HostState::terminate() {
     terminated_ = true;
     for (auto& t : timers_) t->pending->cancel();
     timers_.clear();
+    for (auto& t : leaveTimer) {
+        if (t) t->cancel();
+        t.reset();
+    }
     // The track server first: a control request still waiting for main is answered at once.
     fileServer->stop();
     seratoTap->stop();
@@ -258,10 +262,7 @@ void HostState::startPump() {
     pump_ = platform::startRealtimeThread("plindo.tunnel", kPumpPeriodNs, [this, weak, &clock](platform::RealtimeGrant) {
         platform::PeriodicDeadline deadline{.periodNs = kPumpPeriodNs, .next = platform::hostTimeNs()};
         while (!pumpStop_.load(std::memory_order_acquire)) {
-            if (auto f = weak.lock()) {
-                tunnelPumpTick(*f, clock.now());
-                standaloneDriveTick(*f, clock.now());
-            }
+            if (auto f = weak.lock()) tunnelPumpTick(*f, clock.now());
             platform::sleepUntilNs(deadline.advance(platform::hostTimeNs()));
         }
     });

@@ -259,15 +259,13 @@ public:
     // Tells a phone once, 12 s on, that its deck's track never became playable.
     void checkStuck(int deck);
     void transportButton(int deck) override;
-    // The host plays the deck alone at 33 1/3 rpm; stopStandalone undoes either flavour.
+    // The host plays a deck it follows itself alone at 33 1/3 rpm; a bridged deck is the DJ application's.
     void startStandalone(int deck);
     void stopStandalone(int deck);
     void withdrawDeck(int deck);
     void startSpinnerHold(int deck, double rate, double angle);
     void endSpinnerHold(int deck);
     std::optional<std::vector<SeratoCueRow>> seratoCueRows(int deck) const override;
-    // The drive of bridged decks in standalone play, every 10 ms on the pump thread.
-    static void standaloneDriveTick(DeckFeeds& feeds, double now);
     // What the DJ application reports back, on main; decks and slots outside their ranges are dropped.
     void seratoTime(int deck, double sec);                    // the MIDI input's time, deck 1 or 2
     void seratoTapTime(int deckIndex, double sec, double vel);  // the screen tap's time, deck index 0 or 1
@@ -409,7 +407,6 @@ private:
     void sendDeckModes();
     void armLeaveTimer(int deck, double omega);
     void wireSeratoFeedback();  // host_state_feedback.cpp
-    std::array<bool, 2> standaloneBridged_{};  // the running standalone drives the DJ application's deck
 
     // Library panes and the browser (host_state_library.cpp, host_state_browser.cpp).
     void wireLibrary();

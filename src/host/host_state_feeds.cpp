@@ -450,21 +450,16 @@ void HostState::routeTunnel(DeckFeeds& f, int deck, int32_t epoch, std::span<con
             st.epoch = epoch;
             ++st.resets;
             st.guessRun = 0;
-            st.tun.k = k;
-            st.tun.jumpDrainSec = drain;
-            if (!st.tun.ingest(std::span(batch.data(), n))) {
-                ++st.late;
-                return;
-            }
-            st.offset = st.hostCum - st.tun.sentCum();
-        } else {
-            st.tun.k = k;
-            st.tun.jumpDrainSec = drain;
-            if (!st.tun.ingest(std::span(batch.data(), n))) {
-                ++st.late;
-                return;
-            }
         }
+        // The offset is taken with the first batch the tunnel accepts, which need not be the epoch's first.
+        const bool first = !st.tun.nextSeq();
+        st.tun.k = k;
+        st.tun.jumpDrainSec = drain;
+        if (!st.tun.ingest(std::span(batch.data(), n))) {
+            ++st.late;
+            return;
+        }
+        if (first) st.offset = st.hostCum - st.tun.sentCum();
         st.wall = now;
         st.guessRun = 0;
         for (int m = 0; m < kBatchDrainMax && st.tun.pending() > kBatchKeep; ++m) {

@@ -36,7 +36,6 @@ constexpr double kStuckAfterSec = 12.0;
 constexpr double kSecPerTurn = 1.8;
 // 33 1/3 rpm: one turn per 1.8 s, the angle falling as the platter turns forward.
 constexpr double kStandaloneOmega = -2 * std::numbers::pi / kSecPerTurn;
-constexpr double kStandaloneDriveSec = 0.01;
 constexpr double kLeaveTimerSec = 0.1;
 // A phone deck counts as playing above this rate.
 constexpr double kPlayingRate = 0.1;
@@ -142,9 +141,8 @@ void HostState::superviseDeck(int deck, DeckInfo& d, double now) {
 
     const double budAge = now - feeds->budWall[i].value();
     const bool budFresh = budAge < kBudAliveSec;
-    // A standalone run ends when a phone or the earbuds take over, or when the deck changes hands between
-    // the host and the DJ application.
-    if (hostStandalone[i] && (d.remoteFresh || budFresh || bridged != standaloneBridged_[i])) {
+    // A standalone run ends when a phone or the earbuds take over, or when the DJ application has the deck.
+    if (hostStandalone[i] && (d.remoteFresh || budFresh || bridged)) {
         hostStandalone[i] = false;
         stopStandalone(deck);
         feeds->rawFollow[i]->setRawSynth(0, true);
@@ -281,7 +279,8 @@ void HostState::transportButton(int deck) {
     const int i = deck - 1;
     const bool fresh = server->isRemoteFresh(deck, kRemoteFreshSec);
     const bool budFresh = clock_.now() - feeds->budWall[i].value() < kBudAliveSec;
-    if (isSeratoDeck(deck) && (fresh || budFresh || !seratoOut->isActive(deck))) {
+    // The DJ application plays a bridged deck itself: its transport is all the button sends.
+    if (isSeratoDeck(deck)) {
         const bool on = !hostMotor.isOn(deck);
         hostMotor.set(deck, on);
         seratoOut->transport(deck, on, "button");
@@ -301,25 +300,15 @@ void HostState::transportButton(int deck) {
 }
 
 void HostState::startStandalone(int deck) {
-    if (deck < 1 || deck > 2 || hostStandalone[deck - 1]) return;
+    if (deck < 1 || deck > 2 || hostStandalone[deck - 1] || isSeratoDeck(deck)) return;
     const int i = deck - 1;
-    if (seratoOut->isActive(deck)) {
-        hostMotor.set(deck, true);
-        seratoOut->transport(deck, true, "standalone");
-        const double angle = feeds->imuCell[i].read().angle;
-        const double now = clock_.now();
-        feeds->standaloneDrive[i].write({true, std::isfinite(angle) ? angle : 0.0, now});
-        standaloneBridged_[i] = true;
-    } else {
-        const double shown = this->deck(deck).posSec;
-        auto& rf = *feeds->rawFollow[i];
-        {
-            std::lock_guard g(rf.lock);
-            rf.posSec = std::isfinite(shown) ? std::max(0.0, shown) : 0.0;
-        }
-        rf.setRawSynth(kStandaloneOmega, false);
-        standaloneBridged_[i] = false;
+    const double shown = this->deck(deck).posSec;
+    auto& rf = *feeds->rawFollow[i];
+    {
+        std::lock_guard g(rf.lock);
+        rf.posSec = std::isfinite(shown) ? std::max(0.0, shown) : 0.0;
     }
+    rf.setRawSynth(kStandaloneOmega, false);
     hostStandalone[i] = true;
     setStatus(deckText(deck) + ": standalone 33\u2153");
 }
@@ -327,30 +316,9 @@ void HostState::startStandalone(int deck) {
 void HostState::stopStandalone(int deck) {
     if (deck < 1 || deck > 2) return;
     const int i = deck - 1;
-    const auto drive = feeds->standaloneDrive[i].exchange({});
-    if (drive.on) {
-        hostMotor.set(deck, false);
-        seratoOut->transport(deck, false, "standalone");
-    } else if (!leaveTimer[i]) {
-        feeds->rawFollow[i]->setRawSynth(0, true);
-    }
+    if (!leaveTimer[i]) feeds->rawFollow[i]->setRawSynth(0, true);
     hostStandalone[i] = false;
-    standaloneBridged_[i] = false;
     setStatus(deckText(deck) + ": standalone off");
-}
-
-void HostState::standaloneDriveTick(DeckFeeds& feeds, double now) {
-    for (int deck = 1; deck <= 2; ++deck) {
-        double angle = 0;
-        const bool due = feeds.standaloneDrive[deck - 1].update([&](DeckFeeds::StandaloneDrive& s) {
-            if (!s.on || now - s.lastWall < kStandaloneDriveSec) return false;
-            s.angle += kStandaloneOmega * (now - s.lastWall);
-            s.lastWall = now;
-            angle = s.angle;
-            return true;
-        });
-        if (due && feeds.seratoOut) feeds.seratoOut->drive(deck, false, angle, now, kStandaloneOmega);
-    }
 }
 
 // --- A feed that went away ---

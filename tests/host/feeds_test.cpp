@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -139,12 +140,20 @@ TEST(FeedHandlers, ImuUnwrapsTheYawAndDrivesABridgedDeckUnlessTicksFlow) {
     EXPECT_TRUE(rig.h->hostMotor.isOn(1));  // the platter started: transport on
     EXPECT_TRUE(rig.h->seratoOut->emitState(1).sentAny);
 
-    // A live tick stream holds the IMU off the platter.
+    // A live tick stream holds the IMU off the platter. The pump makes one output from the batch on its own
+    // thread (the fake clock stands still, so only one); the IMU sample after it must change nothing.
     FeedRig ticked;
     ticked.bridge(1, true);
     ticked.tun(1, 1, ticks(0, 1));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!ticked.h->seratoOut->emitState(1).sentAny && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(ticked.h->seratoOut->emitState(1).sentAny) << "the pump's output from the batch";
+    ASSERT_EQ(ticked.tunnel(1).outs, 1);
+    const auto before = ticked.h->seratoOut->emitState(1);
     ticked.imu(1, 1.0, 0, 0.5);
-    EXPECT_FALSE(ticked.h->seratoOut->emitState(1).sentAny);
+    EXPECT_EQ(ticked.h->seratoOut->emitState(1), before);
+    EXPECT_EQ(ticked.tunnel(1).outs, 1);
 }
 
 // --- The tick tunnel ---
@@ -170,6 +179,18 @@ TEST(FeedHandlers, TunnelBatchesKeepTheHostPositionAcrossEpochsAndCountLateOnes)
     EXPECT_EQ(st.epoch, 8);
     EXPECT_GE(st.hostCum, before);
     EXPECT_LE(st.hostCum - before, 1000);
+
+    // A new epoch whose first batch holds nothing a tunnel can take: the batch that is taken after it still
+    // goes on from the host's position.
+    const int64_t at = st.hostCum;
+    rig.fake.advance(0.01);
+    rig.tun(1, 9, {{int64_t(1) << 60, 9'000'000, 0.5, true}});
+    EXPECT_EQ(rig.tunnel(1).late, 2);
+    rig.fake.advance(0.01);
+    rig.tun(1, 9, ticks(0, 9, 9'000'000));
+    st = rig.tunnel(1);
+    EXPECT_GE(st.hostCum, at);
+    EXPECT_LE(st.hostCum - at, 1000);
 }
 
 // --- The earbud feed ---
@@ -352,6 +373,21 @@ TEST(TunnelPump, TheEmitStepSkipsStillGuessesAndWaitsWhileThePhoneSynthesises) {
     EXPECT_TRUE(sent());
 }
 
+// A deck the DJ application does not drive keeps its tunnel going (counters, positions), but nothing of it
+// reaches the MIDI output: neither the batch's drain nor the pump's guesses.
+TEST(TunnelPump, ADeckWithoutTheEmitterAdvancesItsTunnelButSendsNothing) {
+    FeedRig rig;
+    rig.midi.clearSent();
+    rig.tun(2, 1, ticks(0, 19));
+    const auto drained = rig.tunnel(2).outs;
+    EXPECT_GT(drained, 0);
+    for (int k = 1; k <= 5; ++k) HostState::tunnelPumpTick(*rig.h->feeds, rig.fake.now() + 0.016 * k);
+    EXPECT_GT(rig.tunnel(2).outs, drained);
+    EXPECT_EQ(rig.tunnel(2).hostCum, rig.tunnel(2).tun.sentCum() + rig.tunnel(2).offset);
+    EXPECT_FALSE(rig.h->seratoOut->emitState(2).sentAny);
+    EXPECT_EQ(rig.midi.sentCount(), 0u);
+}
+
 // --- The bridge ---
 
 std::vector<std::string> loadsTo(link::testing::RecordingSink& sink, int deck) {
@@ -468,6 +504,18 @@ TEST(PhoneGestures, PingsAnswerTheOutputLatencyOfLivePlayersOnly) {
     for (int i = 0; i < 20; ++i) rig.onMain([&] { rig.h->applyOutput(1); });
     stop = true;
     pings.join();
+
+    // An instant double reaches the DJ application only for a deck it drives.
+    rig.midi.clearSent();
+    rig.recv(1, "/orv/idouble", {I(1)});
+    rig.main.drain();
+    EXPECT_EQ(rig.midi.sentCount(), 0u);
+    rig.bridge(1, true);
+    rig.midi.clearSent();
+    rig.recv(1, "/orv/idouble", {I(1)});
+    rig.main.drain();
+    ASSERT_FALSE(rig.midi.sent().empty());
+    EXPECT_EQ(rig.midi.sent()[0].bytes, (std::vector<uint8_t>{0x90, 24, 0x7F}));
 
     rig.recv(1, "/orv/blink", {I(1), I(3)});
     rig.recv(2, "/orv/blink", {I(2), I(5)});

@@ -27,10 +27,22 @@ struct Supervised {
     HostRig rig;
     HostState* host = nullptr;
 
+    std::vector<std::string> lines;  // every status line, in order (main only)
+
     explicit Supervised(bool start = true) {
         rig.clock = &clock;
         rig.main.useManualTimers();  // timers never fire: each test runs the tick itself
-        host = start ? &rig.started() : &rig.make();
+        host = &rig.make();
+        host->onStatusLine = [this](const std::string& line) { lines.push_back(line); };
+        if (start) rig.onMain([&] { host->start(); });
+    }
+    // Status lines so far that contain `text`.
+    size_t linesWith(const std::string& text) {
+        size_t n = 0;
+        rig.onMain([&] {
+            for (const auto& l : lines) n += l.find(text) != std::string::npos ? 1 : 0;
+        });
+        return n;
     }
     HostState& h() { return *host; }
 
@@ -147,6 +159,9 @@ TEST(Supervision, TransitionTableOfAHostDeck) {
              EXPECT_NEAR(omega, 1.25 * kOmega33, 1e-12);
              EXPECT_EQ(s.status(), "Deck 1: spinner gone \u2014 holding 1.25x");
              EXPECT_EQ(s.h().players[0]->mute.value(), 0.0);  // the glide is heard
+             nlohmann::json state;
+             s.rig.onMain([&] { state = s.h().onControl("state", {}, true); });
+             EXPECT_EQ(state["decks"][0]["holding"], true);
          }},
         {"the spinner coming back ends the hold",
          [](Supervised& s) {
@@ -175,6 +190,67 @@ TEST(Supervision, TransitionTableOfAHostDeck) {
         {"a stopped platter without synthesis says nothing",
          [](Supervised& s) { s.rig.onMain([&] { s.h().writeStatusLine("before"); }); },
          [](Supervised& s) { EXPECT_EQ(s.status(), "before"); }},
+        {"standalone ends when the deck is bridged",
+         [](Supervised& s) {
+             s.rig.onMain([&] { s.h().transportButton(2); });
+             ASSERT_TRUE(s.h().hostStandalone[1]);
+             s.rig.onMain([&] { s.h().setSeratoDeck(2, true); });
+         },
+         [](Supervised& s) {
+             EXPECT_FALSE(s.h().hostStandalone[1]);
+             EXPECT_FALSE(s.synthOn(2));
+             EXPECT_EQ(s.h().players[1]->mute.value(), 1.0);  // the DJ application plays it
+         }},
+        {"a spinner leaving a platter turning backwards holds it at its rate",
+         [](Supervised& s) {
+             s.hello(1, 1);
+             s.tick();
+             s.imu(1, true, -1.25);
+             s.clock.advance(0.7);
+         },
+         [](Supervised& s) {
+             EXPECT_NE(s.h().leaveTimer[0], nullptr);
+             double omega = 0;
+             EXPECT_TRUE(s.synthOn(1, &omega));
+             EXPECT_NEAR(omega, -1.25 * kOmega33, 1e-12);
+             EXPECT_EQ(s.status(), "Deck 1: spinner gone \u2014 holding -1.25x");
+         }},
+        {"a hold ends when the deck is bridged and withdrawn",
+         [](Supervised& s) {
+             s.hello(1, 1);
+             s.imu(1, true, 1.0);
+             s.clock.advance(0.7);
+             s.tick();
+             ASSERT_NE(s.h().leaveTimer[0], nullptr);
+             s.rig.onMain([&] { s.h().setSeratoDeck(1, true); });
+         },
+         [](Supervised& s) {
+             EXPECT_TRUE(s.h().withdrawn[0]);
+             EXPECT_EQ(s.h().leaveTimer[0], nullptr);
+             EXPECT_EQ(s.linesWith("Deck 1: Remote weg"), 1u);
+         }},
+        {"a phone that asked the host to spin a bridged deck is no live feed",
+         [](Supervised& s) {
+             s.rig.onMain([&] { s.h().setSeratoDeck(1, true); });
+             s.hello(1, 1);
+             s.h().feeds->phoneSynthCell[0].setValue(1.0);
+         },
+         [](Supervised& s) {
+             EXPECT_TRUE(s.h().withdrawn[0]);
+             EXPECT_FALSE(s.rig.outSettings.engaged[0].load());
+         }},
+        {"...unless the earbuds are fresh",
+         [](Supervised& s) {
+             s.rig.onMain([&] { s.h().setSeratoDeck(1, true); });
+             s.hello(1, 1);
+             s.h().feeds->phoneSynthCell[0].setValue(1.0);
+             s.h().feeds->budWall[0].setValue(s.clock.now() - 0.5);
+         },
+         [](Supervised& s) {
+             EXPECT_FALSE(s.h().withdrawn[0]);
+             EXPECT_TRUE(s.rig.outSettings.engaged[0].load());
+             EXPECT_EQ(s.linesWith("Remote weg"), 0u);
+         }},
         {"a stray emitter on a file deck is switched off",
          [](Supervised& s) {
              s.h().seratoOut->setActive(2, true);
@@ -312,32 +388,185 @@ TEST(Transport, ButtonAsksAFreshPhoneOrDefersToTheEarbuds) {
     EXPECT_FALSE(s.h().hostStandalone[1]);
 }
 
-TEST(Transport, StandaloneOnADeckTheEmitterDrivesSendsTransportAndDrive) {
+// The DJ application plays a bridged deck itself: play sends its transport, never a host drive.
+TEST(Transport, ABridgedDecksPlaySendsTheTransportAndNoDrive) {
     Supervised s;
-    s.h().seratoOut->setActive(1, true);
+    s.rig.onMain([&] { s.h().setSeratoDeck(1, true); });
     s.h().feeds->imuCell[0].update([](ImuState& st) { st.angle = 2.0; });
     s.rig.midi.clearSent();
-    s.rig.onMain([&] { s.h().transportButton(1); });
-    EXPECT_TRUE(s.h().hostMotor.isOn(1));
-    const auto has = [&](std::vector<uint8_t> bytes) {
-        for (const auto& p : s.rig.midi.sent()) {
-            if (std::search(p.bytes.begin(), p.bytes.end(), bytes.begin(), bytes.end()) != p.bytes.end()) return true;
-        }
-        return false;
+    const auto play = [&] {
+        nlohmann::json j;
+        s.rig.onMain([&] { j = s.h().onControl("play", {{"deck", "1"}}, true); });
+        return j;
     };
-    EXPECT_TRUE(has({0x90, 0x14, 0x7F}));  // play
-    const auto before = s.rig.midi.sentCount();
-    for (int k = 1; k <= 20; ++k) HostState::standaloneDriveTick(*s.h().feeds, s.clock.now() + 0.01 * k);
-    EXPECT_GT(s.rig.midi.sentCount(), before);
-    const auto drive = s.h().feeds->standaloneDrive[0].read();
-    EXPECT_NEAR(drive.angle, 2.0 + kOmega33 * 0.2, 1e-9);  // on from the last IMU angle
+    const auto on = play();
+    EXPECT_EQ(on["motor"], true);
+    EXPECT_EQ(on["standalone"], false);
+    EXPECT_EQ(s.status(), "Deck 1: Serato play");
+    for (int k = 0; k < 10; ++k) {  // a second of ticks with the pump running
+        s.clock.advance(0.1);
+        s.tick();
+    }
+    EXPECT_FALSE(s.h().hostStandalone[0]);
+    EXPECT_FALSE(s.h().seratoOut->emitState(1).sentAny) << "no platter motion went out";
+    std::vector<std::string> packets;
+    for (const auto& p : s.rig.midi.sent()) {
+        std::string hex;
+        for (const auto b : p.bytes) hex += (hex.empty() ? "" : " ") + std::to_string(b);
+        packets.push_back(hex);
+    }
+    EXPECT_EQ(packets, std::vector<std::string>{"144 20 127"}) << "the play note alone";
 
-    s.rig.onMain([&] { s.h().stopStandalone(1); });
-    EXPECT_FALSE(s.h().hostMotor.isOn(1));
-    EXPECT_TRUE(has({0x90, 0x14, 0x00}));  // stop
-    const auto after = s.rig.midi.sentCount();
-    HostState::standaloneDriveTick(*s.h().feeds, s.clock.now() + 1);
-    EXPECT_EQ(s.rig.midi.sentCount(), after);
+    const auto off = play();
+    EXPECT_EQ(off["motor"], false);
+    EXPECT_EQ(s.rig.midi.sent().back().bytes, (std::vector<uint8_t>{0x90, 0x14, 0x00}));
+}
+
+// A bridged deck whose phone goes and comes back: one withdraw, with one rest message, per loss.
+TEST(Supervision, OneWithdrawAndOneRestPerLostFeed) {
+    Supervised s;
+    s.rig.onMain([&] { s.h().setSeratoDeck(1, true); });
+    s.tick();  // no phone yet: withdrawn from the start
+    ASSERT_TRUE(s.h().withdrawn[0]);
+    const auto rests = [&] {
+        size_t n = 0;
+        for (const auto& p : s.rig.midi.sent()) n += p.bytes.size() == 3 && p.bytes[0] == 0xE0 ? 1 : 0;
+        return n;
+    };
+    for (int loss = 1; loss <= 2; ++loss) {
+        SCOPED_TRACE(loss);
+        // The phone drives the platter for a while...
+        for (int k = 0; k < 5; ++k) {
+            s.hello(1, 1);
+            s.recv(1, "/orv/imu", {I(1), D(k * 0.1), D(0), D(0), D(0), D(k * 0.1), D(kOmega33), D(-0.3 * k), D(0),
+                                   D(0), D(0), D(0), D(0), D(0), D(1)});
+            s.tick();
+            EXPECT_FALSE(s.h().withdrawn[0]);
+            s.clock.advance(0.1);
+        }
+        s.rig.midi.clearSent();
+        // ...and goes: 0.6 s on it is withdrawn, once however long it stays away.
+        for (int k = 0; k < 30; ++k) {
+            s.clock.advance(0.1);
+            s.tick();
+        }
+        EXPECT_TRUE(s.h().withdrawn[0]);
+        EXPECT_EQ(s.linesWith("Deck 1: Remote weg \u2014 letzter valider Zustand: spielt"), static_cast<size_t>(loss));
+        EXPECT_EQ(rests(), 1u);
+        EXPECT_TRUE(s.h().hostMotor.isOn(1)) << "the DJ application's transport stays";
+        nlohmann::json state;
+        s.rig.onMain([&] { state = s.h().onControl("state", {}, true); });
+        EXPECT_EQ(state["decks"][0]["withdrawn"], true);
+    }
+}
+
+TEST(Supervision, GroupMuteKeepsBothPlayersMutedWhateverTheFeedsDo) {
+    Supervised s;
+    s.hello(1, 1);
+    s.rig.onMain([&] { s.h().transportButton(2); });
+    s.tick();
+    ASSERT_EQ(s.h().players[0]->mute.value(), 0.0);
+    ASSERT_EQ(s.h().players[1]->mute.value(), 0.0);
+    s.rig.onMain([&] { s.h().setGroupMuted(true); });
+    for (int k = 0; k < 3; ++k) {
+        s.hello(1, 1);
+        s.h().feeds->budWall[1].setValue(s.clock.now());
+        s.tick();
+        EXPECT_EQ(s.h().players[0]->mute.value(), 1.0);
+        EXPECT_EQ(s.h().players[1]->mute.value(), 1.0);
+        s.clock.advance(0.1);
+    }
+    s.rig.onMain([&] { s.h().setGroupMuted(false); });
+    s.hello(1, 1);
+    s.tick();
+    EXPECT_EQ(s.h().players[0]->mute.value(), 0.0);
+}
+
+// Leaving the bridge, the host's own following starts again where the display stands (0 after the reset), not
+// where the follower and the integrator stood while the DJ application had the deck.
+TEST(Supervision, LeavingTheBridgeReseedsTheFollowerAndTheIntegrator) {
+    Supervised s;
+    s.rig.onMain([&] { s.h().setSeratoDeck(1, true); });
+    s.tick();
+    auto& rf = *s.h().feeds->rawFollow[0];
+    const auto stale = [&] {
+        {
+            std::lock_guard g(rf.lock);
+            rf.posSec = 77;
+        }
+        s.h().feeds->integrators[0].cell.update([](motion::AngleIntegrator::State& st) {
+            st.posSec = 77;
+            st.primed = true;
+        });
+    };
+    stale();
+    s.tick();  // still bridged: untouched
+    EXPECT_EQ(rf.posSec, 77);
+    EXPECT_TRUE(s.h().feeds->integrators[0].cell.read().primed);
+
+    s.rig.onMain([&] { s.h().setSeratoDeck(1, false); });
+    stale();
+    s.tick();
+    EXPECT_EQ(rf.posSec, 0);
+    const auto st = s.h().feeds->integrators[0].cell.read();
+    EXPECT_EQ(st.posSec, 0);
+    EXPECT_FALSE(st.primed);
+    stale();
+    s.tick();  // once, on the tick it left
+    EXPECT_EQ(rf.posSec, 77);
+}
+
+// A phone stays fresh on a deck whose track never became playable: it hears once, 12 s on; a new episode
+// after the phone went away hears again.
+TEST(StuckWatch, TellsThePhoneOnceTwelveSecondsOnAndAgainInANewEpisode) {
+    Supervised s;
+    s.rig.onMain([&] { s.h().loadDeck(1, "/nowhere/Gone Track.mp3"); });
+    ASSERT_EQ(s.h().deck(1).path, "/nowhere/Gone Track.mp3");
+    ASSERT_EQ(s.h().players[0]->table.read(), nullptr);
+    const auto episode = [&] {
+        s.rig.sink.take();
+        std::vector<double> told;  // seconds after the first stuck tick
+        const double first = s.clock.now();
+        for (int k = 0; k <= 200; ++k) {  // 20 s
+            s.hello(1, 1);
+            s.tick();
+            for (const auto& m : s.sent("/orv/stuck")) {
+                told.push_back(s.clock.now() - first);
+                EXPECT_EQ(num(m, 0), 1);
+                EXPECT_EQ(text(m, 1), "host 1215 has no audio for /nowhere/Gone Track.mp3 \u2014 fetch or decode failed");
+            }
+            s.clock.advance(0.1);
+        }
+        return told;
+    };
+    auto told = episode();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NEAR(told[0], 12.0, 0.1 + 1e-9);
+    EXPECT_EQ(s.linesWith("Plindo: deck 1 stuck at 0:00 \u2014 told the remote"), 1u);
+    nlohmann::json state;
+    s.rig.onMain([&] { state = s.h().onControl("state", {}, true); });
+    EXPECT_EQ(state["decks"][0]["stuck"], true);
+    EXPECT_EQ(state["decks"][1]["stuck"], false);
+
+    // The phone goes away: the watch resets, and the phone is told again in the next episode.
+    s.clock.advance(0.7);
+    s.tick();
+    EXPECT_EQ(s.h().stuckSince[0], 0.0);
+    EXPECT_FALSE(s.h().stuckTold[0]);
+    told = episode();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NEAR(told[0], 12.0, 0.1 + 1e-9);
+
+    // Each other reset: an empty path, a bridged deck.
+    s.rig.onMain([&] { s.h().setSeratoDeck(1, true); });
+    s.hello(1, 1);
+    s.tick();
+    EXPECT_EQ(s.h().stuckSince[0], 0.0);
+    s.rig.onMain([&] { s.h().setSeratoDeck(1, false); });  // leaves an empty path
+    s.hello(1, 1);
+    s.tick();
+    EXPECT_EQ(s.h().deck(1).path, "");
+    EXPECT_EQ(s.h().stuckSince[0], 0.0);
 }
 
 TEST(Supervision, WithdrawTellsTheLastValidStateOnce) {

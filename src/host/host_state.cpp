@@ -268,8 +268,8 @@ void HostState::stopPump() {
 }
 
 std::shared_ptr<motion::FollowPlayer> HostState::makePlayer(int deckIndex, const motion::AudioOutDevice& device, int start) {
-    (void)deckIndex;
     auto player = std::make_shared<motion::FollowPlayer>(device, start, motion::FollowPlayer::defaultBufferFrames, clock_);
+    player->deckNumber = deckIndex + 1;
     player->onStatus = [this](const std::string& line) { postStatus(line); };
     player->loadMain = &main_;
     if (browser_) player->peerFetch = link::peerTrackFetch(browser_, group::hostWireName(settings_));

@@ -103,6 +103,7 @@ DeckFileServer::Impl::ConnPtr DeckFileServer::Impl::stalest(Pred pred) {
 void DeckFileServer::Impl::close(const ConnPtr& conn) {
     if (!conn || conn->phase == FileServerConn::Phase::Closed) return;
     conn->phase = FileServerConn::Phase::Closed;
+    conn->gone = true;
     std::error_code ignored;
     conn->timer.cancel();
     conn->socket.close(ignored);
@@ -253,10 +254,11 @@ void DeckFileServer::Impl::finish(const ConnPtr& conn) {
     conn->timer.async_wait([self = shared_from_this(), conn](const std::error_code& e) {
         if (!e) self->close(conn);
     });
-    drain(conn);
+    if (!conn->draining) drain(conn);
 }
 
 void DeckFileServer::Impl::drain(const ConnPtr& conn) {
+    conn->draining = true;
     conn->socket.async_read_some(asio::buffer(conn->chunk), [self = shared_from_this(), conn](const std::error_code& ec, size_t) {
         if (conn->phase == FileServerConn::Phase::Closed) return;
         if (ec) return self->close(conn);
@@ -296,7 +298,8 @@ DeckFileServer::DeckFileServer(platform::ServiceAdvertiser* advertiser, std::str
 
 DeckFileServer::~DeckFileServer() {
     stop();
-    peaksQueue_->stop();  // peaks work still queued answers first
+    impl_->stopPeaks();
+    peaksQueue_->stop();  // drops the peaks work still queued and stops the one running
     queue_->sync([this] { impl_->owner = nullptr; });
     queue_->stop();
 }

@@ -13,9 +13,11 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <list>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -45,6 +47,8 @@ struct FileServerConn : std::enable_shared_from_this<FileServerConn> {
     off_t offset = 0;     // next file byte to send
     off_t size = 0;
     std::string peer = "?";
+    std::atomic<bool> gone{false};  // closed; read by the peaks queue
+    bool draining = false;          // a read is armed that closes the connection when the client hangs up
     bool loopback = false;  // the peer is this machine
     // When the client last moved a byte: sent one of its head, or took one of its answer.
     Clock::time_point lastTaken = Clock::now();
@@ -140,6 +144,22 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
     // Lets every waiting control request go at once and refuses waits until the next start.
     void closeControl();
     void openControl();
+
+    // ---- waveform peaks: one analysis per path at a time. Requests for a path already waited on join its
+    // waiters; the queue holds a bounded number of paths; work whose every waiter hung up is dropped.
+
+    struct PeaksWaiter {
+        ConnPtr conn;
+        int columns = 0;
+        double center = 0, window = 0;
+    };
+    std::mutex peaksMutex;  // guards the two fields below; taken by the server queue and the peaks queue
+    std::map<std::string, std::vector<PeaksWaiter>> peaksJobs;
+    bool peaksStopping = false;  // the server is going: waiting work is dropped, running work stops
+
+    void runPeaks(const std::string& path);
+    bool peaksStoppingNow();
+    void stopPeaks();
 
     // ---- routes
 

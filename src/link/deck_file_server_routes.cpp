@@ -293,19 +293,77 @@ void DeckFileServer::Impl::peaks(const ConnPtr& conn, const std::string& q) {
     if (!path) return respondJson(conn, "400 Bad Request", {{"error", "missing path"}});
     const auto resolved = existingPath(*path);
     if (!resolved) return respondFileNotFound(conn, "peaks", path);
-    const double center = decimalOrZero(http_head::queryValue("center", q));
-    const double window = decimalOrZero(http_head::queryValue("window", q));
-    const int columns = columnsOr1400(http_head::queryValue("columns", q));
+    PeaksWaiter waiter{conn, columnsOr1400(http_head::queryValue("columns", q)),
+                       decimalOrZero(http_head::queryValue("center", q)),
+                       decimalOrZero(http_head::queryValue("window", q))};
+    bool fresh = false, busy = false;
+    {
+        std::lock_guard lock(peaksMutex);
+        auto it = peaksJobs.find(*resolved);
+        if (it == peaksJobs.end() && peaksJobs.size() >= kMaxPeaksPaths) {
+            busy = true;
+        } else {
+            if (it == peaksJobs.end()) {
+                it = peaksJobs.emplace(*resolved, std::vector<PeaksWaiter>{}).first;
+                fresh = true;
+            }
+            it->second.push_back(std::move(waiter));
+        }
+    }
+    if (busy) {
+        log().warn("peaks busy: {} tracks waited for", kMaxPeaksPaths);
+        return respondJson(conn, "503 Service Unavailable", {{"error", "busy"}});
+    }
+    // A client that hangs up while it waits is noticed at once, so that its work can be dropped.
+    drain(conn);
+    if (fresh) {
+        std::weak_ptr<Impl> weak = shared_from_this();
+        peaksQueue.post([weak, p = *resolved] {
+            if (auto self = weak.lock()) self->runPeaks(p);
+        });
+    }
+}
+
+void DeckFileServer::Impl::runPeaks(const std::string& path) {
     auto work = owner ? owner->payloads.peaks : nullptr;
-    std::weak_ptr<Impl> weak = shared_from_this();
-    peaksQueue.post([weak, conn, work, p = *resolved, columns, center, window] {
-        auto self = weak.lock();
-        if (!self) return;
-        PeaksAnswer a = work ? work(p, columns, center, window)
+    for (;;) {
+        PeaksWaiter w;
+        {
+            std::lock_guard lock(peaksMutex);
+            auto it = peaksJobs.find(path);
+            if (it == peaksJobs.end()) return;
+            std::erase_if(it->second, [](const PeaksWaiter& x) { return x.conn->gone.load(); });
+            if (it->second.empty() || peaksStopping) {
+                peaksJobs.erase(it);
+                return;
+            }
+            w = std::move(it->second.front());
+            it->second.erase(it->second.begin());
+        }
+        // Later waiters of the same path find the envelope cached and are answered quickly.
+        const auto cancelled = [this, &w, &path] {
+            if (!w.conn->gone.load()) return peaksStoppingNow();
+            std::lock_guard lock(peaksMutex);
+            if (peaksStopping) return true;
+            auto it = peaksJobs.find(path);
+            return it == peaksJobs.end() ||
+                   std::all_of(it->second.begin(), it->second.end(), [](const PeaksWaiter& x) { return x.conn->gone.load(); });
+        };
+        PeaksAnswer a = work ? work(path, w.columns, w.center, w.window, cancelled)
                              : PeaksAnswer{"500 Internal Server Error",
-                                           json_body::encode({{"error", "decode failed"}, {"path", p}}).value_or("")};
-        self->respond(conn, a.status, std::move(a.body), kJson);
-    });
+                                           json_body::encode({{"error", "decode failed"}, {"path", path}}).value_or("")};
+        if (!w.conn->gone.load()) respond(w.conn, a.status, std::move(a.body), kJson);
+    }
+}
+
+bool DeckFileServer::Impl::peaksStoppingNow() {
+    std::lock_guard lock(peaksMutex);
+    return peaksStopping;
+}
+
+void DeckFileServer::Impl::stopPeaks() {
+    std::lock_guard lock(peaksMutex);
+    peaksStopping = true;
 }
 
 }  // namespace plindo::link

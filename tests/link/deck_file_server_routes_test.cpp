@@ -10,7 +10,9 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace plindo::link {
 namespace {
@@ -313,7 +315,7 @@ TEST_F(DeckFileServerRoutes, PeaksReadTheirNumbersAndAnswerFromTheirQueue) {
     writeFile(dir / "t.wav", "x");
     std::mutex pm;
     std::tuple<std::string, int, double, double> call;
-    server.payloads.peaks = [&](const std::string& p, int columns, double center, double window) {
+    server.payloads.peaks = [&](const std::string& p, int columns, double center, double window, const auto&) {
         std::lock_guard l(pm);
         call = {p, columns, center, window};
         return PeaksAnswer{"200 OK", "{}"};
@@ -334,6 +336,69 @@ TEST_F(DeckFileServerRoutes, PeaksReadTheirNumbersAndAnswerFromTheirQueue) {
     EXPECT_EQ(bodyOf(ask("/wave/peaks")), R"({"error":"missing path"})");
     EXPECT_EQ(askJson("/wave/peaks?path=/dev/zero")["error"], "file not found");
     EXPECT_EQ(lastLine(), "Track server 404 (peaks): /dev/zero");
+}
+
+TEST_F(DeckFileServerRoutes, PeaksWorkIsBoundedAndDroppedWhenEveryWaiterLeft) {
+    // The work for "hold.wav" waits for the test; while it does, the queue fills.
+    std::mutex pm;
+    std::condition_variable pcv;
+    bool open = false, holding = false, sawCancel = false;
+    std::vector<std::string> calls;
+    server.payloads.peaks = [&](const std::string& p, int, double, double, const std::function<bool()>& cancelled) {
+        std::unique_lock l(pm);
+        calls.push_back(fs::path(p).filename().string());
+        if (p.find("hold") != std::string::npos) {
+            holding = true;
+            pcv.notify_all();
+            while (!open) {
+                l.unlock();
+                const bool c = cancelled();
+                l.lock();
+                if (c) {
+                    sawCancel = true;
+                    pcv.notify_all();
+                    break;
+                }
+                pcv.wait_for(l, std::chrono::milliseconds(5));
+            }
+        }
+        return PeaksAnswer{"200 OK", "{}"};
+    };
+    server.start(0);
+    auto request = [&](const std::string& name) {
+        writeFile(dir / name, "x");
+        const int fd = connectLoopback(server.boundPort());
+        sendAll(fd, getRequest("/wave/peaks" + q(dir / name)));
+        return fd;
+    };
+    const int held = request("hold.wav");
+    {
+        std::unique_lock l(pm);
+        ASSERT_TRUE(pcv.wait_for(l, std::chrono::seconds(5), [&] { return holding; }));
+    }
+    // Seven more tracks wait (one of them twice); the next track is refused at once.
+    std::vector<int> waiting;
+    for (int i = 0; i < 7; ++i) waiting.push_back(request("w" + std::to_string(i) + ".wav"));
+    waiting.push_back(request("w0.wav"));
+    const int refused = request("over.wav");
+    const Reply busy = readAll(refused, 2.0);
+    EXPECT_EQ(statusLineOf(busy), "HTTP/1.1 503 Service Unavailable");
+    EXPECT_EQ(bodyOf(busy), R"({"error":"busy"})");
+    ::close(refused);
+
+    // Every waiter hangs up: the running work is told to stop, and the waiting work is never done.
+    for (int fd : waiting) ::close(fd);
+    ::close(held);
+    {
+        std::unique_lock l(pm);
+        ASSERT_TRUE(pcv.wait_for(l, std::chrono::seconds(5), [&] { return sawCancel; }));
+    }
+    // The queue is free again and answers the next request.
+    const int next = request("next.wav");
+    EXPECT_EQ(statusLineOf(readAll(next, 5.0)), "HTTP/1.1 200 OK");
+    ::close(next);
+    std::lock_guard l(pm);
+    EXPECT_EQ(calls, (std::vector<std::string>{"hold.wav", "next.wav"}));
 }
 
 }  // namespace

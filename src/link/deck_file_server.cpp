@@ -6,6 +6,8 @@
 #include "link/json_body.h"
 
 #include <fcntl.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <pthread.h>
 #include <sys/sendfile.h>
 
@@ -191,12 +193,25 @@ void DeckFileServer::Impl::respondFile(const ConnPtr& conn, int fd, off_t size) 
 
 void DeckFileServer::Impl::armIdle(const ConnPtr& conn) {
     const auto limit = seconds(owner ? owner->idleSec : kIdleSec);
-    conn->timer.expires_at(conn->lastTaken + limit);
+    // Look at the client's progress a few times within the limit, so that a stall is seen about on time.
+    conn->timer.expires_at(std::min(conn->lastTaken + limit, FileServerConn::Clock::now() + limit / 4));
     conn->timer.async_wait([self = shared_from_this(), conn, limit](const std::error_code& e) {
         if (e || conn->phase == FileServerConn::Phase::Closed) return;
+        self->noteTaken(conn);
         if (FileServerConn::Clock::now() - conn->lastTaken >= limit) return self->abort(conn);
         self->armIdle(conn);
     });
+}
+
+void DeckFileServer::Impl::noteTaken(const ConnPtr& conn) {
+    int queued = 0;
+    if (::ioctl(conn->socket.native_handle(), SIOCOUTQ, &queued) != 0 || queued < 0) return;
+    const uint64_t q = static_cast<uint64_t>(queued);
+    const uint64_t taken = conn->written > q ? conn->written - q : 0;
+    if (taken > conn->taken) {
+        conn->taken = taken;
+        conn->lastTaken = FileServerConn::Clock::now();
+    }
 }
 
 void DeckFileServer::Impl::send(const ConnPtr& conn) {
@@ -212,6 +227,7 @@ void DeckFileServer::Impl::writeOut(const ConnPtr& conn) {
         if (ec) return self->close(conn);
         if (n > 0) conn->lastTaken = FileServerConn::Clock::now();
         conn->outSent += n;
+        conn->written += n;
         if (conn->outSent < conn->out.size()) return self->writeOut(conn);
         conn->out.clear();
         conn->out.shrink_to_fit();
@@ -228,6 +244,7 @@ void DeckFileServer::Impl::sendFile(const ConnPtr& conn) {
         const ssize_t n = ::sendfile(conn->socket.native_handle(), conn->fd, &conn->offset, want);
         if (n > 0) {
             conn->lastTaken = FileServerConn::Clock::now();
+            conn->written += static_cast<uint64_t>(n);
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {

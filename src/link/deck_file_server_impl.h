@@ -52,6 +52,8 @@ struct FileServerConn : std::enable_shared_from_this<FileServerConn> {
     bool loopback = false;  // the peer is this machine
     // When the client last moved a byte: sent one of its head, or took one of its answer.
     Clock::time_point lastTaken = Clock::now();
+    uint64_t written = 0;  // answer bytes handed to the socket
+    uint64_t taken = 0;    // of those, the ones the client has received, when last looked
 };
 
 struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl> {
@@ -114,6 +116,9 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
     // Closes the connection once its client has taken nothing for the idle limit. Progress only moves
     // `lastTaken`; the timer re-arms itself from it.
     void armIdle(const ConnPtr& conn);
+    // Moves `lastTaken` when the client received answer bytes since the last look: the socket's send queue
+    // shrank. A slow reader keeps taking bytes while the server has nothing to write for a long time.
+    void noteTaken(const ConnPtr& conn);
     void send(const ConnPtr& conn);
     void writeOut(const ConnPtr& conn);
 

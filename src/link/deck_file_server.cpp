@@ -160,6 +160,10 @@ void DeckFileServer::Impl::read(const ConnPtr& conn) {
         if (scan.state == http_head::Scan::NeedMore) return self->read(conn);
         conn->timer.cancel();
         conn->phase = FileServerConn::Phase::Answering;
+        if (scan.state == http_head::Scan::BareLineFeed) {
+            conn->buffer.clear();
+            return self->respond(conn, "400 Bad Request", {}, kOctets);
+        }
         const std::string head = http_head::headText(std::string_view(conn->buffer).substr(0, scan.headLength));
         conn->buffer.clear();
         conn->buffer.shrink_to_fit();

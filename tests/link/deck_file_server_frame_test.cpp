@@ -73,9 +73,17 @@ TEST(DeckFileServerFrame, AbandonsHeadsThatOverflowNeverEndOrComeTooSlowly) {
     EXPECT_EQ(over.bytes, "");
     ::close(fd);
 
-    // Bare line feeds never form the terminator; a half-close then ends it without an answer.
+    // Bare line feeds never form the terminator: the head is answered 400 at once.
+    for (const char* bare : {"GET /deck_build HTTP/1.1\n\n", "GET /deck_build HTTP/1.1\r\nHost: x\n", "\n"}) {
+        fd = connectLoopback(s.port());
+        const Reply lf = sendAndRead(fd, bare, 3);
+        EXPECT_TRUE(lf.closed) << bare;
+        EXPECT_EQ(lf.bytes, kBadRequestReply) << bare;
+        ::close(fd);
+    }
+    // A head cut short: a half-close ends it without an answer.
     fd = connectLoopback(s.port());
-    EXPECT_FALSE(sendAndRead(fd, "GET /deck_build HTTP/1.1\n\n", 0.3).closed);
+    EXPECT_FALSE(sendAndRead(fd, "GET /deck_build HTTP/1.1\r\n", 0.3).closed);
     ::shutdown(fd, SHUT_WR);
     const Reply half = readAll(fd, 3);
     EXPECT_TRUE(half.closed);

@@ -111,7 +111,8 @@ std::vector<std::string> OrvServer::addressCandidates(const Origin& from,
 void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, double now) {
     const auto& a = m.args;
     if (a.size() < 3) return;
-    const auto deck = intOf(a[0]);
+    // The deck binds a phone or a peer: only an integer sent as one (not 1.5, 2.0 or true).
+    const auto deck = a[0].isInteger() ? intOf(a[0]) : std::nullopt;
     const auto nameView = a[1].stringValue();
     if (!deck || *deck < 0 || *deck > 2 || !nameView) return;
     const std::string name(*nameView);

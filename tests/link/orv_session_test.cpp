@@ -81,8 +81,16 @@ TEST(OrvHello, MalformedHellosAreDroppedWithoutReply) {
         {D(nan), S("Ann"), I(0)},
         {I(1), I(5), I(0)},
         {I(1), S("Ann"), I(0), S("remote"), D(1e300), S("1215")},
+        // Only an integer sent as one binds a deck.
+        {D(1.5), S("Ann"), I(0), S("remote"), I(1), S("1215")},
+        {D(2.0), S("Ann"), I(0), S("remote"), I(1), S("1215")},
+        {OSCValue::float32(1.0f), S("Ann"), I(0), S("remote"), I(1), S("1215")},
     };
     for (const auto& args : cases) rig.recv(phone(1), "/orv/hello", args);
+    // A boolean true as the deck: the type tag "T" carries no number.
+    Bytes hello{'/', 'o', 'r', 'v', '/', 'h', 'e', 'l', 'l', 'o', 0, 0, ',', 'T', 's', 'i', 's', 0, 0, 0,
+                'A', 'n', 'n', 0, 0, 0, 0, 0, 'r', 'e', 'm', 'o', 't', 'e', 0, 0};
+    rig.server.handleDatagram(hello.data(), hello.size(), phone(1), rig.clock.now());
     EXPECT_TRUE(rig.sink.take().empty());
     EXPECT_TRUE(rig.statuses.empty());
     // The shortest hello that is admitted: defaults for mode and wavOk, no build means refused.

@@ -18,6 +18,12 @@ namespace {
 
 constexpr double kFrameGapResetMs = 500;  // a longer frame interval restarts the timing statistics
 constexpr double kMaxGapWindow = 2.0;     // the largest-gap figure covers this many seconds
+// Beyond what any platter does: a frame or seek past these is damaged or hostile and reaches no deck.
+constexpr double kMaxRate = 100;          // times normal speed
+constexpr double kMaxPositionSec = 1e6;   // about eleven days into a track
+constexpr double kMaxAngle = 1e9;         // an unwrapped platter angle after years of turning
+
+bool within(double v, double limit) { return std::isfinite(v) && std::abs(v) <= limit; }
 
 }  // namespace
 
@@ -102,11 +108,15 @@ void OrvServer::onFrameMessage(const OSCMessageView& m, const Origin& from, doub
     const auto pos = a[2].doubleValue();
     const auto rate = a[3].doubleValue();
     if (!deck || !path || !pos || !rate) return;
+    if (!within(*pos, kMaxPositionSec) || !within(*rate, kMaxRate)) return;
 
     samples_.clear();
-    if (a.size() >= 6 && a[5].isNumber()) samples_.push_back({a[4].doubleValue().value_or(0.0), *a[5].doubleValue()});
+    const auto addSample = [this](double angle, double ts) {
+        if (within(angle, kMaxAngle)) samples_.push_back({angle, ts});
+    };
+    if (a.size() >= 6 && a[5].isNumber()) addSample(a[4].doubleValue().value_or(0.0), *a[5].doubleValue());
     for (size_t k = 6; k + 1 < a.size(); k += 2) {
-        if (a[k].isNumber() && a[k + 1].isNumber()) samples_.push_back({*a[k].doubleValue(), *a[k + 1].doubleValue()});
+        if (a[k].isNumber() && a[k + 1].isNumber()) addSample(*a[k].doubleValue(), *a[k + 1].doubleValue());
     }
     // A total order: a timestamp that is not a number sorts last instead of breaking the sort.
     std::sort(samples_.begin(), samples_.end(), [](const FrameSample& x, const FrameSample& y) {
@@ -212,7 +222,7 @@ void OrvServer::onSeekMessage(const OSCMessageView& m, const Origin& from, doubl
     if (a.size() < 2) return;
     const auto deck = deckOf(a[0]);
     const auto secs = a[1].doubleValue();
-    if (!deck || !secs || !deckGate(*deck, from, now)) return;
+    if (!deck || !secs || !within(*secs, kMaxPositionSec) || !deckGate(*deck, from, now)) return;
     if (onSeek) onSeek(*deck, *secs);
 }
 

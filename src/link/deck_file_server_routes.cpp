@@ -120,6 +120,17 @@ std::optional<OpenTrack> openTrack(const std::string& path) {
     return std::nullopt;
 }
 
+// The one judgement of every route that reads a track by path: the form of the path (as given, NFD or NFC)
+// that carries an audio extension and leads, through any links, to a regular file that carries one too.
+std::optional<std::string> trackPath(const std::string& path) {
+    if (!streamable(path)) return std::nullopt;
+    for (const auto& form : unicodeForms(path)) {
+        const auto real = realPath(form);
+        if (real && streamable(*real) && kindOf(*real) == Kind::Regular) return form;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> DeckFileServer::existingPath(const std::string& path) {
@@ -254,8 +265,10 @@ void DeckFileServer::Impl::tags(const ConnPtr& conn, const std::string& q) {
     const auto path = http_head::queryValue("path", q);
     if (!path) return respondJson(conn, "400 Bad Request", {{"error", "missing path"}});
     std::optional<TrackNames> names;
-    // Only regular files are read: a FIFO or a device would hang or flood the tag reader.
-    if (kindOf(*path) == Kind::Regular && owner && owner->payloads.tagNames) names = owner->payloads.tagNames(*path);
+    // Only tracks are read: a FIFO or a device would hang or flood the tag reader, and any other file is
+    // none of a phone's business.
+    const auto track = trackPath(*path);
+    if (track && owner && owner->payloads.tagNames) names = owner->payloads.tagNames(*track);
     TrackNames t = names.value_or(TrackNames{});
     if (t.artist.empty() && t.title.empty()) t = namesFromFileName(*path);
     respondJson(conn, "200 OK", {{"path", *path}, {"artist", t.artist}, {"title", t.title}});
@@ -266,7 +279,9 @@ void DeckFileServer::Impl::coverArt(const ConnPtr& conn, const std::string& q) {
     const Kind kind = path ? kindOf(*path) : Kind::Missing;
     if (kind == Kind::Missing || kind == Kind::Other) return respond(conn, "404 Not Found", "no path / not file", kText);
     std::optional<std::string> art;
-    if (kind == Kind::Regular && owner && owner->payloads.embeddedArtwork) art = owner->payloads.embeddedArtwork(*path);
+    const auto track = kind == Kind::Regular ? trackPath(*path) : std::nullopt;
+    if (kind == Kind::Regular && !track) return respond(conn, "404 Not Found", "no path / not file", kText);
+    if (track && owner && owner->payloads.embeddedArtwork) art = owner->payloads.embeddedArtwork(*track);
     if (!art || art->empty()) return respond(conn, "404 Not Found", "no embedded art", kText);
     const std::string type = contentTypeOfPicture(*art);
     respond(conn, "200 OK", std::move(*art), type);
@@ -275,7 +290,7 @@ void DeckFileServer::Impl::coverArt(const ConnPtr& conn, const std::string& q) {
 void DeckFileServer::Impl::meta(const ConnPtr& conn, const std::string& q) {
     const auto path = http_head::queryValue("path", q);
     if (!path) return respondJson(conn, "400 Bad Request", {{"error", "missing path"}});
-    const auto resolved = existingPath(*path);
+    const auto resolved = trackPath(*path);
     if (!resolved) return respondFileNotFound(conn, "meta", path);
     nlohmann::json doc;
     if (owner && owner->payloads.deckMeta) {
@@ -291,7 +306,7 @@ void DeckFileServer::Impl::meta(const ConnPtr& conn, const std::string& q) {
 void DeckFileServer::Impl::peaks(const ConnPtr& conn, const std::string& q) {
     const auto path = http_head::queryValue("path", q);
     if (!path) return respondJson(conn, "400 Bad Request", {{"error", "missing path"}});
-    const auto resolved = existingPath(*path);
+    const auto resolved = trackPath(*path);
     if (!resolved) return respondFileNotFound(conn, "peaks", path);
     PeaksWaiter waiter{conn, columnsOr1400(http_head::queryValue("columns", q)),
                        decimalOrZero(http_head::queryValue("center", q)),

@@ -338,6 +338,34 @@ TEST_F(DeckFileServerRoutes, PeaksReadTheirNumbersAndAnswerFromTheirQueue) {
     EXPECT_EQ(lastLine(), "Track server 404 (peaks): /dev/zero");
 }
 
+TEST_F(DeckFileServerRoutes, EveryPathRouteJudgesAPathAsTheFileRoutesDo) {
+    writeFile(dir / "secret.txt", "root:x:0:0");
+    writeFile(dir / "a.mp3", "x");
+    fs::create_symlink(dir / "secret.txt", dir / "evil.mp3");
+    server.payloads.tagNames = [](const std::string& p) -> std::optional<TrackNames> {
+        if (p.find("evil") != std::string::npos || p.find("secret") != std::string::npos) ADD_FAILURE() << "read " << p;
+        return TrackNames{"Art", "Tit"};
+    };
+    server.payloads.embeddedArtwork = [](const std::string& p) -> std::optional<std::string> {
+        if (p.find("evil") != std::string::npos || p.find("secret") != std::string::npos) ADD_FAILURE() << "read " << p;
+        return std::string("\xFF\xD8\xFF", 3);
+    };
+    server.payloads.peaks = [](const std::string&, int, double, double, const auto&) { return PeaksAnswer{"200 OK", "{}"}; };
+    server.start(0);
+    for (const fs::path& p : {dir / "evil.mp3", dir / "secret.txt"}) {
+        EXPECT_EQ(statusLineOf(ask("/deck/stem" + q(p))), "HTTP/1.1 404 Not Found") << p;
+        EXPECT_EQ(statusLineOf(ask("/deck/meta" + q(p))), "HTTP/1.1 404 Not Found") << p;
+        EXPECT_EQ(statusLineOf(ask("/wave/peaks" + q(p))), "HTTP/1.1 404 Not Found") << p;
+        EXPECT_EQ(bodyOf(ask("/cover_art" + q(p))), "no path / not file") << p;
+        EXPECT_EQ(askJson("/tags" + q(p))["artist"], "") << p;  // named from the file name, not read
+    }
+    EXPECT_EQ(statusLineOf(ask("/deck/meta?path=/etc/passwd")), "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(statusLineOf(ask("/deck/meta" + q(dir / "a.mp3"))), "HTTP/1.1 200 OK");
+    EXPECT_EQ(statusLineOf(ask("/wave/peaks" + q(dir / "a.mp3"))), "HTTP/1.1 200 OK");
+    EXPECT_EQ(askJson("/tags" + q(dir / "a.mp3"))["artist"], "Art");
+    EXPECT_EQ(statusLineOf(ask("/cover_art" + q(dir / "a.mp3"))), "HTTP/1.1 200 OK");
+}
+
 TEST_F(DeckFileServerRoutes, PeaksWorkIsBoundedAndDroppedWhenEveryWaiterLeft) {
     // The work for "hold.wav" waits for the test; while it does, the queue fills.
     std::mutex pm;

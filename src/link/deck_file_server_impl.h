@@ -132,16 +132,18 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
     void respondJson(const ConnPtr& conn, const std::string& status, const nlohmann::json& j);
     void respondFileNotFound(const ConnPtr& conn, const std::string& label, const std::optional<std::string>& path);
 
-    // ---- control requests handed to main. Main may be busy or gone: the route waits a bounded time, and
-    // an answer that comes later finds its request abandoned.
+    // ---- control requests handed to main. Main may be busy or gone: the request is answered "busy" after a
+    // bounded time, and an answer that comes later finds its request abandoned. Nothing waits on the queue:
+    // files go on being served meanwhile.
 
     struct ControlCall {
         std::mutex m;
-        std::condition_variable cv;
-        bool done = false;
-        bool abandoned = false;
-        nlohmann::json answer;
+        bool done = false;       // main answered
+        bool abandoned = false;  // answered "busy" instead
+        ConnPtr conn;
     };
+    // Marks the call answered by its first caller; false when another one already answered it.
+    static bool settle(ControlCall& call, bool byMain);
     std::mutex controlMutex;  // guards the two fields below
     bool controlClosed = false;  // the server is stopping: no more waits on main
     std::vector<std::weak_ptr<ControlCall>> controlCalls;

@@ -166,17 +166,20 @@ void DeckFileServer::Impl::closeControl() {
         calls.swap(controlCalls);
     }
     for (auto& w : calls) {
-        if (auto c = w.lock()) {
-            std::lock_guard g(c->m);
-            c->abandoned = true;
-            c->cv.notify_all();
-        }
+        if (auto c = w.lock(); c && settle(*c, false)) respondJson(c->conn, "200 OK", {{"error", "busy"}});
     }
 }
 
 void DeckFileServer::Impl::openControl() {
     std::lock_guard lock(controlMutex);
     controlClosed = false;
+}
+
+bool DeckFileServer::Impl::settle(ControlCall& call, bool byMain) {
+    std::lock_guard g(call.m);
+    if (call.done || call.abandoned) return false;
+    (byMain ? call.done : call.abandoned) = true;
+    return true;
 }
 
 void DeckFileServer::Impl::control(const ConnPtr& conn, const std::string& q) {
@@ -186,36 +189,29 @@ void DeckFileServer::Impl::control(const ConnPtr& conn, const std::string& q) {
     auto handler = owner ? owner->onControl : nullptr;
     if (!handler || !main) return respondJson(conn, "200 OK", {{"error", "no handler"}});
     auto call = std::make_shared<ControlCall>();
+    call->conn = conn;
     {
         std::lock_guard lock(controlMutex);
         if (controlClosed) return respondJson(conn, "200 OK", {{"error", "busy"}});
         std::erase_if(controlCalls, [](const auto& w) { return w.expired(); });
         controlCalls.push_back(call);
     }
-    main->post([call, handler, cmd, params, loopback = conn->loopback] {
+    std::weak_ptr<Impl> weak = shared_from_this();
+    main->post([weak, call, handler, cmd, params, loopback = conn->loopback] {
         {
             std::lock_guard g(call->m);
             if (call->abandoned) return;
         }
         auto answer = handler(cmd, params, loopback);
-        std::lock_guard g(call->m);
-        call->answer = std::move(answer);
-        call->done = true;
-        call->cv.notify_all();
+        auto self = weak.lock();
+        if (self && settle(*call, true)) self->respondJson(call->conn, "200 OK", answer);
     });
-    nlohmann::json answer;
-    {
-        std::unique_lock g(call->m);
-        const double wait = owner ? owner->controlWaitSec : kControlWaitSec;
-        call->cv.wait_for(g, std::chrono::duration<double>(wait), [&] { return call->done || call->abandoned; });
-        if (call->done) {
-            answer = std::move(call->answer);
-        } else {
-            call->abandoned = true;
-            answer = {{"error", "busy"}};
-        }
-    }
-    respondJson(conn, "200 OK", answer);
+    const double wait = owner ? owner->controlWaitSec : kControlWaitSec;
+    auto timer = std::make_shared<asio::steady_timer>(io, std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                              std::chrono::duration<double>(wait)));
+    timer->async_wait([self = shared_from_this(), call, timer](const std::error_code&) {
+        if (settle(*call, false)) self->respondJson(call->conn, "200 OK", {{"error", "busy"}});
+    });
 }
 
 void DeckFileServer::Impl::file(const ConnPtr& conn, const std::string& q) {

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -229,6 +230,27 @@ TEST_F(DeckFileServerRoutes, ControlRunsOnTheMainExecutor) {
     const Reply r = ask("/ctl?cmd=nan");
     EXPECT_EQ(statusLineOf(r), "HTTP/1.1 200 OK");
     EXPECT_EQ(bodyOf(r), "");
+}
+
+TEST_F(DeckFileServerRoutes, ControlRequestsWaitingForMainHoldUpNoOtherRequest) {
+    server.onControl = [](const std::string&, const std::map<std::string, std::string>&, bool) { return json{{"ok", true}}; };
+    server.controlWaitSec = 3.0;
+    server.start(0);
+    std::promise<void> release;
+    main.post([f = release.get_future().share()] { f.wait(); });
+    std::vector<int> waiting;
+    for (int i = 0; i < 8; ++i) {
+        waiting.push_back(connectLoopback(server.boundPort()));
+        sendAll(waiting.back(), getRequest("/ctl?cmd=state"));
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(bodyOf(ask("/deck_build")), "orv");
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1500));
+    release.set_value();
+    for (int fd : waiting) {
+        EXPECT_EQ(bodyOf(readAll(fd, 5.0)), R"({"ok":true})");
+        ::close(fd);
+    }
 }
 
 TEST_F(DeckFileServerRoutes, AnswersTagsFromTheFileOrItsNameWithoutReadingAFifo) {

@@ -654,8 +654,11 @@ void HostState::onTrackDecoded(int deck, motion::StemRef stemRef, const std::str
     if (!envelopeQueue_) envelopeQueue_ = std::make_unique<platform::SerialQueue>("plindo.envelope");
     std::weak_ptr<int> alive = life_;
     envelopeQueue_->post([this, alive, deck, stemRef, path] {
-        auto env = std::make_shared<const library::PeakEnvelope>(
-            library::PeakEnvelope::analyze(stemRef->left, stemRef->right, stemRef->sampleRate, path));
+        // Stops at once when the host goes: a long track's analysis must not hold up the exit.
+        auto analysed = library::PeakEnvelope::analyze(stemRef->left, stemRef->right, stemRef->sampleRate, path,
+                                                       [alive] { return alive.expired(); });
+        if (!analysed) return;
+        auto env = std::make_shared<const library::PeakEnvelope>(std::move(*analysed));
         std::shared_ptr<const library::SeratoFileMeta> marks;
         if (auto m = library::SeratoFileMeta::read(path)) marks = std::make_shared<const library::SeratoFileMeta>(*m);
         main_.post([this, alive, deck, path, env, marks] {

@@ -89,7 +89,7 @@ std::optional<PeakEnvelope> PeaksCache::cachedEnvelope(const std::string& path, 
 std::optional<PeakEnvelope> PeaksCache::analyzeWhole(const std::string& path, const Cancelled& cancelled) {
     const motion::StemRef stem = decode_ ? decode_(path, kDecodeRate) : decodeWhole(path, kDecodeRate, cancelled);
     if (!stem) return std::nullopt;
-    return PeakEnvelope::analyze(stem->left, stem->right, stem->sampleRate, fileName(path));
+    return PeakEnvelope::analyze(stem->left, stem->right, stem->sampleRate, fileName(path), cancelled);
 }
 
 std::optional<PeakEnvelope> PeaksCache::analyzeStreaming(const std::string& path, const Cancelled& cancelled) {

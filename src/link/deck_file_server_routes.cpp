@@ -310,6 +310,12 @@ void DeckFileServer::Impl::peaks(const ConnPtr& conn, const std::string& q) {
     bool fresh = false, busy = false;
     {
         std::lock_guard lock(peaksMutex);
+        // Paths whose every waiter hung up leave at once (their work is dropped when its turn comes, or
+        // stops if it runs), so that abandoned work never keeps honest requests out.
+        std::erase_if(peaksJobs, [](const auto& job) {
+            // An empty list is work running for the waiter it took; it ends or stops by itself.
+            return !job.second.empty() && std::all_of(job.second.begin(), job.second.end(), [](const PeaksWaiter& x) { return x.conn->gone.load(); });
+        });
         auto it = peaksJobs.find(*resolved);
         if (it == peaksJobs.end() && peaksJobs.size() >= kMaxPeaksPaths) {
             busy = true;

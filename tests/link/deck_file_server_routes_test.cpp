@@ -436,15 +436,16 @@ TEST_F(DeckFileServerRoutes, PeaksWorkIsBoundedAndDroppedWhenEveryWaiterLeft) {
     EXPECT_EQ(bodyOf(busy), R"({"error":"busy"})");
     ::close(refused);
 
-    // Every waiter hangs up: the running work is told to stop, and the waiting work is never done.
+    // The waiters hang up: their tracks no longer count against the bound, and their work is never done.
     for (int fd : waiting) ::close(fd);
+    const int next = request("next.wav");
+    EXPECT_EQ(readAll(next, 0.5).bytes, "");  // waits for its turn, not refused
+    // The last waiter of the running work hangs up: it is told to stop.
     ::close(held);
     {
         std::unique_lock l(pm);
         ASSERT_TRUE(pcv.wait_for(l, std::chrono::seconds(5), [&] { return sawCancel; }));
     }
-    // The queue is free again and answers the next request.
-    const int next = request("next.wav");
     EXPECT_EQ(statusLineOf(readAll(next, 5.0)), "HTTP/1.1 200 OK");
     ::close(next);
     std::lock_guard l(pm);

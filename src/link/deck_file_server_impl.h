@@ -140,7 +140,8 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
         std::mutex m;
         bool done = false;       // main answered
         bool abandoned = false;  // answered "busy" instead
-        ConnPtr conn;
+        // Weak: work posted to main may outlive the server, and must not keep a socket of its io context.
+        std::weak_ptr<FileServerConn> conn;
     };
     // Marks the call answered by its first caller; false when another one already answered it.
     static bool settle(ControlCall& call, bool byMain);

@@ -166,7 +166,9 @@ void DeckFileServer::Impl::closeControl() {
         calls.swap(controlCalls);
     }
     for (auto& w : calls) {
-        if (auto c = w.lock(); c && settle(*c, false)) respondJson(c->conn, "200 OK", {{"error", "busy"}});
+        if (auto c = w.lock(); c && settle(*c, false)) {
+            if (auto conn = c->conn.lock()) respondJson(conn, "200 OK", {{"error", "busy"}});
+        }
     }
 }
 
@@ -204,13 +206,16 @@ void DeckFileServer::Impl::control(const ConnPtr& conn, const std::string& q) {
         }
         auto answer = handler(cmd, params, loopback);
         auto self = weak.lock();
-        if (self && settle(*call, true)) self->respondJson(call->conn, "200 OK", answer);
+        if (!self || !settle(*call, true)) return;
+        if (auto conn = call->conn.lock()) self->respondJson(conn, "200 OK", answer);
     });
+    // The connection's own timer: idle while the answer is awaited, re-armed once it is sent.
     const double wait = owner ? owner->controlWaitSec : kControlWaitSec;
-    auto timer = std::make_shared<asio::steady_timer>(io, std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                                              std::chrono::duration<double>(wait)));
-    timer->async_wait([self = shared_from_this(), call, timer](const std::error_code&) {
-        if (settle(*call, false)) self->respondJson(call->conn, "200 OK", {{"error", "busy"}});
+    conn->timer.expires_after(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(wait)));
+    conn->timer.async_wait([self = shared_from_this(), call](const std::error_code& ec) {
+        if (ec || !settle(*call, false)) return;
+        if (auto conn = call->conn.lock()) self->respondJson(conn, "200 OK", {{"error", "busy"}});
     });
 }
 

@@ -181,6 +181,7 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
 
     std::thread([link, onMain, url, path, server, fileName, ext, rate, gen, limitSec, deckName, fetch = peerFetch] {
         auto fail = [&](const std::string& error) {
+            if (link->gone) return;  // the player was released: nobody is left to tell
             const std::string message = "Load failed: " + error;
             onMain([link, gen, message] {
                 FollowPlayer* p = playerOf(*link);
@@ -219,6 +220,7 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
         }
         DecodeResult decoded = decodeAudioFile(target.string(), [&link] { return link->gone.load(); }, rate, limitSec);
         fs::remove(target, ignored);
+        if (link->gone) return;
         if (!decoded) {
             if (decoded.error && decoded.error->domain == "cancelled") return;  // nobody is left to tell
             if (decoded.error && decoded.error->code == 7) return fail(tooLong);

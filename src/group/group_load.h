@@ -17,8 +17,9 @@ struct GroupLoad {
     bool operator==(const GroupLoad&) const = default;
 };
 
-// How far ahead of this host's wall clock a generation may be (a peer's clock may run ahead).
-inline constexpr int64_t kGenerationLeadSec = 86400;
+// How far ahead of this host's wall clock a generation may be: a peer's clock may run a little ahead, but a
+// generation far in the future would block every honest load until then.
+inline constexpr int64_t kGenerationLeadSec = 300;
 
 // True for 1 … min(2^31 − 1, wallSeconds + kGenerationLeadSec).
 bool generationAcceptable(int64_t gen, int64_t wallSeconds);

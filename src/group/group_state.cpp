@@ -1,5 +1,7 @@
 #include "group/group_state.h"
 
+#include "platform/bounded_json.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -144,7 +146,9 @@ void GroupState::takeRecord(const nlohmann::json& j, double now) {
 
 void GroupState::apply(std::string_view payload, double now) {
     if (payload.size() > kMaxPayloadBytes) return;
-    const auto j = nlohmann::json::parse(payload, nullptr, false);
+    const auto parsed = platform::parseBoundedJson(payload, kMaxPayloadBytes);
+    if (!parsed) return;
+    const auto& j = *parsed;
     if (j.is_object()) {
         takeRecord(j, now);
     } else if (j.is_array()) {

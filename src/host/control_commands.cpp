@@ -36,6 +36,17 @@ std::optional<double> readNumber(const std::string& text) {
     return v;
 }
 
+// A deck number given as text: exactly "1" or "2" (leading zeros allowed); "2 ", "1.5", "1e0" or "x" are
+// not a deck, so that a command never falls back to deck 1 for a value it misread.
+std::optional<int> readDeck(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    const size_t digit = text.find_first_not_of('0');
+    if (digit == std::string::npos || digit + 1 != text.size()) return std::nullopt;
+    const int d = text[digit] - '0';
+    if (d != 1 && d != 2) return std::nullopt;
+    return d;
+}
+
 std::optional<bool> readFlag(const std::string& text) {
     static const std::set<std::string> on{"1", "true", "on", "yes"}, off{"0", "false", "off", "no"};
     if (on.count(text)) return true;
@@ -73,6 +84,14 @@ public:
     void text(const std::string& key, std::function<void(const std::string&)> apply) {
         const auto it = p_.find(key);
         if (it != p_.end()) apply_.push_back([apply, x = it->second] { apply(x); });
+    }
+    // A text that must be one of `names`.
+    void choice(const std::string& key, std::initializer_list<std::string_view> names,
+                std::function<void(const std::string&)> apply) {
+        const auto it = p_.find(key);
+        if (it == p_.end()) return;
+        if (std::find(names.begin(), names.end(), it->second) == names.end()) return fail(key);
+        apply_.push_back([apply, x = it->second] { apply(x); });
     }
     // The error answer, or none after every change was applied.
     std::optional<json> commit() {
@@ -322,9 +341,10 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
     auto& s = outSettings_;
     auto& tun = feeds->tunables;
     // The deck of a command: "deck", else "slot", else 1.
-    const double deckValue = numberParam(params, "deck", numberParam(params, "slot", 1));
-    const bool deckOk = deckValue == 1 || deckValue == 2;
-    const int deck = deckOk ? static_cast<int>(deckValue) : 1;
+    const auto deckText = params.count("deck") ? params.find("deck") : params.find("slot");
+    const std::optional<int> deckValue = deckText == params.end() ? std::optional<int>(1) : readDeck(deckText->second);
+    const bool deckOk = deckValue.has_value();
+    const int deck = deckValue.value_or(1);
     Changes c(params);
     json answer;
 
@@ -356,14 +376,15 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
         answer = {{"part", s.subStepTicks.load()}, {"sub", s.subSteps.load()}, {"lead", s.leadScale.load()},
                   {"auto", s.autoLead.load()}, {"jitterMs", json::array({leadStats(1), leadStats(2)})}};
     } else if (cmd == "format") {
-        c.text("mode", [&](const std::string& v) { s.selectFormat(v); });
+        c.choice("mode", {"twelve", "jog", "phone", "rel", "radian"}, [&](const std::string& v) { s.selectFormat(v); });
         c.number("ticksrev", 1, 1e6, [&](double v) { s.ticksPerRev = v; });
         c.number("stepms", 0.2, 8, [&](double v) {
             auto t = s.tuning.load();
             t.step = v / 1000;
             s.tuning.store(t);
         });
-        c.text("rel", [&](const std::string& v) { s.timeCCForm = serato::TimeCCForm::named(v); });
+        c.choice("rel", {"twos", "offset", "signed", "onoff"},
+                 [&](const std::string& v) { s.timeCCForm = serato::TimeCCForm::named(v); });
         if (auto e = c.commit()) return *e;
         const auto t = s.tuning.load();
         answer = {{"format", formatName(s.format.load())}, {"ticksPerRev", s.ticksPerRev.load()},

@@ -275,6 +275,7 @@ void HostState::stopPump() {
 
 std::shared_ptr<motion::FollowPlayer> HostState::makePlayer(int deckIndex, const motion::AudioOutDevice& device, int start) {
     auto player = std::make_shared<motion::FollowPlayer>(device, start, motion::FollowPlayer::defaultBufferFrames, clock_);
+    player->deckNumber = deckIndex + 1;
     player->onStatus = [this](const std::string& line) { postStatus(line); };
     player->loadMain = &main_;
     // The newest load's track is in place (on main): the card gets its length, the analysis starts. A load

@@ -652,8 +652,10 @@ void HostState::onTrackDecoded(int deck, motion::StemRef stemRef, const std::str
     std::weak_ptr<int> alive = life_;
     std::weak_ptr<DeckFeeds> weak = feeds;
     envelopeQueue_->post([this, alive, weak, deck, stemRef, path]() mutable {
-        // A track that has left the deck's player is not analysed on: its buffer goes back at once.
+        // A track that has left the deck's player is not analysed on: its buffer goes back at once. Nor is
+        // one whose host is going: a long track's analysis must not hold up the exit.
         const auto onDeck = [&] {
+            if (alive.expired()) return false;
             auto f = weak.lock();
             auto p = f ? f->playerOf(deck) : nullptr;
             return p && p->table.read() == stemRef;

@@ -5,6 +5,7 @@
 #include "host/serato_parts.h"
 
 #include "group/host_wire_name.h"
+#include "platform/bounded_json.h"
 #include "platform/log.h"
 
 #include <algorithm>
@@ -110,7 +111,7 @@ void HostState::takeRoster(const std::string& payload, bool viaUplink) {
     groupState().apply(payload, now);
     if (!viaUplink) return;
     // The host records the host above relays; the one among them that is not our own peer is that host.
-    const auto doc = json::parse(payload, nullptr, false);
+    const auto doc = platform::parseBoundedJson(payload).value_or(json());
     const auto note = [&](const json& j) {
         if (auto m = group::GroupMember::fromJson(j); m && m->role == GroupRole::Host && !groupState().isOwnName(m->name)) {
             if (uplinkHostNames_.size() < group::GroupState::kMaxMembers) uplinkHostNames_.insert(m->name);

@@ -33,8 +33,9 @@ link::TrackPayloads deckFilePayloads(SeratoLibrary& library, PeaksCache& peaks) 
         return std::string(art->begin(), art->end());
     };
     p.deckMeta = [](const std::string& path) { return deckMetaJSON(path); };
-    p.peaks = [&peaks](const std::string& path, int columns, double center, double window) {
-        return peaks.serve(path, columns, center, window);
+    p.peaks = [&peaks](const std::string& path, int columns, double center, double window,
+                       const std::function<bool()>& cancelled) {
+        return peaks.serve(path, columns, center, window, cancelled);
     };
     return p;
 }

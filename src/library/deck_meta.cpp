@@ -1,6 +1,7 @@
 #include "library/deck_meta.h"
 
 #include "library/json_read.h"
+#include "platform/bounded_json.h"
 #include "platform/checked.h"
 
 #include <nlohmann/json.hpp>
@@ -67,8 +68,9 @@ int64_t DeckMeta::Flip::id() const {
 }
 
 std::optional<DeckMeta> DeckMeta::decode(std::string_view text) {
-    const json j = json::parse(text, nullptr, false);
-    if (j.is_discarded() || !j.is_object()) return std::nullopt;
+    const auto parsed = platform::parseBoundedJson(text);
+    if (!parsed || !parsed->is_object()) return std::nullopt;
+    const json& j = *parsed;
     DeckMeta m;
     const bool ok =
         required(j, "path", m.path, readString) && optional(j, "api_version", m.apiVersion, readString) &&

@@ -39,6 +39,41 @@ std::optional<double> heldSeconds(AVFormatContext* ctx, int64_t dataStart) {
     return static_cast<double>(frames) / par->sample_rate;
 }
 
+// Seconds that the packets present in the file reach, for a file whose header may promise more than it
+// holds (cut short, or a damaged length field). A container with a sample index (MP4) tells it from the
+// last indexed packet that lies wholly inside the file; others are read from near the end of the file.
+std::optional<double> reachedSeconds(AVFormatContext* ctx, int stream) {
+    AVStream* st = ctx->streams[stream];
+    const int64_t size = ctx->pb ? avio_size(ctx->pb) : -1;
+    if (size <= 0 || st->time_base.den <= 0 || st->time_base.num <= 0) return std::nullopt;
+    const double tb = av_q2d(st->time_base);
+    const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    if (const int n = avformat_index_get_entries_count(st); n > 0) {
+        std::optional<int64_t> end;
+        for (int i = 0; i < n; ++i) {
+            const AVIndexEntry* e = avformat_index_get_entry(st, i);
+            if (!e || e->pos < 0 || e->size < 0 || e->pos + e->size > size) continue;
+            end = std::max(end.value_or(e->timestamp), e->timestamp);
+        }
+        // An index that covers only a few seek points says nothing of the end: read instead.
+        if (end && n > 16) return static_cast<double>(*end - start) * tb;
+    }
+    constexpr int64_t kTailBytes = 256 * 1024;
+    if (avformat_seek_file(ctx, stream, INT64_MIN, std::max<int64_t>(0, size - kTailBytes), INT64_MAX, AVSEEK_FLAG_BYTE) < 0)
+        return std::nullopt;
+    AVPacket* pkt = av_packet_alloc();
+    if (!pkt) return std::nullopt;
+    std::optional<int64_t> end;
+    for (int guard = 0; guard < 100000 && av_read_frame(ctx, pkt) >= 0; ++guard) {
+        if (pkt->stream_index == stream && pkt->pts != AV_NOPTS_VALUE)
+            end = std::max(end.value_or(INT64_MIN), pkt->pts + std::max<int64_t>(pkt->duration, 0));
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    if (!end) return std::nullopt;
+    return static_cast<double>(*end - start) * tb;
+}
+
 }  // namespace
 
 std::optional<double> mediaDurationSec(const std::string& path, double timeoutSec) {
@@ -60,6 +95,12 @@ std::optional<double> mediaDurationSec(const std::string& path, double timeoutSe
         double seconds = static_cast<double>(ctx->duration) / AV_TIME_BASE;
         if (aiff) {
             if (const auto held = heldSeconds(ctx, dataStart)) seconds = std::min(seconds, *held);
+        }
+        // Never more than the audio the file holds: a header may claim far more.
+        const int stream = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        if (stream >= 0 && ctx->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE &&
+            av_get_bits_per_sample(ctx->streams[stream]->codecpar->codec_id) <= 0) {  // PCM is bounded above
+            if (const auto reached = reachedSeconds(ctx, stream); reached && *reached > 0) seconds = std::min(seconds, *reached);
         }
         if (std::isfinite(seconds) && seconds > 0) out = seconds;
     }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -51,6 +52,10 @@ struct PeakEnvelope {
     // The whole-track envelope of a decoded stereo track, about 250 columns per second.
     static PeakEnvelope analyze(std::span<const float> left, std::span<const float> right, double sampleRate,
                                 std::string audioPath);
+    // The same, asking `cancelled` between blocks of a few seconds; none once it answers true.
+    static std::optional<PeakEnvelope> analyze(std::span<const float> left, std::span<const float> right,
+                                               double sampleRate, std::string audioPath,
+                                               const std::function<bool()>& cancelled);
 
     // The span around centerSec of length windowSec (<= 0, or not finite: the whole track) resampled by
     // maxima to `columns` (clamped to 8...20000) columns, with the marks inside the span.

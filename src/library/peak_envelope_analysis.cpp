@@ -222,6 +222,21 @@ PeakEnvelope PeakEnvelope::analyze(std::span<const float> left, std::span<const 
     return b.finish();
 }
 
+std::optional<PeakEnvelope> PeakEnvelope::analyze(std::span<const float> left, std::span<const float> right,
+                                                  double sampleRate, std::string audioPath,
+                                                  const std::function<bool()>& cancelled) {
+    constexpr size_t kBlockFrames = size_t{1} << 18;
+    const size_t n = std::min(left.size(), right.size());
+    PeakEnvelopeBuilder b(n, sampleRate, std::move(audioPath));
+    for (size_t at = 0; at < n; at += kBlockFrames) {
+        if (cancelled && cancelled()) return std::nullopt;
+        const size_t count = std::min(kBlockFrames, n - at);
+        b.add(left.subspan(at, count), right.subspan(at, count));
+    }
+    if (cancelled && cancelled()) return std::nullopt;
+    return b.finish();
+}
+
 PeakEnvelopeBuilder::PeakEnvelopeBuilder(size_t totalFrames, double sampleRate, std::string audioPath)
     : n_(totalFrames), sr_(sanitizedRate(sampleRate)), audioPath_(std::move(audioPath)) {
     const double seconds = static_cast<double>(n_) / sr_;

@@ -1,6 +1,7 @@
 #include "library/peak_envelope.h"
 
 #include "library/json_read.h"
+#include "platform/bounded_json.h"
 #include "platform/checked.h"
 
 #include <nlohmann/json.hpp>
@@ -10,6 +11,8 @@
 namespace plindo::library {
 
 namespace {
+
+constexpr size_t kMaxEnvelopeJsonBytes = size_t{16} << 20;
 
 using ojson = nlohmann::ordered_json;
 using json = nlohmann::json;
@@ -80,8 +83,10 @@ std::optional<std::string> PeakEnvelope::toJson() const {
 }
 
 std::optional<PeakEnvelope> PeakEnvelope::fromJson(std::string_view text) {
-    const json j = json::parse(text, nullptr, false);
-    if (j.is_discarded() || !j.is_object()) return std::nullopt;
+    // Up to 20000 columns of several channels: larger than other documents, but never deep.
+    const auto parsed = platform::parseBoundedJson(text, kMaxEnvelopeJsonBytes);
+    if (!parsed || !parsed->is_object()) return std::nullopt;
+    const json& j = *parsed;
     PeakEnvelope e;
     const bool ok =
         required(j, "audio_path", e.audioPath, readString) && required(j, "center_sec", e.centerSec, readDouble) &&

@@ -5,6 +5,7 @@
 #include "platform/log.h"
 #include "motion/decode_audio_file.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -15,8 +16,8 @@ namespace {
 
 spdlog::logger& log() { return platform::logger("peaks"); }
 
-motion::StemRef decodeWhole(const std::string& path, double rate) {
-    motion::DecodeResult r = motion::decodeAudioFile(path, nullptr, rate, PeaksCache::kMaxTrackSec);
+motion::StemRef decodeWhole(const std::string& path, double rate, const PeaksCache::Cancelled& cancelled) {
+    motion::DecodeResult r = motion::decodeAudioFile(path, cancelled, rate, PeaksCache::kMaxTrackSec);
     if (r.error && r.error->code == 7) log().warn("{} runs longer than {} s; no waveform made", path, PeaksCache::kMaxTrackSec);
     return r.stem;
 }
@@ -34,7 +35,7 @@ std::string fileName(const std::string& path) {
 }  // namespace
 
 PeaksCache::PeaksCache(const platform::Clock& clock, Decoder decode, double streamFromSec)
-    : clock_(clock), decode_(decode ? std::move(decode) : Decoder(decodeWhole)), streamFromSec_(streamFromSec) {}
+    : clock_(clock), decode_(std::move(decode)), streamFromSec_(streamFromSec) {}
 
 PeaksCache& PeaksCache::shared() {
     static PeaksCache* cache = new PeaksCache();  // lives for the process, like the queue that uses it
@@ -50,7 +51,7 @@ PeaksCache::FileStamp PeaksCache::fileStamp(const std::string& path) {
     return s;
 }
 
-std::optional<PeakEnvelope> PeaksCache::cachedEnvelope(const std::string& path) {
+std::optional<PeakEnvelope> PeaksCache::cachedEnvelope(const std::string& path, const Cancelled& cancelled) {
     if (auto it = cache_.find(path); it != cache_.end()) return it->second;
     const FileStamp stamp = fileStamp(path);
     if (auto it = failures_.find(path); it != failures_.end()) {
@@ -63,10 +64,13 @@ std::optional<PeakEnvelope> PeaksCache::cachedEnvelope(const std::string& path) 
     if (seconds && *seconds > kMaxTrackSec) {
         log().warn("{} runs {:.0f} s, longer than {} s; no waveform made", path, *seconds, kMaxTrackSec);
     } else if (seconds && *seconds > streamFromSec_) {
-        env = analyzeStreaming(path);
+        env = analyzeStreaming(path, cancelled);
     } else {
-        env = analyzeWhole(path);
+        env = analyzeWhole(path, cancelled);
     }
+    // The decoded audio is gone again; hand its pages back rather than keep them for the next analysis.
+    ::malloc_trim(0);
+    if (!env && cancelled && cancelled()) return std::nullopt;  // nobody waits: not the file's fault
     if (!env) {
         failures_[path] = Failure{stamp, clock_.now()};
         if (failures_.size() > kMaxFailures) failures_.clear();
@@ -82,29 +86,30 @@ std::optional<PeakEnvelope> PeaksCache::cachedEnvelope(const std::string& path) 
     return env;
 }
 
-std::optional<PeakEnvelope> PeaksCache::analyzeWhole(const std::string& path) {
-    const motion::StemRef stem = decode_(path, kDecodeRate);
+std::optional<PeakEnvelope> PeaksCache::analyzeWhole(const std::string& path, const Cancelled& cancelled) {
+    const motion::StemRef stem = decode_ ? decode_(path, kDecodeRate) : decodeWhole(path, kDecodeRate, cancelled);
     if (!stem) return std::nullopt;
-    return PeakEnvelope::analyze(stem->left, stem->right, stem->sampleRate, fileName(path));
+    return PeakEnvelope::analyze(stem->left, stem->right, stem->sampleRate, fileName(path), cancelled);
 }
 
-std::optional<PeakEnvelope> PeaksCache::analyzeStreaming(const std::string& path) {
+std::optional<PeakEnvelope> PeaksCache::analyzeStreaming(const std::string& path, const Cancelled& cancelled) {
     // The analysis places its columns by the length, so the length comes first.
-    const motion::StreamResult measured = motion::measureAudioFile(path, nullptr, kDecodeRate, kMaxTrackSec);
+    const motion::StreamResult measured = motion::measureAudioFile(path, cancelled, kDecodeRate, kMaxTrackSec);
     if (measured.error) {
         if (measured.error->code == 7) log().warn("{} runs longer than {} s; no waveform made", path, kMaxTrackSec);
         return std::nullopt;
     }
     PeakEnvelopeBuilder builder(measured.frames, kDecodeRate, fileName(path));
     const motion::StreamResult streamed =
-        motion::streamAudioFile(path, nullptr, kDecodeRate, kMaxTrackSec, measured.road,
+        motion::streamAudioFile(path, cancelled, kDecodeRate, kMaxTrackSec, measured.road,
                                 [&builder](std::span<const float> l, std::span<const float> r) { builder.add(l, r); });
     if (streamed.error || streamed.frames != measured.frames) return std::nullopt;  // the file changed meanwhile
     return builder.finish();
 }
 
-link::PeaksAnswer PeaksCache::serve(const std::string& path, int columns, double center, double window) {
-    const auto env = cachedEnvelope(path);
+link::PeaksAnswer PeaksCache::serve(const std::string& path, int columns, double center, double window,
+                                    const Cancelled& cancelled) {
+    const auto env = cachedEnvelope(path, cancelled);
     if (!env) {
         return {"500 Internal Server Error",
                 link::json_body::encode({{"error", "decode failed"}, {"path", path}}).value_or(std::string())};

@@ -38,11 +38,16 @@ public:
     // The process-wide cache of the track server.
     static PeaksCache& shared();
 
+    // Asked between decoded blocks; a true answer stops the analysis, which is then neither cached nor
+    // remembered as a failure.
+    using Cancelled = std::function<bool()>;
+
     // The answer to one request: the windowed envelope as JSON, or the decode- or encode-failure answer.
-    link::PeaksAnswer serve(const std::string& path, int columns, double center, double window);
+    link::PeaksAnswer serve(const std::string& path, int columns, double center, double window,
+                            const Cancelled& cancelled = {});
 
     // The full-track envelope of `path`, from the cache or decoded now; none when the file cannot be decoded.
-    std::optional<PeakEnvelope> cachedEnvelope(const std::string& path);
+    std::optional<PeakEnvelope> cachedEnvelope(const std::string& path, const Cancelled& cancelled = {});
 
     struct FileStamp {
         int64_t size = -1;
@@ -56,8 +61,8 @@ private:
         double at = 0;
     };
 
-    std::optional<PeakEnvelope> analyzeWhole(const std::string& path);
-    std::optional<PeakEnvelope> analyzeStreaming(const std::string& path);
+    std::optional<PeakEnvelope> analyzeWhole(const std::string& path, const Cancelled& cancelled);
+    std::optional<PeakEnvelope> analyzeStreaming(const std::string& path, const Cancelled& cancelled);
 
     const platform::Clock& clock_;
     Decoder decode_;

@@ -6,6 +6,8 @@
 #include "link/json_body.h"
 
 #include <fcntl.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <pthread.h>
 #include <sys/sendfile.h>
 
@@ -103,6 +105,7 @@ DeckFileServer::Impl::ConnPtr DeckFileServer::Impl::stalest(Pred pred) {
 void DeckFileServer::Impl::close(const ConnPtr& conn) {
     if (!conn || conn->phase == FileServerConn::Phase::Closed) return;
     conn->phase = FileServerConn::Phase::Closed;
+    conn->gone = true;
     std::error_code ignored;
     conn->timer.cancel();
     conn->socket.close(ignored);
@@ -157,6 +160,10 @@ void DeckFileServer::Impl::read(const ConnPtr& conn) {
         if (scan.state == http_head::Scan::NeedMore) return self->read(conn);
         conn->timer.cancel();
         conn->phase = FileServerConn::Phase::Answering;
+        if (scan.state == http_head::Scan::BareLineFeed) {
+            conn->buffer.clear();
+            return self->respond(conn, "400 Bad Request", {}, kOctets);
+        }
         const std::string head = http_head::headText(std::string_view(conn->buffer).substr(0, scan.headLength));
         conn->buffer.clear();
         conn->buffer.shrink_to_fit();
@@ -190,12 +197,25 @@ void DeckFileServer::Impl::respondFile(const ConnPtr& conn, int fd, off_t size) 
 
 void DeckFileServer::Impl::armIdle(const ConnPtr& conn) {
     const auto limit = seconds(owner ? owner->idleSec : kIdleSec);
-    conn->timer.expires_at(conn->lastTaken + limit);
+    // Look at the client's progress a few times within the limit, so that a stall is seen about on time.
+    conn->timer.expires_at(std::min(conn->lastTaken + limit, FileServerConn::Clock::now() + limit / 4));
     conn->timer.async_wait([self = shared_from_this(), conn, limit](const std::error_code& e) {
         if (e || conn->phase == FileServerConn::Phase::Closed) return;
+        self->noteTaken(conn);
         if (FileServerConn::Clock::now() - conn->lastTaken >= limit) return self->abort(conn);
         self->armIdle(conn);
     });
+}
+
+void DeckFileServer::Impl::noteTaken(const ConnPtr& conn) {
+    int queued = 0;
+    if (::ioctl(conn->socket.native_handle(), SIOCOUTQ, &queued) != 0 || queued < 0) return;
+    const uint64_t q = static_cast<uint64_t>(queued);
+    const uint64_t taken = conn->written > q ? conn->written - q : 0;
+    if (taken > conn->taken) {
+        conn->taken = taken;
+        conn->lastTaken = FileServerConn::Clock::now();
+    }
 }
 
 void DeckFileServer::Impl::send(const ConnPtr& conn) {
@@ -211,6 +231,7 @@ void DeckFileServer::Impl::writeOut(const ConnPtr& conn) {
         if (ec) return self->close(conn);
         if (n > 0) conn->lastTaken = FileServerConn::Clock::now();
         conn->outSent += n;
+        conn->written += n;
         if (conn->outSent < conn->out.size()) return self->writeOut(conn);
         conn->out.clear();
         conn->out.shrink_to_fit();
@@ -227,6 +248,7 @@ void DeckFileServer::Impl::sendFile(const ConnPtr& conn) {
         const ssize_t n = ::sendfile(conn->socket.native_handle(), conn->fd, &conn->offset, want);
         if (n > 0) {
             conn->lastTaken = FileServerConn::Clock::now();
+            conn->written += static_cast<uint64_t>(n);
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -253,10 +275,11 @@ void DeckFileServer::Impl::finish(const ConnPtr& conn) {
     conn->timer.async_wait([self = shared_from_this(), conn](const std::error_code& e) {
         if (!e) self->close(conn);
     });
-    drain(conn);
+    if (!conn->draining) drain(conn);
 }
 
 void DeckFileServer::Impl::drain(const ConnPtr& conn) {
+    conn->draining = true;
     conn->socket.async_read_some(asio::buffer(conn->chunk), [self = shared_from_this(), conn](const std::error_code& ec, size_t) {
         if (conn->phase == FileServerConn::Phase::Closed) return;
         if (ec) return self->close(conn);
@@ -296,7 +319,8 @@ DeckFileServer::DeckFileServer(platform::ServiceAdvertiser* advertiser, std::str
 
 DeckFileServer::~DeckFileServer() {
     stop();
-    peaksQueue_->stop();  // peaks work still queued answers first
+    impl_->stopPeaks();
+    peaksQueue_->stop();  // drops the peaks work still queued and stops the one running
     queue_->sync([this] { impl_->owner = nullptr; });
     queue_->stop();
 }

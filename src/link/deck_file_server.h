@@ -31,6 +31,9 @@ public:
     static constexpr double kHeadTimeoutSec = 30.0;
     // A client that takes no byte of its answer for this long is dropped.
     static constexpr double kIdleSec = 10.0;
+    // Tracks whose waveform peaks are waited for at once; a request for another track beyond them answers
+    // 503 {"error": "busy"}.
+    static constexpr size_t kMaxPeaksPaths = 8;
     // The control route waits this long for the controller's answer, then answers {"error": "busy"}.
     static constexpr double kControlWaitSec = 2.0;
 

@@ -13,9 +13,11 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <list>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -45,9 +47,13 @@ struct FileServerConn : std::enable_shared_from_this<FileServerConn> {
     off_t offset = 0;     // next file byte to send
     off_t size = 0;
     std::string peer = "?";
+    std::atomic<bool> gone{false};  // closed; read by the peaks queue
+    bool draining = false;          // a read is armed that closes the connection when the client hangs up
     bool loopback = false;  // the peer is this machine
     // When the client last moved a byte: sent one of its head, or took one of its answer.
     Clock::time_point lastTaken = Clock::now();
+    uint64_t written = 0;  // answer bytes handed to the socket
+    uint64_t taken = 0;    // of those, the ones the client has received, when last looked
 };
 
 struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl> {
@@ -110,6 +116,9 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
     // Closes the connection once its client has taken nothing for the idle limit. Progress only moves
     // `lastTaken`; the timer re-arms itself from it.
     void armIdle(const ConnPtr& conn);
+    // Moves `lastTaken` when the client received answer bytes since the last look: the socket's send queue
+    // shrank. A slow reader keeps taking bytes while the server has nothing to write for a long time.
+    void noteTaken(const ConnPtr& conn);
     void send(const ConnPtr& conn);
     void writeOut(const ConnPtr& conn);
 
@@ -123,16 +132,19 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
     void respondJson(const ConnPtr& conn, const std::string& status, const nlohmann::json& j);
     void respondFileNotFound(const ConnPtr& conn, const std::string& label, const std::optional<std::string>& path);
 
-    // ---- control requests handed to main. Main may be busy or gone: the route waits a bounded time, and
-    // an answer that comes later finds its request abandoned.
+    // ---- control requests handed to main. Main may be busy or gone: the request is answered "busy" after a
+    // bounded time, and an answer that comes later finds its request abandoned. Nothing waits on the queue:
+    // files go on being served meanwhile.
 
     struct ControlCall {
         std::mutex m;
-        std::condition_variable cv;
-        bool done = false;
-        bool abandoned = false;
-        nlohmann::json answer;
+        bool done = false;       // main answered
+        bool abandoned = false;  // answered "busy" instead
+        // Weak: work posted to main may outlive the server, and must not keep a socket of its io context.
+        std::weak_ptr<FileServerConn> conn;
     };
+    // Marks the call answered by its first caller; false when another one already answered it.
+    static bool settle(ControlCall& call, bool byMain);
     std::mutex controlMutex;  // guards the two fields below
     bool controlClosed = false;  // the server is stopping: no more waits on main
     std::vector<std::weak_ptr<ControlCall>> controlCalls;
@@ -140,6 +152,22 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
     // Lets every waiting control request go at once and refuses waits until the next start.
     void closeControl();
     void openControl();
+
+    // ---- waveform peaks: one analysis per path at a time. Requests for a path already waited on join its
+    // waiters; the queue holds a bounded number of paths; work whose every waiter hung up is dropped.
+
+    struct PeaksWaiter {
+        ConnPtr conn;
+        int columns = 0;
+        double center = 0, window = 0;
+    };
+    std::mutex peaksMutex;  // guards the two fields below; taken by the server queue and the peaks queue
+    std::map<std::string, std::vector<PeaksWaiter>> peaksJobs;
+    bool peaksStopping = false;  // the server is going: waiting work is dropped, running work stops
+
+    void runPeaks(const std::string& path);
+    bool peaksStoppingNow();
+    void stopPeaks();
 
     // ---- routes
 

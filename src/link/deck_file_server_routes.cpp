@@ -120,6 +120,17 @@ std::optional<OpenTrack> openTrack(const std::string& path) {
     return std::nullopt;
 }
 
+// The one judgement of every route that reads a track by path: the form of the path (as given, NFD or NFC)
+// that carries an audio extension and leads, through any links, to a regular file that carries one too.
+std::optional<std::string> trackPath(const std::string& path) {
+    if (!streamable(path)) return std::nullopt;
+    for (const auto& form : unicodeForms(path)) {
+        const auto real = realPath(form);
+        if (real && streamable(*real) && kindOf(*real) == Kind::Regular) return form;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> DeckFileServer::existingPath(const std::string& path) {
@@ -155,10 +166,8 @@ void DeckFileServer::Impl::closeControl() {
         calls.swap(controlCalls);
     }
     for (auto& w : calls) {
-        if (auto c = w.lock()) {
-            std::lock_guard g(c->m);
-            c->abandoned = true;
-            c->cv.notify_all();
+        if (auto c = w.lock(); c && settle(*c, false)) {
+            if (auto conn = c->conn.lock()) respondJson(conn, "200 OK", {{"error", "busy"}});
         }
     }
 }
@@ -168,6 +177,13 @@ void DeckFileServer::Impl::openControl() {
     controlClosed = false;
 }
 
+bool DeckFileServer::Impl::settle(ControlCall& call, bool byMain) {
+    std::lock_guard g(call.m);
+    if (call.done || call.abandoned) return false;
+    (byMain ? call.done : call.abandoned) = true;
+    return true;
+}
+
 void DeckFileServer::Impl::control(const ConnPtr& conn, const std::string& q) {
     const auto params = http_head::queryItems(q);
     const auto cmdIt = params.find("cmd");
@@ -175,38 +191,34 @@ void DeckFileServer::Impl::control(const ConnPtr& conn, const std::string& q) {
     auto handler = owner ? owner->onControl : nullptr;
     if (!handler || !main) return respondJson(conn, "200 OK", {{"error", "no handler"}});
     auto call = std::make_shared<ControlCall>();
+    call->conn = conn;
     {
         std::lock_guard lock(controlMutex);
         if (controlClosed) return respondJson(conn, "200 OK", {{"error", "busy"}});
         std::erase_if(controlCalls, [](const auto& w) { return w.expired(); });
         controlCalls.push_back(call);
     }
-    main->post([call, handler, cmd, params, loopback = conn->loopback] {
+    std::weak_ptr<Impl> weak = shared_from_this();
+    main->post([weak, call, handler, cmd, params, loopback = conn->loopback] {
         {
             std::lock_guard g(call->m);
             if (call->abandoned) return;
         }
-        handler(cmd, params, loopback, [call](nlohmann::json answer) {
-            std::lock_guard g(call->m);
-            if (call->done || call->abandoned) return;
-            call->answer = std::move(answer);
-            call->done = true;
-            call->cv.notify_all();
+        // The answer may come later (a library read lands on main first); it goes out on this server's queue.
+        handler(cmd, params, loopback, [weak, call](nlohmann::json answer) {
+            auto self = weak.lock();
+            if (!self || !settle(*call, true)) return;
+            if (auto conn = call->conn.lock()) self->respondJson(conn, "200 OK", answer);
         });
     });
-    nlohmann::json answer;
-    {
-        std::unique_lock g(call->m);
-        const double wait = owner ? owner->controlWaitSec : kControlWaitSec;
-        call->cv.wait_for(g, std::chrono::duration<double>(wait), [&] { return call->done || call->abandoned; });
-        if (call->done) {
-            answer = std::move(call->answer);
-        } else {
-            call->abandoned = true;
-            answer = {{"error", "busy"}};
-        }
-    }
-    respondJson(conn, "200 OK", answer);
+    // The connection's own timer: idle while the answer is awaited, re-armed once it is sent.
+    const double wait = owner ? owner->controlWaitSec : kControlWaitSec;
+    conn->timer.expires_after(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(wait)));
+    conn->timer.async_wait([self = shared_from_this(), call](const std::error_code& ec) {
+        if (ec || !settle(*call, false)) return;
+        if (auto conn = call->conn.lock()) self->respondJson(conn, "200 OK", {{"error", "busy"}});
+    });
 }
 
 void DeckFileServer::Impl::file(const ConnPtr& conn, const std::string& q) {
@@ -256,8 +268,10 @@ void DeckFileServer::Impl::tags(const ConnPtr& conn, const std::string& q) {
     const auto path = http_head::queryValue("path", q);
     if (!path) return respondJson(conn, "400 Bad Request", {{"error", "missing path"}});
     std::optional<TrackNames> names;
-    // Only regular files are read: a FIFO or a device would hang or flood the tag reader.
-    if (kindOf(*path) == Kind::Regular && owner && owner->payloads.tagNames) names = owner->payloads.tagNames(*path);
+    // Only tracks are read: a FIFO or a device would hang or flood the tag reader, and any other file is
+    // none of a phone's business.
+    const auto track = trackPath(*path);
+    if (track && owner && owner->payloads.tagNames) names = owner->payloads.tagNames(*track);
     TrackNames t = names.value_or(TrackNames{});
     if (t.artist.empty() && t.title.empty()) t = namesFromFileName(*path);
     respondJson(conn, "200 OK", {{"path", *path}, {"artist", t.artist}, {"title", t.title}});
@@ -268,7 +282,9 @@ void DeckFileServer::Impl::coverArt(const ConnPtr& conn, const std::string& q) {
     const Kind kind = path ? kindOf(*path) : Kind::Missing;
     if (kind == Kind::Missing || kind == Kind::Other) return respond(conn, "404 Not Found", "no path / not file", kText);
     std::optional<std::string> art;
-    if (kind == Kind::Regular && owner && owner->payloads.embeddedArtwork) art = owner->payloads.embeddedArtwork(*path);
+    const auto track = kind == Kind::Regular ? trackPath(*path) : std::nullopt;
+    if (kind == Kind::Regular && !track) return respond(conn, "404 Not Found", "no path / not file", kText);
+    if (track && owner && owner->payloads.embeddedArtwork) art = owner->payloads.embeddedArtwork(*track);
     if (!art || art->empty()) return respond(conn, "404 Not Found", "no embedded art", kText);
     const std::string type = contentTypeOfPicture(*art);
     respond(conn, "200 OK", std::move(*art), type);
@@ -277,7 +293,7 @@ void DeckFileServer::Impl::coverArt(const ConnPtr& conn, const std::string& q) {
 void DeckFileServer::Impl::meta(const ConnPtr& conn, const std::string& q) {
     const auto path = http_head::queryValue("path", q);
     if (!path) return respondJson(conn, "400 Bad Request", {{"error", "missing path"}});
-    const auto resolved = existingPath(*path);
+    const auto resolved = trackPath(*path);
     if (!resolved) return respondFileNotFound(conn, "meta", path);
     nlohmann::json doc;
     if (owner && owner->payloads.deckMeta) {
@@ -293,21 +309,85 @@ void DeckFileServer::Impl::meta(const ConnPtr& conn, const std::string& q) {
 void DeckFileServer::Impl::peaks(const ConnPtr& conn, const std::string& q) {
     const auto path = http_head::queryValue("path", q);
     if (!path) return respondJson(conn, "400 Bad Request", {{"error", "missing path"}});
-    const auto resolved = existingPath(*path);
+    const auto resolved = trackPath(*path);
     if (!resolved) return respondFileNotFound(conn, "peaks", path);
-    const double center = decimalOrZero(http_head::queryValue("center", q));
-    const double window = decimalOrZero(http_head::queryValue("window", q));
-    const int columns = columnsOr1400(http_head::queryValue("columns", q));
+    PeaksWaiter waiter{conn, columnsOr1400(http_head::queryValue("columns", q)),
+                       decimalOrZero(http_head::queryValue("center", q)),
+                       decimalOrZero(http_head::queryValue("window", q))};
+    bool fresh = false, busy = false;
+    {
+        std::lock_guard lock(peaksMutex);
+        // Paths whose every waiter hung up leave at once (their work is dropped when its turn comes, or
+        // stops if it runs), so that abandoned work never keeps honest requests out.
+        std::erase_if(peaksJobs, [](const auto& job) {
+            // An empty list is work running for the waiter it took; it ends or stops by itself.
+            return !job.second.empty() && std::all_of(job.second.begin(), job.second.end(), [](const PeaksWaiter& x) { return x.conn->gone.load(); });
+        });
+        auto it = peaksJobs.find(*resolved);
+        if (it == peaksJobs.end() && peaksJobs.size() >= kMaxPeaksPaths) {
+            busy = true;
+        } else {
+            if (it == peaksJobs.end()) {
+                it = peaksJobs.emplace(*resolved, std::vector<PeaksWaiter>{}).first;
+                fresh = true;
+            }
+            it->second.push_back(std::move(waiter));
+        }
+    }
+    if (busy) {
+        log().warn("peaks busy: {} tracks waited for", kMaxPeaksPaths);
+        return respondJson(conn, "503 Service Unavailable", {{"error", "busy"}});
+    }
+    // A client that hangs up while it waits is noticed at once, so that its work can be dropped.
+    drain(conn);
+    if (fresh) {
+        std::weak_ptr<Impl> weak = shared_from_this();
+        peaksQueue.post([weak, p = *resolved] {
+            if (auto self = weak.lock()) self->runPeaks(p);
+        });
+    }
+}
+
+void DeckFileServer::Impl::runPeaks(const std::string& path) {
     auto work = owner ? owner->payloads.peaks : nullptr;
-    std::weak_ptr<Impl> weak = shared_from_this();
-    peaksQueue.post([weak, conn, work, p = *resolved, columns, center, window] {
-        auto self = weak.lock();
-        if (!self) return;
-        PeaksAnswer a = work ? work(p, columns, center, window)
+    for (;;) {
+        PeaksWaiter w;
+        {
+            std::lock_guard lock(peaksMutex);
+            auto it = peaksJobs.find(path);
+            if (it == peaksJobs.end()) return;
+            std::erase_if(it->second, [](const PeaksWaiter& x) { return x.conn->gone.load(); });
+            if (it->second.empty() || peaksStopping) {
+                peaksJobs.erase(it);
+                return;
+            }
+            w = std::move(it->second.front());
+            it->second.erase(it->second.begin());
+        }
+        // Later waiters of the same path find the envelope cached and are answered quickly.
+        const auto cancelled = [this, &w, &path] {
+            if (!w.conn->gone.load()) return peaksStoppingNow();
+            std::lock_guard lock(peaksMutex);
+            if (peaksStopping) return true;
+            auto it = peaksJobs.find(path);
+            return it == peaksJobs.end() ||
+                   std::all_of(it->second.begin(), it->second.end(), [](const PeaksWaiter& x) { return x.conn->gone.load(); });
+        };
+        PeaksAnswer a = work ? work(path, w.columns, w.center, w.window, cancelled)
                              : PeaksAnswer{"500 Internal Server Error",
-                                           json_body::encode({{"error", "decode failed"}, {"path", p}}).value_or("")};
-        self->respond(conn, a.status, std::move(a.body), kJson);
-    });
+                                           json_body::encode({{"error", "decode failed"}, {"path", path}}).value_or("")};
+        if (!w.conn->gone.load()) respond(w.conn, a.status, std::move(a.body), kJson);
+    }
+}
+
+bool DeckFileServer::Impl::peaksStoppingNow() {
+    std::lock_guard lock(peaksMutex);
+    return peaksStopping;
+}
+
+void DeckFileServer::Impl::stopPeaks() {
+    std::lock_guard lock(peaksMutex);
+    peaksStopping = true;
 }
 
 }  // namespace plindo::link

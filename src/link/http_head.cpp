@@ -99,6 +99,10 @@ std::string_view requestLine(std::string_view head) {
 
 ScanResult scan(std::string_view buffer) {
     const size_t at = buffer.find(kTerminator);
+    const std::string_view head = buffer.substr(0, at == std::string_view::npos ? buffer.size() : at);
+    for (size_t lf = head.find('\n'); lf != std::string_view::npos; lf = head.find('\n', lf + 1)) {
+        if (lf == 0 || head[lf - 1] != '\r') return {Scan::BareLineFeed, 0};
+    }
     if (at != std::string_view::npos) return {Scan::Complete, at};
     if (buffer.size() >= kMaxHead) return {Scan::Overflow, 0};
     return {Scan::NeedMore, 0};

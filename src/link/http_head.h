@@ -14,14 +14,15 @@ inline constexpr size_t kReadChunk = 16384;
 // A head this long without its terminator is abandoned; no legitimate client sends one.
 inline constexpr size_t kMaxHead = 65536;
 
-enum class Scan { NeedMore, Complete, Overflow };
+enum class Scan { NeedMore, Complete, Overflow, BareLineFeed };
 
 struct ScanResult {
     Scan state = Scan::NeedMore;
     size_t headLength = 0;  // bytes before "\r\n\r\n" when complete
 };
 
-// Looks for "\r\n\r\n" in everything received so far.
+// Looks for "\r\n\r\n" in everything received so far. A line ending in a bare "\n" before it can never
+// form the terminator: such a head is malformed at once.
 ScanResult scan(std::string_view buffer);
 
 struct Request {

@@ -14,7 +14,7 @@ namespace {
 
 constexpr double kHotHeardWithin = 1.0;   // keep-alive goes to senders heard this recently...
 constexpr double kHotQuietFor = 0.03;     // ...and not sent anything for this long
-constexpr size_t kReadsPerWake = 64;      // datagrams read before the keep-alive gets a turn
+constexpr size_t kReadsPerWake = 256;     // datagrams read before the keep-alive gets a turn
 
 }  // namespace
 
@@ -179,6 +179,7 @@ void OrvServer::armReceive() {
 
 void OrvServer::drainSocket() {
     const int fd = socket_.native_handle();
+    size_t strangers = 0;
     for (size_t n = 0; n < kReadsPerWake; ++n) {
         sockaddr_storage src{};
         iovec iov{rxBuf_.data(), rxBuf_.size()};
@@ -224,6 +225,8 @@ void OrvServer::drainSocket() {
                 from.interfaceIndex = info.ipi6_ifindex;
             }
         }
+        // A bound phone is served whatever else arrives; strangers share a small budget per wake-up.
+        if (!isBoundPhone(from.remote) && ++strangers > kStrangerReadsPerWake) continue;
         handleDatagram(rxBuf_.data(), static_cast<size_t>(got), from, clock_.now());
     }
 }
@@ -235,7 +238,7 @@ void OrvServer::keepAliveTick() {
     {
         std::lock_guard g(lock_);
         for (const auto& [key, r] : remotes_) {
-            if (now - r.lastWall >= kHotHeardWithin) continue;
+            if (!r.proven || now - r.lastWall >= kHotHeardWithin) continue;
             const auto down = lastDownWall_.find(key);
             const double lastDown = down == lastDownWall_.end() ? 0.0 : down->second;
             if (now - lastDown > kHotQuietFor) hotTargets_.push_back(r.conn.remote);

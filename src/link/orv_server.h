@@ -71,6 +71,9 @@ public:
         double maxGapResetWall = 0;
         std::string via = "?";
         int wavOk = -1;
+        // The sender has shown that it receives at its address: it sent more than a hello from it (frames,
+        // group messages, answers). Only such senders get keep-alives.
+        bool proven = false;
     };
 
     struct FrameSample {
@@ -84,6 +87,12 @@ public:
     // Group peers are created by any hello with deck 0, so their number is bounded: a flood of spoofed
     // sources must not grow the table (and the keep-alive fan-out) without limit.
     static constexpr size_t kMaxGroupPeers = 64;
+    // Replies (bind, deny, pong, slots) to one address within a second; a hello or ping flood from a spoofed
+    // source must not turn this host into an amplifier.
+    static constexpr int kMaxRepliesPerSecond = 32;
+    // Datagrams from senders other than the bound phones handled per wake-up; the rest of a flood is read and
+    // dropped, so that the phones' frames behind it are reached.
+    static constexpr size_t kStrangerReadsPerWake = 16;
 
     struct Deps {
         platform::MainExecutor& main;
@@ -292,6 +301,16 @@ private:
     std::vector<OSCValue> sensorArgs_;
     std::vector<Endpoint> hotTargets_;
     std::vector<uint8_t> rxBuf_;
+    struct ReplyWindow {
+        double start = 0;
+        int count = 0;
+    };
+    std::map<asio::ip::address, ReplyWindow> replyWindows_;  // server queue only
+
+    // Counts a reply to `to`; false once the address had its share this second.
+    bool replyAllowed(const Endpoint& to, double now);
+    void markProven(const Endpoint& from);
+    bool isBoundPhone(const Endpoint& from) const;
 };
 
 }  // namespace plindo::link

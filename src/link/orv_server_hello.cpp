@@ -111,7 +111,8 @@ std::vector<std::string> OrvServer::addressCandidates(const Origin& from,
 void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, double now) {
     const auto& a = m.args;
     if (a.size() < 3) return;
-    const auto deck = intOf(a[0]);
+    // The deck binds a phone or a peer: only an integer sent as one (not 1.5, 2.0 or true).
+    const auto deck = a[0].isInteger() ? intOf(a[0]) : std::nullopt;
     const auto nameView = a[1].stringValue();
     if (!deck || *deck < 0 || *deck > 2 || !nameView) return;
     const std::string name(*nameView);
@@ -142,7 +143,7 @@ void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, doub
         std::vector<OSCValue> args{OSCValue::int32(*deck), OSCValue::string(*reason),
                                    OSCValue::string(std::to_string(kHostBuild)), OSCValue::int32(port)};
         for (const auto& addr : addresses) args.push_back(OSCValue::string(addr));
-        send(from.remote, "/orv/deny", args);
+        if (replyAllowed(from.remote, now)) send(from.remote, "/orv/deny", args);
         if (startsWith(*reason, "hostold:")) {
             status("Plindo: " + name + " refused — host " + std::to_string(kHostBuild) + " is older than the " +
                    needed + " it needs");
@@ -159,6 +160,7 @@ void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, doub
 
     // What a hello says of its sender; the rest of a record (last path, statistics) is the deck's own.
     const auto introduce = [&](Remote& r) {
+        if (!(r.conn.remote == from.remote)) r.proven = false;  // a new address has shown nothing yet
         r.conn = from;
         r.senderKey = senderKeyOf(from.remote);
         r.name = name;
@@ -180,7 +182,7 @@ void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, doub
                 it->second.via = via;
             }
         }
-        send(from.remote, "/orv/bind", bind);
+        if (replyAllowed(from.remote, now)) send(from.remote, "/orv/bind", bind);
         postMain([this, d = *deck, name, mode] {
             if (onHello) onHello(d, name, mode);
         });
@@ -214,13 +216,17 @@ void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, doub
             peer = pk->second;
         }
         if (admitted) {
-            remotes_[peer] = Remote{};
-            introduce(remotes_[peer]);
+            Remote& r = remotes_[peer];
+            const bool proven = r.proven && r.conn.remote == from.remote;
+            r = Remote{};
+            r.proven = proven;
+            r.conn = from;
+            introduce(r);
         }
     }
     for (const auto& n : gone) status("Plindo: group peer " + n + " gone");
     if (!admitted) return;  // the table is full of live peers: no reply, no record
-    send(from.remote, "/orv/bind", bind);
+    if (replyAllowed(from.remote, now)) send(from.remote, "/orv/bind", bind);
     if (isNew) {
         status("Plindo: group peer " + name + " joined");
         postMain([this, name] {

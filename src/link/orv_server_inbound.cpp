@@ -18,6 +18,12 @@ namespace {
 
 constexpr double kFrameGapResetMs = 500;  // a longer frame interval restarts the timing statistics
 constexpr double kMaxGapWindow = 2.0;     // the largest-gap figure covers this many seconds
+// Beyond what any platter does: a frame or seek past these is damaged or hostile and reaches no deck.
+constexpr double kMaxRate = 100;          // times normal speed
+constexpr double kMaxPositionSec = 1e6;   // about eleven days into a track
+constexpr double kMaxAngle = 1e9;         // an unwrapped platter angle after years of turning
+
+bool within(double v, double limit) { return std::isfinite(v) && std::abs(v) <= limit; }
 
 }  // namespace
 
@@ -56,7 +62,36 @@ const std::array<OrvServer::Route, 27> OrvServer::kRoutes{{
 
 void OrvServer::handleDatagram(const uint8_t* bytes, size_t size, const Origin& from, double now) {
     if (size == 0) return;
-    decoder_.forEachMessage(bytes, size, [&](const OSCMessageView& m) { dispatch(m, from, now); });
+    bool beyondHello = false;
+    decoder_.forEachMessage(bytes, size, [&](const OSCMessageView& m) {
+        beyondHello = beyondHello || m.address != "/orv/hello";
+        dispatch(m, from, now);
+    });
+    if (beyondHello) markProven(from.remote);
+}
+
+void OrvServer::markProven(const Endpoint& from) {
+    std::lock_guard g(lock_);
+    for (auto& [key, r] : remotes_) {
+        if (r.conn.remote == from) r.proven = true;
+    }
+}
+
+bool OrvServer::isBoundPhone(const Endpoint& from) const {
+    std::lock_guard g(lock_);
+    for (int deck : {1, 2}) {
+        const auto it = remotes_.find(deck);
+        if (it != remotes_.end() && it->second.conn.remote == from) return true;
+    }
+    return false;
+}
+
+bool OrvServer::replyAllowed(const Endpoint& to, double now) {
+    constexpr size_t kMaxWindows = 256;
+    if (replyWindows_.size() >= kMaxWindows && !replyWindows_.count(to.address())) replyWindows_.clear();
+    ReplyWindow& w = replyWindows_[to.address()];
+    if (now - w.start >= 1.0 || now < w.start) w = ReplyWindow{now, 0};
+    return ++w.count <= kMaxRepliesPerSecond;
 }
 
 void OrvServer::dispatch(const OSCMessageView& m, const Origin& from, double now) {
@@ -102,11 +137,15 @@ void OrvServer::onFrameMessage(const OSCMessageView& m, const Origin& from, doub
     const auto pos = a[2].doubleValue();
     const auto rate = a[3].doubleValue();
     if (!deck || !path || !pos || !rate) return;
+    if (!within(*pos, kMaxPositionSec) || !within(*rate, kMaxRate)) return;
 
     samples_.clear();
-    if (a.size() >= 6 && a[5].isNumber()) samples_.push_back({a[4].doubleValue().value_or(0.0), *a[5].doubleValue()});
+    const auto addSample = [this](double angle, double ts) {
+        if (within(angle, kMaxAngle)) samples_.push_back({angle, ts});
+    };
+    if (a.size() >= 6 && a[5].isNumber()) addSample(a[4].doubleValue().value_or(0.0), *a[5].doubleValue());
     for (size_t k = 6; k + 1 < a.size(); k += 2) {
-        if (a[k].isNumber() && a[k + 1].isNumber()) samples_.push_back({*a[k].doubleValue(), *a[k + 1].doubleValue()});
+        if (a[k].isNumber() && a[k + 1].isNumber()) addSample(*a[k].doubleValue(), *a[k + 1].doubleValue());
     }
     // A total order: a timestamp that is not a number sorts last instead of breaking the sort.
     std::sort(samples_.begin(), samples_.end(), [](const FrameSample& x, const FrameSample& y) {
@@ -212,7 +251,7 @@ void OrvServer::onSeekMessage(const OSCMessageView& m, const Origin& from, doubl
     if (a.size() < 2) return;
     const auto deck = deckOf(a[0]);
     const auto secs = a[1].doubleValue();
-    if (!deck || !secs || !deckGate(*deck, from, now)) return;
+    if (!deck || !secs || !within(*secs, kMaxPositionSec) || !deckGate(*deck, from, now)) return;
     if (onSeek) onSeek(*deck, *secs);
 }
 
@@ -319,7 +358,7 @@ void OrvServer::onInstantDoubleMessage(const OSCMessageView& m, const Origin&, d
     if (deck && onInstantDouble) onInstantDouble(*deck);
 }
 
-void OrvServer::onKickMessage(const OSCMessageView& m, const Origin&, double) {
+void OrvServer::onKickMessage(const OSCMessageView& m, const Origin&, double now) {
     if (m.args.empty()) return;
     const auto deck = deckOf(m.args[0]);
     if (!deck) return;
@@ -333,7 +372,7 @@ void OrvServer::onKickMessage(const OSCMessageView& m, const Origin&, double) {
     }
     const OSCValue args[] = {OSCValue::int32(*deck), OSCValue::string("kicked"),
                              OSCValue::string(std::to_string(kHostBuild))};
-    send(kicked.conn.remote, "/orv/deny", args);
+    if (replyAllowed(kicked.conn.remote, now)) send(kicked.conn.remote, "/orv/deny", args);
     status("Plindo: deck " + std::to_string(*deck) + " geraeumt — " + kicked.name + " gekickt");
 }
 
@@ -347,7 +386,7 @@ void OrvServer::onSynthMessage(const OSCMessageView& m, const Origin& from, doub
     if (onSynth) onSynth(*deck, *on == 1 ? std::optional<double>(*v) : std::nullopt, *w);
 }
 
-void OrvServer::onPingMessage(const OSCMessageView& m, const Origin& from, double) {
+void OrvServer::onPingMessage(const OSCMessageView& m, const Origin& from, double now) {
     if (m.args.size() < 2) return;
     const auto deck = deckOf(m.args[0]);
     const auto t = m.args[1].doubleValue();
@@ -356,7 +395,7 @@ void OrvServer::onPingMessage(const OSCMessageView& m, const Origin& from, doubl
     if (!token) return;
     const double latency = latencyProvider ? latencyProvider(*deck) : 0.0;
     const OSCValue args[] = {OSCValue::int32(*token), OSCValue::float64(latency)};
-    send(from.remote, "/orv/pong", args);
+    if (replyAllowed(from.remote, now)) send(from.remote, "/orv/pong", args);
 }
 
 void OrvServer::onBlinkMessage(const OSCMessageView& m, const Origin&, double) {
@@ -379,7 +418,7 @@ void OrvServer::onSlotsMessage(const OSCMessageView&, const Origin& from, double
         }
     }
     const OSCValue args[] = {OSCValue::string(std::move(names[0])), OSCValue::string(std::move(names[1]))};
-    send(from.remote, "/orv/slots", args);
+    if (replyAllowed(from.remote, now)) send(from.remote, "/orv/slots", args);
 }
 
 void OrvServer::onLibGestureMessage(const OSCMessageView& m, const Origin&, double) {

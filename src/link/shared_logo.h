@@ -21,6 +21,9 @@ constexpr int kMaxChunks = 4096;
 // holding the rest; empty bytes give none.
 std::vector<std::string> chunks(std::span<const std::uint8_t> bytes);
 
+inline constexpr double kMaxLeadMs = 300e3;
+double wallClockMs();
+
 struct Assembler {
     double gen = -1;                   // the generation being assembled; larger is newer
     std::map<int, std::string> parts;  // chunk texts by index
@@ -30,7 +33,10 @@ struct Assembler {
     // (a count of 0), otherwise none: an older generation, a misplaced or disagreeing chunk, an incomplete
     // set, or text that is not base64. A non-finite generation or a count outside 0...kMaxChunks is refused
     // without touching the assembler.
-    std::optional<std::vector<std::uint8_t>> add(double generation, int index, int count, std::string_view chunk);
+    // A generation is the sender's wall clock in milliseconds: one more than kMaxLeadMs ahead of `nowMs`
+    // (this host's) is refused, so that it cannot pin the logo for ever.
+    std::optional<std::vector<std::uint8_t>> add(double generation, int index, int count, std::string_view chunk,
+                                                 double nowMs = wallClockMs());
 };
 
 // Failure texts of the round trip, the refusal of an older generation and the reset by an empty logo;

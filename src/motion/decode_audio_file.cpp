@@ -390,6 +390,39 @@ DecodeResult decodeWhole(const std::string& path, const std::function<bool()>& c
 }
 }  // namespace
 
+std::optional<double> audioFileSeconds(const std::string& path) {
+    // Uncompressed: the header's frame count, but never more than the file's bytes hold. Compressed: the
+    // container's own length (libsndfile gives what it could read of a cut FLAC, not what it promised).
+    std::optional<double> sndfileSec;
+    SF_INFO info{};
+    if (SNDFILE* raw = sf_open(path.c_str(), SFM_READ, &info)) {
+        std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(raw, &sf_close);
+        if (info.frames > 0 && info.samplerate > 0 && info.channels > 0) {
+            double frames = static_cast<double>(info.frames);
+            const int type = info.format & SF_FORMAT_TYPEMASK;
+            const bool compressed = type == SF_FORMAT_FLAC || type == SF_FORMAT_OGG;
+            const int bps = pcmBytesPerSample(info.format);
+            if (bps > 0 && !compressed) {
+                std::error_code ec;
+                const auto bytes = std::filesystem::file_size(path, ec);
+                if (!ec) frames = std::min(frames, static_cast<double>(bytes) / (bps * info.channels));
+                return frames / info.samplerate;
+            }
+            sndfileSec = frames / info.samplerate;
+        }
+    }
+    auto seconds = AsyncWait::wait(kOpenTimeoutSec, [path]() -> std::optional<double> {
+        AVFormatContext* raw = nullptr;
+        if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return std::nullopt;
+        std::unique_ptr<AVFormatContext, FormatClose> fmt(raw);
+        if (avformat_find_stream_info(raw, nullptr) < 0) return std::nullopt;
+        if (raw->duration == AV_NOPTS_VALUE || raw->duration <= 0) return std::nullopt;
+        return static_cast<double>(raw->duration) / AV_TIME_BASE;
+    });
+    if (!seconds || !*seconds || !std::isfinite(**seconds)) return sndfileSec;
+    return *seconds;
+}
+
 DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate) {
     if (!(sampleRate >= 1 && sampleRate <= 1e6)) return fail(1, "converter setup failed");
     return decodeWhole(path, cancelled, sampleRate, SIZE_MAX);

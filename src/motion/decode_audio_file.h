@@ -36,6 +36,10 @@ inline DecodeResult decodeAudioFile(const std::string& path, double sampleRate) 
     return decodeAudioFile(path, nullptr, sampleRate);
 }
 
+// The length the file's header gives, in seconds, without decoding: none when neither road can open it or
+// it tells no length. A header may lie; a decode with a limit catches that.
+std::optional<double> audioFileSeconds(const std::string& path);
+
 // The road a file was decoded by.
 enum class DecodeRoad { Sndfile, FFmpeg };
 

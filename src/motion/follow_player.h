@@ -104,6 +104,14 @@ public:
     void load(const std::string& path, const HostConfig& config, const std::optional<std::string>& base = std::nullopt,
               const std::optional<std::string>& server = std::nullopt);
     void unload();
+    // Longest track a deck holds decoded; a longer one is refused before decoding, or stopped when the
+    // decode passes it. The bound is also kept under an eighth of physical memory, so that both decks
+    // together never hold more than a quarter.
+    static constexpr double kMaxLoadSec = 2 * 3600.0;
+    double maxLoadSec = kMaxLoadSec;  // tests lower it
+    // Seconds of two-channel float audio at `rate` that fit this deck's share of physical memory.
+    static double memoryBoundSec(double rate);
+    int deckNumber = 0;  // names the deck in status lines; 0 when it has none
     platform::MainExecutor* loadMain = nullptr;  // the main thread; null runs those steps on the load's thread
     PeerFetch peerFetch;
 

@@ -10,6 +10,9 @@
 #include "platform/uuid.h"
 #include "platform/url.h"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -25,6 +28,13 @@ constexpr double kPeerFetchTimeoutSec = 12.0;
 // An HTTP download that receives nothing for this long gives up.
 constexpr double kDownloadIdleSec = 60.0;
 constexpr double kFallbackDecodeRate = 48000.0;
+// Bytes a decoded frame takes: two channels of 32-bit floats.
+constexpr double kBytesPerFrame = 2 * sizeof(float);
+// Share of physical memory that one deck's decoded track may take: both decks together stay within a quarter.
+constexpr double kDeckMemoryShare = 1.0 / 8;
+// A decode that ends below this share of the header's length (and a second or more short) read a damaged file.
+constexpr double kDamagedShare = 0.9;
+constexpr double kDamagedMinGapSec = 1.0;
 
 spdlog::logger& log() { return platform::logger("follow-load"); }
 
@@ -56,7 +66,28 @@ Fetched fetchTrackFile(const std::optional<std::string>& url, const std::string&
 struct FollowPlayer::LoadLink {
     std::mutex mutex;  // held while a background load calls into the player, and by the player's release
     FollowPlayer* player = nullptr;
+    std::atomic<bool> gone{false};  // the player was released: decodes in flight stop at their next block
 };
+
+double FollowPlayer::memoryBoundSec(double rate) {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0 || !(rate > 0)) return kMaxLoadSec;
+    return static_cast<double>(pages) * static_cast<double>(pageSize) * kDeckMemoryShare / (rate * kBytesPerFrame);
+}
+
+namespace {
+std::string durationText(double seconds) {
+    char text[64];
+    if (seconds >= 3600)
+        std::snprintf(text, sizeof text, "%d h %02d min", static_cast<int>(seconds / 3600), static_cast<int>(std::fmod(seconds, 3600) / 60));
+    else if (seconds >= 60)
+        std::snprintf(text, sizeof text, "%.0f min", std::floor(seconds / 60));
+    else
+        std::snprintf(text, sizeof text, "%.1f s", seconds);
+    return text;
+}
+}  // namespace
 
 namespace {
 // The player, if it still exists. The main-thread steps run where the player is released too, so they use it
@@ -98,6 +129,7 @@ void FollowPlayer::postCollect() {
 }
 
 FollowPlayer::LoadAnchor::~LoadAnchor() {
+    link->gone = true;
     std::lock_guard lock(link->mutex);
     link->player = nullptr;
 }
@@ -131,6 +163,8 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
     if (onStatus) onStatus("Deck loading " + fileName + " \u2026");
     log().info("load start: {} base={} server={}", fileName, base.value_or("nil"), server.value_or("nil"));
     const double rate = out && out->sampleRate > 0 ? out->sampleRate : kFallbackDecodeRate;
+    const double limitSec = std::min(maxLoadSec, memoryBoundSec(rate));
+    const std::string deckName = deckNumber > 0 ? "Deck " + std::to_string(deckNumber) : std::string("Deck");
 
     auto link = loadAnchor_.link;
     {
@@ -146,8 +180,9 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
         if (link->player) main->post(std::move(f));
     };
 
-    std::thread([link, onMain, url, path, server, fileName, ext, rate, gen, fetch = peerFetch] {
+    std::thread([link, onMain, url, path, server, fileName, ext, rate, gen, limitSec, deckName, fetch = peerFetch] {
         auto fail = [&](const std::string& error) {
+            if (link->gone) return;  // the player was released: nobody is left to tell
             const std::string message = "Load failed: " + error;
             onMain([link, gen, message] {
                 FollowPlayer* p = playerOf(*link);
@@ -175,21 +210,43 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
                 return fail(renameError.message());
             }
         }
-        DecodeResult decoded = decodeAudioFile(target.string(), rate);
+        // A track too long to hold is refused before decoding where its header tells the length, and
+        // stopped where it does not.
+        const std::optional<double> headerSec = audioFileSeconds(target.string());
+        const std::string tooLong = "track too long (at most " + durationText(limitSec) + " fit in memory)";
         std::error_code ignored;
+        if (headerSec && *headerSec > limitSec) {
+            fs::remove(target, ignored);
+            return fail(tooLong + ", " + durationText(*headerSec) + " given");
+        }
+        DecodeResult decoded = decodeAudioFile(target.string(), [&link] { return link->gone.load(); }, rate, limitSec);
         fs::remove(target, ignored);
-        if (!decoded) return fail(decoded.error ? decoded.error->message : "decoding failed");
+        if (link->gone) return;
+        if (!decoded) {
+            if (decoded.error && decoded.error->domain == "cancelled") return;  // nobody is left to tell
+            if (decoded.error && decoded.error->code == 7) return fail(tooLong);
+            return fail(decoded.error ? decoded.error->message : "decoding failed");
+        }
+        const double seconds = static_cast<double>(decoded.stem->left.size()) / rate;
+        std::optional<std::string> damaged;
+        if (headerSec && seconds < kDamagedShare * *headerSec && *headerSec - seconds >= kDamagedMinGapSec) {
+            char line[160];
+            std::snprintf(line, sizeof line, ": track damaged, %.1f s of %.0f s readable", seconds, *headerSec);
+            damaged = deckName + line;
+        }
 
         // Every decode is told, also one a newer load has overtaken, on main like the install.
-        onMain([link, gen, stem = decoded.stem, fileName, rate] {
+        onMain([link, gen, stem = decoded.stem, fileName, rate, seconds, damaged] {
             FollowPlayer* p = playerOf(*link);
             if (!p) return;
             if (p->onDecoded) p->onDecoded(stem, fileName);
             if (p->loadGen != gen) return;
             p->install(stem, gen);
-            const double seconds = static_cast<double>(stem->left.size()) / rate;
             log().info("load ok: {} {} s", fileName, static_cast<long>(seconds));
-            if (p->onStatus) {
+            if (damaged) {
+                log().warn("{}: {}", fileName, *damaged);
+                if (p->onStatus) p->onStatus(*damaged);
+            } else if (p->onStatus) {
                 char line[512];
                 std::snprintf(line, sizeof line, "Deck ready: %s (%.0f s @ %.0f kHz)", fileName.c_str(), seconds, rate / 1000.0);
                 p->onStatus(line);

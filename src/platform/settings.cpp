@@ -1,5 +1,6 @@
 #include "platform/settings.h"
 
+#include "platform/bounded_json.h"
 #include "platform/checked.h"
 #include "platform/log.h"
 
@@ -24,7 +25,7 @@ constexpr int kMaxAsideNames = 100;
 // Links followed from the settings path to the file written, as the kernel allows.
 constexpr int kMaxLinkHops = 40;
 // A settings file is a few kilobytes; anything far larger is not one.
-constexpr size_t kMaxFileBytes = 16u << 20;
+constexpr size_t kMaxFileBytes = kMaxJsonBytes;
 // mkstemp's suffix: six letters or digits.
 constexpr size_t kTempSuffix = 6;
 
@@ -198,6 +199,7 @@ void FileSettings::load() {
     }
     std::string text;
     int err = 0;
+    bool tooLarge = false;
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         err = errno;
@@ -215,7 +217,7 @@ void FileSettings::load() {
             }
             if (n == 0) break;
             if (text.size() + static_cast<size_t>(n) > kMaxFileBytes) {
-                err = EFBIG;
+                tooLarge = true;  // no settings file of ours grows this large: damaged
                 break;
             }
             text.append(buf, static_cast<size_t>(n));
@@ -228,14 +230,24 @@ void FileSettings::load() {
         unreadable_ = true;
     }
     if (unreadable_) return;
-    auto parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
-    if (parsed.is_discarded() || !parsed.is_object()) {
+    auto parsed = tooLarge ? std::nullopt : parseBoundedJson(text);
+    if (!parsed || !parsed->is_object()) {
+        struct stat link {};
+        if (::lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            // A link to a file that is not ours: that file is left alone, and settings.json becomes a file of
+            // its own at the next write.
+            settingsLog().error("{} links to {}, which is not a settings file; it is left as it is, and a new "
+                                "settings file is written in place of the link",
+                                path_, linkTarget(path_));
+            replaceLink_ = true;
+            return;
+        }
         settingsLog().error("{} is not a settings object; using defaults, the file is kept aside before the next write",
                     path_);
         corruptOnDisk_ = true;
         return;
     }
-    data_ = std::move(parsed);
+    data_ = std::move(*parsed);
 }
 
 void FileSettings::removeStaleTemporaries(const std::string& target) {
@@ -311,7 +323,7 @@ bool FileSettings::keepCorruptAside(const std::string& target) {
 bool FileSettings::save() {
     if (unreadable_) return false;  // said once at load
     // Through a link, the link stays and its target gets the new contents.
-    const std::string target = linkTarget(path_);
+    const std::string target = replaceLink_ ? path_ : linkTarget(path_);
     const std::filesystem::path p(target);
     const std::string folder = p.parent_path().string();
     std::error_code ec;

@@ -59,7 +59,8 @@ private:
 // kept aside (renamed with a ".corrupt" suffix, or ".corrupt.N" when that name is taken) before the first write
 // so the user's keys are never lost; when it cannot be moved aside, changes stay in memory only. A file that
 // exists but cannot be read (no permission, not a regular file) is never replaced: its defaults and changes
-// stay in memory. A path that is a symbolic link is written through to the link's target. Temporary files
+// stay in memory. A path that is a symbolic link is written through to the link's target, unless that target holds
+// no settings: then it is left alone and the link is replaced by a file of our own. Temporary files
 // that an earlier run left behind when it was killed mid-write are removed at start.
 class FileSettings final : public Settings {
 public:
@@ -93,6 +94,8 @@ private:
     bool corruptOnDisk_ = false;
     // The file exists but could not be read: it is left as it is.
     bool unreadable_ = false;
+    // The path is a link to a file that holds no settings: writes replace the link, never its target.
+    bool replaceLink_ = false;
 };
 
 }  // namespace plindo::platform

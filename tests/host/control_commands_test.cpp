@@ -160,6 +160,9 @@ TEST(ControlCommands, ValuesOutOfRangeChangeNothingAndNonNumbersKeepTheCurrentVa
         {"timefreq", {{"hz", "11025"}, {"deck", "2"}}, "", "timeFreqByDeck", json::array({22050.0, 11025.0})},
         {"timefreq", {{"hz", "8000"}, {"deck", "3"}}, "deck out of range", "timeFreqByDeck", json::array({22050.0, 11025.0})},
         {"format", {{"mode", "rel"}}, "", "ticksPerRev", 36000.0},
+        {"format", {{"mode", "bogus"}}, "mode out of range", "format", "rel"},
+        {"format", {{"rel", "onoff"}}, "", "rel", "onoff"},
+        {"format", {{"rel", "none"}}, "rel out of range", "rel", "onoff"},
         {"pitchrange", {{"pct", "-8"}}, "pct out of range", "pct", 8.0},
         {"stamp", {{"mode", "3"}}, "mode out of range", "mode", 2},
         {"keepalive", {{"mode", "2"}}, "", "mode", 2},
@@ -209,6 +212,10 @@ TEST(ControlCommands, SendersCheckTheirBytesAndListsAreCapped) {
 
     EXPECT_EQ(rig.ask("cc", {{"cc", "24"}, {"value", "128"}}), (json{{"error", "value out of range"}}));
     EXPECT_EQ(rig.ask("trio", {{"deck", "3"}}), (json{{"error", "deck out of range"}}));
+    // Only exactly 1 or 2 names a deck; nothing falls back to deck 1.
+    for (const char* bad : {"2 ", "1.5", "1e0", "x", "", "-1", "+1"})
+        EXPECT_EQ(rig.ask("note", {{"deck", bad}, {"note", "20"}}), (json{{"error", "deck out of range"}})) << bad;
+    EXPECT_EQ(rig.ask("note", {{"deck", "02"}, {"note", "20"}})["deck"], 2);
     const json note = rig.ask("note", {{"slot", "2"}, {"note", "20"}});
     EXPECT_EQ(note, (json{{"deck", 2}, {"note", 20}}));
     const json log = rig.ask("midilog");

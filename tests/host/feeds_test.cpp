@@ -478,6 +478,7 @@ TEST(SeratoBridge, TheControlEndpointLoadsAndBridgesDecks) {
         {{{"cmd", "serato"}, {"deck", "3"}, {"on", "1"}}, "deck must be 1 or 2"},
         {{{"cmd", "serato"}, {"deck", "1"}, {"on", "yes"}}, "on must be 0 or 1"},
         {{{"cmd", "load"}, {"deck", "1"}}, "path missing"},
+        {{{"cmd", "load"}, {"deck", "2 "}, {"path", "serato-midi://deck"}}, "deck must be 1 or 2"},
     };
     for (const auto& b : bad) EXPECT_EQ(ctl(b.params)["error"], b.error);
     EXPECT_EQ(ctl({{"cmd", "load"}, {"deck", "2"}, {"path", "serato-midi://deck"}})["path"], "serato-midi://deck");

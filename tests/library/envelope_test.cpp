@@ -297,4 +297,13 @@ TEST(EnvelopeBuilder, BlocksOfAnySizeGiveWhatTheWholeSignalGives) {
     PeakEnvelopeBuilder longSource(1000, 8000, "x");
     longSource.add(padded, padded);
     EXPECT_EQ(longSource.finish(), PeakEnvelope::analyze(tone, tone, 8000, "x"));
+
+    // An analysis asked between blocks: called off, it gives nothing; let run, what the whole signal gives.
+    const std::vector<float> hour(600000, 0.25f);
+    int asked = 0;
+    EXPECT_FALSE(PeakEnvelope::analyze(hour, hour, 44100, "x", [&] { return ++asked > 1; }).has_value());
+    EXPECT_EQ(asked, 2);
+    const auto whole = PeakEnvelope::analyze(hour, hour, 44100, "x", [] { return false; });
+    ASSERT_TRUE(whole.has_value());
+    EXPECT_EQ(*whole, PeakEnvelope::analyze(hour, hour, 44100, "x"));
 }

@@ -73,9 +73,17 @@ TEST(DeckFileServerFrame, AbandonsHeadsThatOverflowNeverEndOrComeTooSlowly) {
     EXPECT_EQ(over.bytes, "");
     ::close(fd);
 
-    // Bare line feeds never form the terminator; a half-close then ends it without an answer.
+    // Bare line feeds never form the terminator: the head is answered 400 at once.
+    for (const char* bare : {"GET /deck_build HTTP/1.1\n\n", "GET /deck_build HTTP/1.1\r\nHost: x\n", "\n"}) {
+        fd = connectLoopback(s.port());
+        const Reply lf = sendAndRead(fd, bare, 3);
+        EXPECT_TRUE(lf.closed) << bare;
+        EXPECT_EQ(lf.bytes, kBadRequestReply) << bare;
+        ::close(fd);
+    }
+    // A head cut short: a half-close ends it without an answer.
     fd = connectLoopback(s.port());
-    EXPECT_FALSE(sendAndRead(fd, "GET /deck_build HTTP/1.1\n\n", 0.3).closed);
+    EXPECT_FALSE(sendAndRead(fd, "GET /deck_build HTTP/1.1\r\n", 0.3).closed);
     ::shutdown(fd, SHUT_WR);
     const Reply half = readAll(fd, 3);
     EXPECT_TRUE(half.closed);
@@ -258,6 +266,33 @@ TEST(DeckFileServerFrame, DropsAClientThatTakesNothingButNotASlowReader) {
     ASSERT_NE(body, std::string::npos);
     EXPECT_EQ(got.size() - body - 4, bytes.size());
     EXPECT_TRUE(got.compare(body + 4, std::string::npos, bytes) == 0);
+}
+
+TEST(DeckFileServerFrame, KeepsASteadyReaderSlowerThanTheSocketBufferDrains) {
+    // The server's socket buffer holds far more than the reader takes within the limit, so the server
+    // itself writes nothing for longer than the limit while the reader takes bytes all along.
+    TempFolder tmp("plindo-steady");
+    const std::string track = (tmp.dir / "t.mp3").string();
+    std::string bytes(3 << 20, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + (i >> 13));
+    writeFile(track, bytes);
+    Server s(DeckFileServer::kHeadTimeoutSec, 0.25);
+    const int fd = connectTo("127.0.0.1", s.port());
+    ASSERT_TRUE(sendAll(fd, getRequest("/audio/stream?path=" + track)));
+    std::string got;
+    std::vector<char> buf(32768);
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20); std::chrono::steady_clock::now() < end;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 5000) <= 0) break;
+        const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
+        if (n <= 0) break;
+        got.append(buf.data(), static_cast<size_t>(n));
+    }
+    ::close(fd);
+    const size_t body = got.find("\r\n\r\n");
+    ASSERT_NE(body, std::string::npos);
+    EXPECT_EQ(got.size() - body - 4, bytes.size());
 }
 
 TEST(DeckFileServerFrame, AnswersOverIPv6AndIPv4) {

@@ -10,7 +10,10 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <condition_variable>
+#include <future>
 #include <mutex>
+#include <thread>
 
 namespace plindo::link {
 namespace {
@@ -230,6 +233,28 @@ TEST_F(DeckFileServerRoutes, ControlRunsOnTheMainExecutor) {
     EXPECT_EQ(bodyOf(r), "");
 }
 
+TEST_F(DeckFileServerRoutes, ControlRequestsWaitingForMainHoldUpNoOtherRequest) {
+    server.onControl = [](const std::string&, const std::map<std::string, std::string>&, bool,
+                          DeckFileServer::ControlReply reply) { reply(json{{"ok", true}}); };
+    server.controlWaitSec = 3.0;
+    server.start(0);
+    std::promise<void> release;
+    main.post([f = release.get_future().share()] { f.wait(); });
+    std::vector<int> waiting;
+    for (int i = 0; i < 8; ++i) {
+        waiting.push_back(connectLoopback(server.boundPort()));
+        sendAll(waiting.back(), getRequest("/ctl?cmd=state"));
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(bodyOf(ask("/deck_build")), "orv");
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1500));
+    release.set_value();
+    for (int fd : waiting) {
+        EXPECT_EQ(bodyOf(readAll(fd, 5.0)), R"({"ok":true})");
+        ::close(fd);
+    }
+}
+
 TEST_F(DeckFileServerRoutes, AnswersTagsFromTheFileOrItsNameWithoutReadingAFifo) {
     writeFile(dir / "tagged.mp3", "x");
     writeFile(dir / "title-only.mp3", "x");
@@ -314,7 +339,7 @@ TEST_F(DeckFileServerRoutes, PeaksReadTheirNumbersAndAnswerFromTheirQueue) {
     writeFile(dir / "t.wav", "x");
     std::mutex pm;
     std::tuple<std::string, int, double, double> call;
-    server.payloads.peaks = [&](const std::string& p, int columns, double center, double window) {
+    server.payloads.peaks = [&](const std::string& p, int columns, double center, double window, const auto&) {
         std::lock_guard l(pm);
         call = {p, columns, center, window};
         return PeaksAnswer{"200 OK", "{}"};
@@ -335,6 +360,98 @@ TEST_F(DeckFileServerRoutes, PeaksReadTheirNumbersAndAnswerFromTheirQueue) {
     EXPECT_EQ(bodyOf(ask("/wave/peaks")), R"({"error":"missing path"})");
     EXPECT_EQ(askJson("/wave/peaks?path=/dev/zero")["error"], "file not found");
     EXPECT_EQ(lastLine(), "Track server 404 (peaks): /dev/zero");
+}
+
+TEST_F(DeckFileServerRoutes, EveryPathRouteJudgesAPathAsTheFileRoutesDo) {
+    writeFile(dir / "secret.txt", "root:x:0:0");
+    writeFile(dir / "a.mp3", "x");
+    fs::create_symlink(dir / "secret.txt", dir / "evil.mp3");
+    server.payloads.tagNames = [](const std::string& p) -> std::optional<TrackNames> {
+        if (p.find("evil") != std::string::npos || p.find("secret") != std::string::npos) ADD_FAILURE() << "read " << p;
+        return TrackNames{"Art", "Tit"};
+    };
+    server.payloads.embeddedArtwork = [](const std::string& p) -> std::optional<std::string> {
+        if (p.find("evil") != std::string::npos || p.find("secret") != std::string::npos) ADD_FAILURE() << "read " << p;
+        return std::string("\xFF\xD8\xFF", 3);
+    };
+    server.payloads.peaks = [](const std::string&, int, double, double, const auto&) { return PeaksAnswer{"200 OK", "{}"}; };
+    server.start(0);
+    for (const fs::path& p : {dir / "evil.mp3", dir / "secret.txt"}) {
+        EXPECT_EQ(statusLineOf(ask("/deck/stem" + q(p))), "HTTP/1.1 404 Not Found") << p;
+        EXPECT_EQ(statusLineOf(ask("/deck/meta" + q(p))), "HTTP/1.1 404 Not Found") << p;
+        EXPECT_EQ(statusLineOf(ask("/wave/peaks" + q(p))), "HTTP/1.1 404 Not Found") << p;
+        EXPECT_EQ(bodyOf(ask("/cover_art" + q(p))), "no path / not file") << p;
+        EXPECT_EQ(askJson("/tags" + q(p))["artist"], "") << p;  // named from the file name, not read
+    }
+    EXPECT_EQ(statusLineOf(ask("/deck/meta?path=/etc/passwd")), "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(statusLineOf(ask("/deck/meta" + q(dir / "a.mp3"))), "HTTP/1.1 200 OK");
+    EXPECT_EQ(statusLineOf(ask("/wave/peaks" + q(dir / "a.mp3"))), "HTTP/1.1 200 OK");
+    EXPECT_EQ(askJson("/tags" + q(dir / "a.mp3"))["artist"], "Art");
+    EXPECT_EQ(statusLineOf(ask("/cover_art" + q(dir / "a.mp3"))), "HTTP/1.1 200 OK");
+}
+
+TEST_F(DeckFileServerRoutes, PeaksWorkIsBoundedAndDroppedWhenEveryWaiterLeft) {
+    // The work for "hold.wav" waits for the test; while it does, the queue fills.
+    std::mutex pm;
+    std::condition_variable pcv;
+    bool open = false, holding = false, sawCancel = false;
+    std::vector<std::string> calls;
+    server.payloads.peaks = [&](const std::string& p, int, double, double, const std::function<bool()>& cancelled) {
+        std::unique_lock l(pm);
+        calls.push_back(fs::path(p).filename().string());
+        if (p.find("hold") != std::string::npos) {
+            holding = true;
+            pcv.notify_all();
+            while (!open) {
+                l.unlock();
+                const bool c = cancelled();
+                l.lock();
+                if (c) {
+                    sawCancel = true;
+                    pcv.notify_all();
+                    break;
+                }
+                pcv.wait_for(l, std::chrono::milliseconds(5));
+            }
+        }
+        return PeaksAnswer{"200 OK", "{}"};
+    };
+    server.start(0);
+    auto request = [&](const std::string& name) {
+        writeFile(dir / name, "x");
+        const int fd = connectLoopback(server.boundPort());
+        sendAll(fd, getRequest("/wave/peaks" + q(dir / name)));
+        return fd;
+    };
+    const int held = request("hold.wav");
+    {
+        std::unique_lock l(pm);
+        ASSERT_TRUE(pcv.wait_for(l, std::chrono::seconds(5), [&] { return holding; }));
+    }
+    // Seven more tracks wait (one of them twice); the next track is refused at once.
+    std::vector<int> waiting;
+    for (int i = 0; i < 7; ++i) waiting.push_back(request("w" + std::to_string(i) + ".wav"));
+    waiting.push_back(request("w0.wav"));
+    const int refused = request("over.wav");
+    const Reply busy = readAll(refused, 2.0);
+    EXPECT_EQ(statusLineOf(busy), "HTTP/1.1 503 Service Unavailable");
+    EXPECT_EQ(bodyOf(busy), R"({"error":"busy"})");
+    ::close(refused);
+
+    // The waiters hang up: their tracks no longer count against the bound, and their work is never done.
+    for (int fd : waiting) ::close(fd);
+    const int next = request("next.wav");
+    EXPECT_EQ(readAll(next, 0.5).bytes, "");  // waits for its turn, not refused
+    // The last waiter of the running work hangs up: it is told to stop.
+    ::close(held);
+    {
+        std::unique_lock l(pm);
+        ASSERT_TRUE(pcv.wait_for(l, std::chrono::seconds(5), [&] { return sawCancel; }));
+    }
+    EXPECT_EQ(statusLineOf(readAll(next, 5.0)), "HTTP/1.1 200 OK");
+    ::close(next);
+    std::lock_guard l(pm);
+    EXPECT_EQ(calls, (std::vector<std::string>{"hold.wav", "next.wav"}));
 }
 
 }  // namespace

@@ -147,6 +147,15 @@ TEST(OrvDispatch, RoutesEachAddressAndDropsWhatDoesNotFit) {
         {"/orv/frame", {I(1), I(7), D(1), D(2)}, ""},
         {"/orv/frame", {I(1), S("p"), S("1"), D(2)}, ""},
         {"/orv/frame", {I(0), S("p"), D(1), D(2)}, ""},
+        // Magnitudes no platter reaches: the frame, or the one sample, is dropped.
+        {"/orv/frame", {I(1), S("p"), D(1), D(-1e300)}, ""},
+        {"/orv/frame", {I(1), S("p"), D(1), D(kInf)}, ""},
+        {"/orv/frame", {I(1), S("p"), D(1e300), D(1)}, ""},
+        {"/orv/frame", {I(1), S("p"), D(kNaN), D(1)}, ""},
+        {"/orv/frame", {I(1), S("p"), D(-3), D(-40)}, "frame 1 p -3 -40 []"},
+        {"/orv/frame", {I(1), S("p"), D(1), D(2), D(1e300), D(6), D(kNaN), D(7), D(720), D(8)}, "frame 1 p 1 2 [(720,8)]"},
+        {"/orv/seek", {I(1), D(-1e300)}, ""},
+        {"/orv/seek", {I(1), D(kInf)}, ""},
     });
 }
 

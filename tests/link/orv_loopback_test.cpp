@@ -8,7 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <optional>
 
 using namespace plindo;
@@ -207,4 +209,42 @@ TEST(OrvLoopback, HelloIsAnsweredOverIPv6AndIPv4AndReadsTheArrivalInterface) {
         EXPECT_EQ(host.server.remoteVia(c.deck), "LAN") << c.address;
         EXPECT_EQ(host.server.remoteHost(c.deck), std::string(c.address) == "::1" ? "" : c.address);
     }
+}
+
+TEST(OrvLoopback, ABoundPhoneIsServedThroughAFloodOfStrangers) {
+    Host host;
+    std::atomic<int> frames{0};
+    host.server.onFrame = [&](int, std::string_view, double, double, std::span<const OrvServer::FrameSample>) { ++frames; };
+    host.server.start(0, 2.5);
+    ASSERT_TRUE(host.server.running());
+    Client phone(host.server.localPort());
+    phone.send("/orv/hello", {I(1), S("Ann"), I(0), S("remote"), I(1), S("1215")});
+    ASSERT_TRUE(phone.nextReply(5.0));
+    phone.send("/orv/frame", {I(1), S(""), D(0), D(1)});
+    for (int i = 0; i < 500 && frames.load() < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(frames.load(), 1);
+
+    // While the server is busy, 20 strangers queue 100 pings ahead of the phone's next frame: the frame is
+    // handled, and only a small share of the strangers is answered.
+    std::promise<void> release;
+    std::promise<void> holding;
+    host.server.runOnQueue([&, f = release.get_future().share()] {
+        holding.set_value();
+        f.wait();
+    });
+    holding.get_future().wait();
+    std::vector<std::unique_ptr<Client>> strangers;
+    for (int s = 0; s < 20; ++s) {
+        strangers.push_back(std::make_unique<Client>(host.server.localPort(), ("127.0.0." + std::to_string(2 + s)).c_str()));
+        for (int k = 0; k < 5; ++k) strangers.back()->send("/orv/ping", {I(1), I(k)});
+    }
+    phone.send("/orv/frame", {I(1), S(""), D(0), D(1)});
+    release.set_value();
+    for (int i = 0; i < 500 && frames.load() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(frames.load(), 2);
+    size_t pongs = 0;
+    for (auto& c : strangers) {
+        for (const auto& m : c->receiveFor(0.05)) pongs += m.address == "/orv/pong";
+    }
+    EXPECT_LE(pongs, OrvServer::kStrangerReadsPerWake);
 }

@@ -81,8 +81,16 @@ TEST(OrvHello, MalformedHellosAreDroppedWithoutReply) {
         {D(nan), S("Ann"), I(0)},
         {I(1), I(5), I(0)},
         {I(1), S("Ann"), I(0), S("remote"), D(1e300), S("1215")},
+        // Only an integer sent as one binds a deck.
+        {D(1.5), S("Ann"), I(0), S("remote"), I(1), S("1215")},
+        {D(2.0), S("Ann"), I(0), S("remote"), I(1), S("1215")},
+        {OSCValue::float32(1.0f), S("Ann"), I(0), S("remote"), I(1), S("1215")},
     };
     for (const auto& args : cases) rig.recv(phone(1), "/orv/hello", args);
+    // A boolean true as the deck: the type tag "T" carries no number.
+    Bytes hello{'/', 'o', 'r', 'v', '/', 'h', 'e', 'l', 'l', 'o', 0, 0, ',', 'T', 's', 'i', 's', 0, 0, 0,
+                'A', 'n', 'n', 0, 0, 0, 0, 0, 'r', 'e', 'm', 'o', 't', 'e', 0, 0};
+    rig.server.handleDatagram(hello.data(), hello.size(), phone(1), rig.clock.now());
     EXPECT_TRUE(rig.sink.take().empty());
     EXPECT_TRUE(rig.statuses.empty());
     // The shortest hello that is admitted: defaults for mode and wavOk, no build means refused.
@@ -358,6 +366,9 @@ TEST(OrvKeepAlive, GoesToRecentlyHeardSendersNotRecentlySentTo) {
     rig.sink.keepHot = true;
     rig.hello(phone(1), 1, "Ann");
     rig.sink.take();
+    rig.server.keepAliveTick();  // a hello alone proves nothing of the address it names
+    EXPECT_TRUE(rig.sink.take().empty());
+    rig.recv(phone(1), "/orv/frame", {I(1), S(""), D(0), D(0)});
     rig.clock.advance(0.5);
     rig.server.sendLoad(1, "/m/a.mp3");  // marks the downlink at this moment, on the server queue
     rig.server.drainQueue();
@@ -376,4 +387,19 @@ TEST(OrvKeepAlive, GoesToRecentlyHeardSendersNotRecentlySentTo) {
     rig.clock.set(1025.0);  // heard 1.0 s ago
     rig.server.keepAliveTick();
     EXPECT_TRUE(rig.sink.take().empty());
+}
+
+TEST(OrvKeepAlive, RepliesToOneAddressAreRateLimited) {
+    ServerRig rig;
+    for (int i = 0; i < 100; ++i) rig.recv(phone(1), "/orv/ping", {I(1), I(i)});
+    for (int i = 0; i < 100; ++i) rig.hello(phone(2), 2, "Bob");
+    const auto sent = rig.sink.take();
+    const auto count = [&](const char* address) {
+        return std::count_if(sent.begin(), sent.end(), [&](const auto& s) { return s.msg.address == address; });
+    };
+    EXPECT_EQ(count("/orv/pong"), OrvServer::kMaxRepliesPerSecond);
+    EXPECT_EQ(count("/orv/bind"), OrvServer::kMaxRepliesPerSecond);
+    rig.clock.advance(1.0);
+    rig.recv(phone(1), "/orv/ping", {I(1), I(7)});
+    EXPECT_EQ(rig.sink.take().size(), 1u);
 }

@@ -106,8 +106,13 @@ TEST(SharedLogo, RefusesHostileCountsAndGenerationsWithoutMoving) {
     EXPECT_FALSE(a.add(11, 0, SharedLogo::kMaxChunks + 1, "AAAA"));
     EXPECT_FALSE(a.add(11, 0, std::numeric_limits<int>::max(), "AAAA"));
     EXPECT_FALSE(a.add(11, 0, -5, "AAAA"));
+    // A generation far ahead of this host's clock would pin the logo: refused.
+    EXPECT_FALSE(a.add(1e308, 0, 0, ""));
+    const double now = 1.7e12;
+    EXPECT_FALSE(a.add(now + SharedLogo::kMaxLeadMs + 1, 0, 0, "", now));
     EXPECT_EQ(a.gen, 10);
     ASSERT_TRUE(a.add(10, 1, 2, "AAAA"));
+    EXPECT_TRUE(a.add(now + SharedLogo::kMaxLeadMs, 0, 0, "", now));
 
     // The largest accepted count is still collected.
     SharedLogo::Assembler b;

@@ -206,5 +206,33 @@ TEST_F(TrackLoad, NewerLoadsAndUnloadsOvertakeOlderOnes) {
     EXPECT_EQ(tmp.files(), 0u);
 }
 
+TEST_F(TrackLoad, RefusesATrackTooLongToHoldAndNamesADamagedOne) {
+    // Too long: refused from the header's length before anything is decoded; the deck gets no track.
+    player->maxLoadSec = 0.5;
+    player->deckNumber = 2;
+    onMain([&] { player->load((music / "a.wav").string(), *config); });
+    ASSERT_TRUE(waitFor([&] { return failed == 1; }));
+    {
+        std::lock_guard l(m);
+        EXPECT_EQ(status.back(), "Load failed: track too long (at most 0.5 s fit in memory), 1.0 s given");
+        EXPECT_TRUE(decodedNames.empty());
+    }
+    onMain([&] { EXPECT_EQ(player->table.read(), nullptr); });
+    EXPECT_GT(FollowPlayer::memoryBoundSec(48000), 60.0);
+
+    // Damaged: a FLAC cut to a sliver of its 20 s still loads what it holds, and says so.
+    player->maxLoadSec = FollowPlayer::kMaxLoadSec;
+    const fs::path flac = music / "cut.flac";
+    const std::string cmd = "ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:duration=20 -ar 8000 '" +
+                            flac.string() + "' </dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    fs::resize_file(flac, fs::file_size(flac) / 10);
+    onMain([&] { player->load(flac.string(), *config); });
+    ASSERT_TRUE(waitFor([&] { return loaded == 1; }));
+    std::lock_guard l(m);
+    EXPECT_EQ(status.back().rfind("Deck 2: track damaged, ", 0), 0u) << status.back();
+    EXPECT_NE(status.back().find(" s of 20 s readable"), std::string::npos) << status.back();
+}
+
 }  // namespace
 }  // namespace plindo::link

@@ -280,6 +280,37 @@ TEST(Settings, ALinkedFileIsWrittenThroughTheLink) {
     FileSettings(dir.path + "/conf/dangling.json").setValue("orv.oscPort", 1);
     EXPECT_TRUE(fs::is_symlink(dir.path + "/conf/dangling.json"));
     EXPECT_EQ(json::parse(readFile(dir.path + "/dotfiles/new.json")), json::parse(R"({"orv.oscPort": 1})"));
+
+    // A link to a file that holds no settings: that file is neither renamed nor overwritten; settings.json
+    // becomes a file of its own.
+    const std::string notes = dir.path + "/notes.txt", odd = dir.path + "/conf/odd.json";
+    writeFile(notes, "shopping list\n");
+    fs::create_symlink(notes, odd);
+    LogCapture logs;
+    FileSettings(odd).setValue("orv.oscPort", 2);
+    EXPECT_EQ(readFile(notes), "shopping list\n");
+    EXPECT_FALSE(fs::exists(notes + ".corrupt"));
+    EXPECT_FALSE(fs::is_symlink(odd));
+    EXPECT_EQ(json::parse(readFile(odd)), json::parse(R"({"orv.oscPort": 2})"));
+    EXPECT_NE(logs.out.str().find("which is not a settings file"), std::string::npos);
+}
+
+TEST(Settings, OversizedOrDeeplyNestedFilesCountAsDamaged) {
+    TempFolder dir;
+    const std::string path = dir.path + "/settings.json";
+    const std::string deep = "{\"a\": " + std::string(200000, '[') + std::string(200000, ']') + "}";
+    const std::string big = "{\"a\": \"" + std::string(size_t{2} << 20, 'x') + "\"}";
+    const std::string fine = "{\"a\": " + std::string(60, '[') + "\"[[[[\"" + std::string(60, ']') + "}";
+    for (const std::string* text : {&deep, &big}) {
+        writeFile(path, *text);
+        FileSettings s(path);
+        EXPECT_FALSE(s.value("a"));
+        s.setValue("b", 1);
+        EXPECT_TRUE(fs::exists(path + ".corrupt"));
+        fs::remove(path + ".corrupt");
+    }
+    writeFile(path, fine);
+    EXPECT_TRUE(FileSettings(path).value("a"));
 }
 
 TEST(Settings, TemporariesOfAKilledWriteAreRemovedAtStart) {

@@ -1,6 +1,7 @@
 #include "ui/library/track_meta_lite.h"
 
 #include "library/json_read.h"
+#include "platform/bounded_json.h"
 #include "ui/library/camelot.h"
 
 namespace plindo::ui {
@@ -11,8 +12,8 @@ using json = nlohmann::json;
 namespace jr = library::json_read;
 
 std::optional<json> parseObject(std::string_view body) {
-    json j = json::parse(body.begin(), body.end(), nullptr, false);
-    if (j.is_discarded() || !j.is_object()) return std::nullopt;
+    auto j = platform::parseBoundedJson(body);
+    if (!j || !j->is_object()) return std::nullopt;
     return j;
 }
 

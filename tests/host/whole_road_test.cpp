@@ -182,6 +182,20 @@ TEST(WholeRoad, RecordingFollowsPlatterAtOnePointEightSecondsPerRevolution) {
 }
 
 namespace {
+// A "/orv/tun" batch for deck 1 that repeats the last ten ticks up to tick `j`, each stamped 10 ms apart.
+std::vector<link::OSCValue> tickBatch(int j, const std::function<double(int)>& cumAt) {
+    using link::testing::D;
+    using link::testing::I;
+    std::vector<link::OSCValue> args{I(1), D(1), I(10)};
+    for (int i = j - 9; i <= j; ++i) {
+        args.push_back(D(i));
+        args.push_back(D(cumAt(i)));
+        args.push_back(D(0.01 * i));
+        args.push_back(D(1));
+    }
+    return args;
+}
+
 // Packets on the deck's MIDI channel sent after `since` (host ns).
 size_t deckPackets(const platform::LoopbackMidiBackend& midi, int deck, int64_t since) {
     size_t n = 0;
@@ -349,17 +363,7 @@ TEST(WholeRoad, ABridgedDeckTurnsTheDJApplicationsDeckTickForTickWhileTheOtherPl
     };
     recv(1, "/orv/touch", {I(1), I(1)});  // a hand on the platter: the jog road moves the deck
     mark = platform::hostTimeNs();
-    run(230, [&](int k) {
-        const int j = k + 9;
-        std::vector<link::OSCValue> args{I(1), D(1), I(10)};
-        for (int i = j - 9; i <= j; ++i) {
-            args.push_back(D(i));
-            args.push_back(D(cumAt(i)));
-            args.push_back(D(0.01 * i));
-            args.push_back(D(1));
-        }
-        recv(1, "/orv/tun", args);
-    });
+    run(230, [&](int k) { recv(1, "/orv/tun", tickBatch(k + 9, cumAt)); });
     ASSERT_TRUE(settled());
     EXPECT_NEAR(static_cast<double>(jogDeltas(rig->midi, 1, mark)), platterTicks, 1.0) << "tick batches";
 
@@ -529,17 +533,7 @@ TEST(WholeRoad, TheProgramTurnsABridgedDeckTickForTickSeenThroughTheMidiLog) {
     };
     send("/orv/touch", {I(1), I(1)});
     mark = logged();
-    run(230, [&](int k) {
-        const int j = k + 9;
-        std::vector<link::OSCValue> args{I(1), D(1), I(10)};
-        for (int i = j - 9; i <= j; ++i) {
-            args.push_back(D(i));
-            args.push_back(D(cumAt(i)));
-            args.push_back(D(0.01 * i));
-            args.push_back(D(1));
-        }
-        send("/orv/tun", args);
-    });
+    run(230, [&](int k) { send("/orv/tun", tickBatch(k + 9, cumAt)); });
     sum = settledDeltas(mark);
     ASSERT_TRUE(sum.has_value());
     EXPECT_NEAR(static_cast<double>(*sum), platterTicks, 1.0) << "tick batches";

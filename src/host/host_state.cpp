@@ -224,6 +224,9 @@ void HostState::terminate() {
     terminated_ = true;
     for (auto& t : timers_) t->pending->cancel();
     timers_.clear();
+    for (auto& t : leaveTimer) {
+        if (t) t->cancel();
+    }
     // The track server first: a control request still waiting for main is answered at once.
     fileServer->stop();
     seratoTap->stop();

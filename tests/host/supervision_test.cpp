@@ -147,6 +147,9 @@ TEST(Supervision, TransitionTableOfAHostDeck) {
              EXPECT_NEAR(omega, 1.25 * kOmega33, 1e-12);
              EXPECT_EQ(s.status(), "Deck 1: spinner gone \u2014 holding 1.25x");
              EXPECT_EQ(s.h().players[0]->mute.value(), 0.0);  // the glide is heard
+             // Ending the host cancels the hold's timer with the others: none may post to a main that goes.
+             s.rig.onMain([&] { s.h().terminate(); });
+             EXPECT_EQ(s.rig.main.pendingTimers(), 0u);
          }},
         {"the spinner coming back ends the hold",
          [](Supervised& s) {

@@ -29,4 +29,6 @@ std::shared_ptr<ScheduledCall> MainExecutor::schedule(double seconds, std::funct
     return call;
 }
 
+void MainExecutor::settleHandOffs() { timerQueue().sync([] {}); }
+
 }  // namespace plindo::platform

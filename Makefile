@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
 
-.PHONY: deps run window test build-dev build-release bench fuzz fuzz-long clean
+.PHONY: deps run window test tsan build-dev build-release bench fuzz fuzz-long clean
 
 deps:
 	@bash scripts/deps.sh
@@ -33,6 +33,15 @@ fuzz: build-dev
 fuzz-long: build-dev
 	FUZZ_SECONDS=$(if $(filter command line environment,$(origin FUZZ_SECONDS)),$(FUZZ_SECONDS),600) FUZZ_KEEP=1 \
 		JOBS=$(JOBS) bash scripts/fuzz.sh build/dev
+
+# ThreadSanitizer over the tests of the folders that run threads (the window tests stay out). Reports inside
+# third-party libraries are suppressed in scripts/tsan.supp, each with its reason; any other report fails.
+TSAN_TESTS := tests_platform tests_motion tests_link tests_serato tests_group tests_host
+tsan: deps
+	cmake --preset tsan >/dev/null
+	cmake --build build/tsan -j $(JOBS) --target $(TSAN_TESTS)
+	cd build/tsan && TSAN_OPTIONS="suppressions=$(CURDIR)/scripts/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+		ctest -j $(JOBS) -L '^(platform|motion|link|serato|group|host)$$' --output-on-failure --timeout 600
 
 bench: deps
 	cmake --preset release >/dev/null

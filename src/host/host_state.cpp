@@ -117,6 +117,9 @@ HostState::~HostState() {
     fileServer.reset();
     seratoIn.reset();
     seratoTap.reset();
+    // The synthesis timers step on their own queue and reach the MIDI output below: stopped (and a running
+    // step waited for) before it goes.
+    for (auto& rf : feeds->rawFollow) rf->setRawSynth(0, true);
     for (int i = 0; i < 2; ++i) feeds->player[i].write(nullptr);
     for (auto& p : players) {
         if (p && p->out) p->out->stop();

@@ -8,6 +8,8 @@ namespace plindo::host {
 
 QtMainExecutor::QtMainExecutor() = default;
 
+QtMainExecutor::~QtMainExecutor() { settleHandOffs(); }
+
 void QtMainExecutor::post(std::function<void()> f) {
     QMetaObject::invokeMethod(&anchor_, std::move(f), Qt::QueuedConnection);
 }

@@ -10,6 +10,7 @@ class QtMainExecutor final : public platform::MainExecutor {
 public:
     // Must be made on the main thread, after the application object.
     QtMainExecutor();
+    ~QtMainExecutor() override;
     void post(std::function<void()> f) override;
     void invokeSync(const std::function<void()>& f) override;
 

@@ -75,7 +75,7 @@ void OrvServer::status(const std::string& line) {
 void OrvServer::drainQueue() { queue_->sync([] {}); }
 
 void OrvServer::runOnQueue(std::function<void()> work) {
-    std::weak_ptr<int> alive = life_;
+    std::weak_ptr<int> alive = lifeWeak_;
     queue_->post([alive, work = std::move(work)] {
         if (alive.lock()) work();
     });
@@ -138,7 +138,7 @@ void OrvServer::start(int port, double bindStale) {
             if (::gethostname(host, sizeof host - 1) == 0) name = host;
         }
         if (name.empty()) name = "Plindo Host";
-        const std::weak_ptr<int> w = life_;
+        const std::weak_ptr<int> w = lifeWeak_;
         registration_ = advertiser_->advertise(
             name, "_plindo._udp", localPort_,
             [this, w](const std::string& s) {

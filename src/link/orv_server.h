@@ -283,6 +283,8 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<int> localPort_{0};
     std::shared_ptr<int> life_ = std::make_shared<int>(0);  // main-queue posts hold it weakly
+    // The token as the posts take it: the UDP thread copies it while the destructor lets go of `life_`.
+    const std::weak_ptr<int> lifeWeak_ = life_;
 
     mutable std::mutex lock_;  // guards everything below; never held across a callback or a send
     std::map<int, Remote> remotes_;

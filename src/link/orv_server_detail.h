@@ -42,7 +42,7 @@ namespace plindo::link {
 // Main-queue posts hold the server weakly: nothing runs once it is gone.
 template <typename F>
 void OrvServer::postMain(F&& f) {
-    main_.post([w = std::weak_ptr<int>(life_), fn = std::forward<F>(f)]() mutable {
+    main_.post([w = lifeWeak_, fn = std::forward<F>(f)]() mutable {
         if (w.expired()) return;
         fn();
     });

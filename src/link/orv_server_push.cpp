@@ -74,7 +74,7 @@ std::vector<OrvServer::Endpoint> OrvServer::pruneGroupPeers() {
 }
 
 void OrvServer::markDownlink(int deck) {
-    queue_->post([this, w = std::weak_ptr<int>(life_), deck] {
+    queue_->post([this, w = lifeWeak_, deck] {
         if (w.expired()) return;
         std::lock_guard g(lock_);
         lastDownWall_[deck] = clock_.now();

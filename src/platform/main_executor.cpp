@@ -2,14 +2,17 @@
 
 #include "platform/serial_queue.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 
 namespace plindo::platform {
 
 namespace {
+std::atomic<bool> timerQueueMade{false};
 SerialQueue& timerQueue() {
     static SerialQueue queue("main-timers");
+    timerQueueMade.store(true);
     return queue;
 }
 }  // namespace
@@ -27,6 +30,10 @@ std::shared_ptr<ScheduledCall> MainExecutor::schedule(double seconds, std::funct
         });
     });
     return call;
+}
+
+void MainExecutor::settleHandOffs() {
+    if (timerQueueMade.load()) timerQueue().sync([] {});  // no timer thread yet: nothing in flight
 }
 
 }  // namespace plindo::platform

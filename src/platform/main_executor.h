@@ -27,6 +27,11 @@ public:
     // Posts `f` to the main thread once `seconds` have passed, unless it was cancelled by then. The wait runs
     // on one process-wide timer thread; cancel every pending call before the executor goes away.
     virtual std::shared_ptr<ScheduledCall> schedule(double seconds, std::function<void()> f);
+
+protected:
+    // Waits until the timer thread is not handing a call to an executor: an executor calls it as it goes, so
+    // that a hand-off that passed its cancel check before the cancel has finished with it.
+    static void settleHandOffs();
 };
 
 // Runs everything at once on the caller's thread (tests).

@@ -11,6 +11,7 @@ namespace plindo::platform {
 class QueueExecutor final : public MainExecutor {
 public:
     explicit QueueExecutor(std::string label = "main") : queue_(std::move(label)) {}
+    ~QueueExecutor() override { settleHandOffs(); }
     void post(std::function<void()> f) override { queue_.post(std::move(f)); }
     void invokeSync(const std::function<void()>& f) override { queue_.sync(f); }
     // Waits until everything posted so far has run.

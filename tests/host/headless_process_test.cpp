@@ -17,13 +17,13 @@ using plindo::host::testing::Headless;
 TEST(HeadlessProcess, ANoteSentThroughTheControlEndpointIsInTheMidiLog) {
     Headless h;
     ASSERT_TRUE(h.start());
-    const json state = h.ctl("");
+    const json state = h.ask("");
     EXPECT_EQ(state["build"], "1215");
     EXPECT_EQ(state["midi"]["backend"], "loopback");
     EXPECT_EQ(state["midi"]["portsUp"], true);
 
-    EXPECT_EQ(h.ctl("?cmd=note&deck=1&note=20"), (json{{"deck", 1}, {"note", 20}}));
-    const json log = h.ctl("?cmd=midilog");
+    EXPECT_EQ(h.ask("?cmd=note&deck=1&note=20"), (json{{"deck", 1}, {"note", 20}}));
+    const json log = h.ask("?cmd=midilog");
     std::vector<std::string> hex;
     for (const auto& p : log["packets"]) hex.push_back(p["hex"]);
     ASSERT_GE(hex.size(), 2u) << log.dump();

@@ -43,13 +43,21 @@ TEST(LibraryKeys, ArrowsSpaceAndTabMoveThroughThePane) {
     rig.onMain([&] { host.writeLibEntryCount(0, 2); });
     run({{kDown, false, true, 1}, {kDown, false, true, 1}});
 
-    // Left and right load the focused track on deck 1 and deck 2.
+    // Left and right load the focused track on deck 1 and deck 2. The path is read in the same turn of main
+    // as the key: the load of a file without audio fails on its own thread and clears it on a later turn.
+    const auto loads = [&](uint16_t key, int deck) {
+        std::string path;
+        rig.onMain([&] {
+            EXPECT_TRUE(host.libraryCommand(key, false)) << key;
+            path = host.players[deck - 1]->loadedPath;
+        });
+        EXPECT_EQ(rig.pane(0).selectedTrackIdx, 1) << key;
+        return path;
+    };
     rig.onMain([&] { host.writeLibFocusPath(0, (rig.files / "c.mp3").string()); });
-    run({{kLeft, false, true, 1}});
-    EXPECT_EQ(host.players[0]->loadedPath, (rig.files / "c.mp3").string());
+    EXPECT_EQ(loads(kLeft, 1), (rig.files / "c.mp3").string());
     rig.onMain([&] { host.writeLibFocusPath(0, ""); });
-    run({{kRight, false, true, 1}});
-    EXPECT_EQ(host.players[1]->loadedPath, (rig.files / "b.mp3").string());
+    EXPECT_EQ(loads(kRight, 2), (rig.files / "b.mp3").string());
     // These files hold no audio: wait for both loads to give up before the rig goes.
     for (int i = 0; i < 1000; ++i) {
         bool ended = false;

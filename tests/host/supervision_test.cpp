@@ -162,6 +162,9 @@ TEST(Supervision, TransitionTableOfAHostDeck) {
              nlohmann::json state;
              s.rig.onMain([&] { state = s.h().onControl("state", {}, true); });
              EXPECT_EQ(state["decks"][0]["holding"], true);
+             // Ending the host cancels the hold's timer with the others: none may post to a main that goes.
+             s.rig.onMain([&] { s.h().terminate(); });
+             EXPECT_EQ(s.rig.main.pendingTimers(), 0u);
          }},
         {"the spinner coming back ends the hold",
          [](Supervised& s) {

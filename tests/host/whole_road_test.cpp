@@ -117,11 +117,13 @@ TEST(WholeRoad, RecordingFollowsPlatterAtOnePointEightSecondsPerRevolution) {
         }
         ASSERT_NE(host.players[0]->table.read(), nullptr) << host.statusLine();
         // The loader's waveform analysis runs after the decode; let it finish before the timed motion.
-        for (int i = 0; i < 6000 && host.deckEnv(1) == nullptr; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            main.drain();
-        }
-        ASSERT_NE(host.deckEnv(1), nullptr);
+        const auto haveEnv = [&] {  // published on main: read there
+            bool have = false;
+            main.invokeSync([&] { have = host.deckEnv(1) != nullptr; });
+            return have;
+        };
+        for (int i = 0; i < 6000 && !haveEnv(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(haveEnv());
 
         asio::io_context io;
         asio::ip::udp::socket phone(io, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0));

@@ -218,13 +218,20 @@ TEST_F(CoverFixture, KnowsCoverFormatsAndDropsWorkWhenGone) {
     EXPECT_FALSE(CoverStore::looksLikeImage(Bytes{0xFF, 0xD8}));
     EXPECT_FALSE(CoverStore::looksLikeImage(Bytes{}));
 
-    // A store destroyed with a fetch and retries pending never calls back afterwards.
-    ScriptedHttpServer server([](const std::string&) { return answer(404, {}); }, 0.2);
+    // A store destroyed with a fetch pending never calls back afterwards. The server answers (and the
+    // retries would start) only once the store has gone; the store's threads are joined by then, so what
+    // it could still deliver is on main, and the drain runs it.
+    std::atomic<bool> gone{false};
+    ScriptedHttpServer server([&](const std::string&) {
+        while (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return answer(404, {});
+    }, 0.2);
     {
         CoverStore store({main, {}, 0.01});
         request(store, "k", url(server), std::nullopt, "gone");
+        EXPECT_TRUE(waitUntil([&] { return server.requests().size() == 1; }, 30.0));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    gone = true;
     main.drain();
     EXPECT_EQ(calls.size(), 0u);
     CoverStore store({main, {}, 3.0});

@@ -23,10 +23,11 @@ const std::string kBadRequestReply =
     "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n";
 
 struct Server {
-    platform::FakeServiceRegistry registry;
-    DeckFileServer server{&registry, "studio-AB12", nullptr};
+    // Before the server: its threads may report a line while it stops.
     std::mutex m;
     std::vector<std::string> lines;
+    platform::FakeServiceRegistry registry;
+    DeckFileServer server{&registry, "studio-AB12", nullptr};
     explicit Server(double headTimeoutSec = DeckFileServer::kHeadTimeoutSec, double idleSec = DeckFileServer::kIdleSec) {
         server.onStatus = [this](const std::string& s) {
             std::lock_guard l(m);

@@ -70,15 +70,16 @@ public:
         return procs_.back().get();
     }
 
+    // A copy answers on the socket now.
+    bool answers() const {
+        host::SingleInstance probe(dir_.filePath("config/plindo"));
+        QLocalSocket s;
+        s.connectToServer(probe.serverName());
+        return s.waitForConnected(100);
+    }
     // The running copy answers on its socket.
     bool listening(int ms = kStartMs) const {
-        host::SingleInstance probe(dir_.filePath("config/plindo"));
-        const QString name = probe.serverName();
-        return QTest::qWaitFor([&] {
-            QLocalSocket s;
-            s.connectToServer(name);
-            return s.waitForConnected(100);
-        }, ms);
+        return QTest::qWaitFor([&] { return answers(); }, ms);
     }
 
     static std::string err(QProcess* p) { return p->readAllStandardError().toStdString(); }
@@ -183,8 +184,10 @@ TEST(Launch, AKilledOrQuittingCopyNeverBlocksTheNext) {
     QTest::qWait(500);
     EXPECT_EQ(second->state(), QProcess::Running) << Launcher::err(second);
 
-    // Quit and launch at the same moment: the new copy waits for the lock and goes on.
+    // Quit and launch at once: the new copy, started as soon as the old one has begun to quit (its socket
+    // gone; it takes up to one poll of the signal flag to get there), waits for the lock if need be and goes on.
     ::kill(pid_t(second->processId()), SIGTERM);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !l.answers(); }, kStartMs));
     QProcess* third = l.start({});
     ASSERT_TRUE(Launcher::finishes(second));
     EXPECT_EQ(second->exitCode(), 0);

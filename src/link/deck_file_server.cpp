@@ -322,6 +322,7 @@ DeckFileServer::~DeckFileServer() {
     impl_->stopPeaks();
     peaksQueue_->stop();  // drops the peaks work still queued and stops the one running
     queue_->sync([this] { impl_->owner = nullptr; });
+    impl_->gate->close();  // answers still on their way from main are dropped; those let through run now
     queue_->stop();
 }
 

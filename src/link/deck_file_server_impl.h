@@ -56,6 +56,27 @@ struct FileServerConn : std::enable_shared_from_this<FileServerConn> {
     uint64_t taken = 0;    // of those, the ones the client has received, when last looked
 };
 
+// Work handed to the server's queue from another thread after the server may have gone. The gate closes before
+// the queue stops, so what it let through still runs there; what it holds must not own a connection, whose
+// last owner has to drop it while the queue's io context lives.
+class QueueGate {
+public:
+    explicit QueueGate(platform::SerialQueue& q) : queue_(q) {}
+    void post(std::function<void()> f) {
+        std::lock_guard g(m_);
+        if (open_) queue_.post(std::move(f));
+    }
+    void close() {
+        std::lock_guard g(m_);
+        open_ = false;
+    }
+
+private:
+    std::mutex m_;
+    bool open_ = true;
+    platform::SerialQueue& queue_;
+};
+
 struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl> {
     Impl(DeckFileServer& o, asio::io_context& io, platform::SerialQueue& q, platform::SerialQueue& pq)
         : owner(&o), io(io), queue(q), peaksQueue(pq) {}
@@ -64,6 +85,7 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
     asio::io_context& io;
     platform::SerialQueue& queue;
     platform::SerialQueue& peaksQueue;
+    std::shared_ptr<QueueGate> gate = std::make_shared<QueueGate>(queue);
     platform::ServiceAdvertiser* advertiser = nullptr;
     platform::MainExecutor* main = nullptr;
     std::string serviceName;

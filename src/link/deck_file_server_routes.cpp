@@ -199,16 +199,19 @@ void DeckFileServer::Impl::control(const ConnPtr& conn, const std::string& q) {
         controlCalls.push_back(call);
     }
     std::weak_ptr<Impl> weak = shared_from_this();
-    main->post([weak, call, handler, cmd, params, loopback = conn->loopback] {
+    main->post([gate = gate, weak, call, handler, cmd, params, loopback = conn->loopback] {
         {
             std::lock_guard g(call->m);
             if (call->abandoned) return;
         }
-        // The answer may come later (a library read lands on main first); it goes out on this server's queue.
-        handler(cmd, params, loopback, [weak, call](nlohmann::json answer) {
-            auto self = weak.lock();
-            if (!self || !settle(*call, true)) return;
-            if (auto conn = call->conn.lock()) self->respondJson(conn, "200 OK", answer);
+        // The answer may come later (a library read lands on main first). Server and connection are taken up
+        // only on the server's queue: the connection's last owner must let it go while the queue lives.
+        handler(cmd, params, loopback, [gate, weak, call](nlohmann::json answer) {
+            gate->post([weak, call, answer = std::move(answer)] {
+                auto self = weak.lock();
+                if (!self || !settle(*call, true)) return;
+                if (auto conn = call->conn.lock()) self->respondJson(conn, "200 OK", answer);
+            });
         });
     });
     // The connection's own timer: idle while the answer is awaited, re-armed once it is sent.

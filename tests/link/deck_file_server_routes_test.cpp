@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <atomic>
 #include <thread>
 
 namespace plindo::link {
@@ -231,6 +232,32 @@ TEST_F(DeckFileServerRoutes, ControlRunsOnTheMainExecutor) {
     const Reply r = ask("/ctl?cmd=nan");
     EXPECT_EQ(statusLineOf(r), "HTTP/1.1 200 OK");
     EXPECT_EQ(bodyOf(r), "");
+}
+
+// A server may go the moment its client has the answer, while main still finishes the call that gave it: the
+// connection must never outlive the server's queue there (seen as a timer freed after its io context).
+TEST_F(DeckFileServerRoutes, AServerGoingAsMainAnswersLeavesNoConnectionBehind) {
+    // Busy threads preempt main inside the answer, where the old code still held the connection.
+    std::atomic<bool> spin{true};
+    std::vector<std::thread> load;
+    for (unsigned i = 0; i < 2 * std::max(2u, std::thread::hardware_concurrency()); ++i)
+        load.emplace_back([&] { while (spin.load(std::memory_order_relaxed)) {} });
+    struct Stop {
+        std::atomic<bool>& spin;
+        std::vector<std::thread>& load;
+        ~Stop() {
+            spin = false;
+            for (auto& t : load) t.join();
+        }
+    } stop{spin, load};
+    for (int i = 0; i < 300; ++i) {
+        auto s = std::make_unique<DeckFileServer>(nullptr, "me", &main);
+        s->onControl = [](const std::string&, const std::map<std::string, std::string>&, bool,
+                          DeckFileServer::ControlReply reply) { reply(json{{"ok", true}}); };
+        s->start(0);
+        ASSERT_EQ(bodyOf(roundTrip(s->boundPort(), getRequest("/ctl"))), R"({"ok":true})");
+        s.reset();
+    }
 }
 
 TEST_F(DeckFileServerRoutes, ControlRequestsWaitingForMainHoldUpNoOtherRequest) {

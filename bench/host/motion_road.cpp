@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <numbers>
@@ -238,6 +239,16 @@ void BM_PumpWakeLateness(benchmark::State& state) {
         std::vector<double> bareLate(kMaxWakes);  // the bare loop against its own deadlines, us
         {
             Host h(clock);
+            // A tick stream stays live on deck 2 (its batches hold no ticks to guess from), so the pump keeps
+            // its period instead of sleeping between streams.
+            std::atomic<bool> streaming{true};
+            std::thread stream([&] {
+                while (streaming.load()) {
+                    h.host->feeds->tunnelCell[1].update([&](host::TunnelState& st) { st.wall = clock.now(); });
+                    h.host->feeds->pumpWake.notify();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                }
+            });
             // The bare loop: the same policy request and deadline arithmetic, nothing else, one wake per pass.
             std::thread loop = platform::startRealtimeThread("bare-loop", kPumpPeriodNs, [&](platform::RealtimeGrant) {
                 platform::PeriodicDeadline deadline{.periodNs = kPumpPeriodNs, .next = platform::hostTimeNs()};
@@ -253,6 +264,8 @@ void BM_PumpWakeLateness(benchmark::State& state) {
                 }
             });
             loop.join();
+            streaming = false;
+            stream.join();
             allocs = clock.allocs.load();
             pump = p99Lateness(clock.wakes);
             passes = clock.wakes.count.load();

@@ -162,7 +162,8 @@ bool HostState::isSeratoRunning() const {
     bool found = false;
     while (const dirent* e = ::readdir(proc)) {
         const char* name = e->d_name;
-        if (!*name || !std::all_of(name, name + std::strlen(name), [](char c) { return c >= '0' && c <= '9'; })) continue;
+        const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+        if (!*name || !std::all_of(name, name + std::strlen(name), digit)) continue;
         if (commNamesDJApp(dir, name) || programNamesDJApp(dir, name)) {
             found = true;
             break;

@@ -25,6 +25,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <numbers>
 #include <thread>
@@ -114,7 +115,8 @@ struct Host {
     link::OrvServer::Origin phone{asio::ip::udp::endpoint(asio::ip::make_address_v4("192.168.1.20"), 50000),
                                   asio::ip::make_address_v4("192.168.1.10")};
 
-    explicit Host(const platform::Clock& clock) {
+    // `beforeStart` runs on main between the host's making and its start.
+    explicit Host(const platform::Clock& clock, const std::function<void(host::HostState&)>& beforeStart = {}) {
         platform::setLogFolder("");
         settings.setValue("orv.oscPort", 47311);
         settings.setValue("orv.devUID.1", "null");
@@ -128,6 +130,7 @@ struct Host {
                 .trackServerPort = 0,
                 .midi = &midi,
                 .sink = &sink});
+            if (beforeStart) beforeStart(*host);
             host->start();
         });
         midi.setRecordLimit(0);
@@ -238,13 +241,16 @@ void BM_PumpWakeLateness(benchmark::State& state) {
         Wakes bareWakes;
         std::vector<double> bareLate(kMaxWakes);  // the bare loop against its own deadlines, us
         {
-            Host h(clock);
-            // A tick stream stays live on deck 2 (its batches hold no ticks to guess from), so the pump keeps
-            // its period instead of sleeping between streams.
+            // A tick stream is live on deck 2 from before the pump starts and stays so (its batches hold no
+            // ticks to guess from): the pump keeps its period on one grid instead of sleeping between streams.
+            const auto live = [&clock](host::HostState& host) {
+                host.feeds->tunnelCell[1].update([&](host::TunnelState& st) { st.wall = clock.now(); });
+            };
+            Host h(clock, live);
             std::atomic<bool> streaming{true};
             std::thread stream([&] {
                 while (streaming.load()) {
-                    h.host->feeds->tunnelCell[1].update([&](host::TunnelState& st) { st.wall = clock.now(); });
+                    live(*h.host);
                     h.host->feeds->pumpWake.notify();
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 }

@@ -23,7 +23,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <numbers>
 #include <thread>
@@ -113,7 +115,8 @@ struct Host {
     link::OrvServer::Origin phone{asio::ip::udp::endpoint(asio::ip::make_address_v4("192.168.1.20"), 50000),
                                   asio::ip::make_address_v4("192.168.1.10")};
 
-    explicit Host(const platform::Clock& clock) {
+    // `beforeStart` runs on main between the host's making and its start.
+    explicit Host(const platform::Clock& clock, const std::function<void(host::HostState&)>& beforeStart = {}) {
         platform::setLogFolder("");
         settings.setValue("orv.oscPort", 47311);
         settings.setValue("orv.devUID.1", "null");
@@ -127,6 +130,7 @@ struct Host {
                 .trackServerPort = 0,
                 .midi = &midi,
                 .sink = &sink});
+            if (beforeStart) beforeStart(*host);
             host->start();
         });
         midi.setRecordLimit(0);
@@ -237,7 +241,20 @@ void BM_PumpWakeLateness(benchmark::State& state) {
         Wakes bareWakes;
         std::vector<double> bareLate(kMaxWakes);  // the bare loop against its own deadlines, us
         {
-            Host h(clock);
+            // A tick stream is live on deck 2 from before the pump starts and stays so (its batches hold no
+            // ticks to guess from): the pump keeps its period on one grid instead of sleeping between streams.
+            const auto live = [&clock](host::HostState& host) {
+                host.feeds->tunnelCell[1].update([&](host::TunnelState& st) { st.wall = clock.now(); });
+            };
+            Host h(clock, live);
+            std::atomic<bool> streaming{true};
+            std::thread stream([&] {
+                while (streaming.load()) {
+                    live(*h.host);
+                    h.host->feeds->pumpWake.notify();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                }
+            });
             // The bare loop: the same policy request and deadline arithmetic, nothing else, one wake per pass.
             std::thread loop = platform::startRealtimeThread("bare-loop", kPumpPeriodNs, [&](platform::RealtimeGrant) {
                 platform::PeriodicDeadline deadline{.periodNs = kPumpPeriodNs, .next = platform::hostTimeNs()};
@@ -253,6 +270,8 @@ void BM_PumpWakeLateness(benchmark::State& state) {
                 }
             });
             loop.join();
+            streaming = false;
+            stream.join();
             allocs = clock.allocs.load();
             pump = p99Lateness(clock.wakes);
             passes = clock.wakes.count.load();

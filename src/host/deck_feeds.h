@@ -91,6 +91,37 @@ struct RawTrack {
     bool angleKnown = false;
 };
 
+// Lets the tunnel pump sleep while no stream is live: the pump arms it, looks once more whether a stream
+// came in, and parks; a feed thread that took a batch wakes it. While the pump runs, a wake costs one load.
+class PumpWake {
+public:
+    // A stream took a batch (any thread).
+    void notify() {
+        if (parked_.load(std::memory_order_seq_cst)) wake();
+    }
+    // Wakes a parked pump whatever it looked at (the pump is stopping).
+    void wake() {
+        gen_.fetch_add(1, std::memory_order_seq_cst);
+        gen_.notify_all();
+    }
+    // Pump side: announce the park; a batch taken after this wakes the park that follows.
+    uint32_t arm() {
+        parked_.store(true, std::memory_order_seq_cst);
+        return gen_.load(std::memory_order_seq_cst);
+    }
+    // Pump side: sleeps until a wake after `arm` returned `armed` (at once if one came already).
+    void park(uint32_t armed) {
+        gen_.wait(armed, std::memory_order_seq_cst);
+        parked_.store(false, std::memory_order_relaxed);
+    }
+    void disarm() { parked_.store(false, std::memory_order_relaxed); }
+    bool parked() const { return parked_.load(std::memory_order_relaxed); }
+
+private:
+    std::atomic<bool> parked_{false};
+    std::atomic<uint32_t> gen_{0};
+};
+
 // Process-wide tunables of the tunnel and earbud roads, changed by the control endpoint.
 struct FeedTunables {
     std::atomic<bool> tunnelOn{true};
@@ -126,6 +157,7 @@ struct DeckFeeds {
     std::array<std::shared_ptr<motion::RateCell>, 2> rawRate{std::make_shared<motion::RateCell>(),
                                                             std::make_shared<motion::RateCell>()};
     std::atomic<int64_t> sensorMessages{0};
+    PumpWake pumpWake;  // the tunnel pump's sleep between streams
 
     // The deck's player (deck 1 or 2), null before the services start or for any other deck.
     std::shared_ptr<motion::FollowPlayer> playerOf(int deck) const {

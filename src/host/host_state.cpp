@@ -265,7 +265,17 @@ void HostState::startPump() {
     pump_ = platform::startRealtimeThread("plindo.tunnel", kPumpPeriodNs, [this, weak, &clock](platform::RealtimeGrant) {
         platform::PeriodicDeadline deadline{.periodNs = kPumpPeriodNs, .next = platform::hostTimeNs()};
         while (!pumpStop_.load(std::memory_order_acquire)) {
-            if (auto f = weak.lock()) tunnelPumpTick(*f, clock.now());
+            auto f = weak.lock();
+            if (f && !tunnelPumpTick(*f, clock.now())) {
+                // No stream is live: sleep until a batch comes in (or the pump stops), then pass at once on a
+                // fresh grid. What came in between the pass and the arming is looked at before parking.
+                const uint32_t armed = f->pumpWake.arm();
+                if (!pumpStop_.load() && !streamsLive(*f, clock.now())) f->pumpWake.park(armed);
+                else f->pumpWake.disarm();
+                deadline.next = platform::hostTimeNs();
+                continue;
+            }
+            f.reset();
             platform::sleepUntilNs(deadline.advance(platform::hostTimeNs()));
         }
     });
@@ -273,6 +283,7 @@ void HostState::startPump() {
 
 void HostState::stopPump() {
     pumpStop_ = true;
+    feeds->pumpWake.wake();
     if (pump_.joinable()) pump_.join();
 }
 

@@ -218,8 +218,10 @@ public:
     void applyPresence(bool running);
     void mappingWatch();
 
-    // The 2 ms tunnel pump pass over the feeds (runs on "plindo.tunnel").
-    static void tunnelPumpTick(DeckFeeds& feeds, double now);
+    // The 2 ms tunnel pump pass over the feeds (runs on "plindo.tunnel"). Returns whether a tick or earbud
+    // stream is live, that is whether the next pass may have work; else the pump sleeps until a batch comes.
+    static bool tunnelPumpTick(DeckFeeds& feeds, double now);
+    static bool streamsLive(DeckFeeds& feeds, double now);
 
     // --- Host group and deck seats (host_state_group.cpp) ---
     group::GroupState& groupState();  // made on first use, like the uplink

@@ -127,16 +127,33 @@ void HostState::emitTicks(DeckFeeds& feeds, int deck, std::span<const EmitPair> 
     }
 }
 
-void HostState::tunnelPumpTick(DeckFeeds& feeds, double now) {
+bool HostState::streamsLive(DeckFeeds& feeds, double now) {
+    const auto& tun = feeds.tunables;
+    if (!tun.tunnelOn.load(std::memory_order_relaxed)) return false;
+    const bool budOn = tun.budUpOn.load(std::memory_order_relaxed);
+    const auto fresh = [now](double wall) { return wall > 0 && now - wall < kFreshSec; };
+    for (int i = 0; i < 2; ++i) {
+        bool live = false;
+        feeds.tunnelCell[i].update([&](TunnelState& st) { live = fresh(st.wall); });
+        if (!live && budOn) feeds.budUpCell[i].update([&](BudUpState& st) { live = fresh(st.wall); });
+        if (live) return true;
+    }
+    return false;
+}
+
+bool HostState::tunnelPumpTick(DeckFeeds& feeds, double now) {
     auto& tun = feeds.tunables;
-    if (!tun.tunnelOn.load(std::memory_order_relaxed)) return;
+    if (!tun.tunnelOn.load(std::memory_order_relaxed)) return false;
+    bool live = false;
     const int64_t maxRun = tun.tunnelMaxGuessRun.load(std::memory_order_relaxed);
     const bool budOn = tun.budUpOn.load(std::memory_order_relaxed);
     for (int deck = 1; deck <= 2; ++deck) {
         const int i = deck - 1;
         std::optional<EmitPair> one;
         feeds.tunnelCell[i].update([&](TunnelState& st) {
-            if (st.wall <= 0 || now - st.wall >= kFreshSec || st.guessRun >= maxRun) return;
+            if (st.wall <= 0 || now - st.wall >= kFreshSec) return;
+            live = true;
+            if (st.guessRun >= maxRun) return;
             if (now - st.lastOutWall <= st.tun.period() * 1.5) return;
             const auto out = st.tun.next();
             if (!out) return;
@@ -151,10 +168,13 @@ void HostState::tunnelPumpTick(DeckFeeds& feeds, double now) {
         if (!budOn) continue;
         EmitPairs pairs;
         feeds.budUpCell[i].update([&](BudUpState& st) {
-            if (st.wall > 0 && now - st.wall < kFreshSec) pairs = budUpDrain(st, now);
+            if (st.wall <= 0 || now - st.wall >= kFreshSec) return;
+            live = true;
+            pairs = budUpDrain(st, now);
         });
         if (!pairs.empty() && bridged(feeds, deck)) emitTicks(feeds, deck, std::span(pairs.begin(), pairs.size()));
     }
+    return live;
 }
 
 // --- The phone's messages (server queue unless noted) ---
@@ -473,6 +493,7 @@ void HostState::routeTunnel(DeckFeeds& f, int deck, int32_t epoch, std::span<con
             pairs.push({st.hostCum, *out});
         }
     });
+    f.pumpWake.notify();
     if (!pairs.empty() && bridged(f, deck)) emitTicks(f, deck, std::span(pairs.begin(), pairs.size()));
 }
 
@@ -510,6 +531,7 @@ void HostState::routeBud(DeckFeeds& f, int deck, const link::OrvRemoteLink::IMUS
         st.wall = now;
         pairs = budUpDrain(st, now);
     });
+    f.pumpWake.notify();
     if (!pairs.empty() && bridged(f, deck)) emitTicks(f, deck, std::span(pairs.begin(), pairs.size()));
 }
 

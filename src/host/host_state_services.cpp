@@ -14,8 +14,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace plindo::host {
 
@@ -30,21 +37,51 @@ constexpr double kFrameFreshSec = 5.0;
 
 bool namesDJApp(std::string_view name) { return name.starts_with("Serato DJ"); }
 
-// The first line of a small file under /proc, without its newline.
-std::string firstLine(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::string line;
-    std::getline(in, line, '\n');
-    return line;
+// Reads `file` under the open folder `dir` in small chunks, handing each to `take` until it returns false;
+// no allocation, so a scan over every process costs only its system calls.
+template <typename Take>
+void readChunks(int dir, const char* file, Take take) {
+    const int fd = ::openat(dir, file, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    char buf[512];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
+        if (!take(std::string_view(buf, size_t(n)))) break;
+    }
+    ::close(fd);
 }
 
-// argv[0] of a process: the text before the first NUL, its last path part after "/" or "\".
-std::string programName(const std::filesystem::path& cmdline) {
-    std::ifstream in(cmdline, std::ios::binary);
-    std::string arg0;
-    std::getline(in, arg0, '\0');
-    const auto cut = arg0.find_last_of("/\\");
-    return cut == std::string::npos ? arg0 : arg0.substr(cut + 1);
+// The first line of /proc/<pid>/comm names the DJ application.
+bool commNamesDJApp(int dir, const char* pid) {
+    char file[64];
+    std::snprintf(file, sizeof file, "%s/comm", pid);
+    char line[64];
+    size_t len = 0;
+    readChunks(dir, file, [&](std::string_view chunk) {
+        for (const char c : chunk) {
+            if (c == '\n') return false;
+            if (len < sizeof line) line[len++] = c;
+        }
+        return true;
+    });
+    return namesDJApp(std::string_view(line, len));
+}
+
+// argv[0] of /proc/<pid>/cmdline (the text before the first NUL), its last path part after "/" or "\",
+// names the DJ application. Only the part's start matters, so only that is kept.
+bool programNamesDJApp(int dir, const char* pid) {
+    char file[64];
+    std::snprintf(file, sizeof file, "%s/cmdline", pid);
+    char part[64];
+    size_t len = 0;
+    readChunks(dir, file, [&](std::string_view chunk) {
+        for (const char c : chunk) {
+            if (c == '\0') return false;
+            if (c == '/' || c == '\\') len = 0;
+            else if (len < sizeof part) part[len++] = c;
+        }
+        return true;
+    });
+    return namesDJApp(std::string_view(part, len));
 }
 }  // namespace
 
@@ -118,13 +155,22 @@ void HostState::saveDeckMode(int slot, const std::string& mode) {
 bool HostState::isSeratoRunning() const {
     const double lastFrame = seratoTap ? seratoTap->lastFrameWall() : 0.0;
     if (lastFrame > 0 && clock_.now() - lastFrame < kFrameFreshSec) return true;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(procRoot_, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
-        if (namesDJApp(firstLine(it->path() / "comm")) || namesDJApp(programName(it->path() / "cmdline"))) return true;
+    // Once a second: each process's name files are read through the folder's handle, without allocating.
+    DIR* proc = ::opendir(procRoot_.c_str());
+    if (!proc) return false;
+    const int dir = ::dirfd(proc);
+    bool found = false;
+    while (const dirent* e = ::readdir(proc)) {
+        const char* name = e->d_name;
+        const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+        if (!*name || !std::all_of(name, name + std::strlen(name), digit)) continue;
+        if (commNamesDJApp(dir, name) || programNamesDJApp(dir, name)) {
+            found = true;
+            break;
+        }
     }
-    return false;
+    ::closedir(proc);
+    return found;
 }
 
 void HostState::presenceScan() {

@@ -388,6 +388,38 @@ TEST(TunnelPump, ADeckWithoutTheEmitterAdvancesItsTunnelButSendsNothing) {
     EXPECT_EQ(rig.midi.sentCount(), 0u);
 }
 
+template <typename Pred>
+bool waitUntil(Pred pred) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// The started pump sleeps while no stream is live, the first tick batch or earbud sample after that spell
+// wakes it at once, and it sleeps again once the stream went quiet for half a second.
+TEST(TunnelPump, SleepsBetweenStreamsAndWakesForTheFirstBatchOrEarbudSample) {
+    for (const bool ticksFlow : {true, false}) {
+        SCOPED_TRACE(ticksFlow ? "tick batch" : "earbud sample");
+        FeedRig rig;
+        PumpWake& wake = rig.h->feeds->pumpWake;
+        ASSERT_TRUE(waitUntil([&] { return wake.parked(); }));
+        if (ticksFlow) rig.tun(1, 1, ticks(0, 4));
+        else rig.bud(1, 50.0, 0.0);
+        ASSERT_TRUE(waitUntil([&] { return !wake.parked(); }));
+        if (ticksFlow) {
+            // Awake, it guesses between batches again.
+            const auto drained = rig.tunnel(1).outs;
+            rig.fake.advance(0.02);
+            EXPECT_TRUE(waitUntil([&] { return rig.tunnel(1).outs > drained; }));
+        }
+        rig.fake.advance(0.6);
+        EXPECT_TRUE(waitUntil([&] { return wake.parked(); }));
+    }
+}
+
 // --- The bridge ---
 
 std::vector<std::string> loadsTo(link::testing::RecordingSink& sink, int deck) {

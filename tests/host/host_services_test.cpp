@@ -120,6 +120,8 @@ TEST(HostServices, FindsTheDJApplicationAmongTheRunningPrograms) {
         {"Serato DJ Pro", "", true},
         {"wine64-preload", std::string("C:\\Program Files\\Serato\\Serato DJ Pro\\Serato DJ Pro.exe\0", 55), true},
         {"SeratoDJ", std::string("/opt/Serato DJ Lite/bin/Serato DJ Lite\0--x\0", 43), true},
+        // A long path: the name lies past the first reads of the file.
+        {"wine64-preload", std::string(700, 'x') + "\\Serato DJ Pro.exe" + std::string("\0", 1), true},
         // A file of its library open in an editor is not the application.
         {"vim", std::string("vim\0/home/dj/Music/_Serato_/database V2\0", 41), false},
         {"serato-helper", std::string("/usr/bin/serato-helper\0", 23), false},

@@ -385,25 +385,32 @@ void VinylCrateView::paintFocusedCard(QPainter& p, QImage& layer, const QRegion&
     ensureShadows();
     p.save();
     p.setClipRect(QRectF(0, 0, l.width, std::max(l.lipLine, 0.0)), Qt::IntersectClip);
+    // The shadow and the face are scaled into the layer's pixels here, as the train's are, inside the same
+    // clip: the lip line (rounded as the raster engine rounds a clip rectangle) and the dirty region.
+    const double dpr = layer.devicePixelRatio();
+    const QRect abovePx(0, 0, qRound(l.width * dpr), qRound(std::max(l.lipLine, 0.0) * dpr));
+    QRegion clipPx;
+    for (const QRect& d : dirty) clipPx += devicePixels(d, dpr) & abovePx;
+    const auto px = [dpr](const QRectF& logical) { return QRectF(logical.topLeft() * dpr, logical.size() * dpr); };
     const double pad = shadowPad(10) * t.scale;
-    p.setRenderHint(QPainter::SmoothPixmapTransform, false);  // a blur has no detail to keep
-    p.drawImage(r.adjusted(-pad, -pad + 6, pad, pad + 6), shadowCard_);
-    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    const QRectF shadowPx = px(r.adjusted(-pad, -pad + 6, pad, pad + 6));
+    for (const QRect& c : clipPx) blendScaled(layer, shadowPx, shadowCard_, c, false);  // a blur has no detail to keep
     const bool loaded = isLoaded(*item), played = isPlayed(*item);
     const double blink = focusRingOpacity(blinkNow_());
     const Face& f = face(index);
-    const auto paintCard = [&](QPainter& cp) {
+    const auto paintCard = [&](QPainter& cp, bool withFace) {
         // In the card's own square of cardW, whatever scale it is drawn at.
         const QRectF whole(0, 0, l.cardW, l.cardW);
-        cp.drawImage(whole, f.image);
+        if (withFace) cp.drawImage(whole, f.image);
         paintCardBorder(cp, whole, loaded, true, played, blink);
         return model_.meta() ? paintSticker(cp, whole, *model_.meta()) : QRectF();
     };
     if (t.brightness == 0 || f.opaque) {
+        for (const QRect& c : clipPx) blendScaled(layer, px(r), f.image, c, true);
         p.save();
         p.translate(r.topLeft());
         p.scale(t.scale, t.scale);
-        const QRectF plays = paintCard(p);
+        const QRectF plays = paintCard(p, false);
         p.restore();
         if (!plays.isEmpty())
             playsRect_ = QRectF(r.topLeft() + plays.topLeft() * t.scale, plays.size() * t.scale);
@@ -417,7 +424,7 @@ void VinylCrateView::paintFocusedCard(QPainter& p, QImage& layer, const QRegion&
         {
             QPainter cp(&card);
             cp.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
-            paintCard(cp);
+            paintCard(cp, true);
         }
         p.drawImage(r, brightened(card, (r.size() * devicePixelRatioF()).toSize().expandedTo(QSize(1, 1)),
                                   t.brightness));

@@ -50,38 +50,29 @@ void readChunks(int dir, const char* file, Take take) {
     ::close(fd);
 }
 
-// The first line of /proc/<pid>/comm names the DJ application.
-bool commNamesDJApp(int dir, const char* pid) {
+// The first field of /proc/<pid>/<name>, up to `end` (and, where `lastPart`, after its last slash or backslash),
+// names the DJ application. Only the field's start matters, so only that is kept.
+bool fieldNamesDJApp(int dir, const char* pid, const char* name, char end, bool lastPart) {
     char file[64];
-    std::snprintf(file, sizeof file, "%s/comm", pid);
-    char line[64];
+    std::snprintf(file, sizeof file, "%s/%s", pid, name);
+    char text[64];
     size_t len = 0;
     readChunks(dir, file, [&](std::string_view chunk) {
         for (const char c : chunk) {
-            if (c == '\n') return false;
-            if (len < sizeof line) line[len++] = c;
+            if (c == end) return false;
+            if (lastPart && (c == '/' || c == '\\'))
+                len = 0;
+            else if (len < sizeof text)
+                text[len++] = c;
         }
         return true;
     });
-    return namesDJApp(std::string_view(line, len));
+    return namesDJApp(std::string_view(text, len));
 }
 
-// argv[0] of /proc/<pid>/cmdline (the text before the first NUL), its last path part after "/" or "\",
-// names the DJ application. Only the part's start matters, so only that is kept.
-bool programNamesDJApp(int dir, const char* pid) {
-    char file[64];
-    std::snprintf(file, sizeof file, "%s/cmdline", pid);
-    char part[64];
-    size_t len = 0;
-    readChunks(dir, file, [&](std::string_view chunk) {
-        for (const char c : chunk) {
-            if (c == '\0') return false;
-            if (c == '/' || c == '\\') len = 0;
-            else if (len < sizeof part) part[len++] = c;
-        }
-        return true;
-    });
-    return namesDJApp(std::string_view(part, len));
+// Its name (the first line of comm), or argv[0]'s last path part (cmdline up to the first NUL).
+bool processNamesDJApp(int dir, const char* pid) {
+    return fieldNamesDJApp(dir, pid, "comm", '\n', false) || fieldNamesDJApp(dir, pid, "cmdline", '\0', true);
 }
 }  // namespace
 
@@ -164,7 +155,7 @@ bool HostState::isSeratoRunning() const {
         const char* name = e->d_name;
         const auto digit = [](char c) { return c >= '0' && c <= '9'; };
         if (!*name || !std::all_of(name, name + std::strlen(name), digit)) continue;
-        if (commNamesDJApp(dir, name) || programNamesDJApp(dir, name)) {
+        if (processNamesDJApp(dir, name)) {
             found = true;
             break;
         }

@@ -299,12 +299,18 @@ TEST(WholeRoad, ABridgedDeckTurnsTheDJApplicationsDeckTickForTickWhileTheOtherPl
     ASSERT_EQ(h.players.size(), 2u);
     rig->settings.setValue("orv.guiBase", "http://127.0.0.1:" + std::to_string(h.fileServer->boundPort()));
     rig->onMain([&] { h.loadDeck(2, track); });
-    for (int i = 0; i < 6000 && (!h.players[1]->table.read() || !h.deckEnv(2)); ++i) {  // a busy machine decodes slowly
+    // Published state is read on main, where it is written.
+    const auto analysed = [&] {
+        bool have = false;
+        rig->onMain([&] { have = h.deckEnv(2) != nullptr; });
+        return have;
+    };
+    for (int i = 0; i < 6000 && (!h.players[1]->table.read() || !analysed()); ++i) {  // a busy machine decodes slowly
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         rig->main.drain();
     }
     ASSERT_NE(h.players[1]->table.read(), nullptr) << h.statusLine();
-    ASSERT_NE(h.deckEnv(2), nullptr);
+    ASSERT_TRUE(analysed());
 
     using link::testing::D;
     using link::testing::I;
@@ -589,7 +595,12 @@ struct RecordingHost {
         rig->onMain([&] { h->start(); });
         rig->midi.setRecordLimit(1u << 16);
         rig->onMain([&] { h->loadDeck(2, track); });
-        for (int i = 0; i < 6000 && !(h->players.size() == 2 && h->players[1]->table.read() && h->deckEnv(2)); ++i) {
+        const auto analysed = [&] {
+            bool have = false;
+            rig->onMain([&] { have = h->deckEnv(2) != nullptr; });  // published state is read on main
+            return have;
+        };
+        for (int i = 0; i < 6000 && !(h->players.size() == 2 && h->players[1]->table.read() && analysed()); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             rig->main.drain();
         }

@@ -18,7 +18,7 @@ spdlog::logger& log() { return platform::logger("peaks"); }
 
 motion::StemRef decodeWhole(const std::string& path, double rate, const PeaksCache::Cancelled& cancelled) {
     motion::DecodeResult r = motion::decodeAudioFile(path, cancelled, rate, PeaksCache::kMaxTrackSec);
-    if (r.error && r.error->code == 7) log().warn("{} runs longer than {} s; no waveform made", path, PeaksCache::kMaxTrackSec);
+    if (r.error && r.error->tooLong()) log().warn("{} runs longer than {} s; no waveform made", path, PeaksCache::kMaxTrackSec);
     return r.stem;
 }
 
@@ -96,7 +96,7 @@ std::optional<PeakEnvelope> PeaksCache::analyzeStreaming(const std::string& path
     // The analysis places its columns by the length, so the length comes first.
     const motion::StreamResult measured = motion::measureAudioFile(path, cancelled, kDecodeRate, kMaxTrackSec);
     if (measured.error) {
-        if (measured.error->code == 7) log().warn("{} runs longer than {} s; no waveform made", path, kMaxTrackSec);
+        if (measured.error->tooLong()) log().warn("{} runs longer than {} s; no waveform made", path, kMaxTrackSec);
         return std::nullopt;
     }
     PeakEnvelopeBuilder builder(measured.frames, kDecodeRate, fileName(path));

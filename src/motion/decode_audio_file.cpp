@@ -39,7 +39,7 @@ constexpr double kShortfallKeep = 0.99;
 constexpr double kOpenTimeoutSec = 5.0;
 
 DecodeResult fail(int code, std::string message) { return {nullptr, StemError{"stem", code, std::move(message)}}; }
-DecodeResult tooLong() { return fail(7, "longer than the limit"); }
+DecodeResult tooLong() { return fail(StemError::kTooLong, "longer than the limit"); }
 DecodeResult cancelledResult() { return {nullptr, StemError{"cancelled", 0, "cancelled"}}; }
 
 struct SwrFree {

@@ -15,6 +15,8 @@ struct StemError {
     std::string domain = "stem";
     int code = 0;
     std::string message;
+    static constexpr int kTooLong = 7;  // the decode passed its length limit
+    bool tooLong() const { return code == kTooLong; }
 };
 
 struct DecodeResult {

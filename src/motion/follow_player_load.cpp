@@ -87,9 +87,7 @@ std::string durationText(double seconds) {
         std::snprintf(text, sizeof text, "%.1f s", seconds);
     return text;
 }
-}  // namespace
 
-namespace {
 // The player, if it still exists. The main-thread steps run where the player is released too, so they use it
 // without holding the lock (and its callbacks may start another load).
 FollowPlayer* playerOf(FollowPlayer::LoadLink& link) {
@@ -224,7 +222,7 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
         if (link->gone) return;
         if (!decoded) {
             if (decoded.error && decoded.error->domain == "cancelled") return;  // nobody is left to tell
-            if (decoded.error && decoded.error->code == 7) return fail(tooLong);
+            if (decoded.error && decoded.error->tooLong()) return fail(tooLong);
             return fail(decoded.error ? decoded.error->message : "decoding failed");
         }
         const double seconds = static_cast<double>(decoded.stem->left.size()) / rate;

@@ -58,7 +58,8 @@ OrvServer::OrvServer(Deps deps)
 
 OrvServer::~OrvServer() {
     life_.reset();
-    hotTimer_.reset();  // cancels and waits for a running tick
+    // On the queue, where the receive handler may wake the timer: cancels it and waits for a running tick.
+    queue_->sync([this] { hotTimer_.reset(); });
     socketSink_->fd = -1;
     queue_->sync([this] {
         asio::error_code ec;
@@ -173,6 +174,11 @@ void OrvServer::armReceive() {
             return;
         }
         drainSocket();
+        // The keep-alive sleeps while nobody is heard; whatever arrives wakes it, and its next tick decides.
+        if (hotIdle_ && hotTimer_) {
+            hotIdle_ = false;
+            hotTimer_->start();
+        }
         armReceive();
     });
 }
@@ -235,16 +241,23 @@ void OrvServer::keepAliveTick() {
     static const std::vector<uint8_t> hot = OSCMessage::encode("/orv/hot", {});
     const double now = clock_.now();
     hotTargets_.clear();
+    bool anyHeard = false;
     {
         std::lock_guard g(lock_);
         for (const auto& [key, r] : remotes_) {
             if (!r.proven || now - r.lastWall >= kHotHeardWithin) continue;
+            anyHeard = true;
             const auto down = lastDownWall_.find(key);
             const double lastDown = down == lastDownWall_.end() ? 0.0 : down->second;
             if (now - lastDown > kHotQuietFor) hotTargets_.push_back(r.conn.remote);
         }
     }
     for (const auto& t : hotTargets_) sink_->send(t, hot);
+    // With no phone or peer heard, a 10 ms timer would only wake this thread a hundred times a second.
+    if (!anyHeard && hotTimer_ && queue_ && queue_->isCurrent()) {
+        hotTimer_->cancel();
+        hotIdle_ = true;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------------

@@ -302,6 +302,7 @@ private:
     OrvRemoteLink::RawMirror raw_;
     std::vector<OSCValue> sensorArgs_;
     std::vector<Endpoint> hotTargets_;
+    bool hotIdle_ = false;  // the keep-alive timer is cancelled until the next datagram
     std::vector<uint8_t> rxBuf_;
     struct ReplyWindow {
         double start = 0;

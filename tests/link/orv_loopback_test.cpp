@@ -10,8 +10,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <optional>
+#include <thread>
 
 using namespace plindo;
 using namespace plindo::link;
@@ -62,6 +65,27 @@ size_t hots(const std::vector<OSCMessage>& ms) {
     return static_cast<size_t>(std::count_if(ms.begin(), ms.end(), [](const auto& m) { return m.address == "/orv/hot"; }));
 }
 
+// How often the server's thread has been switched in so far: every wake-up of its queue counts.
+long serverThreadWakes() {
+    long total = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (!std::getline(comm, name) || name != "orv.udp") continue;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::stol(line.substr(line.find(':') + 1));
+    }
+    return total;
+}
+
+// Wake-ups of the server's thread over half a second of nothing arriving.
+long wakesWhileQuiet() {
+    const long before = serverThreadWakes();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    return serverThreadWakes() - before;
+}
+
 struct Host {
     platform::InlineExecutor main;
     std::vector<std::string> statuses;
@@ -84,6 +108,8 @@ TEST(OrvLoopback, HelloGetsBindThenKeepAliveOnlyWhileThePhoneTalks) {
     ASSERT_TRUE(host.server.running());
     EXPECT_EQ(host.statuses.front(), "Plindo: listening on UDP :0");  // nothing advertised
     EXPECT_EQ(localNetworkDenied().value(), 0.0);
+    // Nobody heard: the server's thread sleeps (a running keep-alive would wake it 50 times).
+    EXPECT_LT(wakesWhileQuiet(), 10);
     Client phone(host.server.localPort());
 
     phone.send("/orv/hello", {I(1), S("Ann"), I(0), S("remote"), I(1), S("1215")});
@@ -111,6 +137,15 @@ TEST(OrvLoopback, HelloGetsBindThenKeepAliveOnlyWhileThePhoneTalks) {
     bool stopped = false;
     while (!stopped && Clock::now() - quiet < std::chrono::seconds(10)) stopped = phone.receiveFor(0.3).empty();
     EXPECT_TRUE(stopped);
+    EXPECT_LT(wakesWhileQuiet(), 10);
+
+    // The phone speaks again: keep-alives resume.
+    n = 0;
+    for (const auto end = Clock::now() + std::chrono::seconds(10); n < 5 && Clock::now() < end;) {
+        phone.send("/orv/frame", {I(1), S(""), D(0), D(1)});
+        n += hots(phone.receiveFor(0.05));
+    }
+    EXPECT_GE(n, 5u);
 }
 
 TEST(OrvLoopback, PortInUseIsReportedAndASecondStartIsSilent) {

@@ -74,7 +74,19 @@ share() {
 }
 ctl() { curl -s --max-time 5 "http://127.0.0.1:$http_port/ctl?cmd=$1&deck=$2" >/dev/null || true; }
 
+# Every thread's ticks, one "name ticks" line each.
+thread_ticks() {
+  for t in /proc/"$host_pid"/task/*; do
+    printf '%s %s\n' "$(tr ' ' '_' <"$t/comm")" "$(cpu_ticks "$t/stat")"
+  done 2>/dev/null | sort
+}
+before=$(thread_ticks)
 idle=$(share)
+# Where the idle share goes, by thread name (threads of one name summed), busiest first.
+idle_threads=$(join <(echo "$before" | awk '{ t[$1] += $2 } END { for (n in t) print n, t[n] }' | sort) \
+  <(thread_ticks | awk '{ t[$1] += $2 } END { for (n in t) print n, t[n] }' | sort) |
+  awk -v hz="$ticks" -v s="$seconds" '$3 > $2 { printf "%s %.2f\n", $1, 100 * ($3 - $2) / hz / s }' |
+  sort -k2 -rn | head -n 6 | awk '{ printf "%s%s %s %%", (NR > 1 ? ", " : ""), $1, $2 }')
 ctl play 1
 ctl play 2
 sleep 1
@@ -89,5 +101,6 @@ streaming=$(share)
 wait "$phone_pid" || true
 
 printf '%-36s %s  goal <= 2 %%\n' "window idle, both decks stopped" "$idle"
+printf '%-36s %s\n' "  idle by thread" "${idle_threads:-none measurable}"
 printf '%-36s %s  goal <= 15 %%\n' "both decks playing" "$playing"
 printf '%-36s %s  goal <= 15 %%\n' "a phone streaming frames to deck 1" "$streaming"

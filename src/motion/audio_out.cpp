@@ -1,6 +1,7 @@
 #include "motion/audio_out.h"
 
 #include <portaudio.h>
+#include <pthread.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -29,6 +30,16 @@ std::string formatStarted(const std::string& name, const std::string& chan, doub
     char buf[64];
     std::snprintf(buf, sizeof buf, " (%.1f kHz, out %.1f ms)", rate / 1000.0, latency * 1000.0);
     return "Audio out \xE2\x86\x92 " + name + chan + buf;
+}
+
+// The null device wakes once per this many periods after this many silent ones (about 0.25 s at 128 frames).
+constexpr uint32_t kQuietBatch = 8;
+constexpr uint32_t kQuietAfterPeriods = 96;
+
+bool isSilent(const float* left, const float* right, uint32_t frames) {
+    for (uint32_t i = 0; i < frames; ++i)
+        if (left[i] != 0.0f || right[i] != 0.0f) return false;
+    return true;
 }
 
 void addNs(timespec& t, long ns) {
@@ -101,21 +112,32 @@ bool AudioOut::startThread(bool toFile) {
     }
     outLatency.setValue(0.0);
     running_.store(true, std::memory_order_release);
-    b.thread = std::thread([this, &b, frames] {
+    b.thread = std::thread([this, &b, frames, toFile] {
+        pthread_setname_np(pthread_self(), toFile ? "audio.file" : "audio.null");
         const long periodNs = static_cast<long>(1e9 * frames / kThreadRate);
         timespec next{};
         clock_gettime(CLOCK_MONOTONIC, &next);
+        uint32_t due = 1;     // periods pulled on this wake
+        uint32_t silent = 0;  // periods in a row that came out silent
         while (!b.stop.load(std::memory_order_acquire)) {
-            render_(b.left.data(), b.right.data(), frames);
-            if (b.file) {
-                for (uint32_t i = 0; i < frames; ++i) {
-                    b.interleaved[2 * i] = b.left[i];
-                    b.interleaved[2 * i + 1] = b.right[i];
+            for (uint32_t k = 0; k < due; ++k) {
+                render_(b.left.data(), b.right.data(), frames);
+                silent = isSilent(b.left.data(), b.right.data(), frames) ? silent + 1 : 0;
+                if (b.file) {
+                    for (uint32_t i = 0; i < frames; ++i) {
+                        b.interleaved[2 * i] = b.left[i];
+                        b.interleaved[2 * i + 1] = b.right[i];
+                    }
+                    sf_writef_float(b.file, b.interleaved.data(), frames);
                 }
-                sf_writef_float(b.file, b.interleaved.data(), frames);
+                addNs(next, periodNs);
             }
-            addNs(next, periodNs);
-            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+            // Nobody hears the null device: while it only pulls silence it wakes once per batch of periods,
+            // each pulled when it is due (never ahead of time), and returns to one per wake with the first sound.
+            due = !b.file && silent >= kQuietAfterPeriods ? kQuietBatch : 1;
+            timespec wake = next;
+            addNs(wake, periodNs * static_cast<long>(due - 1));
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
         }
     });
     reportStarted();

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <unordered_set>
 
@@ -118,6 +119,56 @@ TEST(AudioOut, BuiltInDevicesPullRendersAtThePeriodAndTheFileRecordsThem) {
     gone.onStatus = [&](const std::string& l) { line = l; };
     EXPECT_FALSE(gone.start(c.render()));
     EXPECT_EQ(line.rfind("Audio out gone: set device failed (", 0), 0u) << line;
+}
+
+// Wake-ups so far of the threads of this process with the given name.
+long wakesOf(const std::string& thread) {
+    long total = 0;
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (!std::getline(comm, name) || name != thread) continue;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::stol(line.substr(line.find(':') + 1));
+    }
+    return total;
+}
+
+TEST(AudioOut, TheNullDeviceWakesSeldomWhileSilentAndKeepsItsRateAndPeriod) {
+    AudioOut out(AudioOutDevice::outputDevices([] { return std::vector<Raw>{}; })[0], 0);
+    ASSERT_EQ(out.deviceUID, "null");
+    out.requestBufferFrames = 128;
+    std::atomic<bool> sound{false};
+    std::atomic<uint64_t> frames{0};
+    std::atomic<uint32_t> oddCalls{0};
+    ASSERT_TRUE(out.start([&](float* l, float* r, uint32_t n) {
+        if (n != 128) oddCalls.fetch_add(1);
+        std::fill_n(l, n, sound.load() ? 0.5f : 0.0f);
+        std::fill_n(r, n, 0.0f);
+        frames.fetch_add(n);
+    }));
+    // Wake-ups and frames pulled over half a second, once the current state has settled.
+    auto measure = [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        const long w0 = wakesOf("audio.null");
+        const uint64_t f0 = frames.load();
+        const double t0 = plindo::platform::mediaNow();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const double seconds = plindo::platform::mediaNow() - t0;
+        return std::pair{static_cast<double>(wakesOf("audio.null") - w0) / seconds,
+                         static_cast<double>(frames.load() - f0) / seconds};
+    };
+    // 375 periods a second: pulled in batches while silent, one per wake once there is sound.
+    const auto [quietWakes, quietRate] = measure();
+    EXPECT_LT(quietWakes, 100);
+    EXPECT_NEAR(quietRate, 48000, 6000);
+    sound = true;
+    const auto [soundWakes, soundRate] = measure();
+    EXPECT_GT(soundWakes, 200);
+    EXPECT_NEAR(soundRate, 48000, 6000);
+    out.stop();
+    EXPECT_EQ(oddCalls.load(), 0u);
 }
 
 // The device's own time, one block further on each time the player asks, as a sound card's clock moves with

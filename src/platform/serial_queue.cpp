@@ -70,11 +70,15 @@ void arm(const std::shared_ptr<RepeatingTimer::State>& s);
 
 void RepeatingTimer::start() {
     auto s = state_;
-    queue_.post([s] {
+    auto begin = [s] {
         s->cancelled = false;
         s->next = std::chrono::steady_clock::now();
         arm(s);
-    });
+    };
+    // On the queue it begins at once: posted, it could land behind a cancel already waiting there and
+    // bring the timer back after that cancel returned.
+    if (queue_.isCurrent()) begin();
+    else queue_.post(std::move(begin));
 }
 
 void RepeatingTimer::cancel() {

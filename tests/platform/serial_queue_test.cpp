@@ -53,6 +53,27 @@ TEST(RepeatingTimer, TicksUntilCancelledAndNeverAfter) {
     EXPECT_EQ(ticks, atCancel);
 }
 
+TEST(RepeatingTimer, AStartFromTheQueueNeverOutlivesACancelAlreadyWaitingThere) {
+    SerialQueue q("test.timer3");
+    std::atomic<int> ticks{0};
+    RepeatingTimer t(q, 1ms, [&] { ++ticks; });
+    std::atomic<bool> cancelling{false};
+    std::thread canceller;
+    q.sync([&] {
+        canceller = std::thread([&] {
+            cancelling = true;
+            t.cancel();
+        });
+        while (!cancelling) std::this_thread::yield();
+        std::this_thread::sleep_for(20ms);  // lets the cancel reach the queue behind this task
+        t.start();                          // as a receive handler wakes its idle timer
+    });
+    canceller.join();
+    const int atCancel = ticks;
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(ticks, atCancel);
+}
+
 TEST(RepeatingTimer, CancelThenDestroyAndDestroyWithoutStartAreSafe) {
     SerialQueue q("test.timer2");
     {

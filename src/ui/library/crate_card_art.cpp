@@ -91,28 +91,22 @@ QImage cardFace(const QImage* picture, const std::string& name, const std::strin
     return img;
 }
 
+CardBorder cardBorder(bool loaded, bool focused, bool played, double blink) {
+    if (loaded) return {colors::withOpacity(colors::green(), 0.9), 3, {}};
+    if (focused) return {colors::withOpacity(colors::yellow(), blink), 2.5, {}};
+    if (played) return {colors::withOpacity(colors::red(), 0.65), 1.5, colors::withOpacity(colors::red(), 0.1)};
+    return {QColor::fromHsvF(0.58f, 0.7f, 0.9f, 0.45f), 1, {}};
+}
+
 void paintCardBorder(QPainter& p, const QRectF& r, bool loaded, bool focused, bool played, double blink) {
-    QColor c;
-    double width = 1;
-    if (loaded) {
-        c = colors::withOpacity(colors::green(), 0.9);
-        width = 3;
-    } else if (focused) {
-        c = colors::withOpacity(colors::yellow(), blink);
-        width = 2.5;
-    } else if (played) {
-        c = colors::withOpacity(colors::red(), 0.65);
-        width = 1.5;
-        p.fillPath(rounded(r, kCardCorner), colors::withOpacity(colors::red(), 0.1));
-    } else {
-        c = QColor::fromHsvF(0.58f, 0.7f, 0.9f, 0.45f);
-    }
+    const CardBorder b = cardBorder(loaded, focused, played, blink);
+    if (b.tint.isValid()) p.fillPath(rounded(r, kCardCorner), b.tint);
     // Stroked inside the shape.
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(c, width));
+    p.setPen(QPen(b.colour, b.width));
     p.setBrush(Qt::NoBrush);
-    const double in = width / 2;
+    const double in = b.width / 2;
     p.drawRoundedRect(r.adjusted(in, in, -in, -in), kCardCorner - in, kCardCorner - in);
     p.restore();
 }
@@ -372,6 +366,66 @@ void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRe
         }
 #endif
         for (; k < xs.size(); ++k, ++d) put(d, smooth ? bilinear(r0, r1, xs[k], ty.w) : r0[xs[k].lo]);
+    }
+}
+
+namespace {
+
+// Signed distance from (x, y) to the outline of a rounded rectangle of centre (cx, cy), half size (hx, hy) and
+// corner radius `r`: below 0 inside.
+inline double roundedDistance(double x, double y, double cx, double cy, double hx, double hy, double r) {
+    const double qx = std::abs(x - cx) - (hx - r), qy = std::abs(y - cy) - (hy - r);
+    const double ox = std::max(qx, 0.0), oy = std::max(qy, 0.0);
+    return std::sqrt(ox * ox + oy * oy) + std::min(std::max(qx, qy), 0.0) - r;
+}
+
+// How much of a pixel whose centre lies `d` from an outline is inside it.
+inline double coverage(double d) { return std::clamp(0.5 - d, 0.0, 1.0); }
+
+}  // namespace
+
+void paintRoundedBand(QImage& dst, const QRectF& outer, double radius, double width, const QColor& colour,
+                      const QRect& clip) {
+    if (!(outer.width() > 0) || !(outer.height() > 0) || colour.alpha() == 0) return;
+    if (dst.format() != QImage::Format_RGB32 && dst.format() != QImage::Format_ARGB32_Premultiplied) return;
+    const QRect box = QRect(QPoint(int(std::floor(outer.left())), int(std::floor(outer.top()))),
+                            QPoint(int(std::ceil(outer.right())) - 1, int(std::ceil(outer.bottom())) - 1)) &
+                      clip & dst.rect();
+    if (box.isEmpty()) return;
+    const double cx = outer.center().x(), cy = outer.center().y();
+    const double hx = outer.width() / 2, hy = outer.height() / 2;
+    const double ro = std::clamp(radius, 0.0, std::min(hx, hy));
+    const bool fill = !(width > 0) || width >= std::min(hx, hy);
+    // The inner outline: the outer one moved in by the width, its corners shrinking with it.
+    const double ihx = hx - width, ihy = hy - width, ri = std::clamp(ro - width, 0.0, std::max(0.0, std::min(ihx, ihy)));
+    const QRgb premul = qPremultiply(colour.rgba());
+    const auto blend = [premul](QRgb* at, double cover) {
+        const uint a = uint(cover * 255 + 0.5);
+        if (a == 0) return;
+        const QRgb s = a == 255 ? premul : byteMul(premul, a);
+        *at = s + byteMul(*at, 255 - qAlpha(s));
+    };
+    // Away from the corners a pixel further in than the band's reach is wholly inside the inner outline.
+    const double reach = std::max(ro, fill ? 0.0 : width) + 1.5;
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(dst.scanLine(y));
+        const double yc = y + 0.5;
+        const auto at = [&](int x) {
+            const double xc = x + 0.5;
+            double c = coverage(roundedDistance(xc, yc, cx, cy, hx, hy, ro));
+            if (!fill && c > 0) c -= coverage(roundedDistance(xc, yc, cx, cy, ihx, ihy, ri));
+            blend(line + x, c);
+        };
+        const int leftEnd = int(std::floor(outer.left() + reach)), rightStart = int(std::ceil(outer.right() - reach)) - 1;
+        if (yc < outer.top() + reach || yc > outer.bottom() - reach || rightStart <= leftEnd + 1) {
+            for (int x = box.left(); x <= box.right(); ++x) at(x);
+            continue;
+        }
+        for (int x = box.left(); x <= std::min(box.right(), leftEnd); ++x) at(x);
+        if (fill)
+            for (int x = std::max(box.left(), leftEnd + 1); x <= std::min(box.right(), rightStart - 1); ++x)
+                blend(line + x, 1);
+        for (int x = std::max(box.left(), rightStart); x <= box.right(); ++x) at(x);
     }
 }
 

@@ -116,7 +116,7 @@ private:
     // Painting (vinyl_crate_view_paint.cpp).
     void paintScene(QPainter& p, const QRegion& dirty);
     // Into `layer`, an opaque image of the widget's device pixels that `p` paints on.
-    void paintTrain(QPainter& p, QImage& layer, const QRegion& dirty);
+    void paintTrain(QImage& layer, const QRegion& dirty);
     void paintFocusedCard(QPainter& p, QImage& layer, const QRegion& dirty);
     void paintPanel(QPainter& p, const QRegion& dirty);
     struct Face;

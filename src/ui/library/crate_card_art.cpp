@@ -13,6 +13,7 @@
 #include <QPainterPath>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -241,7 +242,7 @@ QImage cardShadow(double side, double radius, double opacity, qreal dpr) {
 namespace {
 
 // a·(256 − w) + b·w over 256 on each channel of packed premultiplied ARGB; w in 0…256.
-[[maybe_unused]] inline QRgb mix256(QRgb a, QRgb b, uint w) {
+inline QRgb mix256(QRgb a, QRgb b, uint w) {
     const uint iw = 256 - w;
     const uint rb = (((a & 0x00ff00ffu) * iw + (b & 0x00ff00ffu) * w) >> 8) & 0x00ff00ffu;
     const uint ag = ((((a >> 8) & 0x00ff00ffu) * iw + ((b >> 8) & 0x00ff00ffu) * w) >> 8) & 0x00ff00ffu;
@@ -262,26 +263,19 @@ struct Tap {
     uint w;  // of hi, 0…256
 };
 
-// The bilinear sample of rows r0 and r1 (weight `wy` of r1) at the horizontal tap `tx`: mix256 across, then
-// down. With SSE2 each channel is a 16-bit lane; a·(256 − w) + b·w never exceeds 16 bits, so the lanes give
-// the same bytes as the packed form.
 #if defined(__SSE2__)
-inline QRgb bilinear(const QRgb* r0, const QRgb* r1, const Tap& tx, uint wy) {
+// a·(256 − w) + b·w over 256 on each channel of four packed pixels: each channel a 16-bit lane, where the sum
+// never exceeds 16 bits.
+inline __m128i mix4(__m128i a, __m128i b, __m128i wa, __m128i wb) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i wx = _mm_unpacklo_epi64(_mm_set1_epi16(short(256 - tx.w)), _mm_set1_epi16(short(tx.w)));
-    const auto across = [&](const QRgb* row) {
-        const __m128i pair = _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(row[tx.lo])), _mm_cvtsi32_si128(int(row[tx.hi])));
-        const __m128i m = _mm_mullo_epi16(_mm_unpacklo_epi8(pair, zero), wx);
-        return _mm_srli_epi16(_mm_add_epi16(m, _mm_srli_si128(m, 8)), 8);
+    const auto half = [&](__m128i x, __m128i y) {
+        return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(x, wa), _mm_mullo_epi16(y, wb)), 8);
     };
-    const __m128i top = across(r0), bottom = across(r1);
-    const __m128i down = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(top, _mm_set1_epi16(short(256 - wy))),
-                                                      _mm_mullo_epi16(bottom, _mm_set1_epi16(short(wy)))),
-                                        8);
-    return QRgb(_mm_cvtsi128_si32(_mm_packus_epi16(down, zero)));
+    return _mm_packus_epi16(half(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
+                            half(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)));
 }
 
-// Two neighbouring taps at once: the mix across of `row` for taps a and b, as lanes [a's 4, b's 4].
+// Two neighbouring taps across one row at once, as two packed pixels in the low 64 bits.
 inline __m128i acrossPair(const QRgb* row, const Tap& a, const Tap& b) {
     const __m128i zero = _mm_setzero_si128();
     const auto pair = [row](const Tap& t) {
@@ -291,23 +285,26 @@ inline __m128i acrossPair(const QRgb* row, const Tap& a, const Tap& b) {
     const __m128i pa = _mm_unpacklo_epi8(pair(a), zero), pb = _mm_unpacklo_epi8(pair(b), zero);
     const __m128i wLo = _mm_unpacklo_epi64(_mm_set1_epi16(short(256 - a.w)), _mm_set1_epi16(short(256 - b.w)));
     const __m128i wHi = _mm_unpacklo_epi64(_mm_set1_epi16(short(a.w)), _mm_set1_epi16(short(b.w)));
-    return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi64(pa, pb), wLo),
-                                        _mm_mullo_epi16(_mm_unpackhi_epi64(pa, pb), wHi)),
-                          8);
-}
-
-// The bilinear samples of taps a and b, as two packed pixels in the low 64 bits.
-inline __m128i bilinearPair(const QRgb* r0, const QRgb* r1, const Tap& a, const Tap& b, uint wy) {
-    const __m128i top = _mm_mullo_epi16(acrossPair(r0, a, b), _mm_set1_epi16(short(256 - wy)));
-    const __m128i bottom = _mm_mullo_epi16(acrossPair(r1, a, b), _mm_set1_epi16(short(wy)));
-    const __m128i down = _mm_srli_epi16(_mm_add_epi16(top, bottom), 8);
-    return _mm_packus_epi16(down, _mm_setzero_si128());
-}
-#else
-inline QRgb bilinear(const QRgb* r0, const QRgb* r1, const Tap& tx, uint wy) {
-    return mix256(mix256(r0[tx.lo], r0[tx.hi], tx.w), mix256(r1[tx.lo], r1[tx.hi], tx.w), wy);
+    const __m128i m = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi64(pa, pb), wLo),
+                                                   _mm_mullo_epi16(_mm_unpackhi_epi64(pa, pb), wHi)),
+                                     8);
+    return _mm_packus_epi16(m, zero);
 }
 #endif
+
+// Row `out` = rows r0 and r1 mixed with weight `w` (of r1) over `n` pixels.
+void mixRows(QRgb* out, const QRgb* r0, const QRgb* r1, int n, uint w) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i wa = _mm_set1_epi16(short(256 - w)), wb = _mm_set1_epi16(short(w));
+    for (; i + 4 <= n; i += 4) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), mix4(a, b, wa, wb));
+    }
+#endif
+    for (; i < n; ++i) out[i] = mix256(r0[i], r1[i], w);
+}
 
 // The source samples of destination pixel centres `from`…`to` along one axis.
 std::vector<Tap> taps(int from, int to, double origin, double step, int size, bool smooth) {
@@ -347,25 +344,75 @@ void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRe
         taps(covered.left(), covered.right(), target.left(), src.width() / target.width(), src.width(), smooth);
     const auto ys = taps(covered.top(), covered.bottom(), target.top(), src.height() / target.height(), src.height(),
                          smooth);
+    const auto put = [](QRgb* at, QRgb s) {
+        const uint a = qAlpha(s);
+        if (a == 255) *at = s;
+        else if (s != 0) *at = s + byteMul(*at, 255 - a);
+    };
+    if (!smooth) {
+        for (int y = covered.top(); y <= covered.bottom(); ++y) {
+            const auto* r = reinterpret_cast<const QRgb*>(src.constScanLine(ys[size_t(y - covered.top())].lo));
+            auto* d = reinterpret_cast<QRgb*>(dst.scanLine(y)) + covered.left();
+            for (const Tap& t : xs) put(d++, r[t.lo]);
+        }
+        return;
+    }
+    // Down, then across: each row mixes the two source rows it lies between over the columns its taps read,
+    // then each pixel mixes two neighbours of that. A run of taps one column apart at one weight (a draw at
+    // its own size, moved by a fraction of a pixel) goes four pixels at a time.
+    const int first = xs.front().lo, n = xs.back().hi - first + 1;
+    size_t runFrom = 0, runTo = 0;
+    while (runFrom < xs.size() && xs[runFrom].hi != xs[runFrom].lo + 1) ++runFrom;
+    for (runTo = runFrom + 1; runTo < xs.size(); ++runTo) {
+        const Tap &t = xs[runTo], &before = xs[runTo - 1];
+        if (t.lo != before.lo + 1 || t.hi != t.lo + 1 || t.w != before.w) break;
+    }
+    if (runFrom >= xs.size() || runTo - runFrom < 8) runFrom = runTo = xs.size();
+    std::vector<QRgb> mixed(size_t(n) + 1);
     for (int y = covered.top(); y <= covered.bottom(); ++y) {
         const Tap& ty = ys[size_t(y - covered.top())];
-        const auto* r0 = reinterpret_cast<const QRgb*>(src.constScanLine(ty.lo));
-        const auto* r1 = reinterpret_cast<const QRgb*>(src.constScanLine(ty.hi));
+        const auto* r0 = reinterpret_cast<const QRgb*>(src.constScanLine(ty.lo)) + first;
+        const auto* r1 = reinterpret_cast<const QRgb*>(src.constScanLine(ty.hi)) + first;
+        const QRgb* m = r0;
+        if (ty.w != 0 && ty.hi != ty.lo) {
+            mixRows(mixed.data(), r0, r1, n, ty.w);
+            m = mixed.data();
+        }
+        m -= first;  // indexed by source column
         auto* d = reinterpret_cast<QRgb*>(dst.scanLine(y)) + covered.left();
-        const auto put = [](QRgb* at, QRgb s) {
-            const uint a = qAlpha(s);
-            if (a == 255) *at = s;
-            else if (s != 0) *at = s + byteMul(*at, 255 - a);
-        };
-        size_t k = 0;
+        const auto across = [&](size_t from, size_t to) {
+            size_t k = from;
 #if defined(__SSE2__)
-        for (; smooth && k + 1 < xs.size(); k += 2, d += 2) {
-            const __m128i two = bilinearPair(r0, r1, xs[k], xs[k + 1], ty.w);
-            put(d, QRgb(_mm_cvtsi128_si32(two)));
-            put(d + 1, QRgb(_mm_cvtsi128_si32(_mm_srli_si128(two, 4))));
+            for (; k + 1 < to; k += 2) {
+                const __m128i two = acrossPair(m, xs[k], xs[k + 1]);
+                put(d + k, QRgb(_mm_cvtsi128_si32(two)));
+                put(d + k + 1, QRgb(_mm_cvtsi128_si32(_mm_srli_si128(two, 4))));
+            }
+#endif
+            for (; k < to; ++k) put(d + k, mix256(m[xs[k].lo], m[xs[k].hi], xs[k].w));
+        };
+        across(0, runFrom);
+        size_t k = runFrom;
+#if defined(__SSE2__)
+        if (runTo > runFrom) {
+            const uint w = xs[runFrom].w;
+            const __m128i wa = _mm_set1_epi16(short(256 - w)), wb = _mm_set1_epi16(short(w));
+            const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
+            for (; k + 4 <= runTo; k += 4) {
+                const QRgb* at = m + xs[k].lo;
+                const __m128i four = mix4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)),
+                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1)), wa, wb);
+                if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(four, opaque), opaque)) == 0xffff) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + k), four);
+                    continue;
+                }
+                alignas(16) QRgb px[4];
+                _mm_store_si128(reinterpret_cast<__m128i*>(px), four);
+                for (int j = 0; j < 4; ++j) put(d + k + size_t(j), px[j]);
+            }
         }
 #endif
-        for (; k < xs.size(); ++k, ++d) put(d, smooth ? bilinear(r0, r1, xs[k], ty.w) : r0[xs[k].lo]);
+        across(k, xs.size());
     }
 }
 
@@ -399,33 +446,55 @@ void paintRoundedBand(QImage& dst, const QRectF& outer, double radius, double wi
     // The inner outline: the outer one moved in by the width, its corners shrinking with it.
     const double ihx = hx - width, ihy = hy - width, ri = std::clamp(ro - width, 0.0, std::max(0.0, std::min(ihx, ihy)));
     const QRgb premul = qPremultiply(colour.rgba());
-    const auto blend = [premul](QRgb* at, double cover) {
+    // The colour laid on a pixel of the band at coverage `cover`.
+    const auto paint = [premul](double cover) -> QRgb {
         const uint a = uint(cover * 255 + 0.5);
-        if (a == 0) return;
-        const QRgb s = a == 255 ? premul : byteMul(premul, a);
-        *at = s + byteMul(*at, 255 - qAlpha(s));
+        return a == 0 ? 0 : a >= 255 ? premul : byteMul(premul, a);
     };
-    // Away from the corners a pixel further in than the band's reach is wholly inside the inner outline.
+    const auto at = [&](double xc, double yc) {
+        const double c = coverage(roundedDistance(xc, yc, cx, cy, hx, hy, ro));
+        return paint(fill || c == 0 ? c : c - coverage(roundedDistance(xc, yc, cx, cy, ihx, ihy, ri)));
+    };
+    const auto put = [](QRgb* d, QRgb s) {
+        if (s != 0) *d = s + byteMul(*d, 255 - qAlpha(s));
+    };
+    // Pixels further than `reach` from both ends of a row or a column lie where the outlines run straight:
+    // their colour follows their column alone (in the sides) or their row alone (in the top and bottom), and
+    // only the corners need the distance of each pixel.
     const double reach = std::max(ro, fill ? 0.0 : width) + 1.5;
+    const int left = int(std::floor(outer.left()));
+    const int leftEnd = int(std::floor(outer.left() + reach)), rightStart = int(std::ceil(outer.right() - reach)) - 1;
+    const int topEnd = int(std::floor(outer.top() + reach)), bottomStart = int(std::ceil(outer.bottom() - reach)) - 1;
+    const int rightEnd = int(std::ceil(outer.right())) - 1;
+    constexpr int kMost = 64;
+    if (rightStart <= leftEnd + 1 || bottomStart <= topEnd + 1 || leftEnd - left >= kMost ||
+        rightEnd - rightStart >= kMost) {
+        for (int y = box.top(); y <= box.bottom(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(dst.scanLine(y));
+            for (int x = box.left(); x <= box.right(); ++x) put(line + x, at(x + 0.5, y + 0.5));
+        }
+        return;
+    }
+    std::array<QRgb, kMost> leftSide{}, rightSide{};
+    for (int x = left; x <= leftEnd; ++x) leftSide[size_t(x - left)] = at(x + 0.5, cy);
+    for (int x = rightStart; x <= rightEnd; ++x) rightSide[size_t(x - rightStart)] = at(x + 0.5, cy);
+    const QRgb middle = fill ? premul : 0;
     for (int y = box.top(); y <= box.bottom(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(dst.scanLine(y));
         const double yc = y + 0.5;
-        const auto at = [&](int x) {
-            const double xc = x + 0.5;
-            double c = coverage(roundedDistance(xc, yc, cx, cy, hx, hy, ro));
-            if (!fill && c > 0) c -= coverage(roundedDistance(xc, yc, cx, cy, ihx, ihy, ri));
-            blend(line + x, c);
-        };
-        const int leftEnd = int(std::floor(outer.left() + reach)), rightStart = int(std::ceil(outer.right() - reach)) - 1;
-        if (yc < outer.top() + reach || yc > outer.bottom() - reach || rightStart <= leftEnd + 1) {
-            for (int x = box.left(); x <= box.right(); ++x) at(x);
-            continue;
+        const bool edgeRow = y <= topEnd || y >= bottomStart;
+        const int l1 = std::min(box.right(), leftEnd), r0 = std::max(box.left(), rightStart);
+        if (edgeRow) {
+            for (int x = box.left(); x <= l1; ++x) put(line + x, at(x + 0.5, yc));
+            for (int x = r0; x <= box.right(); ++x) put(line + x, at(x + 0.5, yc));
+        } else {
+            for (int x = box.left(); x <= l1; ++x) put(line + x, leftSide[size_t(x - left)]);
+            for (int x = r0; x <= box.right(); ++x) put(line + x, rightSide[size_t(x - rightStart)]);
         }
-        for (int x = box.left(); x <= std::min(box.right(), leftEnd); ++x) at(x);
-        if (fill)
+        const QRgb s = edgeRow ? at(cx, yc) : middle;
+        if (s != 0)
             for (int x = std::max(box.left(), leftEnd + 1); x <= std::min(box.right(), rightStart - 1); ++x)
-                blend(line + x, 1);
-        for (int x = std::max(box.left(), rightStart); x <= box.right(); ++x) at(x);
+                put(line + x, s);
     }
 }
 

@@ -275,21 +275,6 @@ inline __m128i mix4(__m128i a, __m128i b, __m128i wa, __m128i wb) {
                             half(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)));
 }
 
-// Two neighbouring taps across one row at once, as two packed pixels in the low 64 bits.
-inline __m128i acrossPair(const QRgb* row, const Tap& a, const Tap& b) {
-    const __m128i zero = _mm_setzero_si128();
-    const auto pair = [row](const Tap& t) {
-        if (t.hi == t.lo + 1) return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + t.lo));
-        return _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(row[t.lo])), _mm_cvtsi32_si128(int(row[t.hi])));
-    };
-    const __m128i pa = _mm_unpacklo_epi8(pair(a), zero), pb = _mm_unpacklo_epi8(pair(b), zero);
-    const __m128i wLo = _mm_unpacklo_epi64(_mm_set1_epi16(short(256 - a.w)), _mm_set1_epi16(short(256 - b.w)));
-    const __m128i wHi = _mm_unpacklo_epi64(_mm_set1_epi16(short(a.w)), _mm_set1_epi16(short(b.w)));
-    const __m128i m = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi64(pa, pb), wLo),
-                                                   _mm_mullo_epi16(_mm_unpackhi_epi64(pa, pb), wHi)),
-                                     8);
-    return _mm_packus_epi16(m, zero);
-}
 #endif
 
 // Row `out` = rows r0 and r1 mixed with weight `w` (of r1) over `n` pixels.
@@ -358,17 +343,28 @@ void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRe
         return;
     }
     // Down, then across: each row mixes the two source rows it lies between over the columns its taps read,
-    // then each pixel mixes two neighbours of that. A run of taps one column apart at one weight (a draw at
-    // its own size, moved by a fraction of a pixel) goes four pixels at a time.
+    // then each pixel mixes two neighbours of that, four pixels at a time: read at once where their taps are
+    // one column apart (a draw near its own size), else gathered.
     const int first = xs.front().lo, n = xs.back().hi - first + 1;
-    size_t runFrom = 0, runTo = 0;
-    while (runFrom < xs.size() && xs[runFrom].hi != xs[runFrom].lo + 1) ++runFrom;
-    for (runTo = runFrom + 1; runTo < xs.size(); ++runTo) {
-        const Tap &t = xs[runTo], &before = xs[runTo - 1];
-        if (t.lo != before.lo + 1 || t.hi != t.lo + 1 || t.w != before.w) break;
+    const size_t count = xs.size();
+    std::vector<QRgb> mixed(static_cast<size_t>(n));
+#if defined(__SSE2__)
+    // Each tap's weights, for each of a pixel's four channels.
+    std::vector<uint16_t> weights(count * 8);
+    std::vector<char> together(count / 4);
+    for (size_t k = 0; k < count; ++k)
+        for (size_t c = 0; c < 4; ++c) {
+            weights[k * 8 + c] = uint16_t(256 - xs[k].w);
+            weights[k * 8 + 4 + c] = uint16_t(xs[k].w);
+        }
+    for (size_t g = 0; g < count / 4; ++g) {
+        bool one = true;
+        for (size_t k = g * 4; k < g * 4 + 4; ++k)
+            one = one && xs[k].hi == xs[k].lo + 1 && (k == g * 4 || xs[k].lo == xs[k - 1].lo + 1);
+        together[g] = one;
     }
-    if (runFrom >= xs.size() || runTo - runFrom < 8) runFrom = runTo = xs.size();
-    std::vector<QRgb> mixed(size_t(n) + 1);
+    const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
+#endif
     for (int y = covered.top(); y <= covered.bottom(); ++y) {
         const Tap& ty = ys[size_t(y - covered.top())];
         const auto* r0 = reinterpret_cast<const QRgb*>(src.constScanLine(ty.lo)) + first;
@@ -380,39 +376,45 @@ void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRe
         }
         m -= first;  // indexed by source column
         auto* d = reinterpret_cast<QRgb*>(dst.scanLine(y)) + covered.left();
-        const auto across = [&](size_t from, size_t to) {
-            size_t k = from;
+        size_t k = 0;
 #if defined(__SSE2__)
-            for (; k + 1 < to; k += 2) {
-                const __m128i two = acrossPair(m, xs[k], xs[k + 1]);
-                put(d + k, QRgb(_mm_cvtsi128_si32(two)));
-                put(d + k + 1, QRgb(_mm_cvtsi128_si32(_mm_srli_si128(two, 4))));
+        const __m128i zero = _mm_setzero_si128();
+        for (; k + 4 <= count; k += 4) {
+            __m128i lo, hi;
+            if (together[k / 4]) {
+                lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + xs[k].lo));
+                hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + xs[k].lo + 1));
+            } else {
+                lo = _mm_setr_epi32(int(m[xs[k].lo]), int(m[xs[k + 1].lo]), int(m[xs[k + 2].lo]), int(m[xs[k + 3].lo]));
+                hi = _mm_setr_epi32(int(m[xs[k].hi]), int(m[xs[k + 1].hi]), int(m[xs[k + 2].hi]), int(m[xs[k + 3].hi]));
             }
-#endif
-            for (; k < to; ++k) put(d + k, mix256(m[xs[k].lo], m[xs[k].hi], xs[k].w));
-        };
-        across(0, runFrom);
-        size_t k = runFrom;
-#if defined(__SSE2__)
-        if (runTo > runFrom) {
-            const uint w = xs[runFrom].w;
-            const __m128i wa = _mm_set1_epi16(short(256 - w)), wb = _mm_set1_epi16(short(w));
-            const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
-            for (; k + 4 <= runTo; k += 4) {
-                const QRgb* at = m + xs[k].lo;
-                const __m128i four = mix4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)),
-                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1)), wa, wb);
-                if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(four, opaque), opaque)) == 0xffff) {
-                    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + k), four);
-                    continue;
-                }
-                alignas(16) QRgb px[4];
-                _mm_store_si128(reinterpret_cast<__m128i*>(px), four);
-                for (int j = 0; j < 4; ++j) put(d + k + size_t(j), px[j]);
+            // Weights of pixels k, k+1 (low half of lo's lanes) and k+2, k+3: each tap's own eight.
+            const auto* w = weights.data() + k * 8;
+            const auto wv = [w](size_t i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i * 8)); };
+            const auto pick = [](__m128i a, __m128i b, bool low) {
+                return low ? _mm_unpacklo_epi64(a, b) : _mm_unpackhi_epi64(a, b);
+            };
+            // Lanes: pixel k's channels, then pixel k+1's; weights of lo are the first four of each tap.
+            const __m128i w0 = wv(0), w1 = wv(1), w2 = wv(2), w3 = wv(3);
+            const __m128i half01 = _mm_srli_epi16(
+                _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(lo, zero), pick(w0, w1, true)),
+                              _mm_mullo_epi16(_mm_unpacklo_epi8(hi, zero), pick(w0, w1, false))),
+                8);
+            const __m128i half23 = _mm_srli_epi16(
+                _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(lo, zero), pick(w2, w3, true)),
+                              _mm_mullo_epi16(_mm_unpackhi_epi8(hi, zero), pick(w2, w3, false))),
+                8);
+            const __m128i four = _mm_packus_epi16(half01, half23);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(four, opaque), opaque)) == 0xffff) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(d + k), four);
+                continue;
             }
+            alignas(16) QRgb px[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(px), four);
+            for (size_t j = 0; j < 4; ++j) put(d + k + j, px[j]);
         }
 #endif
-        across(k, xs.size());
+        for (; k < count; ++k) put(d + k, mix256(m[xs[k].lo], m[xs[k].hi], xs[k].w));
     }
 }
 

@@ -325,7 +325,7 @@ void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRe
                                 QPoint(edge(target.right()) - 1, edge(target.bottom()) - 1)) &
                           clip & dst.rect();
     if (covered.isEmpty()) return;
-    const auto xs =
+    auto xs =
         taps(covered.left(), covered.right(), target.left(), src.width() / target.width(), src.width(), smooth);
     const auto ys = taps(covered.top(), covered.bottom(), target.top(), src.height() / target.height(), src.height(),
                          smooth);
@@ -346,6 +346,10 @@ void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRe
     // then each pixel mixes two neighbours of that, four pixels at a time: read at once where their taps are
     // one column apart (a draw near its own size), else gathered.
     const int first = xs.front().lo, n = xs.back().hi - first + 1;
+    for (Tap& t : xs) {  // from here on counted from the first column read
+        t.lo -= first;
+        t.hi -= first;
+    }
     const size_t count = xs.size();
     std::vector<QRgb> mixed(static_cast<size_t>(n));
 #if defined(__SSE2__)
@@ -374,7 +378,6 @@ void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRe
             mixRows(mixed.data(), r0, r1, n, ty.w);
             m = mixed.data();
         }
-        m -= first;  // indexed by source column
         auto* d = reinterpret_cast<QRgb*>(dst.scanLine(y)) + covered.left();
         size_t k = 0;
 #if defined(__SSE2__)

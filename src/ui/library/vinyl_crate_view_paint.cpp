@@ -283,13 +283,16 @@ void VinylCrateView::paintScene(QPainter& p, const QRegion& dirty) {
 
 namespace {
 
-// Inside `r` where a card drawn there surely covers what lies under it: its rounded corners left out.
+// Inside `r` where a card drawn there surely covers what lies under it: all but its rounded corners and a
+// margin along its edges, where the scaled face may be partly see-through.
 QRegion coveredBy(const QRectF& r, double scale) {
-    const double in = kCardCorner * scale + 1;
-    const QRectF inner = r.adjusted(in, in, -in, -in);
-    if (inner.isEmpty()) return {};
-    return QRegion(QRect(QPoint(int(std::ceil(inner.left())), int(std::ceil(inner.top()))),
-                         QPoint(int(std::floor(inner.right())) - 1, int(std::floor(inner.bottom())) - 1)));
+    const double corner = kCardCorner * scale + 1, edge = 2;
+    const auto inside = [](const QRectF& f) {
+        if (f.isEmpty()) return QRegion();
+        return QRegion(QRect(QPoint(int(std::ceil(f.left())), int(std::ceil(f.top()))),
+                             QPoint(int(std::floor(f.right())) - 1, int(std::floor(f.bottom())) - 1)));
+    };
+    return inside(r.adjusted(edge, corner, -edge, -corner)) + inside(r.adjusted(corner, edge, -corner, -edge));
 }
 
 // Adds b (below 0) to every channel of the opaque pixels of `img` inside the rounded rectangle `r` (logical,

@@ -277,6 +277,30 @@ inline __m128i mix4(__m128i a, __m128i b, __m128i wa, __m128i wb) {
 
 #endif
 
+#if defined(__SSE2__)
+// Four premultiplied pixels `s` over the four at `d`: s + d·(255 − alpha of s), as the one-pixel form does it.
+inline void put4(QRgb* d, __m128i s) {
+    const __m128i alpha = _mm_set1_epi32(int(0xff000000u));
+    const __m128i a = _mm_and_si128(s, alpha);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, alpha)) == 0xffff) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), s);
+        return;
+    }
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(s, _mm_setzero_si128())) == 0xffff) return;
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i rest = _mm_sub_epi32(_mm_set1_epi32(255), _mm_srli_epi32(s, 24));  // per pixel, in 32-bit lanes
+    const __m128i rest16 = _mm_or_si128(rest, _mm_slli_epi32(rest, 16));             // twice per lane, 16 bits each
+    const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
+    const auto scale = [&](__m128i x, __m128i w) {
+        const __m128i t = _mm_mullo_epi16(x, w);
+        return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), _mm_set1_epi16(0x80)), 8);
+    };
+    const __m128i lo = scale(_mm_unpacklo_epi8(dv, zero), _mm_unpacklo_epi32(rest16, rest16));
+    const __m128i hi = scale(_mm_unpackhi_epi8(dv, zero), _mm_unpackhi_epi32(rest16, rest16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_add_epi8(s, _mm_packus_epi16(lo, hi)));
+}
+#endif
+
 // Row `out` = rows r0 and r1 mixed with weight `w` (of r1) over `n` pixels.
 void mixRows(QRgb* out, const QRgb* r0, const QRgb* r1, int n, uint w) {
     int i = 0;
@@ -338,7 +362,13 @@ void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRe
         for (int y = covered.top(); y <= covered.bottom(); ++y) {
             const auto* r = reinterpret_cast<const QRgb*>(src.constScanLine(ys[size_t(y - covered.top())].lo));
             auto* d = reinterpret_cast<QRgb*>(dst.scanLine(y)) + covered.left();
-            for (const Tap& t : xs) put(d++, r[t.lo]);
+            size_t k = 0;
+#if defined(__SSE2__)
+            for (; k + 4 <= xs.size(); k += 4)
+                put4(d + k, _mm_setr_epi32(int(r[xs[k].lo]), int(r[xs[k + 1].lo]), int(r[xs[k + 2].lo]),
+                                           int(r[xs[k + 3].lo])));
+#endif
+            for (; k < xs.size(); ++k) put(d + k, r[xs[k].lo]);
         }
         return;
     }
@@ -367,18 +397,34 @@ void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRe
             one = one && xs[k].hi == xs[k].lo + 1 && (k == g * 4 || xs[k].lo == xs[k - 1].lo + 1);
         together[g] = one;
     }
-    const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
 #endif
+    // Columns taken one for one, as a card at its own size on whole pixels across: rows mix straight into place.
+    bool straight = true;
+    for (size_t k = 0; k < count && straight; ++k) straight = xs[k].w == 0 && xs[k].lo == xs[0].lo + int(k);
     for (int y = covered.top(); y <= covered.bottom(); ++y) {
         const Tap& ty = ys[size_t(y - covered.top())];
         const auto* r0 = reinterpret_cast<const QRgb*>(src.constScanLine(ty.lo)) + first;
         const auto* r1 = reinterpret_cast<const QRgb*>(src.constScanLine(ty.hi)) + first;
+        auto* d = reinterpret_cast<QRgb*>(dst.scanLine(y)) + covered.left();
+        if (straight) {
+            const QRgb *a = r0 + xs[0].lo, *b = r1 + xs[0].lo;
+            const uint w = ty.hi != ty.lo ? ty.w : 0;
+            size_t k = 0;
+#if defined(__SSE2__)
+            const __m128i wa = _mm_set1_epi16(short(256 - w)), wb = _mm_set1_epi16(short(w));
+            for (; k + 4 <= count; k += 4) {
+                const __m128i top = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + k));
+                put4(d + k, w == 0 ? top : mix4(top, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k)), wa, wb));
+            }
+#endif
+            for (; k < count; ++k) put(d + k, w == 0 ? a[k] : mix256(a[k], b[k], w));
+            continue;
+        }
         const QRgb* m = r0;
         if (ty.w != 0 && ty.hi != ty.lo) {
             mixRows(mixed.data(), r0, r1, n, ty.w);
             m = mixed.data();
         }
-        auto* d = reinterpret_cast<QRgb*>(dst.scanLine(y)) + covered.left();
         size_t k = 0;
 #if defined(__SSE2__)
         const __m128i zero = _mm_setzero_si128();
@@ -407,14 +453,7 @@ void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRe
                 _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(lo, zero), pick(w2, w3, true)),
                               _mm_mullo_epi16(_mm_unpackhi_epi8(hi, zero), pick(w2, w3, false))),
                 8);
-            const __m128i four = _mm_packus_epi16(half01, half23);
-            if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(four, opaque), opaque)) == 0xffff) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(d + k), four);
-                continue;
-            }
-            alignas(16) QRgb px[4];
-            _mm_store_si128(reinterpret_cast<__m128i*>(px), four);
-            for (size_t j = 0; j < 4; ++j) put(d + k + j, px[j]);
+            put4(d + k, _mm_packus_epi16(half01, half23));
         }
 #endif
         for (; k < count; ++k) put(d + k, mix256(m[xs[k].lo], m[xs[k].hi], xs[k].w));

@@ -112,15 +112,6 @@ void paintCardBorder(QPainter& p, const QRectF& r, bool loaded, bool focused, bo
     p.restore();
 }
 
-void paintCarEdge(QPainter& p, const QRectF& r) {
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(colors::withOpacity(Qt::white, 0.12), 1));
-    p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), kCardCorner - 0.5, kCardCorner - 0.5);
-    p.restore();
-}
-
 QRectF paintSticker(QPainter& p, const QRectF& cover, const TrackMetaLite& meta) {
     const StickerRows rows = stickerRows(meta);
     if (rows.empty()) return {};
@@ -275,9 +266,6 @@ inline __m128i mix4(__m128i a, __m128i b, __m128i wa, __m128i wb) {
                             half(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)));
 }
 
-#endif
-
-#if defined(__SSE2__)
 // Four premultiplied pixels `s` over the four at `d`: s + d·(255 − alpha of s), as the one-pixel form does it.
 inline void put4(QRgb* d, __m128i s) {
     const __m128i alpha = _mm_set1_epi32(int(0xff000000u));

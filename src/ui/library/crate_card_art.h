@@ -33,8 +33,6 @@ struct CardBorder {
 };
 CardBorder cardBorder(bool loaded, bool focused, bool played, double blink);
 void paintCardBorder(QPainter& p, const QRectF& r, bool loaded, bool focused, bool played, double blink);
-// The thin white edge of a train car.
-void paintCarEdge(QPainter& p, const QRectF& r);
 
 // The sticker in the cover's top trailing corner; returns the rectangle of its plays row (empty without).
 QRectF paintSticker(QPainter& p, const QRectF& cover, const TrackMetaLite& meta);

@@ -115,7 +115,7 @@ private:
 
     // Painting (vinyl_crate_view_paint.cpp).
     void paintScene(QPainter& p, const QRegion& dirty);
-    // Into `layer`, an opaque image of the widget's device pixels that `p` paints on.
+    // Into `layer`, an opaque image of the widget's device pixels; `p` paints on it what is drawn as text.
     void paintTrain(QImage& layer, const QRegion& dirty);
     void paintFocusedCard(QPainter& p, QImage& layer, const QRegion& dirty);
     void paintPanel(QPainter& p, const QRegion& dirty);

@@ -480,7 +480,7 @@ void paintRoundedBand(QImage& dst, const QRectF& outer, double radius, double wi
     const QRgb premul = qPremultiply(colour.rgba());
     // The colour laid on a pixel of the band at coverage `cover`.
     const auto paint = [premul](double cover) -> QRgb {
-        const uint a = uint(cover * 255 + 0.5);
+        const uint a = uint(std::clamp(cover, 0.0, 1.0) * 255 + 0.5);
         return a == 0 ? 0 : a >= 255 ? premul : byteMul(premul, a);
     };
     const auto at = [&](double xc, double yc) {

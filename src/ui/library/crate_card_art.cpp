@@ -13,6 +13,7 @@
 #include <QPainterPath>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -91,38 +92,23 @@ QImage cardFace(const QImage* picture, const std::string& name, const std::strin
     return img;
 }
 
+CardBorder cardBorder(bool loaded, bool focused, bool played, double blink) {
+    if (loaded) return {colors::withOpacity(colors::green(), 0.9), 3, {}};
+    if (focused) return {colors::withOpacity(colors::yellow(), blink), 2.5, {}};
+    if (played) return {colors::withOpacity(colors::red(), 0.65), 1.5, colors::withOpacity(colors::red(), 0.1)};
+    return {QColor::fromHsvF(0.58f, 0.7f, 0.9f, 0.45f), 1, {}};
+}
+
 void paintCardBorder(QPainter& p, const QRectF& r, bool loaded, bool focused, bool played, double blink) {
-    QColor c;
-    double width = 1;
-    if (loaded) {
-        c = colors::withOpacity(colors::green(), 0.9);
-        width = 3;
-    } else if (focused) {
-        c = colors::withOpacity(colors::yellow(), blink);
-        width = 2.5;
-    } else if (played) {
-        c = colors::withOpacity(colors::red(), 0.65);
-        width = 1.5;
-        p.fillPath(rounded(r, kCardCorner), colors::withOpacity(colors::red(), 0.1));
-    } else {
-        c = QColor::fromHsvF(0.58f, 0.7f, 0.9f, 0.45f);
-    }
+    const CardBorder b = cardBorder(loaded, focused, played, blink);
+    if (b.tint.isValid()) p.fillPath(rounded(r, kCardCorner), b.tint);
     // Stroked inside the shape.
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(c, width));
+    p.setPen(QPen(b.colour, b.width));
     p.setBrush(Qt::NoBrush);
-    const double in = width / 2;
+    const double in = b.width / 2;
     p.drawRoundedRect(r.adjusted(in, in, -in, -in), kCardCorner - in, kCardCorner - in);
-    p.restore();
-}
-
-void paintCarEdge(QPainter& p, const QRectF& r) {
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(colors::withOpacity(Qt::white, 0.12), 1));
-    p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), kCardCorner - 0.5, kCardCorner - 0.5);
     p.restore();
 }
 
@@ -247,7 +233,7 @@ QImage cardShadow(double side, double radius, double opacity, qreal dpr) {
 namespace {
 
 // a·(256 − w) + b·w over 256 on each channel of packed premultiplied ARGB; w in 0…256.
-[[maybe_unused]] inline QRgb mix256(QRgb a, QRgb b, uint w) {
+inline QRgb mix256(QRgb a, QRgb b, uint w) {
     const uint iw = 256 - w;
     const uint rb = (((a & 0x00ff00ffu) * iw + (b & 0x00ff00ffu) * w) >> 8) & 0x00ff00ffu;
     const uint ag = ((((a >> 8) & 0x00ff00ffu) * iw + ((b >> 8) & 0x00ff00ffu) * w) >> 8) & 0x00ff00ffu;
@@ -268,52 +254,54 @@ struct Tap {
     uint w;  // of hi, 0…256
 };
 
-// The bilinear sample of rows r0 and r1 (weight `wy` of r1) at the horizontal tap `tx`: mix256 across, then
-// down. With SSE2 each channel is a 16-bit lane; a·(256 − w) + b·w never exceeds 16 bits, so the lanes give
-// the same bytes as the packed form.
 #if defined(__SSE2__)
-inline QRgb bilinear(const QRgb* r0, const QRgb* r1, const Tap& tx, uint wy) {
+// a·(256 − w) + b·w over 256 on each channel of four packed pixels: each channel a 16-bit lane, where the sum
+// never exceeds 16 bits.
+inline __m128i mix4(__m128i a, __m128i b, __m128i wa, __m128i wb) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i wx = _mm_unpacklo_epi64(_mm_set1_epi16(short(256 - tx.w)), _mm_set1_epi16(short(tx.w)));
-    const auto across = [&](const QRgb* row) {
-        const __m128i pair = _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(row[tx.lo])), _mm_cvtsi32_si128(int(row[tx.hi])));
-        const __m128i m = _mm_mullo_epi16(_mm_unpacklo_epi8(pair, zero), wx);
-        return _mm_srli_epi16(_mm_add_epi16(m, _mm_srli_si128(m, 8)), 8);
+    const auto half = [&](__m128i x, __m128i y) {
+        return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(x, wa), _mm_mullo_epi16(y, wb)), 8);
     };
-    const __m128i top = across(r0), bottom = across(r1);
-    const __m128i down = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(top, _mm_set1_epi16(short(256 - wy))),
-                                                      _mm_mullo_epi16(bottom, _mm_set1_epi16(short(wy)))),
-                                        8);
-    return QRgb(_mm_cvtsi128_si32(_mm_packus_epi16(down, zero)));
+    return _mm_packus_epi16(half(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
+                            half(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)));
 }
 
-// Two neighbouring taps at once: the mix across of `row` for taps a and b, as lanes [a's 4, b's 4].
-inline __m128i acrossPair(const QRgb* row, const Tap& a, const Tap& b) {
+// Four premultiplied pixels `s` over the four at `d`: s + d·(255 − alpha of s), as the one-pixel form does it.
+inline void put4(QRgb* d, __m128i s) {
+    const __m128i alpha = _mm_set1_epi32(int(0xff000000u));
+    const __m128i a = _mm_and_si128(s, alpha);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, alpha)) == 0xffff) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), s);
+        return;
+    }
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(s, _mm_setzero_si128())) == 0xffff) return;
     const __m128i zero = _mm_setzero_si128();
-    const auto pair = [row](const Tap& t) {
-        if (t.hi == t.lo + 1) return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + t.lo));
-        return _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(row[t.lo])), _mm_cvtsi32_si128(int(row[t.hi])));
+    const __m128i rest = _mm_sub_epi32(_mm_set1_epi32(255), _mm_srli_epi32(s, 24));  // per pixel, in 32-bit lanes
+    const __m128i rest16 = _mm_or_si128(rest, _mm_slli_epi32(rest, 16));             // twice per lane, 16 bits each
+    const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
+    const auto scale = [&](__m128i x, __m128i w) {
+        const __m128i t = _mm_mullo_epi16(x, w);
+        return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), _mm_set1_epi16(0x80)), 8);
     };
-    const __m128i pa = _mm_unpacklo_epi8(pair(a), zero), pb = _mm_unpacklo_epi8(pair(b), zero);
-    const __m128i wLo = _mm_unpacklo_epi64(_mm_set1_epi16(short(256 - a.w)), _mm_set1_epi16(short(256 - b.w)));
-    const __m128i wHi = _mm_unpacklo_epi64(_mm_set1_epi16(short(a.w)), _mm_set1_epi16(short(b.w)));
-    return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi64(pa, pb), wLo),
-                                        _mm_mullo_epi16(_mm_unpackhi_epi64(pa, pb), wHi)),
-                          8);
-}
-
-// The bilinear samples of taps a and b, as two packed pixels in the low 64 bits.
-inline __m128i bilinearPair(const QRgb* r0, const QRgb* r1, const Tap& a, const Tap& b, uint wy) {
-    const __m128i top = _mm_mullo_epi16(acrossPair(r0, a, b), _mm_set1_epi16(short(256 - wy)));
-    const __m128i bottom = _mm_mullo_epi16(acrossPair(r1, a, b), _mm_set1_epi16(short(wy)));
-    const __m128i down = _mm_srli_epi16(_mm_add_epi16(top, bottom), 8);
-    return _mm_packus_epi16(down, _mm_setzero_si128());
-}
-#else
-inline QRgb bilinear(const QRgb* r0, const QRgb* r1, const Tap& tx, uint wy) {
-    return mix256(mix256(r0[tx.lo], r0[tx.hi], tx.w), mix256(r1[tx.lo], r1[tx.hi], tx.w), wy);
+    const __m128i lo = scale(_mm_unpacklo_epi8(dv, zero), _mm_unpacklo_epi32(rest16, rest16));
+    const __m128i hi = scale(_mm_unpackhi_epi8(dv, zero), _mm_unpackhi_epi32(rest16, rest16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_add_epi8(s, _mm_packus_epi16(lo, hi)));
 }
 #endif
+
+// Row `out` = rows r0 and r1 mixed with weight `w` (of r1) over `n` pixels.
+void mixRows(QRgb* out, const QRgb* r0, const QRgb* r1, int n, uint w) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i wa = _mm_set1_epi16(short(256 - w)), wb = _mm_set1_epi16(short(w));
+    for (; i + 4 <= n; i += 4) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), mix4(a, b, wa, wb));
+    }
+#endif
+    for (; i < n; ++i) out[i] = mix256(r0[i], r1[i], w);
+}
 
 // The source samples of destination pixel centres `from`…`to` along one axis.
 std::vector<Tap> taps(int from, int to, double origin, double step, int size, bool smooth) {
@@ -349,29 +337,196 @@ void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRe
                                 QPoint(edge(target.right()) - 1, edge(target.bottom()) - 1)) &
                           clip & dst.rect();
     if (covered.isEmpty()) return;
-    const auto xs =
+    auto xs =
         taps(covered.left(), covered.right(), target.left(), src.width() / target.width(), src.width(), smooth);
     const auto ys = taps(covered.top(), covered.bottom(), target.top(), src.height() / target.height(), src.height(),
                          smooth);
+    const auto put = [](QRgb* at, QRgb s) {
+        const uint a = qAlpha(s);
+        if (a == 255) *at = s;
+        else if (s != 0) *at = s + byteMul(*at, 255 - a);
+    };
+    if (!smooth) {
+        for (int y = covered.top(); y <= covered.bottom(); ++y) {
+            const auto* r = reinterpret_cast<const QRgb*>(src.constScanLine(ys[size_t(y - covered.top())].lo));
+            auto* d = reinterpret_cast<QRgb*>(dst.scanLine(y)) + covered.left();
+            size_t k = 0;
+#if defined(__SSE2__)
+            for (; k + 4 <= xs.size(); k += 4)
+                put4(d + k, _mm_setr_epi32(int(r[xs[k].lo]), int(r[xs[k + 1].lo]), int(r[xs[k + 2].lo]),
+                                           int(r[xs[k + 3].lo])));
+#endif
+            for (; k < xs.size(); ++k) put(d + k, r[xs[k].lo]);
+        }
+        return;
+    }
+    // Down, then across: each row mixes the two source rows it lies between over the columns its taps read,
+    // then each pixel mixes two neighbours of that, four pixels at a time: read at once where their taps are
+    // one column apart (a draw near its own size), else gathered.
+    const int first = xs.front().lo, n = xs.back().hi - first + 1;
+    for (Tap& t : xs) {  // from here on counted from the first column read
+        t.lo -= first;
+        t.hi -= first;
+    }
+    const size_t count = xs.size();
+    std::vector<QRgb> mixed(static_cast<size_t>(n));
+#if defined(__SSE2__)
+    // Each tap's weights, for each of a pixel's four channels.
+    std::vector<uint16_t> weights(count * 8);
+    std::vector<char> together(count / 4);
+    for (size_t k = 0; k < count; ++k)
+        for (size_t c = 0; c < 4; ++c) {
+            weights[k * 8 + c] = uint16_t(256 - xs[k].w);
+            weights[k * 8 + 4 + c] = uint16_t(xs[k].w);
+        }
+    for (size_t g = 0; g < count / 4; ++g) {
+        bool one = true;
+        for (size_t k = g * 4; k < g * 4 + 4; ++k)
+            one = one && xs[k].hi == xs[k].lo + 1 && (k == g * 4 || xs[k].lo == xs[k - 1].lo + 1);
+        together[g] = one;
+    }
+#endif
+    // Columns taken one for one, as a card at its own size on whole pixels across: rows mix straight into place.
+    bool straight = true;
+    for (size_t k = 0; k < count && straight; ++k) straight = xs[k].w == 0 && xs[k].lo == xs[0].lo + int(k);
     for (int y = covered.top(); y <= covered.bottom(); ++y) {
         const Tap& ty = ys[size_t(y - covered.top())];
-        const auto* r0 = reinterpret_cast<const QRgb*>(src.constScanLine(ty.lo));
-        const auto* r1 = reinterpret_cast<const QRgb*>(src.constScanLine(ty.hi));
+        const auto* r0 = reinterpret_cast<const QRgb*>(src.constScanLine(ty.lo)) + first;
+        const auto* r1 = reinterpret_cast<const QRgb*>(src.constScanLine(ty.hi)) + first;
         auto* d = reinterpret_cast<QRgb*>(dst.scanLine(y)) + covered.left();
-        const auto put = [](QRgb* at, QRgb s) {
-            const uint a = qAlpha(s);
-            if (a == 255) *at = s;
-            else if (s != 0) *at = s + byteMul(*at, 255 - a);
-        };
+        if (straight) {
+            const QRgb *a = r0 + xs[0].lo, *b = r1 + xs[0].lo;
+            const uint w = ty.hi != ty.lo ? ty.w : 0;
+            size_t k = 0;
+#if defined(__SSE2__)
+            const __m128i wa = _mm_set1_epi16(short(256 - w)), wb = _mm_set1_epi16(short(w));
+            for (; k + 4 <= count; k += 4) {
+                const __m128i top = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + k));
+                put4(d + k, w == 0 ? top : mix4(top, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k)), wa, wb));
+            }
+#endif
+            for (; k < count; ++k) put(d + k, w == 0 ? a[k] : mix256(a[k], b[k], w));
+            continue;
+        }
+        const QRgb* m = r0;
+        if (ty.w != 0 && ty.hi != ty.lo) {
+            mixRows(mixed.data(), r0, r1, n, ty.w);
+            m = mixed.data();
+        }
         size_t k = 0;
 #if defined(__SSE2__)
-        for (; smooth && k + 1 < xs.size(); k += 2, d += 2) {
-            const __m128i two = bilinearPair(r0, r1, xs[k], xs[k + 1], ty.w);
-            put(d, QRgb(_mm_cvtsi128_si32(two)));
-            put(d + 1, QRgb(_mm_cvtsi128_si32(_mm_srli_si128(two, 4))));
+        const __m128i zero = _mm_setzero_si128();
+        for (; k + 4 <= count; k += 4) {
+            __m128i lo, hi;
+            if (together[k / 4]) {
+                lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + xs[k].lo));
+                hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + xs[k].lo + 1));
+            } else {
+                lo = _mm_setr_epi32(int(m[xs[k].lo]), int(m[xs[k + 1].lo]), int(m[xs[k + 2].lo]), int(m[xs[k + 3].lo]));
+                hi = _mm_setr_epi32(int(m[xs[k].hi]), int(m[xs[k + 1].hi]), int(m[xs[k + 2].hi]), int(m[xs[k + 3].hi]));
+            }
+            // Weights of pixels k, k+1 (low half of lo's lanes) and k+2, k+3: each tap's own eight.
+            const auto* w = weights.data() + k * 8;
+            const auto wv = [w](size_t i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i * 8)); };
+            const auto pick = [](__m128i a, __m128i b, bool low) {
+                return low ? _mm_unpacklo_epi64(a, b) : _mm_unpackhi_epi64(a, b);
+            };
+            // Lanes: pixel k's channels, then pixel k+1's; weights of lo are the first four of each tap.
+            const __m128i w0 = wv(0), w1 = wv(1), w2 = wv(2), w3 = wv(3);
+            const __m128i half01 = _mm_srli_epi16(
+                _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(lo, zero), pick(w0, w1, true)),
+                              _mm_mullo_epi16(_mm_unpacklo_epi8(hi, zero), pick(w0, w1, false))),
+                8);
+            const __m128i half23 = _mm_srli_epi16(
+                _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(lo, zero), pick(w2, w3, true)),
+                              _mm_mullo_epi16(_mm_unpackhi_epi8(hi, zero), pick(w2, w3, false))),
+                8);
+            put4(d + k, _mm_packus_epi16(half01, half23));
         }
 #endif
-        for (; k < xs.size(); ++k, ++d) put(d, smooth ? bilinear(r0, r1, xs[k], ty.w) : r0[xs[k].lo]);
+        for (; k < count; ++k) put(d + k, mix256(m[xs[k].lo], m[xs[k].hi], xs[k].w));
+    }
+}
+
+namespace {
+
+// Signed distance from (x, y) to the outline of a rounded rectangle of centre (cx, cy), half size (hx, hy) and
+// corner radius `r`: below 0 inside.
+inline double roundedDistance(double x, double y, double cx, double cy, double hx, double hy, double r) {
+    const double qx = std::abs(x - cx) - (hx - r), qy = std::abs(y - cy) - (hy - r);
+    const double ox = std::max(qx, 0.0), oy = std::max(qy, 0.0);
+    return std::sqrt(ox * ox + oy * oy) + std::min(std::max(qx, qy), 0.0) - r;
+}
+
+// How much of a pixel whose centre lies `d` from an outline is inside it.
+inline double coverage(double d) { return std::clamp(0.5 - d, 0.0, 1.0); }
+
+}  // namespace
+
+void paintRoundedBand(QImage& dst, const QRectF& outer, double radius, double width, const QColor& colour,
+                      const QRect& clip) {
+    if (!(outer.width() > 0) || !(outer.height() > 0) || colour.alpha() == 0) return;
+    if (dst.format() != QImage::Format_RGB32 && dst.format() != QImage::Format_ARGB32_Premultiplied) return;
+    const QRect box = QRect(QPoint(int(std::floor(outer.left())), int(std::floor(outer.top()))),
+                            QPoint(int(std::ceil(outer.right())) - 1, int(std::ceil(outer.bottom())) - 1)) &
+                      clip & dst.rect();
+    if (box.isEmpty()) return;
+    const double cx = outer.center().x(), cy = outer.center().y();
+    const double hx = outer.width() / 2, hy = outer.height() / 2;
+    const double ro = std::clamp(radius, 0.0, std::min(hx, hy));
+    const bool fill = !(width > 0) || width >= std::min(hx, hy);
+    // The inner outline: the outer one moved in by the width, its corners shrinking with it.
+    const double ihx = hx - width, ihy = hy - width, ri = std::clamp(ro - width, 0.0, std::max(0.0, std::min(ihx, ihy)));
+    const QRgb premul = qPremultiply(colour.rgba());
+    // The colour laid on a pixel of the band at coverage `cover`.
+    const auto paint = [premul](double cover) -> QRgb {
+        const uint a = uint(std::clamp(cover, 0.0, 1.0) * 255 + 0.5);
+        return a == 0 ? 0 : a >= 255 ? premul : byteMul(premul, a);
+    };
+    const auto at = [&](double xc, double yc) {
+        const double c = coverage(roundedDistance(xc, yc, cx, cy, hx, hy, ro));
+        return paint(fill || c == 0 ? c : c - coverage(roundedDistance(xc, yc, cx, cy, ihx, ihy, ri)));
+    };
+    const auto put = [](QRgb* d, QRgb s) {
+        if (s != 0) *d = s + byteMul(*d, 255 - qAlpha(s));
+    };
+    // Pixels further than `reach` from both ends of a row or a column lie where the outlines run straight:
+    // their colour follows their column alone (in the sides) or their row alone (in the top and bottom), and
+    // only the corners need the distance of each pixel.
+    const double reach = std::max(ro, fill ? 0.0 : width) + 1.5;
+    const int left = int(std::floor(outer.left()));
+    const int leftEnd = int(std::floor(outer.left() + reach)), rightStart = int(std::ceil(outer.right() - reach)) - 1;
+    const int topEnd = int(std::floor(outer.top() + reach)), bottomStart = int(std::ceil(outer.bottom() - reach)) - 1;
+    const int rightEnd = int(std::ceil(outer.right())) - 1;
+    constexpr int kMost = 64;
+    if (rightStart <= leftEnd + 1 || bottomStart <= topEnd + 1 || leftEnd - left >= kMost ||
+        rightEnd - rightStart >= kMost) {
+        for (int y = box.top(); y <= box.bottom(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(dst.scanLine(y));
+            for (int x = box.left(); x <= box.right(); ++x) put(line + x, at(x + 0.5, y + 0.5));
+        }
+        return;
+    }
+    std::array<QRgb, kMost> leftSide{}, rightSide{};
+    for (int x = left; x <= leftEnd; ++x) leftSide[size_t(x - left)] = at(x + 0.5, cy);
+    for (int x = rightStart; x <= rightEnd; ++x) rightSide[size_t(x - rightStart)] = at(x + 0.5, cy);
+    const QRgb middle = fill ? premul : 0;
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(dst.scanLine(y));
+        const double yc = y + 0.5;
+        const bool edgeRow = y <= topEnd || y >= bottomStart;
+        const int l1 = std::min(box.right(), leftEnd), r0 = std::max(box.left(), rightStart);
+        if (edgeRow) {
+            for (int x = box.left(); x <= l1; ++x) put(line + x, at(x + 0.5, yc));
+            for (int x = r0; x <= box.right(); ++x) put(line + x, at(x + 0.5, yc));
+        } else {
+            for (int x = box.left(); x <= l1; ++x) put(line + x, leftSide[size_t(x - left)]);
+            for (int x = r0; x <= box.right(); ++x) put(line + x, rightSide[size_t(x - rightStart)]);
+        }
+        const QRgb s = edgeRow ? at(cx, yc) : middle;
+        if (s != 0)
+            for (int x = std::max(box.left(), leftEnd + 1); x <= std::min(box.right(), rightStart - 1); ++x)
+                put(line + x, s);
     }
 }
 

@@ -4,6 +4,7 @@
 // brightness change that darkens covers further back.
 #include "ui/library/track_meta_lite.h"
 
+#include <QColor>
 #include <QFont>
 #include <QImage>
 #include <QRectF>
@@ -24,10 +25,14 @@ QImage cardFace(const QImage* picture, const std::string& name, const std::strin
 QFont flipLabelFont(double side);
 
 // The ring laid over a cover; the first of loaded, focused, played decides. `blink` is the focused ring's
-// opacity of the moment.
+// opacity of the moment. A played cover is also tinted.
+struct CardBorder {
+    QColor colour;
+    double width = 1;  // stroked inside the card's edge
+    QColor tint;       // over the whole face when valid
+};
+CardBorder cardBorder(bool loaded, bool focused, bool played, double blink);
 void paintCardBorder(QPainter& p, const QRectF& r, bool loaded, bool focused, bool played, double blink);
-// The thin white edge of a train car.
-void paintCarEdge(QPainter& p, const QRectF& r);
 
 // The sticker in the cover's top trailing corner; returns the rectangle of its plays row (empty without).
 QRectF paintSticker(QPainter& p, const QRectF& cover, const TrackMetaLite& meta);
@@ -45,5 +50,12 @@ QImage cardShadow(double side, double radius, double opacity, qreal dpr);
 // large scaled draws to its thread pool, which costs more than the drawing for a train of covers.
 void blendScaled(QImage& dst, const QRectF& target, const QImage& src, const QRect& clip, bool smooth);
 double shadowPad(double radius);
+
+// Paints `colour` over the band between the rounded rectangle `outer` (device pixels of `dst`, corners of
+// `radius`) and the same shape inset by `width`, as an antialiased stroke inside the shape draws it; a width of
+// 0 fills the shape. Only inside `clip`, and only on the band's pixels: a ring costs its perimeter, on this
+// thread, where the raster engine hands a large stroke to its thread pool.
+void paintRoundedBand(QImage& dst, const QRectF& outer, double radius, double width, const QColor& colour,
+                      const QRect& clip);
 
 }  // namespace plindo::ui

@@ -115,8 +115,8 @@ private:
 
     // Painting (vinyl_crate_view_paint.cpp).
     void paintScene(QPainter& p, const QRegion& dirty);
-    // Into `layer`, an opaque image of the widget's device pixels that `p` paints on.
-    void paintTrain(QPainter& p, QImage& layer, const QRegion& dirty);
+    // Into `layer`, an opaque image of the widget's device pixels; `p` paints on it what is drawn as text.
+    void paintTrain(QImage& layer, const QRegion& dirty);
     void paintFocusedCard(QPainter& p, QImage& layer, const QRegion& dirty);
     void paintPanel(QPainter& p, const QRegion& dirty);
     struct Face;

@@ -1,6 +1,7 @@
 // Painting of the crate, back to front: backdrop, train, back lip, the focused card cut at the lip line, the
 // front lip's lower half, and the text panel on a blurred copy of what lies under it.
 #include "ui/kit/blur.h"
+#include "ui/kit/colors.h"
 #include "ui/kit/text_styles.h"
 #include "ui/library/crate_card_art.h"
 #include "ui/library/crate_texts.h"
@@ -18,6 +19,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace plindo::ui {
 
 namespace {
@@ -29,6 +34,14 @@ constexpr double kPanelBlur = 12;  // how soft the pixels under the panel get
 QRect devicePixels(const QRect& logical, double dpr) {
     return {QPoint(int(std::floor(logical.left() * dpr)), int(std::floor(logical.top() * dpr))),
             QPoint(int(std::ceil((logical.right() + 1) * dpr)) - 1, int(std::ceil((logical.bottom() + 1) * dpr)) - 1)};
+}
+
+// The device pixels of a region of logical pixels, each pixel once.
+QRegion devicePixels(const QRegion& logical, double dpr) {
+    if (dpr == 1) return logical;
+    QRegion out;
+    for (const QRect& r : logical) out += devicePixels(r, dpr);
+    return out;
 }
 
 QColor grey(double level) {
@@ -259,7 +272,7 @@ void VinylCrateView::paintScene(QPainter& p, const QRegion& dirty) {
             QPainter tp(&train);
             tp.setRenderHints(p.renderHints());
             tp.setClipRegion(dirty);
-            paintTrain(tp, train, dirty);
+            paintTrain(train, dirty);
             tp.drawImage(lipAt, staticLayer(1));
             paintFocusedCard(tp, train, dirty);
             tp.drawImage(lipAt, staticLayer(2));
@@ -270,13 +283,16 @@ void VinylCrateView::paintScene(QPainter& p, const QRegion& dirty) {
 
 namespace {
 
-// Inside `r` where a card drawn there surely covers what lies under it: its rounded corners left out.
+// Inside `r` where a card drawn there surely covers what lies under it: all but its rounded corners and a
+// margin along its edges, where the scaled face may be partly see-through.
 QRegion coveredBy(const QRectF& r, double scale) {
-    const double in = kCardCorner * scale + 1;
-    const QRectF inner = r.adjusted(in, in, -in, -in);
-    if (inner.isEmpty()) return {};
-    return QRegion(QRect(QPoint(int(std::ceil(inner.left())), int(std::ceil(inner.top()))),
-                         QPoint(int(std::floor(inner.right())) - 1, int(std::floor(inner.bottom())) - 1)));
+    const double corner = kCardCorner * scale + 1, edge = 2;
+    const auto inside = [](const QRectF& f) {
+        if (f.isEmpty()) return QRegion();
+        return QRegion(QRect(QPoint(int(std::ceil(f.left())), int(std::ceil(f.top()))),
+                             QPoint(int(std::floor(f.right())) - 1, int(std::floor(f.bottom())) - 1)));
+    };
+    return inside(r.adjusted(edge, corner, -edge, -corner)) + inside(r.adjusted(corner, edge, -corner, -edge));
 }
 
 // Adds b (below 0) to every channel of the opaque pixels of `img` inside the rounded rectangle `r` (logical,
@@ -299,7 +315,15 @@ void darkenPixels(QImage& img, const QRectF& r, double scale, const QRegion& are
             const int x0 = std::max(box.left(), int(std::ceil(d.left() + inset - 0.5)));
             const int x1 = std::min(box.right(), int(std::ceil(d.right() - inset - 0.5)) - 1);
             auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
-            for (int x = x0; x <= x1; ++x) {
+            int x = x0;
+#if defined(__SSE2__)
+            const __m128i by = _mm_set1_epi32(k | k << 8 | k << 16);  // the colour channels, not alpha
+            for (; x + 4 <= x1 + 1; x += 4) {
+                auto* at = reinterpret_cast<__m128i*>(line + x);
+                _mm_storeu_si128(at, _mm_subs_epu8(_mm_loadu_si128(at), by));
+            }
+#endif
+            for (; x <= x1; ++x) {
                 const QRgb c = line[x];
                 line[x] = qRgba(std::max(0, qRed(c) - k), std::max(0, qGreen(c) - k), std::max(0, qBlue(c) - k),
                                 qAlpha(c));
@@ -317,7 +341,7 @@ void VinylCrateView::ensureShadows() {
     shadowCard_ = cardShadow(layout_.cardW, 10, 0.6, devicePixelRatioF());
 }
 
-void VinylCrateView::paintTrain(QPainter& p, QImage& layer, const QRegion& dirty) {
+void VinylCrateView::paintTrain(QImage& layer, const QRegion& dirty) {
     const auto [lo, hi] = model_.trainRange();
     if (lo >= hi) return;
     ensureShadows();
@@ -356,19 +380,20 @@ void VinylCrateView::paintTrain(QPainter& p, QImage& layer, const QRegion& dirty
             blendScaled(layer, shadowPx, shadowCar_, devicePixels(r, dpr), false);  // a blur has no detail to keep
         const QRegion area = (QRegion(g.rect.toAlignedRect()) & dirty) - hidden[size_t(k)];
         if (area.isEmpty()) continue;
-        p.save();
-        p.setClipRegion(area, Qt::IntersectClip);
+        const QRegion areaPx = devicePixels(area, dpr);
+        const QRectF facePx(g.rect.topLeft() * dpr, g.rect.size() * dpr);
         if (f.opaque) {
-            const QRectF facePx(g.rect.topLeft() * dpr, g.rect.size() * dpr);
-            for (const QRect& r : area) blendScaled(layer, facePx, f.image, devicePixels(r, dpr), true);
+            for (const QRect& r : areaPx) blendScaled(layer, facePx, f.image, r, true);
             darkenPixels(layer, g.rect, g.scale, area, g.brightness);
         } else {
             // A see-through face (the placeholder) is darkened in its own pixels.
             const QSize size = (g.rect.size() * devicePixelRatioF()).toSize().expandedTo(QSize(1, 1));
-            p.drawImage(g.rect, dimmedFace(i, size, g.brightness));
+            const QImage& dimmed = dimmedFace(i, size, g.brightness);
+            for (const QRect& r : areaPx) blendScaled(layer, facePx, dimmed, r, true);
         }
-        paintCarEdge(p, g.rect);
-        p.restore();
+        // The thin white edge, stroked inside the car.
+        for (const QRect& r : areaPx)
+            paintRoundedBand(layer, facePx, kCardCorner * dpr, dpr, colors::withOpacity(Qt::white, 0.12), r);
     }
 }
 
@@ -394,10 +419,12 @@ void VinylCrateView::paintFocusedCard(QPainter& p, QImage& layer, const QRegion&
     const auto px = [dpr](const QRectF& logical) { return QRectF(logical.topLeft() * dpr, logical.size() * dpr); };
     const double pad = shadowPad(10) * t.scale;
     const QRectF shadowPx = px(r.adjusted(-pad, -pad + 6, pad, pad + 6));
-    for (const QRect& c : clipPx) blendScaled(layer, shadowPx, shadowCard_, c, false);  // a blur has no detail to keep
     const bool loaded = isLoaded(*item), played = isPlayed(*item);
     const double blink = focusRingOpacity(blinkNow_());
     const Face& f = face(index);
+    // What an opaque face covers needs no shadow under it.
+    const QRegion shadowArea = f.opaque ? clipPx - devicePixels(coveredBy(r, t.scale), dpr) : clipPx;
+    for (const QRect& c : shadowArea) blendScaled(layer, shadowPx, shadowCard_, c, false);  // a blur has no detail to keep
     const auto paintCard = [&](QPainter& cp, bool withFace) {
         // In the card's own square of cardW, whatever scale it is drawn at.
         const QRectF whole(0, 0, l.cardW, l.cardW);
@@ -406,14 +433,22 @@ void VinylCrateView::paintFocusedCard(QPainter& p, QImage& layer, const QRegion&
         return model_.meta() ? paintSticker(cp, whole, *model_.meta()) : QRectF();
     };
     if (t.brightness == 0 || f.opaque) {
-        for (const QRect& c : clipPx) blendScaled(layer, px(r), f.image, c, true);
-        p.save();
-        p.translate(r.topLeft());
-        p.scale(t.scale, t.scale);
-        const QRectF plays = paintCard(p, false);
-        p.restore();
-        if (!plays.isEmpty())
-            playsRect_ = QRectF(r.topLeft() + plays.topLeft() * t.scale, plays.size() * t.scale);
+        const CardBorder b = cardBorder(loaded, true, played, blink);
+        const double corner = kCardCorner * t.scale * dpr;
+        for (const QRect& c : clipPx) {
+            blendScaled(layer, px(r), f.image, c, true);
+            if (b.tint.isValid()) paintRoundedBand(layer, px(r), corner, 0, b.tint, c);
+            paintRoundedBand(layer, px(r), corner, b.width * t.scale * dpr, b.colour, c);
+        }
+        if (model_.meta()) {
+            p.save();
+            p.translate(r.topLeft());
+            p.scale(t.scale, t.scale);
+            const QRectF plays = paintSticker(p, QRectF(0, 0, l.cardW, l.cardW), *model_.meta());
+            p.restore();
+            if (!plays.isEmpty())
+                playsRect_ = QRectF(r.topLeft() + plays.topLeft() * t.scale, plays.size() * t.scale);
+        }
         darkenPixels(layer, r, t.scale, dirty & QRectF(0, 0, l.width, std::max(l.lipLine, 0.0)).toRect(),
                      t.brightness);
     } else {

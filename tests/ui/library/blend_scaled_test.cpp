@@ -40,6 +40,7 @@ TEST(BlendScaled, MatchesTheRasterEngineAndKeepsToTheClip) {
     };
     for (const Case& c : {Case{{10, 10, 120, 120}, true}, Case{{13.3, 7.6, 96.4, 96.4}, true},
                           Case{{40.5, 20.25, 61.7, 61.7}, true}, Case{{5, 5, 150, 150}, true},
+                          Case{{9.6, 12.1, 116.3, 116.3}, true}, Case{{-7.35, 3.2, 118.8, 118.8}, true},
                           Case{{13.3, 7.6, 96.4, 96.4}, false}, Case{{40.5, 20.25, 61.7, 61.7}, false}}) {
         const QRect clip(0, 30, 200, 50);
         const QImage before = ground();

@@ -388,17 +388,18 @@ void HostState::routeFrame(DeckFeeds& f, int deck, std::span<const link::OrvServ
 
     if (bridged(f, deck)) {
         if (now - f.imuCell[i].read().lastWall < kFreshSec) return;  // the IMU road drives the deck
-        std::array<serato::SeratoEmit::Sample, 64> chunk{};
+        // A frame holds a few samples; a small chunk keeps the per-frame clearing cheap.
+        std::array<serato::SeratoEmit::Sample, 16> chunk;
         size_t n = 0;
         for (const auto& smp : samples) {
             if (!finite({smp.angle, smp.ts})) continue;
             chunk[n++] = {smp.angle, smp.ts};
             if (n == chunk.size()) {
-                f.seratoOut->feed(deck, std::span(chunk.data(), n), rate);
+                f.seratoOut->feed(deck, std::span(chunk.data(), n), rate, now);
                 n = 0;
             }
         }
-        if (n > 0) f.seratoOut->feed(deck, std::span(chunk.data(), n), rate);
+        if (n > 0) f.seratoOut->feed(deck, std::span(chunk.data(), n), rate, now);
         return;
     }
     f.imuCell[i].update([&](ImuState& st) {

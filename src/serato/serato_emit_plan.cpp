@@ -10,7 +10,7 @@ namespace {
 
 double ticksOf(double angle) { return -angle / (2 * std::numbers::pi) * 3600; }
 
-State prime(State s, double a, double ts, double rate, const Tuning& tu, double now) {
+void prime(State& s, double a, double ts, double rate, const Tuning& tu, double now) {
     s.clockOffset = now - ts;
     const double e = (s.cursorPrimed && s.sentAny) ? s.tEmit : now - tu.delay;
     const double p = s.emitPos + (now - e) * rate;
@@ -28,24 +28,30 @@ State prime(State s, double a, double ts, double rate, const Tuning& tu, double 
     s.lastFeedWall = now;
     s.tEmit = e;
     s.phaseOffset = 0;
-    return s;
 }
 
 }  // namespace
 
 State plan(State s, std::span<const Sample> samples, const Tuning& tu, double speed, double now) {
-    if (!s.active || samples.empty() || !std::isfinite(now)) return s;
+    planInPlace(s, samples, tu, speed, now);
+    return s;
+}
+
+void planInPlace(State& s, std::span<const Sample> samples, const Tuning& tu, double speed, double now) {
+    if (!s.active || samples.empty() || !std::isfinite(now)) return;
 
     // Newest sample: greatest ts, the earliest of equals; a NaN stamp is never the newest.
     const Sample* newest = nullptr;
     for (const Sample& x : samples)
         if (!std::isnan(x.ts) && (!newest || x.ts > newest->ts)) newest = &x;
-    if (!newest || !std::isfinite(newest->angle) || !std::isfinite(newest->ts)) return s;
+    if (!newest || !std::isfinite(newest->angle) || !std::isfinite(newest->ts)) return;
 
     const double rate = (speed == 0 || !std::isfinite(speed)) ? 0 : speed / 1.8 * 3600;
 
-    if (!s.primed || s.lastPhoneTs - tu.tsBackJump > newest->ts || now - s.lastFeedWall > tu.reprime)
-        return prime(s, newest->angle, newest->ts, rate, tu, now);
+    if (!s.primed || s.lastPhoneTs - tu.tsBackJump > newest->ts || now - s.lastFeedWall > tu.reprime) {
+        prime(s, newest->angle, newest->ts, rate, tu, now);
+        return;
+    }
 
     double o = now - newest->ts;
     if (s.clockPrimed) o = std::min(o, s.clockOffset);
@@ -72,7 +78,10 @@ State plan(State s, std::span<const Sample> samples, const Tuning& tu, double sp
                 s.lastFeedWall = now;
                 continue;
             }
-            if (std::fabs((p - last.p) / (t - last.t)) > tu.maxTickRate) return prime(s, a, ts, rate, tu, now);
+            if (std::fabs((p - last.p) / (t - last.t)) > tu.maxTickRate) {
+                prime(s, a, ts, rate, tu, now);
+                return;
+            }
         }
         const double before = position(s.tEmit, s, tu);
         if (s.track.size() >= keep) s.track.popFront();
@@ -84,7 +93,6 @@ State plan(State s, std::span<const Sample> samples, const Tuning& tu, double sp
         s.lastPhoneTs = ts;
         s.lastFeedWall = now;
     }
-    return s;
 }
 
 }  // namespace plindo::serato::SeratoEmit

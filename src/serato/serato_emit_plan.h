@@ -10,5 +10,7 @@ namespace plindo::serato::SeratoEmit {
 
 // speed: the phone's platter rate relative to nominal (1.0 = one turn in 1.8 s); now: media-clock time.
 State plan(State state, std::span<const Sample> samples, const Tuning& tuning, double speed, double now);
+// The same on a state in place, as the output's real-time path keeps it (no copies of the track).
+void planInPlace(State& state, std::span<const Sample> samples, const Tuning& tuning, double speed, double now);
 
 }  // namespace plindo::serato::SeratoEmit

@@ -136,6 +136,8 @@ public:
     // Platter motion.
     void drive(int deck, bool touch, double angle, double ts, double omega);
     void feed(int deck, std::span<const SeratoEmit::Sample> samples, double speed);
+    // The same, for samples that arrived at `now` on this output's clock (a frame's arrival time).
+    void feed(int deck, std::span<const SeratoEmit::Sample> samples, double speed, double now);
     void sendRest(int deck);
     bool isMoving(int deckIndex, double at) const;
 

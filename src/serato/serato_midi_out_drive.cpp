@@ -238,14 +238,17 @@ void SeratoMIDIOut::jogPlan(int deck, bool touch, double abs, double stamp, int6
 }
 
 void SeratoMIDIOut::feed(int deck, std::span<const SeratoEmit::Sample> samples, double speed) {
+    feed(deck, samples, speed, clock_.now());
+}
+
+void SeratoMIDIOut::feed(int deck, std::span<const SeratoEmit::Sample> samples, double speed, double now) {
     if (deck < 1 || deck > 2 || samples.empty()) return;
     const SeratoEmit::Tuning tuning = s_.tuning.load();
     const double limit = tuning.maxTickRate / 3600.0 * 1.8;
     if (!std::isfinite(speed) || !(std::fabs(speed) <= limit)) speed = 0;
-    const double now = clock_.now();
     std::lock_guard g(lock_);
     Deck& d = decks_[static_cast<std::size_t>(deck - 1)];
-    if (d.emit.active) d.emit = SeratoEmit::plan(d.emit, samples, tuning, speed, now);
+    SeratoEmit::planInPlace(d.emit, samples, tuning, speed, now);
 }
 
 void SeratoMIDIOut::sendRest(int deck) {

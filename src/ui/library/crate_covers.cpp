@@ -197,7 +197,8 @@ void CrateCovers::show(const std::string& path, const Picture& p) {
 void CrateCovers::dropUnwantedDecodes() {
     if (decoding_.empty()) return;
     const auto unwanted = [this](const std::string& path) {
-        return std::none_of(live_.begin(), live_.end(), [&](const auto& card) { return card.second.loadingFor == path; });
+        return std::none_of(live_.begin(), live_.end(),
+                            [&](const auto& card) { return card.second.loadingFor == path; });
     };
     decoder_->drop(unwanted, [this](const std::string& path) { decoding_.erase(path); });
 }

@@ -59,7 +59,9 @@ struct GatedCovers {
 
     ~GatedCovers() { setOpen(true); }  // before the decoding thread is joined
 
-    static CoverSource::Bytes bytesOf(int n) { return std::make_shared<const std::vector<uint8_t>>(size_t(n), uint8_t(1)); }
+    static CoverSource::Bytes bytesOf(int n) {
+        return std::make_shared<const std::vector<uint8_t>>(size_t(n), uint8_t(1));
+    }
     int side(int index) const {
         const auto p = covers.picture(index);
         return p ? p->width() : 0;

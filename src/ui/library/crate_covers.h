@@ -3,6 +3,9 @@
 // by entry index), fed from a cover source and a small cache of decoded pictures. A card whose track changed
 // while its request ran drops the late answer. A track found to have no cover is remembered, so a card that
 // comes back for it shows the placeholder without asking again (until a later answer brings a picture).
+// Encoded bytes are decoded on a thread of its own, never on main: a card shows the placeholder until its
+// picture is posted back, and a queued decode whose cards moved on is dropped before it starts.
+#include "platform/main_executor.h"
 #include "ui/library/cover_source.h"
 
 #include <QImage>
@@ -28,8 +31,13 @@ public:
 
     using Picture = std::shared_ptr<const QImage>;
     using UrlOf = std::function<std::optional<std::string>(const std::string& path)>;
+    // Runs on the decoding thread.
+    using Decode = std::function<Picture(const CoverSource::Bytes& bytes)>;
 
-    CrateCovers(CoverSource& source, UrlOf coverURL, std::function<void()> changed);
+    // `decoder` defaults to `decode(bytes)`; `main` to the Qt main thread. `changed` runs on main when a
+    // live card's picture changed after `setLive` returned.
+    CrateCovers(CoverSource& source, UrlOf coverURL, std::function<void()> changed, Decode decoder = {},
+                platform::MainExecutor* main = nullptr);
     ~CrateCovers();
     CrateCovers(const CrateCovers&) = delete;
     CrateCovers& operator=(const CrateCovers&) = delete;
@@ -44,6 +52,7 @@ public:
     size_t liveCount() const { return live_.size(); }
     size_t decodedCount() const { return decoded_.size(); }
     size_t noCoverCount() const { return noCover_.size(); }
+    size_t decoding() const { return decoding_.size(); }  // tracks whose decode is queued or running
 
     // Encoded bytes to a picture of at most `maxSide` on its longer side; null when they do not decode.
     static Picture decode(const CoverSource::Bytes& bytes, int maxSide = kMaxSide);
@@ -54,8 +63,13 @@ private:
         std::string loadingFor;
         Picture picture;
     };
+    class Decoder;
     void load(Card& card);
     void answer(const std::string& path, const CoverSource::Bytes& bytes);
+    void startDecode(const std::string& path, CoverSource::Bytes bytes, bool answered);
+    void decoded(const std::string& path, Picture p, bool answered);
+    void dropUnwantedDecodes();
+    void show(const std::string& path, const Picture& p);
     Picture decodedHit(const std::string& path);
     void remember(const std::string& path, Picture p);
     void rememberNoCover(const std::string& path);
@@ -68,7 +82,10 @@ private:
     std::unordered_set<std::string> noCover_;  // answered without a picture
     std::list<std::pair<std::string, Picture>> decoded_;  // most recent first
     std::unordered_map<std::string, std::list<std::pair<std::string, Picture>>::iterator> decodedIndex_;
+    std::unordered_set<std::string> decoding_;  // one decode per track, queued or running
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::unique_ptr<platform::MainExecutor> ownMain_;
+    std::unique_ptr<Decoder> decoder_;  // after ownMain_: its thread is joined before the executor goes
 };
 
 }  // namespace plindo::ui

@@ -305,6 +305,7 @@ TEST(VinylCrateView, Screenshots) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return !view.scrollingTo(); }, test::kSettleMs));
         ASSERT_TRUE(QTest::qWaitFor([&] { return view.model().meta().has_value(); }, test::kSettleMs));
         EXPECT_EQ(view.model().count(), 31);  // the flip joined the crate
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.covers().decoding() == 0; }, test::kSettleMs));
         const std::string name = "crate_" + std::to_string(w) + "x" + std::to_string(h);
         EXPECT_TRUE(view.grab().save(QString::fromStdString(test::screenshotPath(name + ".png"))));
         // The track's flip, with the track loaded on a deck.
@@ -313,6 +314,7 @@ TEST(VinylCrateView, Screenshots) {
         view.inputsChanged();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !view.scrollingTo(); }, test::kSettleMs));
         EXPECT_EQ(view.model().focusedFlip(), 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.covers().decoding() == 0; }, test::kSettleMs));
         EXPECT_TRUE(view.grab().save(QString::fromStdString(test::screenshotPath(name + "_flip_loaded.png"))));
     }
 }

@@ -1,6 +1,7 @@
 // The server on a real UDP socket, talked to over the loopback addresses only.
 #include "link/orv_server.h"
 #include "osc_bytes.h"
+#include "thread_wakes.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +11,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <future>
 #include <optional>
 #include <thread>
@@ -65,25 +64,11 @@ size_t hots(const std::vector<OSCMessage>& ms) {
     return static_cast<size_t>(std::count_if(ms.begin(), ms.end(), [](const auto& m) { return m.address == "/orv/hot"; }));
 }
 
-// How often the server's thread has been switched in so far: every wake-up of its queue counts.
-long serverThreadWakes() {
-    long total = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string name;
-        if (!std::getline(comm, name) || name != "orv.udp") continue;
-        std::ifstream status(task.path() / "status");
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::stol(line.substr(line.find(':') + 1));
-    }
-    return total;
-}
-
 // Wake-ups of the server's thread over half a second of nothing arriving.
 long wakesWhileQuiet() {
-    const long before = serverThreadWakes();
+    const long before = plindo::test_threads::wakesOf("orv.udp");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    return serverThreadWakes() - before;
+    return plindo::test_threads::wakesOf("orv.udp") - before;
 }
 
 struct Host {

@@ -1,6 +1,7 @@
 #include "motion/audio_out.h"
 #include "motion/follow_player.h"
 #include "ramp_stem.h"
+#include "thread_wakes.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -8,7 +9,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 #include <unordered_set>
 
@@ -121,20 +121,6 @@ TEST(AudioOut, BuiltInDevicesPullRendersAtThePeriodAndTheFileRecordsThem) {
     EXPECT_EQ(line.rfind("Audio out gone: set device failed (", 0), 0u) << line;
 }
 
-// Wake-ups so far of the threads of this process with the given name.
-long wakesOf(const std::string& thread) {
-    long total = 0;
-    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string name;
-        if (!std::getline(comm, name) || name != thread) continue;
-        std::ifstream status(task.path() / "status");
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::stol(line.substr(line.find(':') + 1));
-    }
-    return total;
-}
-
 TEST(AudioOut, TheNullDeviceWakesSeldomWhileSilentAndKeepsItsRateAndPeriod) {
     AudioOut out(AudioOutDevice::outputDevices([] { return std::vector<Raw>{}; })[0], 0);
     ASSERT_EQ(out.deviceUID, "null");
@@ -151,12 +137,12 @@ TEST(AudioOut, TheNullDeviceWakesSeldomWhileSilentAndKeepsItsRateAndPeriod) {
     // Wake-ups and frames pulled over half a second, once the current state has settled.
     auto measure = [&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
-        const long w0 = wakesOf("audio.null");
+        const long w0 = plindo::test_threads::wakesOf("audio.null");
         const uint64_t f0 = frames.load();
         const double t0 = plindo::platform::mediaNow();
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         const double seconds = plindo::platform::mediaNow() - t0;
-        return std::pair{static_cast<double>(wakesOf("audio.null") - w0) / seconds,
+        return std::pair{static_cast<double>(plindo::test_threads::wakesOf("audio.null") - w0) / seconds,
                          static_cast<double>(frames.load() - f0) / seconds};
     };
     // 375 periods a second: pulled in batches while silent, one per wake once there is sound.

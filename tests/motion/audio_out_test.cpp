@@ -151,7 +151,7 @@ TEST(AudioOut, TheNullDeviceWakesSeldomWhileSilentAndKeepsItsRateAndPeriod) {
     EXPECT_NEAR(quietRate, 48000, 6000);
     sound = true;
     const auto [soundWakes, soundRate] = measure();
-    EXPECT_GT(soundWakes, 200);
+    EXPECT_GT(soundWakes, 150);  // of 375: a thread running late renders without sleeping
     EXPECT_NEAR(soundRate, 48000, 6000);
     out.stop();
     EXPECT_EQ(oddCalls.load(), 0u);

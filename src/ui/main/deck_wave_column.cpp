@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace plindo::ui {
 
@@ -44,17 +45,32 @@ double meanLeftOf(double u0, double u1) {
     const auto clamped = [](double u) { return std::clamp(u, 0.0, 1.0); };
     // The integral of clamped(u) du.
     const auto integral = [](double u) { return u <= 0 ? 0.0 : u >= 1 ? u - 0.5 : 0.5 * u * u; };
+    if (std::min(u0, u1) >= 1) return 1;
+    if (std::max(u0, u1) <= 0) return 0;
     if (std::abs(u1 - u0) < 1e-9) return clamped(0.5 * (u0 + u1));
     return (integral(u1) - integral(u0)) / (u1 - u0);
 }
 
-// Coverage as the raster engine's antialiased fill quantises it: 1/256 steps, full at 255.
-int coverageOf(double area) { return std::min(255, static_cast<int>(std::ceil(area * 256.0 - 1e-6))); }
+// Coverage as the raster engine's antialiased fill quantises it: 1/256 steps rounded up, full at 255.
+int coverageOf(double area) {
+    const double v = area * 256.0 - 1e-6;
+    if (!(v > 0)) return 0;
+    if (v >= 255) return 255;
+    const int whole = static_cast<int>(v);
+    return whole + (whole < v ? 1 : 0);
+}
+
+// A stretch of a row known to hold one value, so the next quad's inside over it is blended once.
+struct Run {
+    int from = 0, to = 0;
+    uint32_t value = 0;
+};
 
 // Fills a trapezoid with horizontal top and bottom edges into the image, antialiased by its exact area per pixel.
 // Coordinates are device pixels; pixel (x, y) covers [x, x + 1] × [y, y + 1]. Only the image's pixels are touched.
-void fillTrapezoid(QImage& img, double top, double bottom, double left0, double right0, double left1, double right1,
-                   uint32_t color) {
+// `runs` holds one entry per image row.
+void fillTrapezoid(QImage& img, std::vector<Run>& runs, double top, double bottom, double left0, double right0,
+                   double left1, double right1, uint32_t color) {
     if (!(bottom > top) || !std::isfinite(top) || !std::isfinite(bottom)) return;
     const int w = img.width(), h = img.height();
     const double firstRow = std::max(std::floor(top), 0.0), endRow = std::min(std::ceil(bottom), double(h));
@@ -79,12 +95,23 @@ void fillTrapezoid(QImage& img, double top, double bottom, double left0, double 
             const int c = coverageOf(area);
             if (c > 0) blendOver(row[x], color, c);
         };
+        // The edges change the row outside the inside, so what still holds one value lies within it.
+        Run& run = runs[size_t(y)];
+        const int from = std::clamp(run.from, i0, i1), to = std::clamp(run.to, from, i1);
         for (int x = x0; x < i0; ++x) edge(x);
         const int inner = coverageOf(dy);
         if (inner >= 255 && (color >> 24) == 255) {
             std::fill(row + i0, row + i1, color);
+            run = {i0, i1, color};
         } else if (inner > 0) {
-            for (int x = i0; x < i1; ++x) blendOver(row[x], color, inner);
+            uint32_t over = run.value;
+            blendOver(over, color, inner);
+            std::fill(row + from, row + to, over);
+            for (int x = i0; x < from; ++x) blendOver(row[x], color, inner);
+            for (int x = to; x < i1; ++x) blendOver(row[x], color, inner);
+            run = {from, to, over};
+        } else {
+            run = {from, to, run.value};
         }
         for (int x = i1; x < x1; ++x) edge(x);
     }
@@ -97,9 +124,10 @@ void fillDeckWaveGround(QImage& img, const WaveGeometry& g) {
     // The raster engine places outlines on a 1/64 pixel grid; so do these, to cover pixels alike.
     const auto at = [r](double v) { return std::round(v * r * 64.0) / 64.0; };
     img.fill(Qt::black);
+    std::vector<Run> runs(size_t(std::max(img.height(), 0)), Run{0, img.width(), qRgb(0, 0, 0)});
     for (const auto& q : g.quads) {
         const auto& c = q.corners;
-        fillTrapezoid(img, at(c[0].y()), at(c[3].y()), at(c[0].x()), at(c[1].x()), at(c[3].x()), at(c[2].x()),
+        fillTrapezoid(img, runs, at(c[0].y()), at(c[3].y()), at(c[0].x()), at(c[1].x()), at(c[3].x()), at(c[2].x()),
                       q.color.rgba64().premultiplied().toArgb32());
     }
 }

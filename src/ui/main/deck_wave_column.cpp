@@ -25,6 +25,17 @@ void strokeAcross(QPainter& p, const WaveGeometry::Line& line, double W) {
     p.drawLine(QLineF(0, line.y, W, line.y));
 }
 
+// The raster engine hands a fill of many rows to its thread pool, a wake-up per frame; strips of a few rows,
+// joined on whole pixel rows, stay on this thread and cover the same pixels.
+void fillBand(QPainter& p, double top, double bottom, double W, const QColor& color) {
+    const double strip = 32.0 / (p.device() ? p.device()->devicePixelRatio() : 1.0);
+    for (double y = top; y < bottom;) {
+        const double next = std::min(bottom, (std::floor(y / strip) + 1) * strip);
+        p.fillRect(QRectF(0, y, W, next - y), color);
+        y = next;
+    }
+}
+
 // One 8-bit channel group times a / 255, rounded, on the red/blue or alpha/green halves of a pixel at once.
 uint32_t mulPixel(uint32_t px, uint32_t a) {
     uint32_t rb = (px & 0xff00ffu) * a;
@@ -147,7 +158,7 @@ void paintDeckWaveMarks(QPainter& p, const WaveGeometry& g) {
         }
     }
     for (const auto& loop : g.loops) {
-        p.fillRect(QRectF(0, loop.top, W, loop.bottom - loop.top), loop.bandColor);
+        fillBand(p, loop.top, loop.bottom, W, loop.bandColor);
         for (const auto& line : loop.lines) strokeAcross(p, line, W);
     }
     for (const auto& cue : g.cueLines) strokeAcross(p, cue, W);

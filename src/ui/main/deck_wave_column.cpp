@@ -128,25 +128,9 @@ void fillTrapezoid(QImage& img, std::vector<Run>& runs, double top, double botto
     }
 }
 
-}  // namespace
-
-void fillDeckWaveGround(QImage& img, const WaveGeometry& g) {
-    const double r = img.devicePixelRatio();
-    // The raster engine places outlines on a 1/64 pixel grid; so do these, to cover pixels alike.
-    const auto at = [r](double v) { return std::round(v * r * 64.0) / 64.0; };
-    img.fill(Qt::black);
-    std::vector<Run> runs(size_t(std::max(img.height(), 0)), Run{0, img.width(), qRgb(0, 0, 0)});
-    for (const auto& q : g.quads) {
-        const auto& c = q.corners;
-        fillTrapezoid(img, runs, at(c[0].y()), at(c[3].y()), at(c[0].x()), at(c[1].x()), at(c[3].x()), at(c[2].x()),
-                      q.color.rgba64().premultiplied().toArgb32());
-    }
-}
-
-void paintDeckWaveMarks(QPainter& p, const WaveGeometry& g) {
-    const double W = g.width, H = g.height;
-    p.save();
-    p.setClipRect(QRectF(0, 0, W, H));
+// The lines, labels and loops over the waveform.
+void paintMarks(QPainter& p, const WaveGeometry& g) {
+    const double W = g.width;
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setBrush(Qt::NoBrush);
     for (const auto& line : g.gridLines) strokeAcross(p, line, W);
@@ -163,7 +147,21 @@ void paintDeckWaveMarks(QPainter& p, const WaveGeometry& g) {
     }
     for (const auto& cue : g.cueLines) strokeAcross(p, cue, W);
     strokeAcross(p, g.playhead, W);
-    p.restore();
+}
+
+}  // namespace
+
+void fillDeckWaveGround(QImage& img, const WaveGeometry& g) {
+    const double r = img.devicePixelRatio();
+    // The raster engine places outlines on a 1/64 pixel grid; so do these, to cover pixels alike.
+    const auto at = [r](double v) { return std::round(v * r * 64.0) / 64.0; };
+    img.fill(Qt::black);
+    std::vector<Run> runs(size_t(std::max(img.height(), 0)), Run{0, img.width(), qRgb(0, 0, 0)});
+    for (const auto& q : g.quads) {
+        const auto& c = q.corners;
+        fillTrapezoid(img, runs, at(c[0].y()), at(c[3].y()), at(c[0].x()), at(c[1].x()), at(c[3].x()), at(c[2].x()),
+                      q.color.rgba64().premultiplied().toArgb32());
+    }
 }
 
 void paintDeckWave(QPainter& p, const WaveGeometry& g, QImage& ground) {
@@ -174,10 +172,14 @@ void paintDeckWave(QPainter& p, const WaveGeometry& g, QImage& ground) {
         ground = QImage(size, QImage::Format_ARGB32_Premultiplied);
         ground.setDevicePixelRatio(ratio);
     }
-    if (ground.isNull()) return;
-    fillDeckWaveGround(ground, g);
-    p.drawImage(QPointF(0, 0), ground);
-    paintDeckWaveMarks(p, g);
+    p.save();
+    p.setClipRect(QRectF(0, 0, g.width, g.height));
+    if (!ground.isNull()) {
+        fillDeckWaveGround(ground, g);
+        p.drawImage(QPointF(0, 0), ground);
+    }
+    paintMarks(p, g);
+    p.restore();
 }
 
 void paintDeckWave(QPainter& p, const WaveGeometry& g) {

@@ -155,6 +155,8 @@ void fillDeckWaveGround(QImage& img, const WaveGeometry& g) {
     const double r = img.devicePixelRatio();
     // The raster engine places outlines on a 1/64 pixel grid; so do these, to cover pixels alike.
     const auto at = [r](double v) { return std::round(v * r * 64.0) / 64.0; };
+    // The fill writes whole 32-bit pixels.
+    if (img.format() != QImage::Format_ARGB32_Premultiplied) img.convertTo(QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::black);
     std::vector<Run> runs(size_t(std::max(img.height(), 0)), Run{0, img.width(), qRgb(0, 0, 0)});
     for (const auto& q : g.quads) {

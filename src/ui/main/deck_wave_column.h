@@ -28,8 +28,8 @@ namespace plindo::ui {
 void paintDeckWave(QPainter& p, const WaveGeometry& g, QImage& ground);
 void paintDeckWave(QPainter& p, const WaveGeometry& g);
 
-// The black ground and the waveform's quads filled into a premultiplied ARGB32 image, whose device pixel ratio
-// scales the geometry, as the raster engine's antialiased polygon fill would draw them. Quads are trapezoids
+// The black ground and the waveform's quads filled into the image (made premultiplied ARGB32 if it is not), whose
+// device pixel ratio scales the geometry, as the raster engine's antialiased polygon fill would draw them. Quads are trapezoids
 // with horizontal top and bottom edges.
 void fillDeckWaveGround(QImage& img, const WaveGeometry& g);
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace plindo::ui {
@@ -147,6 +148,16 @@ TEST(DeckWaveColumn, FillsTheWaveAsThePaintersAntialiasedPolygonsWithinTheColumn
         q.end();
         EXPECT_EQ(canvas, green) << "drawn outside the column";
     }
+
+    // Corners that are not numbers or lie far away (a damaged envelope) stay within the image.
+    WaveGeometry wild;
+    wild.width = 40;
+    wild.height = 20;
+    wild.quads = {trapezoid(40, std::nan(""), 5, 10, 10, amber), trapezoid(40, 2, 1e300, 1e300, 5, violet),
+                  trapezoid(40, -1e300, 3, std::numeric_limits<double>::infinity(), 4, amber)};
+    QImage img(40, 20, QImage::Format_ARGB32_Premultiplied);
+    fillDeckWaveGround(img, wild);
+    EXPECT_EQ(img.pixel(20, 10), violet.rgba());
 }
 
 TEST(DeckWaveColumn, ShowsBothDecksMidTrackAndADimPlayheadWithoutATrack) {

@@ -13,6 +13,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
@@ -251,15 +252,26 @@ bool DeckPlacementPanel::signalLost() const { return !noSignal_->isHidden(); }
 QString DeckPlacementPanel::readoutValue(int row) const { return row >= 0 && row < 6 ? values_[size_t(row)]->text() : QString(); }
 QString DeckPlacementPanel::caption() const { return caption_->text(); }
 
-void DeckPlacementPanel::paintEvent(QPaintEvent*) {
+void DeckPlacementPanel::paintEvent(QPaintEvent* event) {
+    // The readouts change with every phone frame; what lies under them is blitted, not filled again.
+    const qreal dpr = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * dpr).toSize().expandedTo({1, 1});
+    if (ground_.size() != pixels || ground_.devicePixelRatio() != dpr) {
+        ground_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        ground_.setDevicePixelRatio(dpr);
+        ground_.fill(Qt::transparent);
+        QPainter g(&ground_);
+        g.setRenderHint(QPainter::Antialiasing, true);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+        g.fillPath(shape, colors::withOpacity(colors::deck(deck_), kTileOpacity));
+        g.fillPath(shape, kPageBackground);
+        g.setPen(QPen(colors::withOpacity(colors::secondary(), 0.25), 1));
+        g.drawPath(shape);
+    }
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing, true);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
-    p.fillPath(shape, colors::withOpacity(colors::deck(deck_), kTileOpacity));
-    p.fillPath(shape, kPageBackground);
-    p.setPen(QPen(colors::withOpacity(colors::secondary(), 0.25), 1));
-    p.drawPath(shape);
+    const QRect r = event->rect();
+    p.drawImage(r, ground_, QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr));
 }
 
 }  // namespace plindo::ui

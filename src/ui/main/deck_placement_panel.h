@@ -6,6 +6,7 @@
 #include "ui/kit/frame_clock.h"
 
 #include <QColor>
+#include <QImage>
 #include <QString>
 #include <QWidget>
 
@@ -84,6 +85,7 @@ private:
     QLabel* caption_ = nullptr;
     std::shared_ptr<const PlacementShownKey> shown_;  // what the tile last showed; none before the first frame
     FrameClock::Subscription frames_;
+    QImage ground_;  // the tile's rounded ground and border, made once per size
 };
 
 }  // namespace plindo::ui

@@ -118,5 +118,23 @@ TEST(StillViews, PlacementCanvasKeepsItsBackdropWithoutChangingAPixel) {
     }
 }
 
+TEST(StillViews, APlacementTileResizedShowsTheGroundOfAFreshTile) {
+    FrameClock::shared().setManual(true);
+    FakeHost host;
+    const auto shot = [](QWidget& w) { return w.grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied); };
+    DeckPlacementPanel resized(host, 1);
+    resized.resize(420, 220);
+    resized.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&resized));
+    shot(resized);
+    resized.resize(300, 260);
+    QCoreApplication::processEvents();
+    DeckPlacementPanel fresh(host, 1);
+    fresh.resize(300, 260);
+    fresh.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&fresh));
+    EXPECT_EQ(shot(resized), shot(fresh));
+}
+
 }  // namespace
 }  // namespace plindo::ui

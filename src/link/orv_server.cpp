@@ -154,10 +154,13 @@ void OrvServer::start(int port, double bindStale) {
                 if (!w.expired()) status(advertised);
             });
     }
-    queue_->post([this] { armReceive(); });
-    hotTimer_ = std::make_unique<platform::RepeatingTimer>(*queue_, std::chrono::milliseconds(10),
-                                                           [this] { keepAliveTick(); });
-    hotTimer_->start();
+    // The keep-alive timer lives on the queue, where the receive handler wakes it.
+    queue_->post([this] {
+        hotTimer_ = std::make_unique<platform::RepeatingTimer>(*queue_, std::chrono::milliseconds(10),
+                                                               [this] { keepAliveTick(); });
+        hotTimer_->start();
+        armReceive();
+    });
     bool published = false;
     {
         std::lock_guard g(announce->m);
@@ -254,7 +257,7 @@ void OrvServer::keepAliveTick() {
     }
     for (const auto& t : hotTargets_) sink_->send(t, hot);
     // With no phone or peer heard, a 10 ms timer would only wake this thread a hundred times a second.
-    if (!anyHeard && hotTimer_ && queue_ && queue_->isCurrent()) {
+    if (!anyHeard && queue_->isCurrent() && hotTimer_) {
         hotTimer_->cancel();
         hotIdle_ = true;
     }

@@ -3,6 +3,7 @@
 // endpoint.
 #include "link/raw_http.h"
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <asio/io_context.hpp>
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -64,6 +66,15 @@ public:
             ::kill(pid_, SIGKILL);
             int st = 0;
             ::waitpid(pid_, &st, 0);
+        }
+        // A failed test shows how the copy ended (a sanitizer report, an abort) before its folder goes.
+        if (::testing::Test::HasFailure()) {
+            std::ifstream log(dir_ / "stderr.log");
+            std::vector<std::string> lines;
+            for (std::string line; std::getline(log, line);) lines.push_back(std::move(line));
+            const size_t from = lines.size() > 60 ? lines.size() - 60 : 0;
+            std::fprintf(stderr, "--- last lines of the copy's log (%s) ---\n", dir_.c_str());
+            for (size_t i = from; i < lines.size(); ++i) std::fprintf(stderr, "%s\n", lines[i].c_str());
         }
         fs::remove_all(dir_);
     }

@@ -1,12 +1,12 @@
 // Time the main thread spends showing a card whose large cover (a 3000 px JPEG of about 3 MB) has its bytes
 // in the store's cache but not yet a decoded picture, as on a scroll back to a card seen long ago. The peer
 // is decoding the same bytes on the calling thread, which is what showing it cost while it decoded inline.
+#include "../jpeg_bytes.h"
 #include "../offscreen_app.h"
 #include "ui/library/crate_covers.h"
 
 #include <benchmark/benchmark.h>
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QImage>
 #include <QPainter>
@@ -31,11 +31,7 @@ CoverSource::Bytes largeJpeg() {
         p.setBrush(QColor(30, 90, 160));
         p.drawEllipse(QRectF(600, 600, 1800, 1800));
         p.end();
-        QByteArray data;
-        QBuffer buf(&data);
-        buf.open(QIODevice::WriteOnly);
-        img.save(&buf, "JPEG", 60);
-        return std::make_shared<const std::vector<uint8_t>>(data.begin(), data.end());
+        return plindo::bench::jpegBytes(img, 60);
     }();
     return bytes;
 }

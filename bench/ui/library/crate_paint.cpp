@@ -2,11 +2,11 @@
 // a selection far away is scrolled to, at 1000×800 and at 290 wide. The peer is a plain Qt list view of the
 // same 10,000 names scrolled by the same pixels per frame in the same run.
 #include "ui/library/vinyl_crate_view.h"
+#include "../jpeg_bytes.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QBuffer>
 #include <QListView>
 #include <QPainter>
 #include <QScrollBar>
@@ -46,11 +46,7 @@ public:
             p.setBrush(QColor::fromHsv(i * 53 % 360, 200, 110));
             p.drawEllipse(QRectF(100, 100, 300, 300));
             p.end();
-            QByteArray bytes;
-            QBuffer buf(&bytes);
-            buf.open(QIODevice::WriteOnly);
-            img.save(&buf, "JPEG", 85);
-            pictures_.push_back(std::make_shared<const std::vector<uint8_t>>(bytes.begin(), bytes.end()));
+            pictures_.push_back(plindo::bench::jpegBytes(img, 85));
         }
     }
     Bytes cached(const std::string& key) const override {

@@ -122,7 +122,7 @@ bool AudioOut::startThread(bool toFile) {
         while (!b.stop.load(std::memory_order_acquire)) {
             for (uint32_t k = 0; k < due; ++k) {
                 render_(b.left.data(), b.right.data(), frames);
-                silent = isSilent(b.left.data(), b.right.data(), frames) ? silent + 1 : 0;
+                if (!b.file) silent = isSilent(b.left.data(), b.right.data(), frames) ? silent + 1 : 0;
                 if (b.file) {
                     for (uint32_t i = 0; i < frames; ++i) {
                         b.interleaved[2 * i] = b.left[i];
@@ -134,7 +134,7 @@ bool AudioOut::startThread(bool toFile) {
             }
             // Nobody hears the null device: while it only pulls silence it wakes once per batch of periods,
             // each pulled when it is due (never ahead of time), and returns to one per wake with the first sound.
-            due = !b.file && silent >= kQuietAfterPeriods ? kQuietBatch : 1;
+            due = silent >= kQuietAfterPeriods ? kQuietBatch : 1;
             timespec wake = next;
             addNs(wake, periodNs * static_cast<long>(due - 1));
             clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);

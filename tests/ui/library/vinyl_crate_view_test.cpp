@@ -250,6 +250,29 @@ TEST(VinylCrateView, TapPicksAndDragOffersThePathAsPlainText) {
     EXPECT_EQ(c.view.drags.size(), 1u);
 }
 
+TEST(VinylCrateView, AfterADragTheWheelUnderTheRestingPointerReportsTheCardNowUnderIt) {
+    Crate c(30);
+    c.focusOn(10);
+    const QPointF at = c.view.focusedCardRect().center() - QPointF(0, 50);
+    test::send(c.view, QEvent::MouseMove, at);
+    test::send(c.view, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+    const QPointF out = at + QPointF(QApplication::startDragDistance() + 1, 0);
+    test::send(c.view, QEvent::MouseMove, out, Qt::NoButton, Qt::LeftButton);
+    ASSERT_EQ(c.view.drags.size(), 1u);
+    // A real drag swallows the release: the next thing the crate hears is the wheel.
+    c.log.clear();
+    for (int notch = 0; notch < 3; ++notch) {
+        QWheelEvent wheel(out, c.view.mapToGlobal(out), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(&c.view, &wheel);
+    }
+    ASSERT_NE(c.focused(), 10);
+    ASSERT_TRUE(c.view.focusedCardRect().contains(out));
+    const std::string now = "hover /music/track " + std::to_string(c.focused()) + ".mp3";
+    ASSERT_FALSE(c.log.empty());
+    EXPECT_EQ(c.log.back(), now);
+}
+
 // Pixels of a grab, in logical coordinates.
 QColor pixel(const QImage& img, QPointF at) { return img.pixelColor((at * img.devicePixelRatio()).toPoint()); }
 

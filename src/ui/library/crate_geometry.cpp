@@ -24,7 +24,9 @@ CrateLayout CrateLayout::of(double width, double height) {
     l.topInset = 0.035 * l.cardW;
     l.anchor = (l.lipLine - l.cardW) / std::max(height - l.slotH, 1.0);
     l.panelW = std::min(0.32 * width, 360.0);
-    l.padTop = std::max(0.0, l.focusLine - 0.35 * l.cardW);
+    // At the top of the range the first slot's centre stands on the focus line, so the first entry is the
+    // nearest and the one drawn upright.
+    l.padTop = std::max(0.0, l.focusLine - l.slotH / 2);
     l.padBottom = height - l.focusLine;
     return l;
 }

@@ -268,6 +268,8 @@ void VinylCrateView::mouseMoveEvent(QMouseEvent* e) {
         dragging_ = true;
         const std::string path = model_.items()[press_.index].track.path;
         if (QMimeData* payload = dragProvider(path)) execDrag(payload);
+        // The drag took the release with it: nothing else ends it.
+        dragging_ = false;
         press_ = {};
         return;
     }

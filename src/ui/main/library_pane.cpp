@@ -198,6 +198,7 @@ QWidget* LibraryPane::makeCrateBrowser() {
     hint_->setObjectName("crateHint");
     hint_->setFont(ui::font(TextStyle::caption));
     hint_->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+    hint_->setWordWrap(true);  // a narrow crate shows it on more lines, never cut
     hint_->setAttribute(Qt::WA_TransparentForMouseEvents);
     QPalette tertiary = hint_->palette();
     tertiary.setColor(QPalette::WindowText, colors::tertiary());
@@ -213,7 +214,7 @@ QWidget* LibraryPane::makeCrateBrowser() {
 
 bool LibraryPane::eventFilter(QObject* watched, QEvent* event) {
     if (watched == crateBox_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show) && hint_) {
-        const int h = hint_->sizeHint().height() + kHintPadBottom;
+        const int h = hint_->heightForWidth(crateBox_->width()) + kHintPadBottom;
         hint_->setGeometry(0, crateBox_->height() - h, crateBox_->width(), h - kHintPadBottom);
         hint_->raise();
         if (crateFrame_) crateFrame_->raise();

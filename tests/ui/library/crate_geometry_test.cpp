@@ -18,7 +18,7 @@ TEST(CrateGeometry, LayoutOfAThousandByEightHundredPane) {
         {"focus line", l.focusLine, 164.64}, {"lipH", l.lipH, 20.72},     {"lip width", l.lipW, 627.52},
         {"floor top", l.floorTop, 657.6}, {"floor end", l.floorTop + l.floorH, 785.6},
         {"floor centre", l.floorTop + l.floorH / 2, 721.6}, {"panel", l.panelW, 320},
-        {"pad top", l.padTop, 0},         {"pad bottom", l.padBottom, 635.36},
+        {"pad top", l.padTop, 64},        {"pad bottom", l.padBottom, 635.36},
         {"anchor", l.anchor, 64 / 598.72}, {"slit inset", l.topInset, 20.72},
     };
     for (const auto& r : rows) EXPECT_NEAR(r.got, r.want, 1e-9) << r.name;
@@ -32,16 +32,16 @@ TEST(CrateGeometry, LayoutOfAThousandByEightHundredPane) {
 TEST(CrateGeometry, ScrollTargetPutsTheEntryOnTheFocusLineAndNearestAgrees) {
     const auto l = CrateLayout::of(1000, 800);
     const int count = 10000;
-    for (int i : {1, 2, 57, 9998, 9999}) {
+    for (int i : {0, 1, 2, 57, 9998, 9999}) {
         const double s = l.scrollTarget(i, count);
         EXPECT_NEAR(l.offsetOf(i, s), 0, 1e-6) << i;
         EXPECT_EQ(l.nearest(s, count), i);
         // The slot's top edge stands at the anchor fraction of the free height, the upright cover on the lip.
         EXPECT_NEAR(l.slotCentre(i, s) - l.slotH / 2, l.anchor * (l.height - l.slotH), 1e-6);
     }
-    // The first entry cannot be pulled down to the line: it stays 64 above it at the top of the range.
+    // The top of the range puts the first entry on the line.
     EXPECT_EQ(l.scrollTarget(0, count), 0);
-    EXPECT_NEAR(l.offsetOf(0, 0), -64, 1e-9);
+    EXPECT_NEAR(l.offsetOf(0, 0), 0, 1e-9);
     EXPECT_EQ(l.nearest(0, count), 0);
     // Exactly between two slots the earlier entry wins.
     const double half = l.scrollTarget(5, count) + l.slotH / 2;

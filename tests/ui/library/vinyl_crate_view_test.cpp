@@ -65,6 +65,46 @@ TEST(VinylCrateView, FirstBuildFocusesTheCardNearestTheLineAndWritesTheSelection
     EXPECT_EQ(c.selection, 0);
 }
 
+TEST(VinylCrateView, AtTheTopTheFirstEntryIsOnTheLineFocusedAndTheLargestCardDrawn) {
+    // Narrow and tall to wide and low: the first track of a crate opens focused, whatever the pane.
+    for (const QSize size : {QSize(290, 800), QSize(400, 800), QSize(560, 600), QSize(700, 800), QSize(1000, 800),
+                             QSize(1400, 450)}) {
+        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        Crate c(30, size.width(), size.height());
+        EXPECT_EQ(c.view.scrollOffset(), 0);
+        EXPECT_EQ(c.focused(), 0);
+        EXPECT_EQ(c.selection, 0);
+        EXPECT_EQ(c.log, (std::vector<std::string>{"count 30", "focus /music/track 0.mp3"}));
+        const CrateLayout& l = c.view.crateLayout();
+        EXPECT_NEAR(l.offsetOf(0, 0), 0, 1e-9);
+        // What shows of the focused cover above the lip is at least as large as any car behind it.
+        QRectF card = c.view.focusedCardRect();
+        card.setBottom(std::min(card.bottom(), l.lipLine));
+        EXPECT_NEAR(card.height(), l.cardW, 1e-6);
+        const auto [lo, hi] = c.view.model().trainRange();
+        for (int i = lo; i < hi; ++i) EXPECT_LE(c.view.carRect(i).height(), card.height()) << i;
+    }
+}
+
+TEST(VinylCrateView, WheelDuringAScrollToTakesOverAndTheFocusFollowsTheLine) {
+    Crate c(30);
+    c.select(7);
+    ASSERT_TRUE(c.view.scrollingTo());
+    ASSERT_EQ(c.focused(), 7);  // the target holds the focus while the scroll runs
+    const double slot = c.view.crateLayout().slotH;
+    c.view.scrollBy(2.6 * slot);  // before the scroll-to has moved: the wheel ends it
+    EXPECT_FALSE(c.view.scrollingTo());
+    const auto onLine = [&] { return c.view.crateLayout().nearest(c.view.scrollOffset(), 30).value_or(-1); };
+    EXPECT_EQ(onLine(), 3);
+    EXPECT_EQ(c.focused(), 3);
+    EXPECT_EQ(c.selection, 3);
+    c.view.scrollBy(slot);
+    EXPECT_EQ(c.focused(), 4);
+    QTest::qWait(VinylCrateView::kScrollToMs + 50);  // the stopped scroll never comes back
+    EXPECT_EQ(c.focused(), onLine());
+    EXPECT_EQ(c.focused(), 4);
+}
+
 TEST(VinylCrateView, SelectionScrollsItsEntryToTheLineAndLeavesTheBindingAlone) {
     Crate c(30);
     for (int n : {0, -1, 30}) {
@@ -210,6 +250,29 @@ TEST(VinylCrateView, TapPicksAndDragOffersThePathAsPlainText) {
     EXPECT_EQ(c.view.drags.size(), 1u);
 }
 
+TEST(VinylCrateView, AfterADragTheWheelUnderTheRestingPointerReportsTheCardNowUnderIt) {
+    Crate c(30);
+    c.focusOn(10);
+    const QPointF at = c.view.focusedCardRect().center() - QPointF(0, 50);
+    test::send(c.view, QEvent::MouseMove, at);
+    test::send(c.view, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+    const QPointF out = at + QPointF(QApplication::startDragDistance() + 1, 0);
+    test::send(c.view, QEvent::MouseMove, out, Qt::NoButton, Qt::LeftButton);
+    ASSERT_EQ(c.view.drags.size(), 1u);
+    // A real drag swallows the release: the next thing the crate hears is the wheel.
+    c.log.clear();
+    for (int notch = 0; notch < 3; ++notch) {
+        QWheelEvent wheel(out, c.view.mapToGlobal(out), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(&c.view, &wheel);
+    }
+    ASSERT_NE(c.focused(), 10);
+    ASSERT_TRUE(c.view.focusedCardRect().contains(out));
+    const std::string now = "hover /music/track " + std::to_string(c.focused()) + ".mp3";
+    ASSERT_FALSE(c.log.empty());
+    EXPECT_EQ(c.log.back(), now);
+}
+
 // Pixels of a grab, in logical coordinates.
 QColor pixel(const QImage& img, QPointF at) { return img.pixelColor((at * img.devicePixelRatio()).toPoint()); }
 
@@ -300,17 +363,23 @@ TEST(VinylCrateView, Screenshots) {
         view.inputsChanged();
         test::showAt(view, w, h, true);
         view.setTracks(test::someTracks(30));
-        sel = 17;
+        const std::string name = "crate_" + std::to_string(w) + "x" + std::to_string(h);
+        // As the crate opens: the first track upright on the line, named by the panel.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.model().meta().has_value(); }, test::kSettleMs));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.covers().decoding() == 0; }, test::kSettleMs));
+        EXPECT_EQ(view.model().focusedIdx(), 0);
+        EXPECT_TRUE(view.grab().save(QString::fromStdString(test::screenshotPath(name + "_top.png"))));
+        ASSERT_EQ(view.model().count(), 31);  // the first track's flip follows it
+        sel = 18;                             // track 17
         view.inputsChanged();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !view.scrollingTo(); }, test::kSettleMs));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.model().count() == 32; }, test::kSettleMs));  // and its own
         ASSERT_TRUE(QTest::qWaitFor([&] { return view.model().meta().has_value(); }, test::kSettleMs));
-        EXPECT_EQ(view.model().count(), 31);  // the flip joined the crate
         ASSERT_TRUE(QTest::qWaitFor([&] { return view.covers().decoding() == 0; }, test::kSettleMs));
-        const std::string name = "crate_" + std::to_string(w) + "x" + std::to_string(h);
         EXPECT_TRUE(view.grab().save(QString::fromStdString(test::screenshotPath(name + ".png"))));
         // The track's flip, with the track loaded on a deck.
         view.loadedPath = "/music/track 17.mp3";
-        sel = 18;
+        sel = 19;
         view.inputsChanged();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !view.scrollingTo(); }, test::kSettleMs));
         EXPECT_EQ(view.model().focusedFlip(), 0);

@@ -14,7 +14,10 @@
 #include "ui/main/wave_floor.h"
 #include "ui_main_test_util.h"
 
+#include <QCoreApplication>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSplitter>
@@ -258,6 +261,111 @@ TEST(LibraryPane, CrateBrowserReportsReachTheScreenAndThePane) {
     f.screen->setFocusPath(0, std::nullopt);
     EXPECT_EQ(floor->panel(), nullptr);
     EXPECT_EQ(crate->floorOverlay(100, 2), floor) << "one floor, kept";
+}
+
+// A shown screen whose two panes show crates of tracks of their own ("/m/aN.mp3" and "/m/bN.mp3").
+struct CrateScreen {
+    FakeHost host;
+    std::unique_ptr<ui::HostMainScreen> screen;
+    CrateScreen(int width, int height) {
+        for (int index : {0, 1}) {
+            host::LibPane p = paneWith(0, "kiste");
+            const std::string prefix = index == 0 ? "a" : "b";
+            for (int i = 0; i < 30; ++i) p.tracks.push_back({"/m/" + prefix + std::to_string(i) + ".mp3", prefix + std::to_string(i)});
+            host.assignPane(index, p);
+        }
+        screen = std::make_unique<ui::HostMainScreen>(host);
+        screen->resize(width, height);
+        screen->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(screen.get()));
+        host.take();
+    }
+    ui::VinylCrateView* crate(int index) const { return screen->libraryPane(index)->crateBrowser(); }
+};
+
+TEST(LibraryPane, ACrateOpensOnItsFirstTrackWhichTheLeftKeyLoads) {
+    // The arrow keys load the pane's focused path: it must name the cover on show, the first one.
+    CrateScreen w(1400, 900);
+    for (int index : {0, 1}) {
+        const host::LibPane& p = w.host.panes()[size_t(index)];
+        EXPECT_EQ(p.libFocusPath, p.tracks[0].path) << index;
+        EXPECT_EQ(p.selectedTrackIdx, 0) << index;
+        EXPECT_EQ(w.crate(index)->model().focusedIdx(), 0) << index;
+    }
+    for (const QSize size : {QSize(360, 900), QSize(560, 600), QSize(900, 420)}) {
+        PaneFixture f(0, paneWith(30, "kiste"));
+        f.pane->resize(size);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(f.host.panes()[0].libFocusPath, "/m/t0.mp3") << size.width();
+        EXPECT_EQ(f.host.panes()[0].selectedTrackIdx, 0) << size.width();
+    }
+}
+
+TEST(LibraryPane, EachFloorFollowsTheCardUnderThePointerInItsOwnPaneOnly) {
+    CrateScreen w(1400, 900);
+    ui::VinylCrateView* right = w.crate(1);
+    right->scrollBy(6 * right->crateLayout().slotH);
+    ASSERT_EQ(right->model().focusedIdx(), 6);
+    ui::WaveFloor* leftFloor = w.screen->libraryPane(0)->floor();
+    ui::WaveFloor* rightFloor = w.screen->libraryPane(1)->floor();
+    ASSERT_TRUE(leftFloor && rightFloor);
+    EXPECT_EQ(leftFloor->choice().path.value_or(""), "/m/a0.mp3");
+    EXPECT_EQ(rightFloor->choice().path.value_or(""), "/m/b6.mp3");
+
+    // The car just behind the focused cover shows as a strip left of it.
+    const QRectF car = right->carRect(5);
+    ASSERT_LT(car.left() + 2, right->focusedCardRect().left());
+    const QPointF at(car.left() + 2, car.center().y());
+    QMouseEvent move(QEvent::MouseMove, at, right->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(right, &move);
+    EXPECT_EQ(w.screen->hoverPath(1), "/m/b5.mp3");
+    EXPECT_EQ(rightFloor->choice().path.value_or(""), "/m/b5.mp3");
+    EXPECT_EQ(rightFloor->choice().flip, -1);
+    ASSERT_TRUE(rightFloor->panel());
+    EXPECT_EQ(rightFloor->panel()->path(), "/m/b5.mp3");
+    EXPECT_EQ(leftFloor->choice().path.value_or(""), "/m/a0.mp3");
+    ASSERT_TRUE(leftFloor->panel());
+    EXPECT_EQ(leftFloor->panel()->path(), "/m/a0.mp3");
+    // The left pane, moving on its own, still shows its own focus beside the right pane's hover.
+    w.crate(0)->scrollBy(w.crate(0)->crateLayout().slotH);
+    EXPECT_EQ(leftFloor->choice().path.value_or(""), "/m/a1.mp3");
+    EXPECT_EQ(rightFloor->choice().path.value_or(""), "/m/b5.mp3");
+}
+
+TEST(LibraryPane, CrateHintWrapsToShowItsWholeTextInNarrowPanes) {
+    const auto fitsWhole = [](const QLabel& hint, const QWidget& box) {
+        const QRect need = QFontMetrics(hint.font()).boundingRect(QRect(0, 0, hint.width(), 10000),
+                                                                  Qt::AlignHCenter | Qt::TextWordWrap, hint.text());
+        EXPECT_LE(need.width(), hint.width());
+        EXPECT_LE(need.height(), hint.height());
+        EXPECT_EQ(hint.width(), box.width());
+        EXPECT_EQ(hint.geometry().bottom() + 1 + 4, box.height()) << "4 below it";
+        return need.height();
+    };
+    CrateScreen w(1400, 900);
+    for (int index : {0, 1}) {
+        ui::LibraryPane* pane = w.screen->libraryPane(index);
+        SCOPED_TRACE(index);
+        fitsWhole(*pane->hint(), *pane->hint()->parentWidget());
+    }
+    screenshot(*w.screen->libraryPane(0), "library_pane_crate_hint_1400x900");
+
+    const int oneLine = QFontMetrics(w.screen->libraryPane(0)->hint()->font()).height();
+    int lastHeight = 0;
+    for (int width : {700, 480, 400, 340}) {
+        PaneFixture f(0, paneWith(30, "kiste"));
+        f.pane->resize(width, 600);
+        QCoreApplication::processEvents();
+        SCOPED_TRACE(width);
+        QLabel& hint = *f.pane->hint();
+        const int needed = fitsWhole(hint, *hint.parentWidget());
+        EXPECT_GE(hint.height(), lastHeight) << "narrower, never lower";
+        lastHeight = hint.height();
+        if (width == 340) {
+            EXPECT_GT(needed, 2 * oneLine) << "three lines or more";
+            screenshot(*f.pane, "library_pane_crate_hint_narrow");
+        }
+    }
 }
 
 TEST(LibraryPane, ScreenshotOfABridgedPane) {

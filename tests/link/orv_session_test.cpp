@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
+#include <map>
 #include <variant>
 
 using namespace plindo::link;
@@ -465,4 +467,49 @@ TEST(OrvKeepAlive, RepliesToOneAddressAreRateLimited) {
     rig.clock.advance(1.0);
     rig.recv(phone(1), "/orv/ping", {I(1), I(7)});
     EXPECT_EQ(rig.sink.take().size(), 1u);
+}
+
+TEST(OrvKeepAlive, BoundPhonesGetEveryPongAndAKeepAliveEvery50Ms) {
+    struct Row {
+        const char* what;
+        std::vector<OrvServer::Origin> phones;  // phone k holds deck k + 1
+        int pingEveryTicks;                     // ticks of 10 ms
+    };
+    OrvServer::Origin secondPort = phone(1);
+    secondPort.remote.port(40000);
+    const Row rows[] = {
+        {"one phone pinging at 10 Hz", {phone(1)}, 10},
+        {"one phone pinging with every frame", {phone(1)}, 1},
+        {"two phones behind one address at 20 Hz each", {phone(1), secondPort}, 5},
+    };
+    for (const auto& row : rows) {
+        ServerRig rig;
+        rig.sink.keepHot = true;
+        for (size_t k = 0; k < row.phones.size(); ++k) rig.hello(row.phones[k], int(k) + 1, "Phone" + std::to_string(k));
+        std::map<OrvServer::Endpoint, std::vector<int32_t>> pinged, ponged;  // tokens
+        std::map<OrvServer::Endpoint, double> lastHot;
+        double worstHotGap = 0;
+        for (int tick = 0; tick < 1000; ++tick) {  // 10 s of frames at 100 Hz
+            rig.clock.advance(0.01);
+            for (size_t k = 0; k < row.phones.size(); ++k) {
+                rig.frame(row.phones[k], int(k) + 1);
+                if (tick % row.pingEveryTicks != 0) continue;
+                auto& tokens = pinged[row.phones[k].remote];
+                tokens.push_back(int32_t(tokens.size()));
+                rig.recv(row.phones[k], "/orv/ping", {I(int(k) + 1), I(tokens.back())});
+            }
+            rig.server.keepAliveTick();
+            for (const auto& s : rig.sink.take()) {
+                if (s.msg.address == "/orv/pong") {
+                    ponged[s.to].push_back(int32_t(s.msg.args.at(0).i));
+                } else if (s.msg.address == "/orv/hot") {
+                    if (lastHot.count(s.to)) worstHotGap = std::max(worstHotGap, rig.clock.now() - lastHot[s.to]);
+                    lastHot[s.to] = rig.clock.now();
+                }
+            }
+        }
+        EXPECT_EQ(ponged, pinged) << row.what;
+        EXPECT_EQ(lastHot.size(), row.phones.size()) << row.what;
+        EXPECT_LE(worstHotGap, 0.05 + 1e-9) << row.what;
+    }
 }

@@ -63,7 +63,7 @@ public:
         const auto it = p_.find(key);
         if (it == p_.end()) return;
         const auto v = readNumber(it->second);
-        if (!v) return;  // not a number: the current value stays
+        if (!v) return fail(key, "is not a number");
         if (*v < lo || *v > hi || (loOpen && *v <= lo)) return fail(key);
         apply_.push_back([apply, x = *v] { apply(x); });
     }
@@ -71,7 +71,7 @@ public:
         const auto it = p_.find(key);
         if (it == p_.end()) return;
         const auto v = readNumber(it->second);
-        if (!v) return;
+        if (!v) return fail(key, "is not a number");
         if (*v != std::floor(*v) || *v < static_cast<double>(lo) || *v > static_cast<double>(hi)) return fail(key);
         apply_.push_back([apply, x = static_cast<int64_t>(*v)] { apply(x); });
     }
@@ -79,7 +79,8 @@ public:
         const auto it = p_.find(key);
         if (it == p_.end()) return;
         const auto v = readFlag(it->second);
-        if (v) apply_.push_back([apply, x = *v] { apply(x); });
+        if (!v) return fail(key, "is not a flag");
+        apply_.push_back([apply, x = *v] { apply(x); });
     }
     void text(const std::string& key, std::function<void(const std::string&)> apply) {
         const auto it = p_.find(key);
@@ -101,8 +102,8 @@ public:
     }
 
 private:
-    void fail(const std::string& key) {
-        if (!error_) error_ = key + " out of range";
+    void fail(const std::string& key, const char* why = "out of range") {
+        if (!error_) error_ = key + " " + why;
     }
     const Params& p_;
     std::optional<std::string> error_;
@@ -494,7 +495,10 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
         }
         p.hz = numberParam(params, "hz", 0);
         p.dwell = numberParam(params, "dwell", 0);
-        const auto on = [&](const char* key) { return params.count(key) && readFlag(params.at(key)).value_or(false); };
+        for (const char* key : {"raw", "time", "twelve", "pb", "abs", "nine", "cctime"}) {
+            if (params.count(key) && !readFlag(params.at(key))) return {{"error", std::string(key) + " is not a flag"}};
+        }
+        const auto on = [&](const char* key) { return params.count(key) && *readFlag(params.at(key)); };
         p.raw = on("raw");
         p.withTime = on("time");
         p.twelve = on("twelve");

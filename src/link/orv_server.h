@@ -87,8 +87,9 @@ public:
     // Group peers are created by any hello with deck 0, so their number is bounded: a flood of spoofed
     // sources must not grow the table (and the keep-alive fan-out) without limit.
     static constexpr size_t kMaxGroupPeers = 64;
-    // Replies (bind, deny, pong, slots) to one address within a second; a hello or ping flood from a spoofed
-    // source must not turn this host into an amplifier.
+    // Replies (bind, deny, pong, slots) to one address within a second, for senders that are not a proven
+    // deck phone or group peer; a hello or ping flood from a spoofed source must not turn this host into an
+    // amplifier.
     static constexpr int kMaxRepliesPerSecond = 32;
     // Datagrams from senders other than the bound phones handled per wake-up; the rest of a flood is read and
     // dropped, so that the phones' frames behind it are reached.
@@ -310,10 +311,12 @@ private:
     };
     std::map<asio::ip::address, ReplyWindow> replyWindows_;  // server queue only
 
-    // Counts a reply to `to`; false once the address had its share this second.
+    // Counts a reply to `to`; false once the address had its share this second. Proven remotes are not counted.
     bool replyAllowed(const Endpoint& to, double now);
     void markProven(const Endpoint& from);
     bool isBoundPhone(const Endpoint& from) const;
+    // A deck phone or group peer at exactly this endpoint that has shown it receives there.
+    bool isProvenRemote(const Endpoint& to) const;
 };
 
 }  // namespace plindo::link

@@ -111,8 +111,9 @@ std::vector<std::string> OrvServer::addressCandidates(const Origin& from,
 void OrvServer::onHelloMessage(const OSCMessageView& m, const Origin& from, double now) {
     const auto& a = m.args;
     if (a.size() < 3) return;
-    // The deck binds a phone or a peer: only an integer sent as one (not 1.5, 2.0 or true).
-    const auto deck = a[0].isInteger() ? intOf(a[0]) : std::nullopt;
+    // Any number, truncated: OSC libraries send the deck as a float or a boolean as often as an integer.
+    // 1.9 is deck 1, true deck 1, false a group peer; a value that is not finite binds nothing.
+    const auto deck = intOf(a[0]);
     const auto nameView = a[1].stringValue();
     if (!deck || *deck < 0 || *deck > 2 || !nameView) return;
     const std::string name(*nameView);

@@ -86,7 +86,18 @@ bool OrvServer::isBoundPhone(const Endpoint& from) const {
     return false;
 }
 
+bool OrvServer::isProvenRemote(const Endpoint& to) const {
+    std::lock_guard g(lock_);
+    for (const auto& [key, r] : remotes_) {
+        if (r.proven && r.conn.remote == to) return true;
+    }
+    return false;
+}
+
 bool OrvServer::replyAllowed(const Endpoint& to, double now) {
+    // A deck's phone or a group peer that showed it receives at this address gets every answer it asks for:
+    // pongs, binds and slots at whatever rate it pings. The limit is for strangers.
+    if (isProvenRemote(to)) return true;
     constexpr size_t kMaxWindows = 256;
     if (replyWindows_.size() >= kMaxWindows && !replyWindows_.count(to.address())) replyWindows_.clear();
     ReplyWindow& w = replyWindows_[to.address()];

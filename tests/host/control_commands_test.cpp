@@ -123,7 +123,7 @@ TEST(ControlCommands, ReportsHaveTheirKeysAndIntegerFields) {
     EXPECT_EQ(rig.ask(""), (json{{"error", "unknown command"}}));
 }
 
-TEST(ControlCommands, ValuesOutOfRangeChangeNothingAndNonNumbersKeepTheCurrentValue) {
+TEST(ControlCommands, ValuesOutOfRangeOrNotNumbersAreRefusedAndChangeNothing) {
     ControlRig rig;
     struct Case {
         std::string cmd;
@@ -135,11 +135,16 @@ TEST(ControlCommands, ValuesOutOfRangeChangeNothingAndNonNumbersKeepTheCurrentVa
     const Case cases[] = {
         {"tunnel", {{"k", "0.5"}}, "", "k", 0.5},
         {"tunnel", {{"k", "0"}}, "k out of range", "k", 0.5},
-        {"tunnel", {{"k", "nan"}}, "", "k", 0.5},
-        {"tunnel", {{"k", "inf"}}, "", "k", 0.5},
+        {"tunnel", {{"k", "nan"}}, "k is not a number", "k", 0.5},
+        {"tunnel", {{"k", "inf"}}, "k is not a number", "k", 0.5},
         {"tunnel", {{"k", "1e300"}}, "k out of range", "k", 0.5},
-        {"tunnel", {{"k", ""}}, "", "k", 0.5},
-        {"tunnel", {{"k", "7x"}}, "", "k", 0.5},
+        {"tunnel", {{"k", ""}}, "k is not a number", "k", 0.5},
+        {"tunnel", {{"k", "7x"}}, "k is not a number", "k", 0.5},
+        {"tunnel", {{"k", "abc"}}, "k is not a number", "k", 0.5},
+        {"tunnel", {{"guess", "abc"}}, "guess is not a number", "guess", 10},
+        {"tunnel", {{"on", "maybe"}}, "on is not a flag", "on", true},
+        {"tunnel", {{"on", "0"}, {"k", "abc"}}, "k is not a number", "on", true},
+        {"jog", {{"auto", ""}}, "auto is not a flag", "auto", false},
         {"tunnel", {{"guess", "12345678901234567890"}}, "guess out of range", "guess", 10},
         {"tunnel", {{"guess", "2.5"}}, "guess out of range", "guess", 10},
         {"tunnel", {{"guess", "40"}}, "", "guess", 40},
@@ -213,8 +218,20 @@ TEST(ControlCommands, SendersCheckTheirBytesAndListsAreCapped) {
     EXPECT_EQ(rig.ask("cc", {{"cc", "24"}, {"value", "128"}}), (json{{"error", "value out of range"}}));
     EXPECT_EQ(rig.ask("trio", {{"deck", "3"}}), (json{{"error", "deck out of range"}}));
     // Only exactly 1 or 2 names a deck; nothing falls back to deck 1.
-    for (const char* bad : {"2 ", "1.5", "1e0", "x", "", "-1", "+1"})
+    for (const char* bad : {"2 ", "1.5", "1e0", "x", "", "-1", "+1", "12", "21", "10", "012"})
         EXPECT_EQ(rig.ask("note", {{"deck", bad}, {"note", "20"}}), (json{{"error", "deck out of range"}})) << bad;
+    // Two digits are no deck for any deck command, by "deck" or by "slot".
+    const std::pair<std::string, Params> deckCommands[] = {
+        {"play", {}}, {"load", {{"path", "/m/a.mp3"}}}, {"serato", {{"on", "0"}}}, {"trio", {}}, {"sweep", {{"plan", "1"}, {"hz", "100"}, {"dwell", "0.01"}}}};
+    for (const auto& [cmd, params] : deckCommands) {
+        for (const char* key : {"deck", "slot"}) {
+            for (const char* bad : {"12", "21"}) {
+                Params p = params;
+                p[key] = bad;
+                EXPECT_TRUE(rig.ask(cmd, p).contains("error")) << cmd << " " << key << "=" << bad;
+            }
+        }
+    }
     EXPECT_EQ(rig.ask("note", {{"deck", "02"}, {"note", "20"}})["deck"], 2);
     const json note = rig.ask("note", {{"slot", "2"}, {"note", "20"}});
     EXPECT_EQ(note, (json{{"deck", 2}, {"note", 20}}));
@@ -229,6 +246,8 @@ TEST(ControlCommands, SendersCheckTheirBytesAndListsAreCapped) {
     EXPECT_EQ(rig.ask("sweep", {{"plan", plan}, {"hz", "100"}, {"dwell", "0.01"}}),
               (json{{"error", "plan: at most 4096 items"}}));
     EXPECT_EQ(rig.ask("sweep", {{"plan", "1,x"}}), (json{{"error", "plan: not an integer list"}}));
+    EXPECT_EQ(rig.ask("sweep", {{"plan", "1"}, {"hz", "100"}, {"dwell", "0.01"}, {"raw", "maybe"}}),
+              (json{{"error", "raw is not a flag"}}));
     EXPECT_FALSE(rig.ask("sweep", {{"plan", " -3, +2 ,1"}, {"hz", "500"}, {"dwell", "0.004"}}).contains("error"));
     for (int i = 0; i < 200 && rig.host.seratoOut->sweepRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }

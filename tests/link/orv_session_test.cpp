@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
+#include <map>
+#include <variant>
 
 using namespace plindo::link;
 using namespace plindo::link::testing;
@@ -81,21 +84,83 @@ TEST(OrvHello, MalformedHellosAreDroppedWithoutReply) {
         {D(nan), S("Ann"), I(0)},
         {I(1), I(5), I(0)},
         {I(1), S("Ann"), I(0), S("remote"), D(1e300), S("1215")},
-        // Only an integer sent as one binds a deck.
-        {D(1.5), S("Ann"), I(0), S("remote"), I(1), S("1215")},
-        {D(2.0), S("Ann"), I(0), S("remote"), I(1), S("1215")},
-        {OSCValue::float32(1.0f), S("Ann"), I(0), S("remote"), I(1), S("1215")},
+        // Decks that are no deck once truncated, or not finite at all.
+        {D(3.0), S("Ann"), I(0), S("remote"), I(1), S("1215")},
+        {D(-1.0), S("Ann"), I(0), S("remote"), I(1), S("1215")},
+        {D(std::numeric_limits<double>::infinity()), S("Ann"), I(0), S("remote"), I(1), S("1215")},
+        {D(-std::numeric_limits<double>::infinity()), S("Ann"), I(0), S("remote"), I(1), S("1215")},
+        {OSCValue::int64(int64_t{1} << 40), S("Ann"), I(0), S("remote"), I(1), S("1215")},
     };
     for (const auto& args : cases) rig.recv(phone(1), "/orv/hello", args);
-    // A boolean true as the deck: the type tag "T" carries no number.
-    Bytes hello{'/', 'o', 'r', 'v', '/', 'h', 'e', 'l', 'l', 'o', 0, 0, ',', 'T', 's', 'i', 's', 0, 0, 0,
-                'A', 'n', 'n', 0, 0, 0, 0, 0, 'r', 'e', 'm', 'o', 't', 'e', 0, 0};
-    rig.server.handleDatagram(hello.data(), hello.size(), phone(1), rig.clock.now());
     EXPECT_TRUE(rig.sink.take().empty());
     EXPECT_TRUE(rig.statuses.empty());
     // The shortest hello that is admitted: defaults for mode and wavOk, no build means refused.
     rig.recv(phone(1), "/orv/hello", {I(1), S("Ann"), I(0)});
     EXPECT_EQ(rig.sink.take()[0].msg.address, "/orv/deny");
+}
+
+namespace {
+
+// A hello whose deck, and wavOk, may be given by a type tag alone (T, F, N) instead of a number.
+Bytes helloTagged(const std::variant<V, char>& deck, const std::variant<V, char>& wavOk) {
+    Bytes out;
+    OSCMessage::appendString("/orv/hello", out);
+    std::string tags = ",";
+    Bytes body;
+    using Arg = std::variant<V, char>;
+    for (const Arg& arg : {deck, Arg(S("Ann")), Arg(I(0)), Arg(S("remote")), wavOk, Arg(S("1215"))}) {
+        if (const char* tag = std::get_if<char>(&arg)) {
+            tags += *tag;
+            continue;
+        }
+        const std::vector<V> one{std::get<V>(arg)};
+        const Bytes single = OSCMessage::encode("/", one);  // "/" and ",x" take 4 bytes each
+        tags += static_cast<char>(single[5]);
+        body.insert(body.end(), single.begin() + 8, single.end());
+    }
+    OSCMessage::appendString(tags, out);
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+}  // namespace
+
+TEST(OrvHello, DeckAndWavOkAreAnyNumberTruncated) {
+    struct Row {
+        std::variant<V, char> deck;
+        std::variant<V, char> wavOk;
+        int boundDeck;  // 0: a group peer
+        int wavOkKept;
+    };
+    const Row rows[] = {
+        {I(1), I(1), 1, 1},
+        {D(1.0), D(0.0), 1, 0},
+        {D(1.5), I(1), 1, 1},
+        {D(1.9), D(1.9), 1, 1},
+        {OSCValue::float32(1.0f), I(1), 1, 1},
+        {D(2.0), I(1), 2, 1},
+        {OSCValue::float32(2.5f), OSCValue::float32(-1.5f), 2, -1},
+        {OSCValue::int64(2), OSCValue::int64(1), 2, 1},
+        {'T', 'T', 1, 1},
+        {'F', 'F', 0, 0},
+        {'N', 'N', 0, 0},
+        {D(0.7), I(-1), 0, -1},
+        {D(-0.5), I(-1), 0, -1},  // truncates toward zero: a group peer
+        {D(2.999), 'F', 2, 0},
+    };
+    for (const auto& row : rows) {
+        ServerRig rig;
+        const Bytes hello = helloTagged(row.deck, row.wavOk);
+        rig.server.handleDatagram(hello.data(), hello.size(), phone(1), rig.clock.now());
+        const auto sent = rig.sink.take();
+        const std::string what = "row binding deck " + std::to_string(row.boundDeck);
+        ASSERT_EQ(sent.size(), 1u) << what;
+        EXPECT_EQ(sent[0].msg.address, "/orv/bind") << what;
+        EXPECT_EQ(sent[0].msg.args.at(0), I(row.boundDeck)) << what;
+        const auto rec = rig.server.remoteRecord(row.boundDeck == 0 ? -1 : row.boundDeck);
+        ASSERT_TRUE(rec) << what;
+        EXPECT_EQ(std::pair(rec->name, rec->wavOk), std::pair(std::string("Ann"), row.wavOkKept)) << what;
+    }
 }
 
 TEST(OrvHello, DeckTakeOverRules) {
@@ -402,4 +467,49 @@ TEST(OrvKeepAlive, RepliesToOneAddressAreRateLimited) {
     rig.clock.advance(1.0);
     rig.recv(phone(1), "/orv/ping", {I(1), I(7)});
     EXPECT_EQ(rig.sink.take().size(), 1u);
+}
+
+TEST(OrvKeepAlive, BoundPhonesGetEveryPongAndAKeepAliveEvery50Ms) {
+    struct Row {
+        const char* what;
+        std::vector<OrvServer::Origin> phones;  // phone k holds deck k + 1
+        int pingEveryTicks;                     // ticks of 10 ms
+    };
+    OrvServer::Origin secondPort = phone(1);
+    secondPort.remote.port(40000);
+    const Row rows[] = {
+        {"one phone pinging at 10 Hz", {phone(1)}, 10},
+        {"one phone pinging with every frame", {phone(1)}, 1},
+        {"two phones behind one address at 20 Hz each", {phone(1), secondPort}, 5},
+    };
+    for (const auto& row : rows) {
+        ServerRig rig;
+        rig.sink.keepHot = true;
+        for (size_t k = 0; k < row.phones.size(); ++k) rig.hello(row.phones[k], int(k) + 1, "Phone" + std::to_string(k));
+        std::map<OrvServer::Endpoint, std::vector<int32_t>> pinged, ponged;  // tokens
+        std::map<OrvServer::Endpoint, double> lastHot;
+        double worstHotGap = 0;
+        for (int tick = 0; tick < 1000; ++tick) {  // 10 s of frames at 100 Hz
+            rig.clock.advance(0.01);
+            for (size_t k = 0; k < row.phones.size(); ++k) {
+                rig.frame(row.phones[k], int(k) + 1);
+                if (tick % row.pingEveryTicks != 0) continue;
+                auto& tokens = pinged[row.phones[k].remote];
+                tokens.push_back(int32_t(tokens.size()));
+                rig.recv(row.phones[k], "/orv/ping", {I(int(k) + 1), I(tokens.back())});
+            }
+            rig.server.keepAliveTick();
+            for (const auto& s : rig.sink.take()) {
+                if (s.msg.address == "/orv/pong") {
+                    ponged[s.to].push_back(int32_t(s.msg.args.at(0).i));
+                } else if (s.msg.address == "/orv/hot") {
+                    if (lastHot.count(s.to)) worstHotGap = std::max(worstHotGap, rig.clock.now() - lastHot[s.to]);
+                    lastHot[s.to] = rig.clock.now();
+                }
+            }
+        }
+        EXPECT_EQ(ponged, pinged) << row.what;
+        EXPECT_EQ(lastHot.size(), row.phones.size()) << row.what;
+        EXPECT_LE(worstHotGap, 0.05 + 1e-9) << row.what;
+    }
 }

@@ -260,6 +260,10 @@ TEST(GroupState, LatestLoadIsTheHighestBelievableGenerationOfActiveRecords) {
             10.0);
     EXPECT_EQ(g.latestLoad("left", 10.0), (GroupLoad{"/b", "Srv", 300, "B"}));
     EXPECT_EQ(g.latestLoad("right", 10.0), (GroupLoad{"/c", "Srv", 900, "C"}));
+    // What was passed over for running ahead of our clock, so that it can be told; E's 2^31 is that too.
+    const auto ahead = g.loadsAhead("left", 10.0);
+    ASSERT_EQ(ahead.size(), 2u);
+    EXPECT_EQ(ahead[1], (GroupLoad{"/f", "Srv", kWall + 86401, "F"}));
 
     auto left = load("B", "left", "/b", 300);
     left["seq"] = 2;
@@ -333,4 +337,12 @@ TEST(GroupLoadGeneration, AcceptsOneUpToFiveMinutesAheadWithin32Bits) {
         {-5, kWall, false},          {5, std::numeric_limits<int64_t>::max(), true},
     };
     for (const auto& c : cases) EXPECT_EQ(generationAcceptable(c.gen, c.wall), c.ok) << c.gen << " @" << c.wall;
+}
+
+TEST(GroupLoadGeneration, LeadIsReportedOnlyBeyondFiveMinutes) {
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    EXPECT_EQ(generationLead(kWall + 301, kWall), 301);
+    EXPECT_FALSE(generationLead(kWall + 300, kWall));
+    EXPECT_FALSE(generationLead(-kMax, kWall)) << "old or broken, but not ahead";
+    EXPECT_EQ(generationLead(kMax, -kMax), kMax) << "saturates rather than overflows";
 }

@@ -13,6 +13,14 @@ bool generationAcceptable(int64_t gen, int64_t wallSeconds) {
     return gen >= 1 && gen <= std::min(kInt32Max, ahead);
 }
 
+std::optional<int64_t> generationLead(int64_t gen, int64_t wallSeconds) {
+    if (gen <= wallSeconds) return std::nullopt;
+    int64_t lead = 0;  // positive; saturated where the difference leaves int64
+    if (__builtin_sub_overflow(gen, wallSeconds, &lead)) lead = std::numeric_limits<int64_t>::max();
+    if (lead <= kGenerationLeadSec) return std::nullopt;
+    return lead;
+}
+
 int64_t wallClockSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();

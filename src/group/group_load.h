@@ -4,6 +4,7 @@
 // range, or far in the future, comes from a broken or hostile peer: taken, it would block every later load
 // on its side.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace plindo::group {
@@ -23,6 +24,9 @@ inline constexpr int64_t kGenerationLeadSec = 300;
 
 // True for 1 … min(2^31 − 1, wallSeconds + kGenerationLeadSec).
 bool generationAcceptable(int64_t gen, int64_t wallSeconds);
+// How far the generation runs ahead of `wallSeconds`, in seconds, when that is more than kGenerationLeadSec
+// (the sender's clock is fast, or it lies); none otherwise.
+std::optional<int64_t> generationLead(int64_t gen, int64_t wallSeconds);
 
 // Whole seconds since 1970 of the system clock.
 int64_t wallClockSeconds();

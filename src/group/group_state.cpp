@@ -10,6 +10,12 @@
 
 namespace plindo::group {
 
+namespace {
+bool carriesLoad(const GroupMember& m, std::string_view side, double now) {
+    return m.side == side && GroupState::isActive(m, now) && m.path && !m.path->empty();
+}
+}  // namespace
+
 GroupState::GroupState(std::string ownName, std::function<int64_t()> wallSeconds)
     : ownName_(std::move(ownName)), wallSeconds_(std::move(wallSeconds)) {
     const int64_t start = wallSeconds_();
@@ -175,13 +181,23 @@ std::optional<GroupLoad> GroupState::latestLoad(std::string_view side, double no
     const int64_t wall = wallSeconds_();
     std::optional<GroupLoad> best;
     for (const auto& [name, m] : members_) {
-        if (m.side != side || !isActive(m, now) || !m.path || m.path->empty()) continue;
+        if (!carriesLoad(m, side, now)) continue;
         const int64_t gen = m.gen.value_or(0);
         // A generation no honest host can have made is passed over, not allowed to hide the real loads.
         if (m.gen && !generationAcceptable(gen, wall)) continue;
         if (!best || gen > best->gen) best = GroupLoad{*m.path, m.server.value_or(""), gen, name};
     }
     return best;
+}
+
+std::vector<GroupLoad> GroupState::loadsAhead(std::string_view side, double now) const {
+    const int64_t wall = wallSeconds_();
+    std::vector<GroupLoad> out;
+    for (const auto& [name, m] : members_) {
+        if (!carriesLoad(m, side, now) || !m.gen || isOwnName(name) || !generationLead(*m.gen, wall)) continue;
+        out.push_back(GroupLoad{*m.path, m.server.value_or(""), *m.gen, name});
+    }
+    return out;
 }
 
 std::optional<std::string> GroupState::slotSide(int ordinal) const {

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plindo::group {
 
@@ -64,6 +65,9 @@ public:
     // The load to follow on a side: the highest believable generation among active records of that side
     // that carry a track; none when there is none.
     std::optional<GroupLoad> latestLoad(std::string_view side, double now) const;
+    // The foreign records latestLoad passes over on that side because their generation runs further ahead of
+    // this host's clock than kGenerationLeadSec.
+    std::vector<GroupLoad> loadsAhead(std::string_view side, double now) const;
     // The side of own seat N ("left", "right" or ""); none when the seat has no record or has left.
     std::optional<std::string> slotSide(int ordinal) const;
     // The first active member that reports this deck as its earbud deck (or the deck it watches) and was

@@ -9,6 +9,7 @@
 //
 // Made, started and destroyed on the main thread: the work it posts there checks that it is still alive, which
 // holds only when nothing else runs on that thread meanwhile.
+#include "group/clock_lead_notice.h"
 #include "group/deck_inventory.h"
 #include "group/group_state.h"
 #include "group/group_uplink.h"
@@ -401,6 +402,9 @@ private:
     void wireGroup();
     void onPeerJoined();
     void takeRoster(const std::string& payload, bool viaUplink);
+    // A peer's generation refused for running too far ahead of this host's clock: a status line (and so a
+    // log line), at most once a minute per peer.
+    void noteClockLead(const std::string& peer, double leadSec, group::ClockLeadNotice::Ignored what);
     void loadGroupDeck(int deck, const std::string& path, const std::string& server,
                        const std::optional<std::string>& endpoint);
 
@@ -464,6 +468,8 @@ private:
     std::optional<int64_t> autoSaveStamp_;  // last seen mtime of the auto-save mapping, ns
 
     link::SharedLogo::Assembler logoAssembler_;
+    // Another host's logo chunk, from `sender` (main only).
+    void takeLogoChunk(double generation, int index, int count, const std::string& chunk, const std::string& sender);
 
     // The external playhead's last position per deck, to derive its rate (playhead queue only).
     struct PlayheadTrack {
@@ -496,6 +502,7 @@ private:
     std::map<std::string, SideLoad> lastGroupLoad_;  // by side; its gen is the side's last one taken
     std::set<std::string> uplinkHostNames_;           // host records that came over the uplink
     bool uplinkHop_ = false;                          // the datagram in hand came over the uplink
+    group::ClockLeadNotice clockLead_;
 
     // Library panes, zoom and the browser.
     std::unique_ptr<platform::SerialQueue> libraryQueue_;  // "plindo.library": every file and database read

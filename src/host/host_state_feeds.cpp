@@ -307,10 +307,10 @@ void HostState::wireServer() {
         loadDeck(deck, path);
     };
     // Another host's logo, chunk by chunk; a complete one becomes ours without being shared on.
-    s.onDJLogo = [this, alive](double generation, int index, int count, std::string_view chunk) {
-        main_.post([this, alive, generation, index, count, text = std::string(chunk)] {
-            if (!alive.lock()) return;
-            if (auto bytes = logoAssembler_.add(generation, index, count, text)) setDJLogo(*bytes, false);
+    s.onDJLogo = [this, alive](double generation, int index, int count, std::string_view chunk,
+                               std::string_view sender) {
+        main_.post([this, alive, generation, index, count, text = std::string(chunk), peer = std::string(sender)] {
+            if (alive.lock()) takeLogoChunk(generation, index, count, text, peer);
         });
     };
     s.onPeerJoined = [&serverLog](const std::string& name) { serverLog.info("group peer \"{}\" joined", name); };

@@ -93,10 +93,16 @@ void HostState::wireGroup() {
             if (alive.lock()) setGroupMuted(muted, false);
         });
     };
-    s.onGroupLoad = [this, alive](std::string_view side, std::string_view path, std::string_view serverName, int gen) {
+    s.onGroupLoad = [this, alive](std::string_view side, std::string_view path, std::string_view serverName, int gen,
+                                  std::string_view sender) {
         main_.post([this, alive, side = std::string(side), path = std::string(path), name = std::string(serverName),
-                    gen] {
-            if (alive.lock()) sendGroupLoad(side, path, name, gen, std::nullopt, false, false);
+                    gen, peer = std::string(sender)] {
+            if (!alive.lock()) return;
+            if (const auto lead = group::generationLead(gen, group::wallClockSeconds())) {
+                noteClockLead(peer, static_cast<double>(*lead), group::ClockLeadNotice::Ignored::loads);
+                return;
+            }
+            sendGroupLoad(side, path, name, gen, std::nullopt, false, false);
         });
     };
     s.onPeerJoined = [this, alive](const std::string& name) {
@@ -122,6 +128,10 @@ void HostState::takeRoster(const std::string& payload, bool viaUplink) {
     } else {
         note(doc);
     }
+}
+
+void HostState::noteClockLead(const std::string& peer, double leadSec, group::ClockLeadNotice::Ignored what) {
+    if (const auto line = clockLead_.refused(peer, leadSec, what, clock_.now())) setStatus(*line);
 }
 
 void HostState::onPeerJoined() {
@@ -153,8 +163,15 @@ void HostState::groupTick(double now, bool everySecond) {
         if (auto* l = up.link()) l->sendGroupState(*mine);
     }
 
+    const int64_t wall = group::wallClockSeconds();
     for (const std::string side : {"left", "right"}) {
         if (!ownSeat(side)) continue;
+        for (const auto& ahead : g.loadsAhead(side, t)) {
+            if (const auto lead = group::generationLead(ahead.gen, wall)) {
+                noteClockLead(std::string(group::GroupMember::baseName(ahead.member)), static_cast<double>(*lead),
+                              group::ClockLeadNotice::Ignored::loads);
+            }
+        }
         const auto load = g.latestLoad(side, t);
         if (!load) continue;
         sendGroupLoad(side, load->path, load->server, load->gen, groupLoadEndpoint(load->server, side), false, true);

@@ -131,6 +131,16 @@ void HostState::setDJLogo(const std::vector<uint8_t>& jpeg, bool broadcast) {
     server->sendDJLogo(link::SharedLogo::chunks(jpeg), generation);
 }
 
+void HostState::takeLogoChunk(double generation, int index, int count, const std::string& chunk,
+                              const std::string& sender) {
+    const double nowMs = link::SharedLogo::wallClockMs();
+    if (const auto lead = link::SharedLogo::leadMs(generation, nowMs)) {
+        noteClockLead(sender, *lead / 1000.0, group::ClockLeadNotice::Ignored::logo);
+        return;
+    }
+    if (auto bytes = logoAssembler_.add(generation, index, count, chunk, nowMs)) setDJLogo(*bytes, false);
+}
+
 void HostState::blinkPanelTapped() {
     if (!(mediaNow() < secretBlinkUntil() || dynamoUnlocked())) return;
     assignSecretBlinkUntil(0);

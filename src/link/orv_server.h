@@ -140,7 +140,9 @@ public:
     std::function<void(int deck, const OrvRemoteLink::RawMirror&)> onRaw;
     std::function<void(int deck, std::string_view text)> onDyn;
     std::function<void(int deck, bool, int, int)> onDynGate;
-    std::function<void(double generation, int index, int count, std::string_view chunk)> onDJLogo;
+    // `sender` names who sent a logo chunk or group load: the name of its hello, else its address.
+    std::function<void(double generation, int index, int count, std::string_view chunk, std::string_view sender)>
+        onDJLogo;
     std::function<void()> onSecret;
     std::function<void(int deck, const OrvRemoteLink::IMUSample&)> onIMU;
     std::function<void(int deck, int32_t, std::span<const Tick>)> onTunnel;
@@ -153,7 +155,7 @@ public:
     std::function<void(int deck, const std::string& name, const std::string& mode)> onHello;      // main
     std::function<void(std::string_view json)> onGroupState;
     std::function<void(bool)> onGroupMute;
-    std::function<void(std::string_view, std::string_view, std::string_view, int)> onGroupLoad;
+    std::function<void(std::string_view, std::string_view, std::string_view, int, std::string_view sender)> onGroupLoad;
     std::function<void(const std::string& name)> onPeerJoined;                                   // main
     std::function<void(const std::string&)> onStatus;
     std::function<void(int deck, int)> onBlink;                                                   // main
@@ -254,6 +256,7 @@ private:
     template <typename T>
     T remoteField(int key, T Remote::*field, T fallback) const;
     bool deckGate(int deck, const Origin& from, double now) const;
+    std::string senderName(const Origin& from) const;
     void updateFrameStats(Remote& r, double now) const;
     // Removes the group peers silent for too long and returns their names; `lock_` held.
     std::vector<std::string> dropSilentPeers(double now);

@@ -121,6 +121,17 @@ bool OrvServer::deckGate(int deck, const Origin& from, double now) const {
     return sameSender(it->second, from) || now - it->second.lastWall >= bindStale_;
 }
 
+std::string OrvServer::senderName(const Origin& from) const {
+    {
+        std::lock_guard g(lock_);
+        for (const auto& [key, r] : remotes_) {
+            if (sameSender(r, from) && !r.name.empty()) return r.name;
+        }
+    }
+    // Without the port: a sender that changes ports stays one peer.
+    return from.remote.address().to_string();
+}
+
 void OrvServer::updateFrameStats(Remote& r, double now) const {
     const double dt = (now - r.lastWall) * 1000.0;
     if (dt > kFrameGapResetMs) {
@@ -220,12 +231,12 @@ void OrvServer::onGroupMuteMessage(const OSCMessageView& m, const Origin&, doubl
     if (v && onGroupMute) onGroupMute(*v > 0.5);
 }
 
-void OrvServer::onGroupLoadMessage(const OSCMessageView& m, const Origin&, double) {
+void OrvServer::onGroupLoadMessage(const OSCMessageView& m, const Origin& from, double) {
     const auto& a = m.args;
     if (a.size() < 4) return;
     const auto s0 = a[0].stringValue(), s1 = a[1].stringValue(), s2 = a[2].stringValue();
     const auto n = intOf(a[3]);
-    if (s0 && s1 && s2 && n && onGroupLoad) onGroupLoad(*s0, *s1, *s2, *n);
+    if (s0 && s1 && s2 && n && onGroupLoad) onGroupLoad(*s0, *s1, *s2, *n, senderName(from));
 }
 
 void OrvServer::onMuteMessage(const OSCMessageView& m, const Origin& from, double now) {
@@ -342,13 +353,13 @@ void OrvServer::onDynGateMessage(const OSCMessageView& m, const Origin&, double)
     if (deck && flag && x && y && onDynGate) onDynGate(*deck, *flag == 1, *x, *y);
 }
 
-void OrvServer::onDJLogoMessage(const OSCMessageView& m, const Origin&, double) {
+void OrvServer::onDJLogoMessage(const OSCMessageView& m, const Origin& from, double) {
     const auto& a = m.args;
     if (a.size() < 4) return;
     const auto gen = a[0].doubleValue();
     const auto index = intOf(a[1]), count = intOf(a[2]);
     const auto chunk = a[3].stringValue();
-    if (gen && index && count && chunk && onDJLogo) onDJLogo(*gen, *index, *count, *chunk);
+    if (gen && index && count && chunk && onDJLogo) onDJLogo(*gen, *index, *count, *chunk, senderName(from));
 }
 
 void OrvServer::onSecretMessage(const OSCMessageView&, const Origin&, double) {

@@ -18,12 +18,17 @@ double wallClockMs() {
     return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
+std::optional<double> leadMs(double generation, double nowMs) {
+    if (!std::isfinite(generation) || !(generation > nowMs + kMaxLeadMs)) return std::nullopt;
+    return generation - nowMs;
+}
+
 std::optional<std::vector<std::uint8_t>> Assembler::add(double generation, int index, int chunkCount,
                                                          std::string_view chunk, double nowMs) {
     // A NaN generation compares neither older nor newer and would slip into the current set; a huge count
     // would have us store parts up to it.
     if (!std::isfinite(generation) || chunkCount < 0 || chunkCount > kMaxChunks) return std::nullopt;
-    if (generation > nowMs + kMaxLeadMs) return std::nullopt;
+    if (leadMs(generation, nowMs)) return std::nullopt;
 
     if (gen > generation) return std::nullopt;
     if (generation > gen) {

@@ -23,6 +23,9 @@ std::vector<std::string> chunks(std::span<const std::uint8_t> bytes);
 
 inline constexpr double kMaxLeadMs = 300e3;
 double wallClockMs();
+// How far a generation runs ahead of `nowMs`, in milliseconds, when that is more than kMaxLeadMs; none
+// otherwise (a non-finite generation included).
+std::optional<double> leadMs(double generation, double nowMs);
 
 struct Assembler {
     double gen = -1;                   // the generation being assembled; larger is newer

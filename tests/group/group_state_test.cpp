@@ -221,6 +221,11 @@ TEST(GroupState, GroupLoadGoesIntoOwnSeatsOfThatSideOnly) {
     g.setMine("right", GroupRole::Deck, false, 2, 1.0);
     g.setMine("left", GroupRole::Deck, false, 3, 1.0);
     g.apply(json({{"name", "Peer#1"}, {"role", "deck"}, {"side", "left"}, {"seq", 1}}).dump(), 1.0);
+    // A peer's seat on the same side, with a track of its own: the peer's record is its to change.
+    g.apply(json({{"name", "Peer#2"}, {"role", "deck"}, {"side", "left"}, {"slotNo", 2}, {"seq", 7},
+                  {"path", "/peer.mp3"}, {"server", "Peer"}, {"gen", 40}})
+                .dump(),
+            1.0);
     const uint64_t seq2 = g.members().at("Own#2").seq;
     g.applyGroupLoad("left", "/m/a.mp3", "", 50, 2.0);
     for (const char* n : {"Own#1", "Own#3"}) {
@@ -231,6 +236,12 @@ TEST(GroupState, GroupLoadGoesIntoOwnSeatsOfThatSideOnly) {
     EXPECT_EQ(g.members().at("Own#2").seq, seq2);
     EXPECT_FALSE(g.members().at("Own").path);
     EXPECT_FALSE(g.members().at("Peer#1").path);
+    const auto& peerSeat = g.members().at("Peer#2");
+    EXPECT_EQ(peerSeat.path, "/peer.mp3");
+    EXPECT_EQ(peerSeat.server, "Peer");
+    EXPECT_EQ(peerSeat.gen, 40);
+    EXPECT_EQ(peerSeat.seq, 7u);
+    EXPECT_EQ(peerSeat.lastSeenWall, 1.0);
 }
 
 TEST(GroupState, LatestLoadIsTheHighestBelievableGenerationOfActiveRecords) {
@@ -249,6 +260,10 @@ TEST(GroupState, LatestLoadIsTheHighestBelievableGenerationOfActiveRecords) {
             10.0);
     EXPECT_EQ(g.latestLoad("left", 10.0), (GroupLoad{"/b", "Srv", 300, "B"}));
     EXPECT_EQ(g.latestLoad("right", 10.0), (GroupLoad{"/c", "Srv", 900, "C"}));
+    // What was passed over for running ahead of our clock, so that it can be told; E's 2^31 is that too.
+    const auto ahead = g.loadsAhead("left", 10.0);
+    ASSERT_EQ(ahead.size(), 2u);
+    EXPECT_EQ(ahead[1], (GroupLoad{"/f", "Srv", kWall + 86401, "F"}));
 
     auto left = load("B", "left", "/b", 300);
     left["seq"] = 2;
@@ -322,4 +337,12 @@ TEST(GroupLoadGeneration, AcceptsOneUpToFiveMinutesAheadWithin32Bits) {
         {-5, kWall, false},          {5, std::numeric_limits<int64_t>::max(), true},
     };
     for (const auto& c : cases) EXPECT_EQ(generationAcceptable(c.gen, c.wall), c.ok) << c.gen << " @" << c.wall;
+}
+
+TEST(GroupLoadGeneration, LeadIsReportedOnlyBeyondFiveMinutes) {
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    EXPECT_EQ(generationLead(kWall + 301, kWall), 301);
+    EXPECT_FALSE(generationLead(kWall + 300, kWall));
+    EXPECT_FALSE(generationLead(-kMax, kWall)) << "old or broken, but not ahead";
+    EXPECT_EQ(generationLead(kMax, -kMax), kMax) << "saturates rather than overflows";
 }

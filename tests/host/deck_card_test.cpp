@@ -91,16 +91,24 @@ TEST(DeckCard, AGroupLoadOnABridgedDeckComesFromTheServingHost) {
 
     CardRig rig;
     auto& h = *rig.host;
+    // The deck record is read on main: the load's reports reach it there while this thread waits.
+    bool bridged = false;
     rig.onMain([&] { h.setSeratoDeck(1, true); });
-    ASSERT_TRUE(h.isSeratoDeck(1));
+    rig.onMain([&] { bridged = h.isSeratoDeck(1); });
+    ASSERT_TRUE(bridged);
     rig.onMain([&] {
         h.sendGroupLoad("left", "/peer/music/t.wav", "Other Host", 10, "127.0.0.1:" + std::to_string(peer.port()),
                         true, false);
     });
-    EXPECT_FALSE(h.isSeratoDeck(1));
-    EXPECT_EQ(h.deck(1).path, "/peer/music/t.wav");
-    ASSERT_TRUE(rig.waitUntil([&] { return h.players[0]->table.read() != nullptr || h.players[0]->loadedPath.empty(); }))
-        << h.statusLine();
+    rig.onMain([&] {
+        EXPECT_FALSE(h.isSeratoDeck(1));
+        EXPECT_EQ(h.deck(1).path, "/peer/music/t.wav");
+    });
+    std::string status;
+    ASSERT_TRUE(rig.waitUntil([&] {
+        status = h.statusLine();
+        return h.players[0]->table.read() != nullptr || h.players[0]->loadedPath.empty();
+    })) << status;
     rig.onMain([&] {
         ASSERT_NE(h.players[0]->table.read(), nullptr) << h.statusLine();
         EXPECT_NEAR(h.players[0]->table.read()->seconds(), 0.25, 0.01);

@@ -15,6 +15,7 @@ namespace plindo::host {
 namespace {
 
 using json = nlohmann::json;
+using link::testing::D;
 using link::testing::I;
 using link::OrvServer;
 using link::testing::S;
@@ -148,6 +149,52 @@ TEST(GroupLoads, AServingPeerIsNamedWithItsEndpointAndABridgedPathStandsForItsTr
     ASSERT_EQ(relayed.size(), 1u);
     EXPECT_EQ(relayed[0].msg.args[1].stringValue(), "/serato/real.mp3");
     EXPECT_EQ(rig.host->deck(1).path, "/serato/real.mp3");
+}
+
+TEST(GroupLoads, APeerWhoseClockRunsAheadIsToldOncePerMinute) {
+    GroupRig rig;
+    std::vector<std::string> lines;  // main only
+    rig.onMain([&] {
+        rig.host->onStatusLine = [&](const std::string& l) {
+            if (l.starts_with("group peer ")) lines.push_back(l);
+        };
+    });
+    const auto told = [&] {
+        std::vector<std::string> out;
+        rig.onMain([&] { out.swap(lines); });
+        return out;
+    };
+    const auto aheadLine = [](const std::string& peer, const std::string& lead, const std::string& what) {
+        return std::vector<std::string>{"group peer " + peer + ": clock " + lead + " ahead of this host; its " + what +
+                                        " until the clocks agree"};
+    };
+    rig.hello(peerAt("10.0.0.7"), "Peer-aaaa");
+    const int64_t wall = group::wallClockSeconds();
+
+    rig.load("left", "/a.mp3", "", int(wall + 420));
+    EXPECT_EQ(told(), aheadLine("Peer-aaaa", "7 min", "loads are ignored"));
+    EXPECT_EQ(rig.host->groupLoadSeen("left"), 0) << "the bound stays";
+    EXPECT_TRUE(rig.sent("/orv/group/load").empty());
+    rig.fake.advance(59);
+    rig.load("left", "/b.mp3", "", int(wall + 425));
+    EXPECT_TRUE(told().empty()) << "a second refusal within the minute";
+
+    // Another peer gets its own line; one that never said hello is named by its address.
+    rig.recv(peerAt("10.0.0.9"), "/orv/group/load", {S("right"), S("/c.mp3"), S(""), I(int(wall + 3 * 3600))});
+    EXPECT_EQ(told(), aheadLine("10.0.0.9", "3 h", "loads are ignored"));
+    rig.hello(peerAt("10.0.0.8"), "Logo-eeee");
+    rig.recv(peerAt("10.0.0.8"), "/orv/djlogo", {D((double(wall) + 600) * 1000), I(0), I(0), S("")});
+    EXPECT_EQ(told(), aheadLine("Logo-eeee", "10 min", "logo is ignored"));
+
+    // A minute on, the fast peer's seat record in the roster is told again, once.
+    rig.fake.advance(1.5);
+    rig.roster(json::array({{{"name", "Peer-aaaa#1"}, {"role", "deck"}, {"side", "left"}, {"seq", 5},
+                             {"path", "/d.mp3"}, {"server", ""}, {"gen", wall + 420}}}));
+    rig.tick(true);
+    EXPECT_EQ(told(), aheadLine("Peer-aaaa", "7 min", "loads are ignored"));
+    EXPECT_EQ(rig.host->groupLoadSeen("left"), 0);
+    rig.tick(true);
+    EXPECT_TRUE(told().empty());
 }
 
 TEST(GroupPeers, ANewPeerHearsTheRosterLoadsLeftFirst) {

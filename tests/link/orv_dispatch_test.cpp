@@ -54,7 +54,7 @@ struct CallLog {
         s.onRaw = [this](int d, const OrvRemoteLink::RawMirror& r) { put("raw", d, r.wz); };
         s.onDyn = [this](int d, std::string_view t) { put("dyn", d, t); };
         s.onDynGate = [this](int d, bool f, int a, int b) { put("dyngate", d, f, a, b); };
-        s.onDJLogo = [this](double g, int i, int c, std::string_view t) { put("logo", g, i, c, t); };
+        s.onDJLogo = [this](double g, int i, int c, std::string_view t, std::string_view) { put("logo", g, i, c, t); };
         s.onSecret = [this] { put("secret"); };
         s.onIMU = [this](int d, const OrvRemoteLink::IMUSample& x) { put("imu", d, x.ts, x.gz, x.grip, x.hostSynth); };
         s.onBud = [this](int d, const OrvRemoteLink::IMUSample& x) { put("bud", d, x.ts); };
@@ -66,7 +66,9 @@ struct CallLog {
         s.onHello = [this](int d, const std::string& n, const std::string& m) { put("hello", d, n, m); };
         s.onGroupState = [this](std::string_view j) { put("gstate", j); };
         s.onGroupMute = [this](bool m) { put("gmute", m); };
-        s.onGroupLoad = [this](std::string_view a, std::string_view b, std::string_view c, int n) { put("gload", a, b, c, n); };
+        s.onGroupLoad = [this](std::string_view a, std::string_view b, std::string_view c, int n, std::string_view) {
+            put("gload", a, b, c, n);
+        };
         s.onPeerJoined = [this](const std::string& n) { put("joined", n); };
         s.onBlink = [this](int d, int v) { put("blink", d, v); };
         s.onInstantDouble = [this](int d) { put("idouble", d); };

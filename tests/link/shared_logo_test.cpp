@@ -113,6 +113,11 @@ TEST(SharedLogo, RefusesHostileCountsAndGenerationsWithoutMoving) {
     EXPECT_EQ(a.gen, 10);
     ASSERT_TRUE(a.add(10, 1, 2, "AAAA"));
     EXPECT_TRUE(a.add(now + SharedLogo::kMaxLeadMs, 0, 0, "", now));
+    // The lead a refusal reports, and none for what is taken or is no number.
+    EXPECT_EQ(SharedLogo::leadMs(now + SharedLogo::kMaxLeadMs + 1, now), SharedLogo::kMaxLeadMs + 1);
+    EXPECT_FALSE(SharedLogo::leadMs(now + SharedLogo::kMaxLeadMs, now));
+    EXPECT_FALSE(SharedLogo::leadMs(nan, now));
+    EXPECT_FALSE(SharedLogo::leadMs(inf, now));
 
     // The largest accepted count is still collected.
     SharedLogo::Assembler b;

@@ -654,7 +654,7 @@ void HostState::loadDeck(int deck, const std::string& path) {
     }
     // A local track ends the bridge first: the deck's motion goes to its own player again.
     if (isSeratoDeck(deck) || seratoOut->isActive(deck)) leaveSeratoBridge(deck);
-    players[i]->load(path, config_, ownBase());
+    players[i]->load(path, config_, ownBase(), std::nullopt, motion::FollowPlayer::TrackHome::ThisHost);
     assignDeckEnv(deck, nullptr);
     assignDeckMarks(deck, nullptr);
     DeckInfo d = this->deck(deck);

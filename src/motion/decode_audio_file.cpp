@@ -16,6 +16,9 @@ extern "C" {
 #include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <cmath>
@@ -37,6 +40,10 @@ constexpr double kMaxReserveSec = 3600;
 constexpr double kShortfallKeep = 0.99;
 // How long the second road waits for the container to open.
 constexpr double kOpenTimeoutSec = 5.0;
+// A jump in the timestamps longer than this is a frame the decoder could not read; shorter ones are rounding.
+constexpr double kGapSec = 0.002;
+// A gap is filled only where it ends inside the length the container gives, give or take this much.
+constexpr double kGapEndSlackSec = 1.0;
 
 DecodeResult fail(int code, std::string message) { return {nullptr, StemError{"stem", code, std::move(message)}}; }
 DecodeResult tooLong() { return fail(StemError::kTooLong, "longer than the limit"); }
@@ -55,6 +62,7 @@ struct Sink {
     bool overLimit = false;
     const BlockSink* consumer = nullptr;
     size_t handed = 0;  // frames handed to the consumer
+    size_t silent = 0;  // frames of silence standing in for what could not be read
 
     size_t frames() const { return consumer ? handed : left.size(); }
 
@@ -88,6 +96,28 @@ struct Sink {
         }
         left.insert(left.end(), outL.begin(), outL.begin() + got);
         right.insert(right.end(), outR.begin(), outR.begin() + got);
+        return true;
+    }
+
+    // Appends `count` frames of silence; false once past the limit.
+    bool silence(size_t count) {
+        if (count > maxFrames - frames()) {
+            overLimit = true;
+            return false;
+        }
+        silent += count;
+        if (!consumer) {
+            left.resize(left.size() + count, 0.0f);
+            right.resize(right.size() + count, 0.0f);
+            return true;
+        }
+        const std::vector<float> zeros(std::min<size_t>(count, kBlockFrames), 0.0f);
+        for (size_t done = 0; done < count;) {
+            const size_t k = std::min(zeros.size(), count - done);
+            (*consumer)(std::span<const float>(zeros.data(), k), std::span<const float>(zeros.data(), k));
+            handed += k;
+            done += k;
+        }
         return true;
     }
 
@@ -274,6 +304,9 @@ RoadResult runFFmpeg(const std::string& path, const std::function<bool()>& cance
     AVStream* st = fmt->streams[stream];
 
     std::unique_ptr<AVCodecContext, CodecFree> dec(avcodec_alloc_context3(codec));
+    // Every FLAC frame carries a checksum: a frame that fails it is dropped (its time then stays silent, as
+    // below), not played as the noise a damaged frame decodes to.
+    if (dec && codec->id == AV_CODEC_ID_FLAC) dec->err_recognition |= AV_EF_CRCCHECK | AV_EF_EXPLODE;
     if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0 ||
         avcodec_open2(dec.get(), codec, nullptr) < 0) {
         return roadError(fail(4, "reader rejects PCM output"));
@@ -296,10 +329,38 @@ RoadResult runFFmpeg(const std::string& path, const std::function<bool()>& cance
     int swrFormat = -1, swrRate = 0;
     const int outRate = static_cast<int>(std::lround(rate));
     bool convertFailed = false;
+    bool damaged = false;
+
+    // A frame the decoder cannot read leaves a gap in the timestamps of the frames it can. The gap becomes
+    // silence of its length, so that the track keeps its timing (cues and beats stay where they belong);
+    // only where the container gives a length, and only inside it. Times count from the stream's start (the
+    // first frame's time, the encoder's priming already taken off), else from the first frame read.
+    const double timeBase = av_q2d(st->time_base);
+    int64_t origin = st->start_time;
+    double fedSec = 0;  // end of the input handed on so far, in seconds from the origin
+    auto fillGap = [&]() {
+        const int64_t ts = frame->best_effort_timestamp;
+        if (ts == AV_NOPTS_VALUE || !(timeBase > 0)) return;
+        if (origin == AV_NOPTS_VALUE) origin = ts;
+        const double at = static_cast<double>(ts - origin) * timeBase;
+        if (!(at - fedSec > kGapSec) || !(seconds > 0) || at > seconds + kGapEndSlackSec) return;
+        damaged = true;
+        // The converter hands out what it holds first, and starts afresh after the gap.
+        if (swr && !sink.flush(swr.get())) convertFailed = true;
+        swr.reset();
+        const double target = std::round(at * rate);
+        if (target > static_cast<double>(sink.frames()) && !sink.silence(static_cast<size_t>(target) - sink.frames()))
+            convertFailed = true;
+        fedSec = at;
+    };
 
     auto drainFrames = [&]() {
         while (avcodec_receive_frame(dec.get(), frame.get()) == 0) {
             if (frame->nb_samples > 0 && frame->ch_layout.nb_channels > 0 && frame->sample_rate > 0) {
+                fillGap();
+                if (frame->best_effort_timestamp != AV_NOPTS_VALUE && origin != AV_NOPTS_VALUE && timeBase > 0)
+                    fedSec = std::max(fedSec, static_cast<double>(frame->best_effort_timestamp - origin) * timeBase);
+                fedSec += static_cast<double>(frame->nb_samples) / frame->sample_rate;
                 // A stream may change its layout or rate midway; follow it with a new converter.
                 if (!swr || frame->format != swrFormat || frame->sample_rate != swrRate ||
                     av_channel_layout_compare(&frame->ch_layout, &swrLayout) != 0) {
@@ -336,7 +397,7 @@ RoadResult runFFmpeg(const std::string& path, const std::function<bool()>& cance
         anyPacket = true;
         if (pkt->stream_index == stream) {
             // A damaged packet is skipped; the decoder resynchronises on the next one.
-            avcodec_send_packet(dec.get(), pkt.get());
+            if (avcodec_send_packet(dec.get(), pkt.get()) < 0) damaged = true;
             drainFrames();
         }
         av_packet_unref(pkt.get());
@@ -352,9 +413,10 @@ RoadResult runFFmpeg(const std::string& path, const std::function<bool()>& cance
     if (sink.overLimit) return roadError(tooLong());
     if (convertFailed) return roadError(fail(4, "reader rejects PCM output"));
     if (!anyPacket && readErr) return roadError(fail(5, avText(readErr)));
-    if (readErr) return roadError(fail(6, avText(readErr)));
+    // A read error in the middle ends the file with what was read before it.
+    if (readErr && sink.frames() == 0) return roadError(fail(6, avText(readErr)));
     if (sink.frames() == 0) return roadError(fail(6, "decode produced nothing"));
-    return {};
+    return {std::nullopt, true, damaged || readErr != 0};
 }
 
 bool endsTheDecode(const std::optional<StemError>& e) {
@@ -386,9 +448,93 @@ DecodeResult decodeWhole(const std::string& path, const std::function<bool()>& c
     first.maxFrames = second.maxFrames = maxFrames;
     auto [r, road] = runRoads(path, cancelled, rate, first, second);
     if (r.error) return {nullptr, std::move(r.error)};
-    return {(road == DecodeRoad::Sndfile ? first : second).take(rate), std::nullopt};
+    Sink& kept = road == DecodeRoad::Sndfile ? first : second;
+    const size_t silent = kept.silent;
+    return {kept.take(rate), std::nullopt, silent};
 }
 }  // namespace
+
+namespace {
+// Bytes of a file read for its header: chunks that come before the audio (format, broadcast data, padding)
+// fit; a file whose audio starts later gives no promised length.
+constexpr size_t kHeaderBytes = size_t{1} << 18;
+// Chunks looked at before the audio's; more is no file a program wrote.
+constexpr int kMaxHeaderChunks = 64;
+
+uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t le32(const uint8_t* p) { return le16(p) | static_cast<uint32_t>(le16(p + 2)) << 16; }
+uint64_t le64(const uint8_t* p) { return le32(p) | static_cast<uint64_t>(le32(p + 4)) << 32; }
+uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+uint32_t be32(const uint8_t* p) { return static_cast<uint32_t>(be16(p)) << 16 | be16(p + 2); }
+uint64_t be64(const uint8_t* p) { return static_cast<uint64_t>(be32(p)) << 32 | be32(p + 4); }
+
+// The 80-bit extended float of an AIFF sample rate.
+double extended80(const uint8_t* p) {
+    const int exponent = (p[0] & 0x7F) << 8 | p[1];
+    const uint64_t mantissa = be64(p + 2);
+    if (exponent == 0x7FFF) return std::numeric_limits<double>::quiet_NaN();
+    const double v = std::ldexp(static_cast<double>(mantissa), exponent - 16383 - 63);
+    return p[0] & 0x80 ? -v : v;
+}
+}  // namespace
+
+std::optional<double> pcmHeaderSeconds(std::span<const uint8_t> head) {
+    const auto has = [&](size_t at, size_t n) { return at <= head.size() && n <= head.size() - at; };
+    const auto is = [&](size_t at, const char* tag) { return has(at, 4) && std::memcmp(head.data() + at, tag, 4) == 0; };
+    const uint8_t* b = head.data();
+    if ((is(0, "RIFF") || is(0, "RF64") || is(0, "BW64")) && is(8, "WAVE")) {
+        const bool wide = !is(0, "RIFF");  // sizes of all ones stand for the 64-bit ones in "ds64"
+        uint64_t wideData = 0;
+        uint32_t rate = 0;
+        uint16_t format = 0, blockAlign = 0;
+        size_t at = 12;
+        for (int chunk = 0; chunk < kMaxHeaderChunks && has(at, 8); ++chunk) {
+            const uint32_t size = le32(b + at + 4);
+            const size_t body = at + 8;
+            if (is(at, "ds64") && has(body, 16)) {
+                wideData = le64(b + body + 8);
+            } else if (is(at, "fmt ") && has(body, 16)) {
+                format = le16(b + body);
+                rate = le32(b + body + 4);
+                blockAlign = le16(b + body + 12);
+            } else if (is(at, "data")) {
+                // Only sample formats whose blocks are frames; a writer that streamed left 0 or all ones.
+                const bool frames = format == 1 || format == 3 || format == 0xFFFE;
+                const uint64_t bytes = wide && size == 0xFFFFFFFF ? wideData : size;
+                if (!frames || rate == 0 || blockAlign == 0 || bytes == 0 || (!wide && size == 0xFFFFFFFF))
+                    return std::nullopt;
+                return static_cast<double>(bytes / blockAlign) / rate;
+            }
+            at = body + size + (size & 1);
+        }
+        return std::nullopt;
+    }
+    if (is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"))) {
+        size_t at = 12;
+        for (int chunk = 0; chunk < kMaxHeaderChunks && has(at, 8); ++chunk) {
+            const uint32_t size = be32(b + at + 4);
+            const size_t body = at + 8;
+            if (is(at, "COMM")) {
+                if (!has(body, 18)) return std::nullopt;
+                const uint32_t frames = be32(b + body + 2);
+                const double rate = extended80(b + body + 8);
+                if (frames == 0 || !(rate >= 1 && rate <= 1e7)) return std::nullopt;
+                return frames / rate;
+            }
+            at = body + size + (size & 1);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<double> pcmFileHeaderSeconds(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::vector<uint8_t> head(kHeaderBytes);
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return pcmHeaderSeconds(head);
+}
 
 std::optional<double> audioFileSeconds(const std::string& path) {
     // Uncompressed: the header's frame count, but never more than the file's bytes hold. Compressed: the

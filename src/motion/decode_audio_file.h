@@ -3,6 +3,7 @@
 // with libswresample is the first road; FFmpeg opens what it cannot (MP3 in odd containers, M4A, ...).
 #include "motion/cells.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
@@ -22,6 +23,8 @@ struct StemError {
 struct DecodeResult {
     StemRef stem;                    // set on success
     std::optional<StemError> error;  // set on failure
+    // Frames of the track that stand in, as silence, for frames of a damaged file that could not be read.
+    size_t silentFrames = 0;
     explicit operator bool() const { return stem != nullptr; }
 };
 
@@ -41,6 +44,13 @@ inline DecodeResult decodeAudioFile(const std::string& path, double sampleRate) 
 // The length the file's header gives, in seconds, without decoding: none when neither road can open it or
 // it tells no length. A header may lie; a decode with a limit catches that.
 std::optional<double> audioFileSeconds(const std::string& path);
+
+// The length an uncompressed file's header promises (the WAV "data" chunk, the AIFF frame count), from its
+// first bytes, also where the file holds less because it was cut; none for other files and for headers that
+// give no length. audioFileSeconds gives what the bytes hold.
+std::optional<double> pcmHeaderSeconds(std::span<const uint8_t> head);
+// The same, read from the file's first bytes.
+std::optional<double> pcmFileHeaderSeconds(const std::string& path);
 
 // The road a file was decoded by.
 enum class DecodeRoad { Sndfile, FFmpeg };

@@ -101,16 +101,20 @@ public:
     // host), suggested file name, time limit. Blocks the background load that calls it.
     using PeerFetch = std::function<FetchedFile(const std::string& requestPath, const std::optional<std::string>& server,
                                                 const std::string& suggestedName, double timeoutSec)>;
+    // Where a track lies. A track of this host that its own track server cannot deliver is looked at on
+    // disk: gone, or changed since its load began, the load fails at once instead of asking other hosts.
+    enum class TrackHome { OtherHost, ThisHost };
     void load(const std::string& path, const HostConfig& config, const std::optional<std::string>& base = std::nullopt,
-              const std::optional<std::string>& server = std::nullopt);
+              const std::optional<std::string>& server = std::nullopt, TrackHome home = TrackHome::OtherHost);
     void unload();
-    // Longest track a deck holds decoded; a longer one is refused before decoding, or stopped when the
-    // decode passes it. The bound is also kept under an eighth of physical memory, so that both decks
-    // together never hold more than a quarter.
-    static constexpr double kMaxLoadSec = 2 * 3600.0;
-    double maxLoadSec = kMaxLoadSec;  // tests lower it
-    // Seconds of two-channel float audio at `rate` that fit this deck's share of physical memory.
-    static double memoryBoundSec(double rate);
+    // A deck's decoded track may take a quarter of the memory the process may use, so that both decks stay
+    // under half: a larger one is refused before decoding, or stopped when the decode passes it.
+    std::optional<uint64_t> memoryBytes;  // the memory the process may use; none reads it from the machine
+    // Physical memory, or the process' cgroup limit when lower; 0 when neither can be read.
+    static uint64_t processMemoryBytes();
+    // The lowest cgroup v2 "memory.max" on the way from `cgroupRoot` (/sys/fs/cgroup) down to the group that
+    // the file `selfCgroup` (/proc/self/cgroup) names; none when no group on the way sets one.
+    static std::optional<uint64_t> cgroupMemoryMax(const std::string& cgroupRoot, const std::string& selfCgroup);
     int deckNumber = 0;  // names the deck in status lines; 0 when it has none
     platform::MainExecutor* loadMain = nullptr;  // the main thread; null runs those steps on the load's thread
     PeerFetch peerFetch;

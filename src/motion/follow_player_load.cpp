@@ -10,12 +10,15 @@
 #include "platform/uuid.h"
 #include "platform/url.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -30,8 +33,9 @@ constexpr double kDownloadIdleSec = 60.0;
 constexpr double kFallbackDecodeRate = 48000.0;
 // Bytes a decoded frame takes: two channels of 32-bit floats.
 constexpr double kBytesPerFrame = 2 * sizeof(float);
-// Share of physical memory that one deck's decoded track may take: both decks together stay within a quarter.
-constexpr double kDeckMemoryShare = 1.0 / 8;
+// Share of the memory this process may use that one deck's decoded track may take: both decks together
+// stay under half, and the program, its libraries and the waveform analyses keep the rest.
+constexpr double kDeckMemoryShare = 1.0 / 4;
 // A decode that ends below this share of the header's length (and a second or more short) read a damaged file.
 constexpr double kDamagedShare = 0.9;
 constexpr double kDamagedMinGapSec = 1.0;
@@ -47,14 +51,21 @@ struct Fetched {
     std::string error;
 };
 
+// Why a track of this host cannot be had from its disk, when it cannot: none while it lies there unchanged.
+using OwnFileCheck = std::function<std::optional<std::string>()>;
+
 // This host's own or the given track server over HTTP first; any failure there falls back to the peer fetch,
-// whose error is the one the user sees.
+// whose error is the one the user sees. A track of this host that has gone or changed on disk is not asked
+// of other hosts: that is said at once.
 Fetched fetchTrackFile(const std::optional<std::string>& url, const std::string& path,
                        const std::optional<std::string>& server, const std::string& fileName,
-                       const FollowPlayer::PeerFetch& peerFetch) {
+                       const FollowPlayer::PeerFetch& peerFetch, const OwnFileCheck& ownFileGone) {
     if (url) {
         const std::string file = platform::tempFolder() + "/" + platform::randomUuid() + "-" + platform::safeFileNameTail(fileName);
         if (platform::httpDownloadToFile(*url, file, kDownloadIdleSec).ok) return {file, {}};
+    }
+    if (ownFileGone) {
+        if (auto why = ownFileGone()) return {std::nullopt, *why};
     }
     if (!peerFetch) return {std::nullopt, "no file service found (none advertised)"};
     auto got = peerFetch(streamRequest(path), server, fileName, kPeerFetchTimeoutSec);
@@ -69,23 +80,71 @@ struct FollowPlayer::LoadLink {
     std::atomic<bool> gone{false};  // the player was released: decodes in flight stop at their next block
 };
 
-double FollowPlayer::memoryBoundSec(double rate) {
+std::optional<uint64_t> FollowPlayer::cgroupMemoryMax(const std::string& cgroupRoot, const std::string& selfCgroup) {
+    // The unified hierarchy's line is "0::/path".
+    std::ifstream self(selfCgroup);
+    std::string line, group;
+    bool found = false;
+    while (!found && std::getline(self, line)) {
+        found = line.rfind("0::", 0) == 0;
+        if (found) group = line.substr(3);
+    }
+    if (!found || group.find("..") != std::string::npos) return std::nullopt;
+    // Every group on the way down limits the ones below it: the lowest limit counts. "max" means none.
+    std::optional<uint64_t> lowest;
+    const auto limitAt = [&](const std::string& dir) {
+        std::ifstream file(cgroupRoot + dir + "/memory.max");
+        std::string text;
+        if (!(file >> text)) return;
+        uint64_t bytes = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), bytes);
+        if (ec == std::errc() && end == text.data() + text.size() && (!lowest || bytes < *lowest)) lowest = bytes;
+    };
+    limitAt("");
+    std::string dir;
+    for (size_t at = 0; at < group.size();) {
+        const size_t next = std::min(group.find('/', at), group.size());
+        if (next > at) {
+            dir += "/" + group.substr(at, next - at);
+            limitAt(dir);
+        }
+        at = next + 1;
+    }
+    return lowest;
+}
+
+uint64_t FollowPlayer::processMemoryBytes() {
     const long pages = ::sysconf(_SC_PHYS_PAGES);
     const long pageSize = ::sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0 || !(rate > 0)) return kMaxLoadSec;
-    return static_cast<double>(pages) * static_cast<double>(pageSize) * kDeckMemoryShare / (rate * kBytesPerFrame);
+    const uint64_t physical = pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) : 0;
+    const auto limit = cgroupMemoryMax("/sys/fs/cgroup", "/proc/self/cgroup");
+    return limit && (physical == 0 || *limit < physical) ? *limit : physical;
 }
 
 namespace {
-std::string durationText(double seconds) {
+std::string bytesText(double bytes) {
     char text[64];
-    if (seconds >= 3600)
-        std::snprintf(text, sizeof text, "%d h %02d min", static_cast<int>(seconds / 3600), static_cast<int>(std::fmod(seconds, 3600) / 60));
-    else if (seconds >= 60)
-        std::snprintf(text, sizeof text, "%.0f min", std::floor(seconds / 60));
+    if (bytes >= 1e9)
+        std::snprintf(text, sizeof text, "%.1f GB", bytes / 1e9);
+    else if (bytes >= 1e6)
+        std::snprintf(text, sizeof text, "%.0f MB", bytes / 1e6);
     else
-        std::snprintf(text, sizeof text, "%.1f s", seconds);
+        std::snprintf(text, sizeof text, "%.0f kB", bytes / 1e3);
     return text;
+}
+
+// What is known of a file on this host's disk, to tell whether it changed.
+struct FileStamp {
+    bool exists = false;
+    off_t size = 0;
+    int64_t mtimeNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp stampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    return {true, st.st_size, static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
 // The player, if it still exists. The main-thread steps run where the player is released too, so they use it
@@ -141,7 +200,7 @@ void FollowPlayer::unload() {
 }
 
 void FollowPlayer::load(const std::string& path, const HostConfig& config, const std::optional<std::string>& base,
-                        const std::optional<std::string>& server) {
+                        const std::optional<std::string>& server, TrackHome home) {
     if (path.empty() || path == loadedPath) return;
     loadedPath = path;
     const int gen = ++loadGen;
@@ -161,7 +220,7 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
     if (onStatus) onStatus("Deck loading " + fileName + " \u2026");
     log().info("load start: {} base={} server={}", fileName, base.value_or("nil"), server.value_or("nil"));
     const double rate = out && out->sampleRate > 0 ? out->sampleRate : kFallbackDecodeRate;
-    const double limitSec = std::min(maxLoadSec, memoryBoundSec(rate));
+    const std::optional<uint64_t> memory = memoryBytes;
     const std::string deckName = deckNumber > 0 ? "Deck " + std::to_string(deckNumber) : std::string("Deck");
 
     auto link = loadAnchor_.link;
@@ -178,7 +237,7 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
         if (link->player) main->post(std::move(f));
     };
 
-    std::thread([link, onMain, url, path, server, fileName, ext, rate, gen, limitSec, deckName, fetch = peerFetch] {
+    std::thread([link, onMain, url, path, server, fileName, ext, rate, gen, memory, deckName, home, fetch = peerFetch] {
         auto fail = [&](const std::string& error) {
             if (link->gone) return;  // the player was released: nobody is left to tell
             const std::string message = "Load failed: " + error;
@@ -192,7 +251,16 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
             });
         };
 
-        const Fetched fetched = fetchTrackFile(url, path, server, fileName, fetch);
+        OwnFileCheck ownFileGone;
+        if (home == TrackHome::ThisHost) {
+            ownFileGone = [path, before = stampOf(path)]() -> std::optional<std::string> {
+                const FileStamp now = stampOf(path);
+                if (!now.exists) return "file not found";
+                if (now != before) return "file changed while loading";
+                return std::nullopt;
+            };
+        }
+        const Fetched fetched = fetchTrackFile(url, path, server, fileName, fetch, ownFileGone);
         if (!fetched.file) return fail(fetched.error);
 
         // Give the file the track's extension: the decoder goes by it.
@@ -208,28 +276,35 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
                 return fail(renameError.message());
             }
         }
-        // A track too long to hold is refused before decoding where its header tells the length, and
+        // A track too large to hold is refused before decoding where its header tells the length, and
         // stopped where it does not.
+        const double processBytes = static_cast<double>(memory ? *memory : processMemoryBytes());
+        const double deckBytes = processBytes > 0 ? processBytes * kDeckMemoryShare : HUGE_VAL;
+        const double limitSec = deckBytes / (rate * kBytesPerFrame);
+        const std::string room = ", at most " + bytesText(deckBytes) + " per deck on this machine";
         const std::optional<double> headerSec = audioFileSeconds(target.string());
-        const std::string tooLong = "track too long (at most " + durationText(limitSec) + " fit in memory)";
+        std::optional<double> promisedSec = pcmFileHeaderSeconds(target.string());
+        if (!promisedSec) promisedSec = headerSec;
         std::error_code ignored;
         if (headerSec && *headerSec > limitSec) {
             fs::remove(target, ignored);
-            return fail(tooLong + ", " + durationText(*headerSec) + " given");
+            return fail("track too long: needs " + bytesText(*headerSec * rate * kBytesPerFrame) + room);
         }
         DecodeResult decoded = decodeAudioFile(target.string(), [&link] { return link->gone.load(); }, rate, limitSec);
         fs::remove(target, ignored);
         if (link->gone) return;
         if (!decoded) {
             if (decoded.error && decoded.error->domain == "cancelled") return;  // nobody is left to tell
-            if (decoded.error && decoded.error->tooLong()) return fail(tooLong);
+            if (decoded.error && decoded.error->tooLong()) return fail("track too long: needs more than " + bytesText(deckBytes) + room);
             return fail(decoded.error ? decoded.error->message : "decoding failed");
         }
         const double seconds = static_cast<double>(decoded.stem->left.size()) / rate;
+        // Silence standing in for frames that could not be read is not readable audio.
+        const double readable = static_cast<double>(decoded.stem->left.size() - std::min(decoded.silentFrames, decoded.stem->left.size())) / rate;
         std::optional<std::string> damaged;
-        if (headerSec && seconds < kDamagedShare * *headerSec && *headerSec - seconds >= kDamagedMinGapSec) {
+        if (promisedSec && readable < kDamagedShare * *promisedSec && *promisedSec - readable >= kDamagedMinGapSec) {
             char line[160];
-            std::snprintf(line, sizeof line, ": track damaged, %.1f s of %.0f s readable", seconds, *headerSec);
+            std::snprintf(line, sizeof line, ": track damaged, %.1f s of %.0f s readable", readable, *promisedSec);
             damaged = deckName + line;
         }
 

@@ -152,6 +152,22 @@ TEST(DeckLoad, ALoadReplacedMidDecodeNeverShowsOnTheNewTrack) {
     rig.onMain([&] { EXPECT_NEAR(rig.host->players[0]->table.read()->seconds(), 0.5, 0.01); });
 }
 
+TEST(DeckLoad, ATrackGoneFromThisHostsDiskIsNamedAtOnce) {
+    LoadRig rig;
+    const auto line = [&] {
+        std::string s;
+        rig.onMain([&] { s = rig.host->statusLine(); });
+        return s;
+    };
+    // Gone before this host's own track server could send it: said at once, and no other host is asked.
+    rig.fetches.release("gone.wav");
+    rig.onMain([&] { rig.host->loadDeck(1, rig.track("gone.wav")); });
+    ASSERT_TRUE(rig.waitUntil([&] { return line().starts_with("Load failed"); }));
+    EXPECT_EQ(line(), "Load failed: file not found");
+    std::lock_guard g(rig.fetches.m);
+    EXPECT_EQ(rig.fetches.copies, 0);
+}
+
 // An executor that stays in memory but counts as gone once the test says so: any post after that is one a
 // real program would have sent to freed memory.
 struct MortalMain final : platform::MainExecutor {

@@ -108,6 +108,24 @@ TEST(EnvelopeAnalysis, BandSumsMatchANaiveTransform) {
     EXPECT_NEAR(mixed[1][1], sums[1][1] / 2, 1e-3 * sums[1][1]);
 }
 
+TEST(EnvelopeAnalysis, TheStereoMixBandsAreThoseOfTheMixedSignal) {
+    // Left low and high, right in the middle: the mix's bands, made from the two spectra, must be those of
+    // the mixed signal in every band, up to single-precision rounding.
+    constexpr double sr = 44100;
+    const size_t n = 44100;
+    auto l = sine(n, 90, sr, 0.4), r = sine(n, 700, sr, 0.5);
+    const auto high = sine(n, 9000, sr, 0.3);
+    std::vector<float> mix(n);
+    for (size_t i = 0; i < n; ++i) {
+        l[i] += high[i];
+        mix[i] = (l[i] + r[i]) * 0.5f;
+    }
+    const PeakEnvelope stereo = PeakEnvelope::analyze(l, r, sr, "x"), mono = PeakEnvelope::analyze(mix, mix, sr, "x");
+    for (const auto& [a, b] : {std::pair{&stereo.bass, &mono.bass}, {&stereo.mid, &mono.mid}, {&stereo.treble, &mono.treble}})
+        for (size_t c = 0; c < a->size(); ++c) ASSERT_NEAR((*a)[c], (*b)[c], 1e-3) << c;
+    EXPECT_GT(stereo.treble[100], 0.1);
+}
+
 TEST(EnvelopeAnalysis, SidesNormalisationAndSpan) {
     constexpr double sr = 44100;
     std::vector<float> left(size_t(sr) * 2), right(left.size(), 0.0f);

@@ -207,21 +207,21 @@ TEST_F(TrackLoad, NewerLoadsAndUnloadsOvertakeOlderOnes) {
 }
 
 TEST_F(TrackLoad, RefusesATrackTooLongToHoldAndNamesADamagedOne) {
-    // Too long: refused from the header's length before anything is decoded; the deck gets no track.
-    player->maxLoadSec = 0.5;
+    // Too large: refused from the header's length before anything is decoded; the deck gets no track.
+    player->memoryBytes = 768'000;  // a quarter is half of the second's 384 kB
     player->deckNumber = 2;
     onMain([&] { player->load((music / "a.wav").string(), *config); });
     ASSERT_TRUE(waitFor([&] { return failed == 1; }));
     {
         std::lock_guard l(m);
-        EXPECT_EQ(status.back(), "Load failed: track too long (at most 0.5 s fit in memory), 1.0 s given");
+        EXPECT_EQ(status.back(), "Load failed: track too long: needs 384 kB, at most 192 kB per deck on this machine");
         EXPECT_TRUE(decodedNames.empty());
     }
     onMain([&] { EXPECT_EQ(player->table.read(), nullptr); });
-    EXPECT_GT(FollowPlayer::memoryBoundSec(48000), 60.0);
+    EXPECT_GT(FollowPlayer::processMemoryBytes(), 0u);
 
     // Damaged: a FLAC cut to a sliver of its 20 s still loads what it holds, and says so.
-    player->maxLoadSec = FollowPlayer::kMaxLoadSec;
+    player->memoryBytes.reset();
     const fs::path flac = music / "cut.flac";
     const std::string cmd = "ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:duration=20 -ar 8000 '" +
                             flac.string() + "' </dev/null";

@@ -146,6 +146,97 @@ TEST_F(Decode, AFlippedBitLosesAtMostTheDamagedFrame) {
     }
 }
 
+TEST_F(Decode, ADamagedFlacKeepsItsTimingAndNeverPlaysNoise) {
+    ffmpeg("-f lavfi -i 'aevalsrc=0.5*sin(2*PI*(200+40*t)*t):s=44100:d=20' -ac 2 -c:a flac", "sweep.flac");
+    const std::string flac = read("sweep.flac");
+    const DecodeResult whole = decodeAudioFile(path("sweep.flac"), 44100);
+    ASSERT_TRUE(whole);
+    // Overwrites `runs` runs of `length` bytes each at pseudo-random places past the header.
+    const auto damage = [&](const std::string& name, int runs, size_t length) {
+        std::string bad = flac;
+        uint32_t seed = 3;
+        for (int i = 0; i < runs; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            const size_t at = 200 + seed % (bad.size() - 200 - length);
+            for (size_t k = 0; k < length; ++k) bad[at + k] = static_cast<char>((seed >> 16) + k * 77);
+        }
+        write(name, bad);
+        return decodeAudioFile(path(name), 44100);
+    };
+    // What sounds is the sweep at its own time: lost frames are silent, never noise, never shifted.
+    const auto soundsOnlyTheSweep = [&](const DecodeResult& r) {
+        size_t sounding = 0, wrong = 0;
+        for (size_t i = 0; i < r.stem->left.size() && i < whole.stem->left.size(); i += 31) {
+            if (r.stem->left[i] == 0.0f) continue;
+            ++sounding;
+            wrong += std::fabs(r.stem->left[i] - whole.stem->left[i]) > 1e-4f;
+        }
+        EXPECT_EQ(wrong, 0u) << "of " << sounding;
+    };
+    // A few damaged places: the frames there are lost, the track keeps its length and its timing.
+    const DecodeResult places = damage("places.flac", 10, flac.size() / 1000);
+    ASSERT_TRUE(places);
+    EXPECT_NEAR(places.stem->seconds(), 20.0, 0.01);
+    EXPECT_GT(places.silentFrames, 0u);
+    EXPECT_GT(places.stem->seconds() - static_cast<double>(places.silentFrames) / 44100, 15.0);
+    soundsOnlyTheSweep(places);
+    // One byte in a hundred, everywhere: no frame passes its checksum, and nothing is played as music.
+    std::string spread = flac;
+    for (size_t at = 300; at < spread.size(); at += 100) spread[at] = static_cast<char>(spread[at] ^ 0x5A);
+    write("spread.flac", spread);
+    const DecodeResult noise = decodeAudioFile(path("spread.flac"), 44100);
+    if (noise) soundsOnlyTheSweep(noise);
+    else EXPECT_EQ(noise.error->message, "decode produced nothing");
+    // Files without damage gain no silence, whatever priming their encoder left.
+    for (const char* name : {"tone.wav", "tone.mp3", "tone.flac", "tone.m4a"}) {
+        const DecodeResult clean = decodeAudioFile(path(name), 48000);
+        ASSERT_TRUE(clean) << name;
+        EXPECT_EQ(clean.silentFrames, 0u) << name;
+    }
+}
+
+TEST_F(Decode, TheHeaderOfACutWavOrAiffStillTellsItsLength) {
+    ffmpeg("-f lavfi -i 'sine=frequency=440:duration=20' -ar 8000 -ac 2", "twenty.wav");
+    ffmpeg("-f lavfi -i 'sine=frequency=440:duration=20' -ar 8000 -ac 2", "twenty.aiff");
+    ffmpeg("-f lavfi -i 'sine=frequency=440:duration=20' -ar 8000 -ac 1 -c:a adpcm_ima_wav", "adpcm.wav");
+    const std::string wav = read("twenty.wav"), aiff = read("twenty.aiff");
+    const size_t data = wav.find("data");
+    ASSERT_NE(data, std::string::npos);
+    const auto withSize = [&](const char* size) {
+        std::string w = wav;
+        w.replace(data + 4, 4, size, 4);
+        return w;
+    };
+    // The same WAV as RF64: its sizes of all ones stand for the 64-bit ones in "ds64" (4 seconds' worth).
+    std::string rf64 = "RF64" + std::string("\xFF\xFF\xFF\xFF", 4) + "WAVE" + std::string("ds64\x1C\0\0\0", 8) +
+                       std::string(8, '\0') + std::string("\x00\xF4\x01\0\0\0\0\0", 8) + std::string(12, '\0') +
+                       wav.substr(12, data - 12) + "data" + std::string("\xFF\xFF\xFF\xFF", 4);
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::optional<double> seconds;
+    } cases[] = {
+        {"wav cut to a tenth", wav.substr(0, wav.size() / 10), 20.0},
+        {"aiff cut to a tenth", aiff.substr(0, aiff.size() / 10), 20.0},
+        {"rf64", rf64, 4.0},
+        {"streamed, all ones", withSize("\xFF\xFF\xFF\xFF"), std::nullopt},
+        {"streamed, zero", withSize("\0\0\0\0"), std::nullopt},
+        {"blocks that are not frames", read("adpcm.wav"), std::nullopt},
+        {"cut inside the header", wav.substr(0, data + 2), std::nullopt},
+        {"a chunk size past the end", wav.substr(0, 16) + "\xF0\xFF\xFF\xFF" + wav.substr(20), std::nullopt},
+        {"flac", read("tone.flac"), std::nullopt},
+        {"nothing", "", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto got = pcmHeaderSeconds(std::span(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size()));
+        ASSERT_EQ(got.has_value(), c.seconds.has_value()) << c.what;
+        if (got) EXPECT_NEAR(*got, *c.seconds, 1e-3) << c.what;
+    }
+    write("cut.wav", wav.substr(0, wav.size() / 2));
+    EXPECT_NEAR(pcmFileHeaderSeconds(path("cut.wav")).value_or(0), 20.0, 1e-3);
+    EXPECT_NEAR(audioFileSeconds(path("cut.wav")).value_or(0), 10.0, 0.01) << "what the bytes hold";
+}
+
 TEST_F(Decode, ALimitEndsTheDecodeOfALongerFile) {
     for (const char* name : {"tone.wav", "tone.flac", "tone.m4a"}) {
         DecodeResult over = decodeAudioFile(path(name), nullptr, 8000, 1.5);

@@ -412,6 +412,9 @@ private:
     void superviseDeck(int deck, DeckInfo& d, double now);
     void sendDeckModes();
     void armLeaveTimer(int deck, double omega);
+    void endHoldOffTrack(int deck, double duration);
+    // Forgets whether and how fast the platter last turned (the hold and the transport's stop).
+    void forgetPlatter(int deck);
     void wireSeratoFeedback();  // host_state_feedback.cpp
 
     // Library panes and the browser (host_state_library.cpp, host_state_browser.cpp).

@@ -654,7 +654,20 @@ void HostState::loadDeck(int deck, const std::string& path) {
     }
     // A local track ends the bridge first: the deck's motion goes to its own player again.
     if (isSeratoDeck(deck) || seratoOut->isActive(deck)) leaveSeratoBridge(deck);
-    players[i]->load(path, config_, ownBase(), std::nullopt, motion::FollowPlayer::TrackHome::ThisHost);
+    auto& player = *players[i];
+    const int gen = player.loadGen;
+    player.load(path, config_, ownBase(), std::nullopt, motion::FollowPlayer::TrackHome::ThisHost);
+    if (player.loadGen != gen) {
+        // A new track starts at its start: the followers, the player and the screen all go back to 0, so that
+        // a running hold or a standalone start goes on from 0:00 of the new track, not from the old position.
+        feeds->integrators[i].seek(0);
+        {
+            std::lock_guard g(feeds->rawFollow[i]->lock);
+            feeds->rawFollow[i]->posSec = 0;
+        }
+        player.seek.request(0);
+        player.posCell.setValue(0);
+    }
     assignDeckEnv(deck, nullptr);
     assignDeckMarks(deck, nullptr);
     DeckInfo d = this->deck(deck);

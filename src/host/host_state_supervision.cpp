@@ -148,7 +148,11 @@ void HostState::superviseDeck(int deck, DeckInfo& d, double now) {
         feeds->rawFollow[i]->setRawSynth(0, true);
     }
 
-    const bool alive = (d.remoteFresh && feeds->phoneSynthCell[i].value() < 0.5) || budFresh;
+    // A bridged deck may be driven by tick batches alone: they are its phone's feed as much as frames are.
+    double tickWall = 0;
+    if (bridged) feeds->tunnelCell[i].update([&](TunnelState& st) { tickWall = st.wall; });
+    const bool ticksFresh = tickWall > 0 && now - tickWall < kRemoteFreshSec;
+    const bool alive = ((d.remoteFresh || ticksFresh) && feeds->phoneSynthCell[i].value() < 0.5) || budFresh;
     outSettings_.engaged[i] = alive;
     if (!alive && !hostStandalone[i] && seratoOut->isActive(deck)) {
         if (!withdrawn[i]) {
@@ -180,6 +184,9 @@ void HostState::superviseDeck(int deck, DeckInfo& d, double now) {
     }
 
     auto& p = *players[i];
+    const auto stem = p.table.read();
+    const double duration = stem ? stem->seconds() : 0.0;
+    if (leaveTimer[i] && duration > 0) endHoldOffTrack(deck, duration);
     const bool playing = d.remoteFresh || d.standalone || hostStandalone[i] || budFresh || leaveTimer[i];
     p.mute.setValue(groupMuted() || !playing || bridged ? 1.0 : 0.0);
     p.easeOn.setValue(config_.followEase() ? 1.0 : 0.0);
@@ -187,8 +194,7 @@ void HostState::superviseDeck(int deck, DeckInfo& d, double now) {
         d.posSec = p.posCell.value();
         d.rate = p.rateCell.value();
     }
-    const auto stem = p.table.read();
-    d.durationSec = stem ? stem->seconds() : 0.0;
+    d.durationSec = duration;
 }
 
 void HostState::sendDeckModes() {
@@ -294,6 +300,7 @@ void HostState::transportButton(int deck) {
         setStatus(deckText(deck) + ": AirPod drives \u2014 the platter is the transport");
     } else if (hostStandalone[i]) {
         stopStandalone(deck);
+        forgetPlatter(deck);
     } else {
         startStandalone(deck);
     }
@@ -341,6 +348,8 @@ void HostState::startSpinnerHold(int deck, double rate, double angle) {
     (void)angle;  // the glide goes on from the shown position, not from the platter's angle
     if (deck < 1 || deck > 2 || !std::isfinite(rate) || seratoOut->isActive(deck)) return;
     const int i = deck - 1;
+    // The hold carries the platter's last motion on; read again later, it would start the hold once more.
+    forgetPlatter(deck);
     const double shown = this->deck(deck).posSec;
     auto& rf = *feeds->rawFollow[i];
     {
@@ -364,6 +373,39 @@ void HostState::armLeaveTimer(int deck, double omega) {
         if (!alive.lock() || !leaveTimer[i] || leaveTimer[i]->cancelled()) return;
         feeds->rawFollow[i]->setRawSynth(omega, false);
         armLeaveTimer(deck, omega);
+    });
+}
+
+// A hold glides on only within the track: past its end (or, turning backwards, at its start) the glide stops
+// and the deck rests there.
+void HostState::endHoldOffTrack(int deck, double duration) {
+    const int i = deck - 1;
+    auto& rf = *feeds->rawFollow[i];
+    double pos = 0;
+    {
+        std::lock_guard g(rf.lock);
+        pos = rf.posSec;
+    }
+    double omega = 0;
+    {
+        std::lock_guard g(rf.core.lock);
+        omega = rf.core.synthOmega;
+    }
+    const bool atEnd = omega < 0 && pos >= duration;  // a falling angle plays forward
+    const bool atStart = omega > 0 && pos <= 0;
+    if (!atEnd && !atStart) return;
+    leaveTimer[i]->cancel();
+    leaveTimer[i].reset();
+    rf.setRawSynth(0, true);
+    setStatus(deckText(deck) + ": spinner hold reached the " + (atEnd ? "end" : "start") +
+              " of the track \u2014 stopped");
+}
+
+// The platter state a gone phone left behind: no longer what the platter does.
+void HostState::forgetPlatter(int deck) {
+    feeds->imuCell[deck - 1].update([](ImuState& st) {
+        st.platterPlay.reset();
+        st.rate = 0;
     });
 }
 

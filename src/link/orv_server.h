@@ -60,7 +60,8 @@ public:
         std::string senderKey;  // "conn:" + hash of the source endpoint
         std::string name;
         std::string mode = "remote";
-        double lastWall = 0;
+        double lastWall = 0;       // the last accepted message (hello, frame, tick batch): liveness
+        double lastFrameWall = 0;  // the last frame: the frame statistics measure from frame to frame
         std::string lastPath;
         double lastPos = 0;
         double lastRate = 0;
@@ -257,6 +258,8 @@ private:
     T remoteField(int key, T Remote::*field, T fallback) const;
     bool deckGate(int deck, const Origin& from, double now) const;
     std::string senderName(const Origin& from) const;
+    // An accepted message from the deck's holder that is not a frame: the holder stays live.
+    void keepHolderLive(int deck, const Origin& from, double now);
     void updateFrameStats(Remote& r, double now) const;
     // Removes the group peers silent for too long and returns their names; `lock_` held.
     std::vector<std::string> dropSilentPeers(double now);

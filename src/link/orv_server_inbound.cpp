@@ -132,8 +132,14 @@ std::string OrvServer::senderName(const Origin& from) const {
     return from.remote.address().to_string();
 }
 
+void OrvServer::keepHolderLive(int deck, const Origin& from, double now) {
+    std::lock_guard g(lock_);
+    const auto it = remotes_.find(deck);
+    if (it != remotes_.end() && sameSender(it->second, from)) it->second.lastWall = std::max(it->second.lastWall, now);
+}
+
 void OrvServer::updateFrameStats(Remote& r, double now) const {
-    const double dt = (now - r.lastWall) * 1000.0;
+    const double dt = (now - r.lastFrameWall) * 1000.0;
     if (dt > kFrameGapResetMs) {
         r.meanDtMs = 0;
         r.jitterMs = 0;
@@ -206,6 +212,7 @@ void OrvServer::onFrameMessage(const OSCMessageView& m, const Origin& from, doub
         }
         Remote& r = it->second;
         r.lastWall = now;
+        r.lastFrameWall = now;
         if (pathChanged) r.lastPath.assign(*path);
         r.lastPos = *pos;
         r.lastRate = *rate;
@@ -317,6 +324,8 @@ void OrvServer::onTunnelMessage(const OSCMessageView& m, const Origin& from, dou
         if (!cumInt || !std::isfinite(*stamp)) continue;
         ticks_[kept++] = Tick{*seqInt, *cumInt, *stamp, *measured >= 0.5};
     }
+    // A phone may drive its deck with tick batches alone: they keep it the deck's live holder.
+    if (kept > 0) keepHolderLive(*deck, from, now);
     if (onTunnel) onTunnel(*deck, *value, std::span<const Tick>(ticks_.data(), kept));
 }
 

@@ -259,6 +259,20 @@ TEST(FeedHandlers, ASeekMovesEveryPositionOfAnOwnDeckOnly) {
     EXPECT_EQ(rig.h->feeds->integrators[1].cell.read().posSec, 0.0);
 }
 
+// Raw records out of order are dropped; one far behind the last means the phone's clock restarted, and from
+// there its records are taken again.
+TEST(FeedHandlers, RawRecordsAreTakenAgainAfterThePhonesClockRestarts) {
+    FeedRig rig;
+    const auto lastTs = [&] { return rig.h->feeds->rawTrack[0].read().lastTs; };
+    // (record's timestamp, the last one taken after it)
+    const std::pair<double, double> steps[] = {{100, 100}, {99, 100}, {95.5, 100}, {2, 2}, {2.01, 2.01}, {2.005, 2.01}};
+    for (const auto& [ts, taken] : steps) {
+        rig.fake.advance(0.01);
+        rig.raw(1, 0.1, 0.5, ts);
+        EXPECT_EQ(lastTs(), taken) << ts;
+    }
+}
+
 TEST(FeedHandlers, NumbersThatAreNotNumbersNeverReachACell) {
     FeedRig rig;
     rig.imu(1, 1.0, 0, 0.5);

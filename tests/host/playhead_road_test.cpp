@@ -1,5 +1,6 @@
 // An outside player moves a deck through the external playhead input once "orv.mePlayhead" is on.
 #include "host/host_state.h"
+#include "host_rig.h"
 #include "platform/log.h"
 #include "platform/queue_executor.h"
 #include "platform/settings.h"
@@ -92,4 +93,29 @@ TEST_F(PlayheadHost, PositionMovesTheDeckAnchorWhenEnabled) {
 TEST_F(PlayheadHost, StaysClosedWhenDisabled) {
     auto host = startHost();
     EXPECT_FALSE(host->playheadIn->running());
+}
+
+// The speed an outside player's positions give a deck is its step over the time between them, held within 4x
+// either way: a jump (a seek on the player) is no 1200x spin.
+TEST(PlayheadRoad, SpeedIsTheStepOverTheTimeBetweenWithinFourTimesNormal) {
+    platform::FakeClock clock{300.0};
+    host::testing::HostRig rig;
+    rig.clock = &clock;
+    rig.settings.setValue("orv.mePlayhead", true);
+    rig.settings.setValue("orv.meOscPort", freeUdpPort());
+    auto& h = rig.started();
+    ASSERT_TRUE(h.playheadIn->onPlayhead);
+    const auto at = [&](double seconds) {
+        h.playheadIn->onPlayhead(0, seconds);
+        return h.players[0]->anchor.cell.read();
+    };
+    // (position, seconds after the last, the speed it gives)
+    const std::tuple<double, double, double> steps[] = {
+        {1.0, 0.0, 0.0}, {61.0, 0.05, 4.0}, {61.05, 0.05, 1.0}, {1.0, 0.05, -4.0}, {1.1, 0.6, 0.0}};
+    for (const auto& [pos, after, speed] : steps) {
+        clock.advance(after);
+        const auto snap = at(pos);
+        EXPECT_EQ(snap.pos, pos);
+        EXPECT_NEAR(snap.rate, speed, 1e-9) << pos;
+    }
 }

@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <numbers>
+#include <thread>
 
 using namespace plindo;
 using namespace plindo::host;
@@ -24,17 +26,26 @@ constexpr double kOmega33 = -2 * std::numbers::pi / 1.8;
 
 struct Supervised {
     platform::FakeClock clock{5000.0};
+    // Every status line, in order (main only). Made before the rig, so that a line the host posts while it is
+    // being taken down still finds it.
+    std::vector<std::string> lines;
     HostRig rig;
     HostState* host = nullptr;
-
-    std::vector<std::string> lines;  // every status line, in order (main only)
 
     explicit Supervised(bool start = true) {
         rig.clock = &clock;
         rig.main.useManualTimers();  // timers never fire: each test runs the tick itself
         host = &rig.make();
         host->onStatusLine = [this](const std::string& line) { lines.push_back(line); };
-        if (start) rig.onMain([&] { host->start(); });
+        if (!start) return;
+        rig.onMain([&] { host->start(); });
+        // The track server announces itself from its own queue, a moment after the start: a test that reads
+        // the status line must not meet that line arriving late.
+        if (host->fileServer->running()) awaitLine("Track server: :");
+    }
+    void awaitLine(const std::string& text) {
+        for (int k = 0; k < 2000 && linesWith(text) == 0; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_GT(linesWith(text), 0u) << text;
     }
     // Status lines so far that contain `text`.
     size_t linesWith(const std::string& text) {
@@ -735,4 +746,155 @@ TEST(Supervision, ASpinnerLeavingABackwardsPlatterHoldsItsReverseRate) {
     EXPECT_NEAR(omega, -1.25 * kOmega33, 1e-12);
     EXPECT_EQ(s.status(), "Deck 1: spinner gone \u2014 holding -1.25x");
     EXPECT_EQ(s.h().players[0]->mute.value(), 0.0);
+}
+
+// --- A new track, a phone that left its platter turning, and tick batches ---
+
+namespace {
+double followerPos(Supervised& s, int deck) {
+    auto& rf = *s.h().feeds->rawFollow[deck - 1];
+    std::lock_guard g(rf.lock);
+    return rf.posSec;
+}
+// One step of the hold's glide, `sec` of media time after the last.
+void glide(Supervised& s, int deck, double sec) {
+    s.clock.advance(sec);
+    auto& rf = *s.h().feeds->rawFollow[deck - 1];
+    rf.onSynthStep(rf);
+}
+}  // namespace
+
+// A load starts the new track at 0:00: a hold goes on from there (not from 2:06 of the old track), a standalone
+// run starts there (not at 1:16), and the screen says so. Loading the same track again moves nothing.
+TEST(Supervision, ALoadStartsTheNewTrackAtItsStartForTheHoldAndForStandalone) {
+    Supervised s;
+    s.hello(1, 1);
+    s.imu(1, true, 1.0);
+    s.h().players[0]->posCell.setValue(126.0);
+    s.h().players[1]->posCell.setValue(76.0);
+    s.h().feeds->integrators[0].cell.update([](motion::AngleIntegrator::State& st) {
+        st.posSec = 126.0;
+        st.primed = true;
+    });
+    s.tick();  // the screen shows it
+    s.clock.advance(0.7);
+    s.tick();
+    ASSERT_EQ(followerPos(s, 1), 126.0) << "the hold glides from 2:06";
+
+    s.rig.onMain([&] {
+        s.h().loadDeck(1, "/m/Next Track.mp3");
+        s.h().loadDeck(2, "/m/Other Track.mp3");
+    });
+    const auto integ = s.h().feeds->integrators[0].cell.read();
+    EXPECT_EQ(integ.posSec, 0.0);
+    EXPECT_FALSE(integ.primed);
+    EXPECT_EQ(s.h().players[0]->seek.cell.read(), std::optional<double>(0.0)) << "the player starts it at 0";
+    s.tick();
+    EXPECT_EQ(s.h().deck(1).posSec, 0.0);
+    EXPECT_EQ(s.h().deck(2).posSec, 0.0);
+
+    // The hold glides on at 1.0x from the new track's start; play on the other deck starts it there.
+    ASSERT_NE(s.h().leaveTimer[0], nullptr);
+    glide(s, 1, 0.0);
+    for (int k = 0; k < 5; ++k) glide(s, 1, 0.1);
+    EXPECT_NEAR(s.h().players[0]->anchor.cell.read().pos, 0.5, 1e-6);
+    s.rig.onMain([&] { s.h().transportButton(2); });
+    EXPECT_EQ(followerPos(s, 2), 0.0);
+
+    // The same track again, while it is still on its way, is no new load: the glide keeps its place.
+    s.rig.onMain([&] {
+        s.h().loadDeck(1, "/m/Third Track.mp3");
+        glide(s, 1, 0.1);
+        s.h().loadDeck(1, "/m/Third Track.mp3");
+    });
+    EXPECT_NEAR(followerPos(s, 1), 0.1, 1e-6);
+}
+
+// A phone leaves its platter turning at 1.0x and the deck holds. Play starts it alone, play again stops it, and
+// it stays at rest: the gone phone's last frame does not start the hold again. A hold that reaches the end of
+// the track rests there.
+TEST(Transport, PlayTwiceStopsADeckAPhoneLeftTurningAndAHoldRestsAtTheTracksEnd) {
+    Supervised s;
+    auto stem = std::make_shared<motion::StemBuf>();
+    stem->left.assign(48000, 0.1f);  // 1 s
+    stem->right = stem->left;
+    s.rig.onMain([&] { s.h().players[0]->install(stem, 1); });
+    const auto phoneTurnsAndGoes = [&] {
+        for (int k = 0; k < 5; ++k) {
+            s.hello(1, 1);
+            s.recv(1, "/orv/frame", {I(1), S(""), D(0), D(1.0), D(kOmega33 * 0.1 * k), D(0.1 * k)});
+            s.tick();
+            s.clock.advance(0.1);
+        }
+        s.clock.advance(0.6);
+        s.tick();
+        ASSERT_NE(s.h().leaveTimer[0], nullptr);
+    };
+    const auto staysAtRest = [&] {
+        for (int k = 0; k < 10; ++k) {
+            s.clock.advance(0.1);
+            s.tick();
+        }
+        EXPECT_EQ(s.h().leaveTimer[0], nullptr);
+        EXPECT_FALSE(s.synthOn(1));
+        EXPECT_EQ(s.h().players[0]->mute.value(), 1.0);
+    };
+    phoneTurnsAndGoes();
+    s.rig.onMain([&] { s.h().transportButton(1); });
+    ASSERT_TRUE(s.h().hostStandalone[0]);
+    s.tick();
+    s.rig.onMain([&] { s.h().transportButton(1); });
+    EXPECT_FALSE(s.h().hostStandalone[0]);
+    staysAtRest();
+
+    // Again; this time the hold glides from the track's start past its end, and rests there.
+    phoneTurnsAndGoes();
+    glide(s, 1, 0.0);
+    {
+        auto& rf = *s.h().feeds->rawFollow[0];
+        std::lock_guard g(rf.lock);
+        rf.posSec = 0;
+    }
+    for (int k = 1; k <= 9; ++k) {
+        glide(s, 1, 0.1);
+        s.tick();
+        EXPECT_NE(s.h().leaveTimer[0], nullptr) << "0." << k << " s of a 1 s track";
+    }
+    glide(s, 1, 0.1);
+    glide(s, 1, 0.1);
+    s.tick();
+    EXPECT_EQ(s.status(), "Deck 1: spinner hold reached the end of the track \u2014 stopped");
+    staysAtRest();
+    EXPECT_EQ(s.linesWith("spinner gone \u2014 holding 1.00x"), 2u);
+}
+
+// Phones that drive a bridged deck with tick batches and no frames keep it: one bound by its hello, one that
+// never said hello. Neither deck is withdrawn while the batches come; each is, once, when they stop.
+TEST(Supervision, TickBatchesKeepABridgedDeckAliveUntilTheyStop) {
+    Supervised s;
+    s.rig.onMain([&] {
+        s.h().setSeratoDeck(1, true);
+        s.h().setSeratoDeck(2, true);
+    });
+    s.hello(1, 1);
+    for (int k = 0; k < 30; ++k) {  // 3 s, a batch every 0.1 s
+        for (int deck = 1; deck <= 2; ++deck) {
+            s.recv(deck, "/orv/tun", {I(deck), I(7), I(2), D(2 * k), D(200 * k), D(0.1 * k), D(1), D(2 * k + 1),
+                                      D(200 * k + 100), D(0.1 * k + 0.05), D(1)});
+        }
+        s.tick();
+        EXPECT_FALSE(s.h().withdrawn[0]) << k;
+        EXPECT_FALSE(s.h().withdrawn[1]) << k;
+        s.clock.advance(0.1);
+    }
+    EXPECT_TRUE(s.h().deck(1).remoteFresh);
+    EXPECT_EQ(s.linesWith("Remote weg"), 0u);
+    for (int k = 0; k < 20; ++k) {
+        s.clock.advance(0.1);
+        s.tick();
+    }
+    EXPECT_TRUE(s.h().withdrawn[0]);
+    EXPECT_TRUE(s.h().withdrawn[1]);
+    EXPECT_EQ(s.linesWith("Deck 1: Remote weg"), 1u);
+    EXPECT_EQ(s.linesWith("Deck 2: Remote weg"), 1u);
 }

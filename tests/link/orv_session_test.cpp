@@ -312,6 +312,50 @@ TEST(OrvGate, FrameTimingStatistics) {
     EXPECT_NEAR(rig.server.remoteMaxGapMs(1), 20.0, 1e-6);
 }
 
+// A phone that drives its deck with tick batches alone stays its live holder: fresh, named in "/orv/slots", and
+// not displaced by another phone's frames. The frame statistics still measure from frame to frame. A batch from
+// another sender, or one whose ticks are all left out, keeps nobody live.
+TEST(OrvGate, TickBatchesKeepTheirHolderLive) {
+    ServerRig rig;
+    int seq = 0;
+    const auto batch = [&](const OrvServer::Origin& from, double cum = 100) {
+        ++seq;
+        rig.recv(from, "/orv/tun", {I(1), I(0), I(1), D(seq), D(cum * seq), D(0.01 * seq), D(1)});
+    };
+    rig.hello(phone(1), 1, "Ann");
+    for (int k = 0; k < 100; ++k) {  // 10 s, twice the time a silent holder keeps its deck
+        rig.clock.advance(0.1);
+        batch(phone(1));
+    }
+    EXPECT_TRUE(rig.server.isRemoteFresh(1, 0.6));
+    rig.frame(phone(2), 1);
+    EXPECT_EQ(rig.server.remoteRecord(1)->conn.remote, phone(1).remote);
+    rig.sink.take();
+    rig.recv(phone(3), "/orv/slots", {});
+    EXPECT_EQ(rig.sink.take().at(0).msg.args, (std::vector<V>{S("Ann"), S("")}));
+
+    // Frames 10 ms apart with a batch between each two: the statistics see 10 ms steps.
+    for (int k = 0; k < 4; ++k) {
+        rig.frame(phone(1), 1);
+        rig.clock.advance(0.005);
+        batch(phone(1));
+        rig.clock.advance(0.005);
+    }
+    EXPECT_NEAR(rig.server.remoteRecord(1)->meanDtMs, 10.0, 1e-6);
+    EXPECT_NEAR(rig.server.remoteRecord(1)->jitterMs, 0.0, 1e-6);
+
+    // The batches stop: 0.6 s on the holder is no longer fresh; another phone's batch (the deck's holder gone
+    // quiet) and a batch with no usable tick refresh nothing.
+    rig.clock.advance(0.6);
+    EXPECT_FALSE(rig.server.isRemoteFresh(1, 0.6));
+    rig.clock.advance(5.0);
+    batch(phone(2));
+    batch(phone(1), std::numeric_limits<double>::infinity());
+    EXPECT_FALSE(rig.server.isRemoteFresh(1, 5.0));
+    batch(phone(1));
+    EXPECT_TRUE(rig.server.isRemoteFresh(1, 0.6));
+}
+
 TEST(OrvPush, DeckPushesCarryTheirArguments) {
     ServerRig rig;
     rig.server.sendPlay(1, true);  // no phone: nothing, no failure

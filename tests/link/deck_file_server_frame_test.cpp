@@ -270,20 +270,22 @@ TEST(DeckFileServerFrame, DropsAClientThatTakesNothingButNotASlowReader) {
 }
 
 TEST(DeckFileServerFrame, KeepsASteadyReaderSlowerThanTheSocketBufferDrains) {
-    // The server's socket buffer holds far more than the reader takes within the limit, so the server
-    // itself writes nothing for longer than the limit while the reader takes bytes all along.
+    // The reader's small receive buffer keeps the answer queued at the server, whose send buffer (up to 4 MB)
+    // holds far more than the reader takes within the limit: the server itself writes nothing for longer
+    // than the limit while the reader takes bytes all along. The body is far larger than both buffers, so
+    // the server is still sending when a reader it wrongly took for stalled would be dropped.
     TempFolder tmp("plindo-steady");
     const std::string track = (tmp.dir / "t.mp3").string();
-    std::string bytes(3 << 20, '\0');
+    std::string bytes(8 << 20, '\0');
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + (i >> 13));
     writeFile(track, bytes);
     Server s(DeckFileServer::kHeadTimeoutSec, 0.25);
-    const int fd = connectTo("127.0.0.1", s.port());
+    const int fd = connectTo("127.0.0.1", s.port(), "", 64 << 10);
     ASSERT_TRUE(sendAll(fd, getRequest("/audio/stream?path=" + track)));
     std::string got;
     std::vector<char> buf(32768);
-    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20); std::chrono::steady_clock::now() < end;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60); std::chrono::steady_clock::now() < end;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 5000) <= 0) break;
         const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);

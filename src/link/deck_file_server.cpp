@@ -4,6 +4,7 @@
 
 #include "link/dual_stack.h"
 #include "link/json_body.h"
+#include "platform/url.h"
 
 #include <fcntl.h>
 #include <linux/sockios.h>
@@ -296,7 +297,7 @@ void DeckFileServer::Impl::respondFileNotFound(const ConnPtr& conn, const std::s
     const std::string shown = path ? *path : "<no path param>";
     log().error("404 {} path={}", label, shown);
     status("Track server 404 (" + label + "): " + shown);
-    respondJson(conn, "404 Not Found", {{"error", "file not found"}, {"path", shown}});
+    respondJson(conn, "404 Not Found", {{"error", "file not found"}, {"path", path ? platform::listedName(*path) : shown}});
 }
 
 DeckFileServer::DeckFileServer(platform::ServiceAdvertiser* advertiser, std::string serviceName,

@@ -4,6 +4,7 @@
 #include "link/json_body.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
+#include "platform/url.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -41,14 +42,25 @@ Kind kindOf(const std::string& path) {
 }
 
 // The path as given, then its NFD and NFC forms where they differ: a name typed on one system may be stored
-// in the other form.
+// in the other form. A path that is no UTF-8 has no normal forms (they would name other files), but may be
+// the listed form of such a path, which names its bytes.
 std::vector<std::string> unicodeForms(const std::string& path) {
     std::vector<std::string> forms{path};
     if (path.empty() || path.find('\0') != std::string::npos) return forms;
+    if (!platform::text::isValidUtf8(path)) return forms;
     for (std::string f : {platform::text::nfd(path), platform::text::nfc(path)}) {
         if (std::find(forms.begin(), forms.end(), f) == forms.end()) forms.push_back(std::move(f));
     }
+    if (auto bytes = platform::nameFromListing(path)) forms.push_back(std::move(*bytes));
     return forms;
+}
+
+// The path a request names: as given, or, when nothing is there, the bytes its listed form stands for if
+// something is there.
+std::string namedPath(const std::string& path) {
+    if (kindOf(path) != Kind::Missing) return path;
+    auto bytes = platform::nameFromListing(path);
+    return bytes && kindOf(*bytes) != Kind::Missing ? std::move(*bytes) : path;
 }
 
 bool streamable(const std::string& path) {
@@ -131,6 +143,13 @@ std::optional<std::string> trackPath(const std::string& path) {
     return std::nullopt;
 }
 
+std::vector<std::string> listed(const std::vector<std::string>& names) {
+    std::vector<std::string> out;
+    out.reserve(names.size());
+    for (const auto& n : names) out.push_back(platform::listedName(n));
+    return out;
+}
+
 }  // namespace
 
 std::optional<std::string> DeckFileServer::existingPath(const std::string& path) {
@@ -143,6 +162,8 @@ std::optional<std::string> DeckFileServer::existingPath(const std::string& path)
 void DeckFileServer::Impl::route(const ConnPtr& conn, const std::string& head) {
     log().info("req {} {}", conn->peer, http_head::logTarget(head));
     const auto req = http_head::parse(head);
+    if (!req && http_head::isGetWithTarget(head))
+        return respondJson(conn, "400 Bad Request", {{"error", "malformed request target"}});
     if (!req) return respond(conn, "400 Bad Request", {}, kOctets);
     const std::string& p = req->path;
     const std::string& q = req->rawQuery;
@@ -241,7 +262,7 @@ void DeckFileServer::Impl::crates(const ConnPtr& conn) {
                 {{"ready", true},
                  {"crates", serato},
                  {"seratoCrates", serato},
-                 {"folderCrates", folder},
+                 {"folderCrates", listed(folder)},
                  {"hasSerato", !serato.empty()},
                  {"seratoRunning", seratoRunning}});
 }
@@ -255,15 +276,21 @@ std::vector<TrackEntry> DeckFileServer::Impl::libraryTracks(const std::string& q
     if (crate.empty()) return all();
     if (crate.rfind("Plindo%%", 0) == 0) crate = crate.substr(8);
     if (crate == "Plindo" || crate.empty()) return all();
-    if (src == "folder")
-        return owner && owner->onFolderCrateTracks ? owner->onFolderCrateTracks(crate) : std::vector<TrackEntry>{};
+    if (src == "folder") {
+        if (!owner || !owner->onFolderCrateTracks) return {};
+        auto list = owner->onFolderCrateTracks(crate);
+        // A folder whose name is no UTF-8 comes back in its listed form.
+        if (const auto bytes = platform::nameFromListing(crate); list.empty() && bytes) list = owner->onFolderCrateTracks(*bytes);
+        return list;
+    }
     return owner && owner->payloads.seratoCrateTracks ? owner->payloads.seratoCrateTracks(crate) : std::vector<TrackEntry>{};
 }
 
 void DeckFileServer::Impl::tracks(const ConnPtr& conn, const std::string& q) {
     const auto list = libraryTracks(q);
     nlohmann::json arr = nlohmann::json::array();
-    for (const auto& t : list) arr.push_back({{"path", t.path}, {"name", t.name}});
+    // The name is for display only (the encoder repairs it); the path must lead back to the file.
+    for (const auto& t : list) arr.push_back({{"path", platform::listedName(t.path)}, {"name", t.name}});
     respondJson(conn, "200 OK", {{"ready", true}, {"count", list.size()}, {"tracks", std::move(arr)}});
 }
 
@@ -276,12 +303,13 @@ void DeckFileServer::Impl::tags(const ConnPtr& conn, const std::string& q) {
     const auto track = trackPath(*path);
     if (track && owner && owner->payloads.tagNames) names = owner->payloads.tagNames(*track);
     TrackNames t = names.value_or(TrackNames{});
-    if (t.artist.empty() && t.title.empty()) t = namesFromFileName(*path);
-    respondJson(conn, "200 OK", {{"path", *path}, {"artist", t.artist}, {"title", t.title}});
+    if (t.artist.empty() && t.title.empty()) t = namesFromFileName(namedPath(*path));
+    respondJson(conn, "200 OK", {{"path", platform::listedName(*path)}, {"artist", t.artist}, {"title", t.title}});
 }
 
 void DeckFileServer::Impl::coverArt(const ConnPtr& conn, const std::string& q) {
-    const auto path = http_head::queryValue("path", q);
+    const auto asked = http_head::queryValue("path", q);
+    const auto path = asked ? std::optional(namedPath(*asked)) : std::nullopt;
     const Kind kind = path ? kindOf(*path) : Kind::Missing;
     if (kind == Kind::Missing || kind == Kind::Other) return respond(conn, "404 Not Found", "no path / not file", kText);
     std::optional<std::string> art;
@@ -305,6 +333,7 @@ void DeckFileServer::Impl::meta(const ConnPtr& conn, const std::string& q) {
         doc = {{"path", *resolved}, {"api_version", "0004"}, {"cues", nlohmann::json::array()},
                {"loops", nlohmann::json::array()}, {"flips", nlohmann::json::array()}};
     }
+    if (doc.is_object()) doc["path"] = platform::listedName(*resolved);
     // A document the encoder refuses (a number that is not finite) goes out empty, still "200 OK".
     respond(conn, "200 OK", json_body::encode(doc).value_or(std::string()), kJson);
 }

@@ -13,7 +13,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <set>
+#include <tuple>
 
 namespace plindo::link {
 
@@ -346,37 +348,102 @@ void DeckFileServer::Impl::peaks(const ConnPtr& conn, const std::string& q) {
     PeaksWaiter waiter{conn, columnsOr1400(http_head::queryValue("columns", q)),
                        decimalOrZero(http_head::queryValue("center", q)),
                        decimalOrZero(http_head::queryValue("window", q))};
-    bool fresh = false, busy = false;
+    std::optional<double> cost;
+    if (owner && owner->payloads.peaksSeconds) cost = owner->payloads.peaksSeconds(*resolved);
+    const double seconds = cost && *cost >= 0 ? *cost : std::numeric_limits<double>::infinity();
+    bool admitted = true;
+    std::vector<PeaksWaiter> refused;
+    std::vector<size_t> lanes;
     {
         std::lock_guard lock(peaksMutex);
-        // Paths whose every waiter hung up leave at once (their work is dropped when its turn comes, or
-        // stops if it runs), so that abandoned work never keeps honest requests out.
+        // Paths whose every waiter hung up leave at once (running work stops by itself), so that abandoned
+        // work never keeps honest requests out.
         std::erase_if(peaksJobs, [](const auto& job) {
-            // An empty list is work running for the waiter it took; it ends or stops by itself.
-            return !job.second.empty() && std::all_of(job.second.begin(), job.second.end(), [](const PeaksWaiter& x) { return x.conn->gone.load(); });
+            return !job.second.running && std::all_of(job.second.waiters.begin(), job.second.waiters.end(),
+                                                      [](const PeaksWaiter& x) { return x.conn->gone.load(); });
         });
-        auto it = peaksJobs.find(*resolved);
-        if (it == peaksJobs.end() && peaksJobs.size() >= kMaxPeaksPaths) {
-            busy = true;
-        } else {
-            if (it == peaksJobs.end()) {
-                it = peaksJobs.emplace(*resolved, std::vector<PeaksWaiter>{}).first;
-                fresh = true;
-            }
-            it->second.push_back(std::move(waiter));
+        if (auto it = peaksJobs.find(*resolved); it != peaksJobs.end()) {
+            it->second.waiters.push_back(std::move(waiter));
+        } else if ((admitted = admitPeaks(*resolved, conn->peer, seconds, refused))) {
+            peaksJobs[*resolved].waiters.push_back(std::move(waiter));
+            lanes = wakeLanes(seconds);
         }
     }
-    if (busy) {
-        log().warn("peaks busy: {} tracks waited for", kMaxPeaksPaths);
+    for (const auto& w : refused) {
+        log().warn("peaks busy: {} gives its place up to a shorter track", w.conn->peer);
+        respondJson(w.conn, "503 Service Unavailable", {{"error", "busy"}});
+    }
+    if (!admitted) {
+        log().warn("peaks busy: {} tracks waited for, or {} of them by {}", kMaxPeaksPaths, kMaxPeaksPathsPerPeer, conn->peer);
         return respondJson(conn, "503 Service Unavailable", {{"error", "busy"}});
     }
     // A client that hangs up while it waits is noticed at once, so that its work can be dropped.
     drain(conn);
-    if (fresh) {
-        std::weak_ptr<Impl> weak = shared_from_this();
-        peaksQueue.post([weak, p = *resolved] {
-            if (auto self = weak.lock()) self->runPeaks(p);
+    std::weak_ptr<Impl> weak = shared_from_this();
+    for (size_t lane : lanes) {
+        peaksLanes[lane]->post([weak, lane] {
+            if (auto self = weak.lock()) self->runLane(lane);
         });
+    }
+}
+
+bool DeckFileServer::Impl::admitPeaks(const std::string& path, const std::string& peer, double seconds,
+                                      std::vector<PeaksWaiter>& refused) {
+    std::map<std::string, size_t> held;
+    for (const auto& [p, job] : peaksJobs) ++held[job.owner];
+    const size_t mine = held[peer];
+    const bool atCap = mine >= kMaxPeaksPathsPerPeer;
+    if (atCap || peaksJobs.size() >= kMaxPeaksPaths) {
+        // The place of the longest waiting track longer than this one: among the client's own when it is at
+        // its cap, else among those of clients holding more places than this one would.
+        auto victim = peaksJobs.end();
+        for (auto it = peaksJobs.begin(); it != peaksJobs.end(); ++it) {
+            const PeaksJob& job = it->second;
+            const bool mayGive = atCap ? job.owner == peer : held[job.owner] > mine + 1;
+            if (job.running || !mayGive || !(job.seconds > seconds)) continue;
+            if (victim == peaksJobs.end() || job.seconds > victim->second.seconds) victim = it;
+        }
+        if (victim == peaksJobs.end()) return false;
+        refused = std::move(victim->second.waiters);
+        peaksJobs.erase(victim);
+    }
+    PeaksJob& job = peaksJobs[path];
+    job.owner = peer;
+    job.seconds = seconds;
+    job.arrival = ++peaksArrivals;
+    return true;
+}
+
+std::vector<size_t> DeckFileServer::Impl::wakeLanes(double seconds) {
+    std::vector<size_t> out;
+    for (size_t lane = 0; lane < laneAwake.size(); ++lane) {
+        if (laneAwake[lane] || (lane == 1 && !(seconds <= kQuickPeaksSec))) continue;
+        laneAwake[lane] = true;
+        out.push_back(lane);
+    }
+    return out;
+}
+
+void DeckFileServer::Impl::runLane(size_t lane) {
+    for (;;) {
+        std::string path;
+        {
+            std::lock_guard lock(peaksMutex);
+            auto next = peaksJobs.end();
+            for (auto it = peaksJobs.begin(); it != peaksJobs.end() && !peaksStopping; ++it) {
+                const PeaksJob& job = it->second;
+                if (job.running || (lane == 1 && !(job.seconds <= kQuickPeaksSec))) continue;
+                if (next == peaksJobs.end() || std::tie(job.seconds, job.arrival) < std::tie(next->second.seconds, next->second.arrival))
+                    next = it;
+            }
+            if (next == peaksJobs.end()) {
+                laneAwake[lane] = false;
+                return;
+            }
+            next->second.running = true;
+            path = next->first;
+        }
+        runPeaks(path);
     }
 }
 
@@ -388,13 +455,14 @@ void DeckFileServer::Impl::runPeaks(const std::string& path) {
             std::lock_guard lock(peaksMutex);
             auto it = peaksJobs.find(path);
             if (it == peaksJobs.end()) return;
-            std::erase_if(it->second, [](const PeaksWaiter& x) { return x.conn->gone.load(); });
-            if (it->second.empty() || peaksStopping) {
+            auto& waiters = it->second.waiters;
+            std::erase_if(waiters, [](const PeaksWaiter& x) { return x.conn->gone.load(); });
+            if (waiters.empty() || peaksStopping) {
                 peaksJobs.erase(it);
                 return;
             }
-            w = std::move(it->second.front());
-            it->second.erase(it->second.begin());
+            w = std::move(waiters.front());
+            waiters.erase(waiters.begin());
         }
         // Later waiters of the same path find the envelope cached and are answered quickly.
         const auto cancelled = [this, &w, &path] {
@@ -402,8 +470,8 @@ void DeckFileServer::Impl::runPeaks(const std::string& path) {
             std::lock_guard lock(peaksMutex);
             if (peaksStopping) return true;
             auto it = peaksJobs.find(path);
-            return it == peaksJobs.end() ||
-                   std::all_of(it->second.begin(), it->second.end(), [](const PeaksWaiter& x) { return x.conn->gone.load(); });
+            return it == peaksJobs.end() || std::all_of(it->second.waiters.begin(), it->second.waiters.end(),
+                                                        [](const PeaksWaiter& x) { return x.conn->gone.load(); });
         };
         PeaksAnswer a = work ? work(path, w.columns, w.center, w.window, cancelled)
                              : PeaksAnswer{"500 Internal Server Error",

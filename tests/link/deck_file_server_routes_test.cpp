@@ -12,6 +12,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <future>
+#include <map>
 #include <mutex>
 #include <atomic>
 #include <thread>
@@ -559,6 +560,72 @@ TEST_F(DeckFileServerRoutes, PeaksWorkIsBoundedAndDroppedWhenEveryWaiterLeft) {
     ::close(next);
     std::lock_guard l(pm);
     EXPECT_EQ(calls, (std::vector<std::string>{"hold.wav", "next.wav"}));
+}
+
+// Each client address holds at most two of the eight places; a shorter track takes the place of a longer one
+// still waiting; a short track is answered while a long analysis runs, and the rest go shortest first.
+TEST_F(DeckFileServerRoutes, PeaksGiveEachClientItsShareAndShortTracksGoFirst) {
+    const std::map<std::string, double> seconds = {{"hold", 3600}, {"a2", 5400}, {"a3", 6000}, {"b1", 4000},
+                                                   {"b2", 7000},   {"c1", 4500}, {"c2", 8000}, {"d1", 5000},
+                                                   {"d2", 9000},   {"f1", 10000}, {"short", 20}, {"short2", 30}};
+    server.payloads.peaksSeconds = [&](const std::string& p) -> std::optional<double> {
+        return seconds.at(fs::path(p).stem().string());
+    };
+    std::mutex pm;
+    std::condition_variable pcv;
+    bool open = false, holding = false;
+    std::vector<std::string> calls;
+    server.payloads.peaks = [&](const std::string& p, int, double, double, const std::function<bool()>&) {
+        std::unique_lock l(pm);
+        calls.push_back(fs::path(p).stem().string());
+        holding = holding || calls.back() == "hold";
+        pcv.notify_all();
+        if (calls.back() == "hold") pcv.wait(l, [&] { return open; });
+        return PeaksAnswer{"200 OK", "{}"};
+    };
+    server.start(0);
+    std::map<std::string, int> fds;
+    const auto request = [&](const std::string& name, const std::string& from) {
+        writeFile(dir / (name + ".wav"), "x");
+        fds[name] = connectTo("127.0.0.1", server.boundPort(), from);
+        sendAll(fds[name], getRequest("/wave/peaks" + q(dir / (name + ".wav"))));
+        ASSERT_EQ(bodyOf(ask("/deck_build")), "orv");  // taken in before what comes next
+    };
+    const auto answer = [&](const std::string& name) { return statusLineOf(readAll(fds[name], 5.0)); };
+    const std::string busy = "HTTP/1.1 503 Service Unavailable", ok = "HTTP/1.1 200 OK";
+
+    request("hold", "127.0.0.2");
+    {
+        std::unique_lock l(pm);
+        ASSERT_TRUE(pcv.wait_for(l, std::chrono::seconds(5), [&] { return holding; }));
+    }
+    request("a2", "127.0.0.2");
+    request("a3", "127.0.0.2");  // its client holds two places, both tracks shorter
+    EXPECT_EQ(answer("a3"), busy);
+    for (const char* name : {"b1", "b2"}) request(name, "127.0.0.3");
+    for (const char* name : {"c1", "c2"}) request(name, "127.0.0.4");
+    for (const char* name : {"d1", "d2"}) request(name, "127.0.0.5");
+    request("f1", "127.0.0.6");  // a full server, and no waiting track longer
+    EXPECT_EQ(answer("f1"), busy);
+
+    // A short track from a client without a place takes that of the longest waiting track of a client
+    // holding two, and is answered beside the long analysis.
+    request("short", "127.0.0.7");
+    EXPECT_EQ(answer("d2"), busy);
+    EXPECT_EQ(answer("short"), ok);
+    // A client at its share gives up its own longest waiting track for a shorter one.
+    request("short2", "127.0.0.2");
+    EXPECT_EQ(answer("a2"), busy);
+    EXPECT_EQ(answer("short2"), ok);
+    {
+        std::lock_guard l(pm);
+        open = true;
+        pcv.notify_all();
+    }
+    for (const char* name : {"hold", "b1", "b2", "c1", "c2", "d1"}) EXPECT_EQ(answer(name), ok) << name;
+    for (const auto& [name, fd] : fds) ::close(fd);
+    std::lock_guard l(pm);
+    EXPECT_EQ(calls, (std::vector<std::string>{"hold", "short", "short2", "b1", "c1", "d1", "b2", "c2"}));
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 namespace plindo::library {
 namespace {
@@ -144,6 +146,30 @@ TEST(PeaksCacheLimits, ALongTrackIsAnalysedAsItIsDecodedToTheSameEnvelope) {
         EXPECT_EQ(a.body, b.body) << p;
     }
     EXPECT_EQ(wholeDecodes, (std::vector<std::string>{wav.string(), flac.string()})) << "the 3 s tracks streamed";
+}
+
+// The track server's two peaks lanes serve different tracks at once, while its queue asks what they cost.
+TEST(PeaksCacheLimits, TwoLanesServeDifferentTracksAtOnce) {
+    testfiles::TempDir dir;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 8; ++i) {
+        paths.push_back((dir.path / ("t" + std::to_string(i) + ".wav")).string());
+        sparseWav(paths.back(), 2);
+    }
+    PeaksCache cache;
+    std::atomic<int> served{0};
+    const auto lane = [&](size_t first) {
+        for (size_t i = first; i < paths.size(); i += 2) served += cache.serve(paths[i], 100, 0, 0).status == "200 OK";
+    };
+    std::thread a(lane, 0), b(lane, 1);
+    for (int round = 0; round < 20; ++round)
+        for (const auto& p : paths) (void)cache.workSeconds(p);
+    a.join();
+    b.join();
+    EXPECT_EQ(served.load(), 8);
+    size_t cached = 0;
+    for (const auto& p : paths) cached += cache.workSeconds(p) == 0.0;
+    EXPECT_EQ(cached, PeaksCache::kMaxEnvelopes);
 }
 
 }  // namespace

@@ -44,8 +44,8 @@ Kind kindOf(const std::string& path) {
 }
 
 // The path as given, then its NFD and NFC forms where they differ: a name typed on one system may be stored
-// in the other form. A path that is no UTF-8 has no normal forms (they would name other files), but may be
-// the listed form of such a path, which names its bytes.
+// in the other form. Bytes that are no UTF-8 have no normal forms (ICU would make them name other files). A
+// path in the listed form of such bytes names them too.
 std::vector<std::string> unicodeForms(const std::string& path) {
     std::vector<std::string> forms{path};
     if (path.empty() || path.find('\0') != std::string::npos) return forms;

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-#include <sndfile.h>
 
 #include <thread>
 
@@ -109,16 +108,7 @@ TEST(LibraryEndToEnd, ATrackNamedInBytesThatAreNotUtf8IsListedAndLoaded) {
     LibraryRig rig;
     const auto folder = rig.files / "Odd";
     const std::string raw = (folder / "bad\xFF\xFE.wav").string();
-    std::filesystem::create_directories(folder);
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(raw.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
-    const std::vector<short> frames(2 * 22050, 1000);
-    sf_writef_short(f, frames.data(), 22050);
-    sf_close(f);
+    library::testfiles::silentWav(raw, 0.5);
     auto& host = rig.started();
     const int port = host.fileServer->boundPort();
     const auto get = [&](const std::string& target) {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <chrono>
 #include <atomic>
 #include <cmath>
 #include <thread>
@@ -87,28 +86,11 @@ TEST_F(PeaksCacheTest, RemembersFailuresForAMinuteUnlessTheFileChanges) {
     EXPECT_EQ(decoded.size(), before + 2);
 }
 
-// A WAV header for `seconds` of 16-bit samples, the samples a hole in a sparse file.
-void sparseWav(const fs::path& p, uint32_t seconds, uint32_t rate = 44100, uint16_t channels = 2) {
-    const uint32_t frameBytes = 2u * channels;
-    const uint32_t data = seconds * rate * frameBytes;
-    std::string h = "RIFF";
-    const auto le = [&h](uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) h.push_back(static_cast<char>(v >> (8 * i)));
-    };
-    le(36 + data, 4);
-    h += "WAVEfmt ";
-    le(16, 4), le(1, 2), le(channels, 2), le(rate, 4), le(rate * frameBytes, 4), le(frameBytes, 2), le(16, 2);
-    h += "data";
-    le(data, 4);
-    testfiles::writeText(p, h);
-    fs::resize_file(p, h.size() + data);
-}
-
 // Peaks stream their analysis and hold nothing of the signal: a track of any length gets its waveform. A
 // low rate keeps three hours cheap to decode.
 TEST(PeaksCacheLimits, ATrackOfThreeHoursGetsItsPeaks) {
     testfiles::TempDir dir;
-    sparseWav(dir.path / "three-hours.wav", 3 * 3600, 200, 1);
+    testfiles::silentWav(dir.path / "three-hours.wav", 3 * 3600, 200, 1);
     PeaksCache cache(platform::systemClock(), {}, PeaksCache::kStreamFromSec, 200);
     const auto answer = cache.serve((dir.path / "three-hours.wav").string(), 1400, 0, 0);
     ASSERT_EQ(answer.status, "200 OK") << answer.body;
@@ -118,10 +100,10 @@ TEST(PeaksCacheLimits, ATrackOfThreeHoursGetsItsPeaks) {
     EXPECT_EQ(cache.workSeconds((dir.path / "three-hours.wav").string()), 0.0) << "cached: answered at once";
 
     // A short track of the same form is analysed.
-    sparseWav(dir.path / "short.wav", 3);
+    testfiles::silentWav(dir.path / "short.wav", 3);
     EXPECT_EQ(cache.serve((dir.path / "short.wav").string(), 1400, 0, 0).status, "200 OK");
     EXPECT_NEAR(cache.workSeconds((dir.path / "short.wav").string()).value_or(-1), 0, 1e-9);
-    sparseWav(dir.path / "other.wav", 20);
+    testfiles::silentWav(dir.path / "other.wav", 20);
     EXPECT_NEAR(cache.workSeconds((dir.path / "other.wav").string()).value_or(-1), 20, 0.01) << "by its header";
 }
 
@@ -154,7 +136,7 @@ TEST(PeaksCacheLimits, TwoLanesServeDifferentTracksAtOnce) {
     std::vector<std::string> paths;
     for (int i = 0; i < 8; ++i) {
         paths.push_back((dir.path / ("t" + std::to_string(i) + ".wav")).string());
-        sparseWav(paths.back(), 2);
+        testfiles::silentWav(paths.back(), 2);
     }
     PeaksCache cache;
     std::atomic<int> served{0};

@@ -68,18 +68,11 @@ TEST(Url, FormDecodeKeepsTheBytesAsSent) {
 }
 
 TEST(Url, ListedNamesCarryBytesThatAreNotUtf8AndComeBackAsThem) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"/m/bad\xFF\xFE.mp3", "/m/bad%FF%FE.mp3"},
-        {"/m/100% \xC0\xAF\xC3\xA9.wav", "/m/100%25 %C0%AF\xC3\xA9.wav"},  // "%" escaped, good characters kept
-        {"\xED\xA0\x80\xE2\x82", "%ED%A0%80%E2%82"},
-        {std::string("a\0\xF5", 3), std::string("a\0%F5", 5)},
-    };
-    for (const auto& [bytes, listed] : cases) {
-        EXPECT_EQ(listedName(bytes), listed);
-        EXPECT_EQ(nameFromListing(listed), bytes) << listed;
-        EXPECT_EQ(nameFromListing(percentEncodeQueryValue(listed)), std::nullopt) << "UTF-8 escapes name themselves";
-    }
-    // Valid UTF-8 is listed as it is, "%" and all, and is never read as a listed name.
+    // "%" is escaped too, and good characters are kept.
+    const std::string bytes = "/m/100% \xC0\xAF\xC3\xA9\xE2\x82.wav", listed = "/m/100%25 %C0%AF\xC3\xA9%E2%82.wav";
+    EXPECT_EQ(listedName(bytes), listed);
+    EXPECT_EQ(nameFromListing(listed), bytes);
+    // Valid UTF-8 is listed as it is, "%" and all, and never read as a listed name; nor are malformed escapes.
     for (const char* text : kAwkwardPaths) {
         EXPECT_EQ(listedName(text), text);
         EXPECT_EQ(nameFromListing(text), std::nullopt) << text;

@@ -1,5 +1,8 @@
-// Feeds arbitrary bytes through the request head reader and the query decoders.
+// Feeds arbitrary bytes through the request head reader and the query decoders, and checks that any bytes
+// come back from the listed form of a name.
 #include "link/http_head.h"
+#include "platform/text.h"
+#include "platform/url.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,5 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     (void)formDecode(bytes);
     (void)queryValue("a", bytes);
+
+    const std::string listed = plindo::platform::listedName(bytes);
+    if (!plindo::platform::text::isValidUtf8(listed)) __builtin_trap();
+    const auto back = plindo::platform::nameFromListing(listed);
+    if (plindo::platform::text::isValidUtf8(bytes) ? listed != bytes : back != bytes) __builtin_trap();
     return 0;
 }

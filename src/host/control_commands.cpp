@@ -1,10 +1,12 @@
 // The control endpoint ("/ctl"): reports of the controller's inner state, and the run-time settings and
 // test senders of the MIDI output. Every command answers with its current values. Runs on main.
 #include "host/host_state.h"
+#include "host/library_reads.h"
 
 #include "host/serato_parts.h"
 
 #include "platform/log.h"
+#include "platform/url.h"
 
 #include <algorithm>
 #include <charconv>
@@ -559,8 +561,8 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
         if (cmd == "load") {
             const auto it = params.find("path");
             if (it == params.end() || it->second.empty()) return {{"error", "path missing"}};
-            loadDeck(deck, it->second);
-            answer = {{"deck", deck}, {"path", this->deck(deck).path}};
+            loadDeck(deck, LibraryReads::clientPath(it->second));
+            answer = {{"deck", deck}, {"path", platform::listedName(this->deck(deck).path)}};
         } else {
             const auto it = params.find("on");
             if (it == params.end() || (it->second != "0" && it->second != "1")) return {{"error", "on must be 0 or 1"}};

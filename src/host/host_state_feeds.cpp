@@ -2,6 +2,7 @@
 // deck players or the MIDI output through the feed cells; the 2 ms tunnel pump keeps the tick and earbud
 // streams flowing between batches. Also the deck loader and the bridge to the DJ application.
 #include "host/host_state.h"
+#include "host/library_reads.h"
 
 #include "host/serato_parts.h"
 
@@ -304,7 +305,7 @@ void HostState::wireServer() {
         if (!alive.lock() || deck < 1 || deck > 2) return;
         serverLog.info("deck {}: phone loads \"{}\"", deck, path);
         lastRemotePath[deck - 1] = path;
-        loadDeck(deck, path);
+        loadDeck(deck, LibraryReads::clientPath(path));
     };
     // Another host's logo, chunk by chunk; a complete one becomes ours without being shared on.
     s.onDJLogo = [this, alive](double generation, int index, int count, std::string_view chunk,

@@ -2,25 +2,20 @@
 
 #include "library/media_duration.h"
 #include "link/json_body.h"
-#include "platform/log.h"
 #include "motion/decode_audio_file.h"
 
 #include <malloc.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace plindo::library {
 
 namespace {
 
-spdlog::logger& log() { return platform::logger("peaks"); }
-
-motion::StemRef decodeWhole(const std::string& path, double rate, const PeaksCache::Cancelled& cancelled) {
-    motion::DecodeResult r = motion::decodeAudioFile(path, cancelled, rate, PeaksCache::kMaxTrackSec);
-    if (r.error && r.error->tooLong()) log().warn("{} runs longer than {} s; no waveform made", path, PeaksCache::kMaxTrackSec);
-    return r.stem;
-}
+// No limit on the length of what is streamed: it keeps nothing but the analysis.
+constexpr double kUnbounded = std::numeric_limits<double>::infinity();
 
 bool sameStamp(const PeaksCache::FileStamp& a, const PeaksCache::FileStamp& b) {
     if (a.size != b.size || a.mtime.has_value() != b.mtime.has_value()) return false;
@@ -34,8 +29,8 @@ std::string fileName(const std::string& path) {
 
 }  // namespace
 
-PeaksCache::PeaksCache(const platform::Clock& clock, Decoder decode, double streamFromSec)
-    : clock_(clock), decode_(std::move(decode)), streamFromSec_(streamFromSec) {}
+PeaksCache::PeaksCache(const platform::Clock& clock, Decoder decode, double streamFromSec, double decodeRate)
+    : clock_(clock), decode_(std::move(decode)), streamFromSec_(streamFromSec), decodeRate_(decodeRate) {}
 
 PeaksCache& PeaksCache::shared() {
     static PeaksCache* cache = new PeaksCache();  // lives for the process, like the queue that uses it
@@ -51,57 +46,74 @@ PeaksCache::FileStamp PeaksCache::fileStamp(const std::string& path) {
     return s;
 }
 
+std::optional<double> PeaksCache::workSeconds(const std::string& path) {
+    {
+        std::lock_guard lock(mutex_);
+        if (cache_.count(path)) return 0.0;
+    }
+    return mediaDurationSec(path, kProbeTimeoutSec);
+}
+
 std::optional<PeakEnvelope> PeaksCache::cachedEnvelope(const std::string& path, const Cancelled& cancelled) {
-    if (auto it = cache_.find(path); it != cache_.end()) return it->second;
+    {
+        std::lock_guard lock(mutex_);
+        if (auto it = cache_.find(path); it != cache_.end()) return it->second;
+    }
     const FileStamp stamp = fileStamp(path);
-    if (auto it = failures_.find(path); it != failures_.end()) {
-        if (sameStamp(it->second.stamp, stamp) && clock_.now() - it->second.at < kFailureMemorySec) return std::nullopt;
+    {
+        std::lock_guard lock(mutex_);
+        if (auto it = failures_.find(path); it != failures_.end()) {
+            if (sameStamp(it->second.stamp, stamp) && clock_.now() - it->second.at < kFailureMemorySec) return std::nullopt;
+        }
     }
-    // The length the header gives refuses a long track before anything is decoded, and picks how the rest
-    // are analysed; the decoder's own limit catches a header that understates it.
-    std::optional<PeakEnvelope> env;
+    // The length the header gives picks how the track is analysed.
     const auto seconds = mediaDurationSec(path);
-    if (seconds && *seconds > kMaxTrackSec) {
-        log().warn("{} runs {:.0f} s, longer than {} s; no waveform made", path, *seconds, kMaxTrackSec);
-    } else if (seconds && *seconds > streamFromSec_) {
-        env = analyzeStreaming(path, cancelled);
-    } else {
-        env = analyzeWhole(path, cancelled);
-    }
+    std::optional<PeakEnvelope> env =
+        seconds && *seconds > streamFromSec_ ? analyzeStreaming(path, cancelled) : analyzeWhole(path, cancelled);
     // The decoded audio is gone again; hand its pages back rather than keep them for the next analysis.
     ::malloc_trim(0);
     if (!env && cancelled && cancelled()) return std::nullopt;  // nobody waits: not the file's fault
+    std::lock_guard lock(mutex_);
     if (!env) {
         failures_[path] = Failure{stamp, clock_.now()};
         if (failures_.size() > kMaxFailures) failures_.clear();
         return std::nullopt;
     }
     failures_.erase(path);
-    cache_[path] = *env;
-    order_.push_back(path);
+    remember(path, *env);
+    return env;
+}
+
+void PeaksCache::remember(const std::string& path, const PeakEnvelope& env) {
+    if (cache_.insert_or_assign(path, env).second) order_.push_back(path);
     while (order_.size() > kMaxEnvelopes) {
         cache_.erase(order_.front());
         order_.erase(order_.begin());
     }
-    return env;
 }
 
 std::optional<PeakEnvelope> PeaksCache::analyzeWhole(const std::string& path, const Cancelled& cancelled) {
-    const motion::StemRef stem = decode_ ? decode_(path, kDecodeRate) : decodeWhole(path, kDecodeRate, cancelled);
+    motion::StemRef stem;
+    if (decode_) {
+        stem = decode_(path, decodeRate_);
+    } else {
+        // A header that told too short a length (or none) must not have a long track held decoded: past
+        // twice the streaming bound it is streamed instead.
+        motion::DecodeResult r = motion::decodeAudioFile(path, cancelled, decodeRate_, 2 * streamFromSec_);
+        if (r.error && r.error->tooLong()) return analyzeStreaming(path, cancelled);
+        stem = std::move(r.stem);
+    }
     if (!stem) return std::nullopt;
     return PeakEnvelope::analyze(stem->left, stem->right, stem->sampleRate, fileName(path), cancelled);
 }
 
 std::optional<PeakEnvelope> PeaksCache::analyzeStreaming(const std::string& path, const Cancelled& cancelled) {
     // The analysis places its columns by the length, so the length comes first.
-    const motion::StreamResult measured = motion::measureAudioFile(path, cancelled, kDecodeRate, kMaxTrackSec);
-    if (measured.error) {
-        if (measured.error->tooLong()) log().warn("{} runs longer than {} s; no waveform made", path, kMaxTrackSec);
-        return std::nullopt;
-    }
-    PeakEnvelopeBuilder builder(measured.frames, kDecodeRate, fileName(path));
+    const motion::StreamResult measured = motion::measureAudioFile(path, cancelled, decodeRate_, kUnbounded);
+    if (measured.error) return std::nullopt;
+    PeakEnvelopeBuilder builder(measured.frames, decodeRate_, fileName(path));
     const motion::StreamResult streamed =
-        motion::streamAudioFile(path, cancelled, kDecodeRate, kMaxTrackSec, measured.road,
+        motion::streamAudioFile(path, cancelled, decodeRate_, kUnbounded, measured.road,
                                 [&builder](std::span<const float> l, std::span<const float> r) { builder.add(l, r); });
     if (streamed.error || streamed.frames != measured.frames) return std::nullopt;  // the file changed meanwhile
     return builder.finish();

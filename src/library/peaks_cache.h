@@ -1,7 +1,7 @@
 #pragma once
 // The "/wave/peaks" work: full-track envelopes of the last six tracks analysed, and the memory of files that
 // failed to decode so that they are not decoded again within 60 s unless they changed. One instance serves
-// the whole process; it is used from one queue at a time and takes no locks.
+// the whole process; the track server's peaks lanes use it at once, for different tracks.
 #include "library/peak_envelope.h"
 #include "link/track_payloads.h"
 #include "motion/cells.h"
@@ -10,6 +10,7 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,18 +23,19 @@ public:
     static constexpr size_t kMaxFailures = 32;
     static constexpr double kFailureMemorySec = 60.0;
     static constexpr double kDecodeRate = 44100.0;
-    // Longer tracks are refused: their analysis would hold the peaks queue for minutes.
-    static constexpr double kMaxTrackSec = 2 * 3600.0;
     // Longer tracks are not held decoded (about 20 MB a minute) but analysed as they are decoded, at the cost
-    // of decoding them twice: once for their length, once for the analysis.
+    // of decoding them twice: once for their length, once for the analysis. Any length is analysed so; the
+    // envelope has a bounded number of columns however long the track.
     static constexpr double kStreamFromSec = 15 * 60.0;
+    // How long the header's length is looked for when the peaks work is put in order.
+    static constexpr double kProbeTimeoutSec = 1.0;
 
-    // Decodes a whole file at a rate; null when it cannot, or when it runs longer than kMaxTrackSec.
+    // Decodes a whole file at a rate; null when it cannot.
     using Decoder = std::function<motion::StemRef(const std::string& path, double sampleRate)>;
 
     // `decode` serves the tracks up to `streamFromSec` (by the length their header gives).
     explicit PeaksCache(const platform::Clock& clock = platform::systemClock(), Decoder decode = {},
-                        double streamFromSec = kStreamFromSec);
+                        double streamFromSec = kStreamFromSec, double decodeRate = kDecodeRate);
 
     // The process-wide cache of the track server.
     static PeaksCache& shared();
@@ -48,6 +50,10 @@ public:
 
     // The full-track envelope of `path`, from the cache or decoded now; none when the file cannot be decoded.
     std::optional<PeakEnvelope> cachedEnvelope(const std::string& path, const Cancelled& cancelled = {});
+
+    // What the answer for `path` costs, for putting requests in order: 0 when its envelope is cached, else
+    // the track's length by its header; none when unknown.
+    std::optional<double> workSeconds(const std::string& path);
 
     struct FileStamp {
         int64_t size = -1;
@@ -64,9 +70,13 @@ private:
     std::optional<PeakEnvelope> analyzeWhole(const std::string& path, const Cancelled& cancelled);
     std::optional<PeakEnvelope> analyzeStreaming(const std::string& path, const Cancelled& cancelled);
 
+    void remember(const std::string& path, const PeakEnvelope& env);
+
     const platform::Clock& clock_;
     Decoder decode_;
     double streamFromSec_;
+    double decodeRate_;
+    std::mutex mutex_;  // guards the three fields below, never held across an analysis
     std::map<std::string, PeakEnvelope> cache_;
     std::vector<std::string> order_;  // oldest insertion first
     std::map<std::string, Failure> failures_;

@@ -4,6 +4,7 @@
 
 #include "link/dual_stack.h"
 #include "link/json_body.h"
+#include "platform/url.h"
 
 #include <fcntl.h>
 #include <linux/sockios.h>
@@ -296,14 +297,15 @@ void DeckFileServer::Impl::respondFileNotFound(const ConnPtr& conn, const std::s
     const std::string shown = path ? *path : "<no path param>";
     log().error("404 {} path={}", label, shown);
     status("Track server 404 (" + label + "): " + shown);
-    respondJson(conn, "404 Not Found", {{"error", "file not found"}, {"path", shown}});
+    respondJson(conn, "404 Not Found", {{"error", "file not found"}, {"path", path ? platform::listedName(*path) : shown}});
 }
 
 DeckFileServer::DeckFileServer(platform::ServiceAdvertiser* advertiser, std::string serviceName,
                                platform::MainExecutor* main)
     : queue_(std::make_unique<platform::SerialQueue>("orv.filesrv")),
-      peaksQueue_(std::make_unique<platform::SerialQueue>("plindo.peaks")) {
-    impl_ = std::make_shared<Impl>(*this, queue_->context(), *queue_, *peaksQueue_);
+      peaksQueue_(std::make_unique<platform::SerialQueue>("plindo.peaks")),
+      quickPeaksQueue_(std::make_unique<platform::SerialQueue>("plindo.peaks.quick")) {
+    impl_ = std::make_shared<Impl>(*this, queue_->context(), *queue_, *peaksQueue_, *quickPeaksQueue_);
     // sendfile has no MSG_NOSIGNAL: a phone that hangs up mid-download would raise SIGPIPE and end the
     // process. Blocked on the server's own thread, the write fails with EPIPE instead.
     queue_->sync([] {
@@ -320,7 +322,8 @@ DeckFileServer::DeckFileServer(platform::ServiceAdvertiser* advertiser, std::str
 DeckFileServer::~DeckFileServer() {
     stop();
     impl_->stopPeaks();
-    peaksQueue_->stop();  // drops the peaks work still queued and stops the one running
+    peaksQueue_->stop();  // drop the peaks work still queued and stop the one running
+    quickPeaksQueue_->stop();
     queue_->sync([this] { impl_->owner = nullptr; });
     impl_->gate->close();  // answers still on their way from main are dropped; those let through run now
     queue_->stop();

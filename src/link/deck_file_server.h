@@ -2,7 +2,7 @@
 // The track server: HTTP/1.1, one GET and one response per connection. Phones and other hosts fetch audio
 // files, cover art, tags, track metadata, waveform peaks and library lists from it, and "/ctl" drives the
 // host controller. Listener, connections, head reading and every synchronous route run on the queue
-// "orv.filesrv"; peaks are worked off on "plindo.peaks".
+// "orv.filesrv"; peaks are worked off on "plindo.peaks" and, for short tracks, "plindo.peaks.quick".
 #include "link/track_payloads.h"
 #include "platform/main_executor.h"
 #include "platform/serial_queue.h"
@@ -31,9 +31,15 @@ public:
     static constexpr double kHeadTimeoutSec = 30.0;
     // A client that takes no byte of its answer for this long is dropped.
     static constexpr double kIdleSec = 10.0;
-    // Tracks whose waveform peaks are waited for at once; a request for another track beyond them answers
-    // 503 {"error": "busy"}.
+    // Tracks whose waveform peaks are waited for at once, and of them the ones one client address may have
+    // asked for. A request for another track beyond either answers 503 {"error": "busy"}, unless a longer
+    // track still waiting gives its place up to it (its own client's, or, on a full server, that of a
+    // client holding more places): shorter tracks go first.
     static constexpr size_t kMaxPeaksPaths = 8;
+    static constexpr size_t kMaxPeaksPathsPerPeer = 2;
+    // Peaks are worked off shortest track first on one lane; tracks up to this long also have a lane of
+    // their own, so that a long analysis never holds them up.
+    static constexpr double kQuickPeaksSec = 600.0;
     // The control route waits this long for the controller's answer, then answers {"error": "busy"}.
     static constexpr double kControlWaitSec = 2.0;
 
@@ -78,6 +84,7 @@ public:
 private:
     std::unique_ptr<platform::SerialQueue> queue_;       // "orv.filesrv"
     std::unique_ptr<platform::SerialQueue> peaksQueue_;  // "plindo.peaks"
+    std::unique_ptr<platform::SerialQueue> quickPeaksQueue_;  // "plindo.peaks.quick"
     std::shared_ptr<Impl> impl_;
 };
 

@@ -78,13 +78,14 @@ private:
 };
 
 struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl> {
-    Impl(DeckFileServer& o, asio::io_context& io, platform::SerialQueue& q, platform::SerialQueue& pq)
-        : owner(&o), io(io), queue(q), peaksQueue(pq) {}
+    Impl(DeckFileServer& o, asio::io_context& io, platform::SerialQueue& q, platform::SerialQueue& pq,
+         platform::SerialQueue& quick)
+        : owner(&o), io(io), queue(q), peaksLanes{&pq, &quick} {}
 
     DeckFileServer* owner;  // cleared by the server's destructor, read only on the queue
     asio::io_context& io;
     platform::SerialQueue& queue;
-    platform::SerialQueue& peaksQueue;
+    std::array<platform::SerialQueue*, 2> peaksLanes;  // any track; short tracks only
     std::shared_ptr<QueueGate> gate = std::make_shared<QueueGate>(queue);
     platform::ServiceAdvertiser* advertiser = nullptr;
     platform::MainExecutor* main = nullptr;
@@ -175,18 +176,35 @@ struct DeckFileServer::Impl : std::enable_shared_from_this<DeckFileServer::Impl>
     void closeControl();
     void openControl();
 
-    // ---- waveform peaks: one analysis per path at a time. Requests for a path already waited on join its
-    // waiters; the queue holds a bounded number of paths; work whose every waiter hung up is dropped.
+    // ---- waveform peaks: one analysis per path at a time, shortest track first. Requests for a path already
+    // waited on join its waiters; each path holds a place of the client address that asked first; work whose
+    // every waiter hung up is dropped.
 
     struct PeaksWaiter {
         ConnPtr conn;
         int columns = 0;
         double center = 0, window = 0;
     };
-    std::mutex peaksMutex;  // guards the two fields below; taken by the server queue and the peaks queue
-    std::map<std::string, std::vector<PeaksWaiter>> peaksJobs;
+    struct PeaksJob {
+        std::string owner;     // the address whose place the path holds
+        double seconds = 0;    // what the work costs, for the order; infinity when unknown
+        uint64_t arrival = 0;  // the order among equal costs
+        bool running = false;
+        std::vector<PeaksWaiter> waiters;  // not yet answered; while running, besides the one being served
+    };
+    std::mutex peaksMutex;  // guards the fields below; taken by the server queue and the peaks lanes
+    std::map<std::string, PeaksJob> peaksJobs;
+    uint64_t peaksArrivals = 0;
+    std::array<bool, 2> laneAwake{};  // a lane has been handed its loop and has not yet found nothing to do
     bool peaksStopping = false;  // the server is going: waiting work is dropped, running work stops
 
+    // Admits a new path under peaksMutex: true when it found a place, freed for it if need be; the waiters of
+    // a job that gave up its place are moved to `refused`.
+    bool admitPeaks(const std::string& path, const std::string& peer, double seconds, std::vector<PeaksWaiter>& refused);
+    // Marks the lanes that should start on work of that cost and returns them (under peaksMutex).
+    std::vector<size_t> wakeLanes(double seconds);
+    // A lane takes the shortest waiting track it may work on, until none is left.
+    void runLane(size_t lane);
     void runPeaks(const std::string& path);
     bool peaksStoppingNow();
     void stopPeaks();

@@ -4,6 +4,7 @@
 #include "link/json_body.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
+#include "platform/url.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +13,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <set>
+#include <tuple>
 
 namespace plindo::link {
 
@@ -41,14 +44,25 @@ Kind kindOf(const std::string& path) {
 }
 
 // The path as given, then its NFD and NFC forms where they differ: a name typed on one system may be stored
-// in the other form.
+// in the other form. Bytes that are no UTF-8 have no normal forms (ICU would make them name other files). A
+// path in the listed form of such bytes names them too.
 std::vector<std::string> unicodeForms(const std::string& path) {
     std::vector<std::string> forms{path};
     if (path.empty() || path.find('\0') != std::string::npos) return forms;
+    if (!platform::text::isValidUtf8(path)) return forms;
     for (std::string f : {platform::text::nfd(path), platform::text::nfc(path)}) {
         if (std::find(forms.begin(), forms.end(), f) == forms.end()) forms.push_back(std::move(f));
     }
+    if (auto bytes = platform::nameFromListing(path)) forms.push_back(std::move(*bytes));
     return forms;
+}
+
+// The path a request names: as given, or, when nothing is there, the bytes its listed form stands for if
+// something is there.
+std::string namedPath(const std::string& path) {
+    if (kindOf(path) != Kind::Missing) return path;
+    auto bytes = platform::nameFromListing(path);
+    return bytes && kindOf(*bytes) != Kind::Missing ? std::move(*bytes) : path;
 }
 
 bool streamable(const std::string& path) {
@@ -131,6 +145,13 @@ std::optional<std::string> trackPath(const std::string& path) {
     return std::nullopt;
 }
 
+std::vector<std::string> listed(const std::vector<std::string>& names) {
+    std::vector<std::string> out;
+    out.reserve(names.size());
+    for (const auto& n : names) out.push_back(platform::listedName(n));
+    return out;
+}
+
 }  // namespace
 
 std::optional<std::string> DeckFileServer::existingPath(const std::string& path) {
@@ -143,6 +164,8 @@ std::optional<std::string> DeckFileServer::existingPath(const std::string& path)
 void DeckFileServer::Impl::route(const ConnPtr& conn, const std::string& head) {
     log().info("req {} {}", conn->peer, http_head::logTarget(head));
     const auto req = http_head::parse(head);
+    if (!req && http_head::isGetWithTarget(head))
+        return respondJson(conn, "400 Bad Request", {{"error", "malformed request target"}});
     if (!req) return respond(conn, "400 Bad Request", {}, kOctets);
     const std::string& p = req->path;
     const std::string& q = req->rawQuery;
@@ -241,7 +264,7 @@ void DeckFileServer::Impl::crates(const ConnPtr& conn) {
                 {{"ready", true},
                  {"crates", serato},
                  {"seratoCrates", serato},
-                 {"folderCrates", folder},
+                 {"folderCrates", listed(folder)},
                  {"hasSerato", !serato.empty()},
                  {"seratoRunning", seratoRunning}});
 }
@@ -255,15 +278,21 @@ std::vector<TrackEntry> DeckFileServer::Impl::libraryTracks(const std::string& q
     if (crate.empty()) return all();
     if (crate.rfind("Plindo%%", 0) == 0) crate = crate.substr(8);
     if (crate == "Plindo" || crate.empty()) return all();
-    if (src == "folder")
-        return owner && owner->onFolderCrateTracks ? owner->onFolderCrateTracks(crate) : std::vector<TrackEntry>{};
+    if (src == "folder") {
+        if (!owner || !owner->onFolderCrateTracks) return {};
+        auto list = owner->onFolderCrateTracks(crate);
+        // A folder whose name is no UTF-8 comes back in its listed form.
+        if (const auto bytes = platform::nameFromListing(crate); list.empty() && bytes) list = owner->onFolderCrateTracks(*bytes);
+        return list;
+    }
     return owner && owner->payloads.seratoCrateTracks ? owner->payloads.seratoCrateTracks(crate) : std::vector<TrackEntry>{};
 }
 
 void DeckFileServer::Impl::tracks(const ConnPtr& conn, const std::string& q) {
     const auto list = libraryTracks(q);
     nlohmann::json arr = nlohmann::json::array();
-    for (const auto& t : list) arr.push_back({{"path", t.path}, {"name", t.name}});
+    // The name is for display only (the encoder repairs it); the path must lead back to the file.
+    for (const auto& t : list) arr.push_back({{"path", platform::listedName(t.path)}, {"name", t.name}});
     respondJson(conn, "200 OK", {{"ready", true}, {"count", list.size()}, {"tracks", std::move(arr)}});
 }
 
@@ -276,12 +305,13 @@ void DeckFileServer::Impl::tags(const ConnPtr& conn, const std::string& q) {
     const auto track = trackPath(*path);
     if (track && owner && owner->payloads.tagNames) names = owner->payloads.tagNames(*track);
     TrackNames t = names.value_or(TrackNames{});
-    if (t.artist.empty() && t.title.empty()) t = namesFromFileName(*path);
-    respondJson(conn, "200 OK", {{"path", *path}, {"artist", t.artist}, {"title", t.title}});
+    if (t.artist.empty() && t.title.empty()) t = namesFromFileName(namedPath(*path));
+    respondJson(conn, "200 OK", {{"path", platform::listedName(*path)}, {"artist", t.artist}, {"title", t.title}});
 }
 
 void DeckFileServer::Impl::coverArt(const ConnPtr& conn, const std::string& q) {
-    const auto path = http_head::queryValue("path", q);
+    const auto asked = http_head::queryValue("path", q);
+    const auto path = asked ? std::optional(namedPath(*asked)) : std::nullopt;
     const Kind kind = path ? kindOf(*path) : Kind::Missing;
     if (kind == Kind::Missing || kind == Kind::Other) return respond(conn, "404 Not Found", "no path / not file", kText);
     std::optional<std::string> art;
@@ -305,6 +335,7 @@ void DeckFileServer::Impl::meta(const ConnPtr& conn, const std::string& q) {
         doc = {{"path", *resolved}, {"api_version", "0004"}, {"cues", nlohmann::json::array()},
                {"loops", nlohmann::json::array()}, {"flips", nlohmann::json::array()}};
     }
+    if (doc.is_object()) doc["path"] = platform::listedName(*resolved);
     // A document the encoder refuses (a number that is not finite) goes out empty, still "200 OK".
     respond(conn, "200 OK", json_body::encode(doc).value_or(std::string()), kJson);
 }
@@ -317,37 +348,102 @@ void DeckFileServer::Impl::peaks(const ConnPtr& conn, const std::string& q) {
     PeaksWaiter waiter{conn, columnsOr1400(http_head::queryValue("columns", q)),
                        decimalOrZero(http_head::queryValue("center", q)),
                        decimalOrZero(http_head::queryValue("window", q))};
-    bool fresh = false, busy = false;
+    std::optional<double> cost;
+    if (owner && owner->payloads.peaksSeconds) cost = owner->payloads.peaksSeconds(*resolved);
+    const double seconds = cost && *cost >= 0 ? *cost : std::numeric_limits<double>::infinity();
+    bool admitted = true;
+    std::vector<PeaksWaiter> refused;
+    std::vector<size_t> lanes;
     {
         std::lock_guard lock(peaksMutex);
-        // Paths whose every waiter hung up leave at once (their work is dropped when its turn comes, or
-        // stops if it runs), so that abandoned work never keeps honest requests out.
+        // Paths whose every waiter hung up leave at once (running work stops by itself), so that abandoned
+        // work never keeps honest requests out.
         std::erase_if(peaksJobs, [](const auto& job) {
-            // An empty list is work running for the waiter it took; it ends or stops by itself.
-            return !job.second.empty() && std::all_of(job.second.begin(), job.second.end(), [](const PeaksWaiter& x) { return x.conn->gone.load(); });
+            return !job.second.running && std::all_of(job.second.waiters.begin(), job.second.waiters.end(),
+                                                      [](const PeaksWaiter& x) { return x.conn->gone.load(); });
         });
-        auto it = peaksJobs.find(*resolved);
-        if (it == peaksJobs.end() && peaksJobs.size() >= kMaxPeaksPaths) {
-            busy = true;
-        } else {
-            if (it == peaksJobs.end()) {
-                it = peaksJobs.emplace(*resolved, std::vector<PeaksWaiter>{}).first;
-                fresh = true;
-            }
-            it->second.push_back(std::move(waiter));
+        if (auto it = peaksJobs.find(*resolved); it != peaksJobs.end()) {
+            it->second.waiters.push_back(std::move(waiter));
+        } else if ((admitted = admitPeaks(*resolved, conn->peer, seconds, refused))) {
+            peaksJobs[*resolved].waiters.push_back(std::move(waiter));
+            lanes = wakeLanes(seconds);
         }
     }
-    if (busy) {
-        log().warn("peaks busy: {} tracks waited for", kMaxPeaksPaths);
+    for (const auto& w : refused) {
+        log().warn("peaks busy: {} gives its place up to a shorter track", w.conn->peer);
+        respondJson(w.conn, "503 Service Unavailable", {{"error", "busy"}});
+    }
+    if (!admitted) {
+        log().warn("peaks busy: {} tracks waited for, or {} of them by {}", kMaxPeaksPaths, kMaxPeaksPathsPerPeer, conn->peer);
         return respondJson(conn, "503 Service Unavailable", {{"error", "busy"}});
     }
     // A client that hangs up while it waits is noticed at once, so that its work can be dropped.
     drain(conn);
-    if (fresh) {
-        std::weak_ptr<Impl> weak = shared_from_this();
-        peaksQueue.post([weak, p = *resolved] {
-            if (auto self = weak.lock()) self->runPeaks(p);
+    std::weak_ptr<Impl> weak = shared_from_this();
+    for (size_t lane : lanes) {
+        peaksLanes[lane]->post([weak, lane] {
+            if (auto self = weak.lock()) self->runLane(lane);
         });
+    }
+}
+
+bool DeckFileServer::Impl::admitPeaks(const std::string& path, const std::string& peer, double seconds,
+                                      std::vector<PeaksWaiter>& refused) {
+    std::map<std::string, size_t> held;
+    for (const auto& [p, job] : peaksJobs) ++held[job.owner];
+    const size_t mine = held[peer];
+    const bool atCap = mine >= kMaxPeaksPathsPerPeer;
+    if (atCap || peaksJobs.size() >= kMaxPeaksPaths) {
+        // The place of the longest waiting track longer than this one: among the client's own when it is at
+        // its cap, else among those of clients holding more places than this one would.
+        auto victim = peaksJobs.end();
+        for (auto it = peaksJobs.begin(); it != peaksJobs.end(); ++it) {
+            const PeaksJob& job = it->second;
+            const bool mayGive = atCap ? job.owner == peer : held[job.owner] > mine + 1;
+            if (job.running || !mayGive || !(job.seconds > seconds)) continue;
+            if (victim == peaksJobs.end() || job.seconds > victim->second.seconds) victim = it;
+        }
+        if (victim == peaksJobs.end()) return false;
+        refused = std::move(victim->second.waiters);
+        peaksJobs.erase(victim);
+    }
+    PeaksJob& job = peaksJobs[path];
+    job.owner = peer;
+    job.seconds = seconds;
+    job.arrival = ++peaksArrivals;
+    return true;
+}
+
+std::vector<size_t> DeckFileServer::Impl::wakeLanes(double seconds) {
+    std::vector<size_t> out;
+    for (size_t lane = 0; lane < laneAwake.size(); ++lane) {
+        if (laneAwake[lane] || (lane == 1 && !(seconds <= kQuickPeaksSec))) continue;
+        laneAwake[lane] = true;
+        out.push_back(lane);
+    }
+    return out;
+}
+
+void DeckFileServer::Impl::runLane(size_t lane) {
+    for (;;) {
+        std::string path;
+        {
+            std::lock_guard lock(peaksMutex);
+            auto next = peaksJobs.end();
+            for (auto it = peaksJobs.begin(); it != peaksJobs.end() && !peaksStopping; ++it) {
+                const PeaksJob& job = it->second;
+                if (job.running || (lane == 1 && !(job.seconds <= kQuickPeaksSec))) continue;
+                if (next == peaksJobs.end() || std::tie(job.seconds, job.arrival) < std::tie(next->second.seconds, next->second.arrival))
+                    next = it;
+            }
+            if (next == peaksJobs.end()) {
+                laneAwake[lane] = false;
+                return;
+            }
+            next->second.running = true;
+            path = next->first;
+        }
+        runPeaks(path);
     }
 }
 
@@ -359,13 +455,14 @@ void DeckFileServer::Impl::runPeaks(const std::string& path) {
             std::lock_guard lock(peaksMutex);
             auto it = peaksJobs.find(path);
             if (it == peaksJobs.end()) return;
-            std::erase_if(it->second, [](const PeaksWaiter& x) { return x.conn->gone.load(); });
-            if (it->second.empty() || peaksStopping) {
+            auto& waiters = it->second.waiters;
+            std::erase_if(waiters, [](const PeaksWaiter& x) { return x.conn->gone.load(); });
+            if (waiters.empty() || peaksStopping) {
                 peaksJobs.erase(it);
                 return;
             }
-            w = std::move(it->second.front());
-            it->second.erase(it->second.begin());
+            w = std::move(waiters.front());
+            waiters.erase(waiters.begin());
         }
         // Later waiters of the same path find the envelope cached and are answered quickly.
         const auto cancelled = [this, &w, &path] {
@@ -373,8 +470,8 @@ void DeckFileServer::Impl::runPeaks(const std::string& path) {
             std::lock_guard lock(peaksMutex);
             if (peaksStopping) return true;
             auto it = peaksJobs.find(path);
-            return it == peaksJobs.end() ||
-                   std::all_of(it->second.begin(), it->second.end(), [](const PeaksWaiter& x) { return x.conn->gone.load(); });
+            return it == peaksJobs.end() || std::all_of(it->second.waiters.begin(), it->second.waiters.end(),
+                                                        [](const PeaksWaiter& x) { return x.conn->gone.load(); });
         };
         PeaksAnswer a = work ? work(path, w.columns, w.center, w.window, cancelled)
                              : PeaksAnswer{"500 Internal Server Error",

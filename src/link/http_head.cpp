@@ -1,8 +1,8 @@
 #include "link/http_head.h"
 
 #include "platform/url.h"
+#include "platform/utf8_repair.h"
 
-#include <cstdint>
 #include <vector>
 
 namespace plindo::link::http_head {
@@ -54,7 +54,7 @@ bool validComponent(std::string_view s, std::string_view extra) {
     return true;
 }
 
-// Percent-decodes a component that validComponent accepted ("+" stays a "+").
+// Percent-decodes a component that validComponent accepted ("+" stays a "+"), byte for byte.
 std::string percentDecode(std::string_view s) {
     std::string out;
     out.reserve(s.size());
@@ -66,7 +66,7 @@ std::string percentDecode(std::string_view s) {
             out.push_back(s[i]);
         }
     }
-    return validUtf8(out);
+    return out;
 }
 
 std::vector<std::string_view> splitNonEmpty(std::string_view s, char sep, size_t maxParts) {
@@ -108,59 +108,22 @@ ScanResult scan(std::string_view buffer) {
     return {Scan::NeedMore, 0};
 }
 
-std::string validUtf8(std::string_view b) {
-    std::string out;
-    out.reserve(b.size());
-    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-    size_t i = 0;
-    while (i < b.size()) {
-        const auto c = static_cast<unsigned char>(b[i]);
-        size_t len = 0;
-        uint32_t cp = 0;
-        uint32_t min = 0;
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            len = 2, cp = c & 0x1F, min = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3, cp = c & 0x0F, min = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4, cp = c & 0x07, min = 0x10000;
-        } else {
-            out += kReplacement;
-            ++i;
-            continue;
-        }
-        size_t k = 1;
-        for (; k < len && i + k < b.size(); ++k) {
-            const auto cc = static_cast<unsigned char>(b[i + k]);
-            if ((cc & 0xC0) != 0x80) break;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (k < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out += kReplacement;
-            i += k;  // skip the lead byte and any continuation bytes that belonged to it
-            continue;
-        }
-        out.append(b.substr(i, len));
-        i += len;
-    }
-    return out;
-}
-
-std::string headText(std::string_view headBytes) { return validUtf8(headBytes); }
+std::string headText(std::string_view headBytes) { return platform::repairUtf8(headBytes); }
 
 std::string logTarget(std::string_view head) {
     const auto parts = splitNonEmpty(requestLine(head), ' ', 3);
     if (parts.size() >= 2) return std::string(parts[1]);
-    return validUtf8(requestLine(head).substr(0, 120));
+    return platform::repairUtf8(requestLine(head).substr(0, 120));
+}
+
+bool isGetWithTarget(std::string_view head) {
+    const auto parts = splitNonEmpty(requestLine(head), ' ', 3);
+    return parts.size() >= 2 && parts[0] == "GET";
 }
 
 std::optional<Request> parse(std::string_view head) {
+    if (!isGetWithTarget(head)) return std::nullopt;
     const auto parts = splitNonEmpty(requestLine(head), ' ', 3);
-    if (parts.size() < 2 || parts[0] != "GET") return std::nullopt;
 
     Request r;
     r.method = std::string(parts[0]);
@@ -199,7 +162,7 @@ std::optional<Request> parse(std::string_view head) {
         hasQuery = true;
     }
     if (!validComponent(path, ":@/") || !validComponent(query, ":@/?")) return std::nullopt;
-    r.path = percentDecode(path);
+    r.path = platform::repairUtf8(percentDecode(path));  // only ever compared with route names
     r.rawQuery = hasQuery ? std::string(query) : std::string();
     return r;
 }

@@ -39,22 +39,24 @@ std::string headText(std::string_view headBytes);
 // request line, a method other than "GET", or a target that is not a valid URI reference.
 std::optional<Request> parse(std::string_view head);
 
+// True when the request line is a GET with a target: a head that parse() refuses is then refused for its
+// target (a malformed percent escape, a character no URL holds).
+bool isGetWithTarget(std::string_view head);
+
 // What the request log line shows of a head: the target, or the start of a malformed request line.
 std::string logTarget(std::string_view head);
 
-// "+" is a blank, "%hh" a byte; any other "%" stays. Invalid UTF-8 in the result is replaced.
+// "+" is a blank, "%hh" a byte; any other "%" stays. The bytes come back as sent, UTF-8 or not.
 std::string formDecode(std::string_view s);
 
 // The decoded value of the first pair named `name` in the raw query ("" for a pair without a value).
 std::optional<std::string> queryValue(std::string_view name, std::string_view rawQuery);
 
-// The control route's parameters: every item percent-decoded ("+" stays), the later of two equal names wins.
+// The control route's parameters: every item percent-decoded byte for byte ("+" stays), the later of two
+// equal names wins.
 std::map<std::string, std::string> queryItems(std::string_view rawQuery);
 
 // The exact response head: status line, length, type, the CORS line and "Connection: close".
 std::string responseHead(std::string_view status, size_t bodyLength, std::string_view contentType);
-
-// Text with every invalid UTF-8 sequence replaced by U+FFFD.
-std::string validUtf8(std::string_view bytes);
 
 }  // namespace plindo::link::http_head

@@ -36,8 +36,11 @@ struct TrackPayloads {
     std::function<std::optional<std::string>(const std::string& path)> embeddedArtwork;
     // The "/deck/meta" document of a regular file.
     std::function<nlohmann::json(const std::string& path)> deckMeta;
-    // The "/wave/peaks" answer; runs on the peaks queue, one request at a time. `cancelled` turns true once
-    // nobody waits for the answer any more: long work may stop then and answer anything.
+    // What a "/wave/peaks" answer costs, in seconds of track: 0 when it is ready at once, none when unknown.
+    // Puts the peaks work in order (shorter tracks first); runs on the server's queue.
+    std::function<std::optional<double>(const std::string& path)> peaksSeconds;
+    // The "/wave/peaks" answer; runs on a peaks lane, one request per track at a time. `cancelled` turns true
+    // once nobody waits for the answer any more: long work may stop then and answer anything.
     std::function<PeaksAnswer(const std::string& path, int columns, double center, double window,
                               const std::function<bool()>& cancelled)>
         peaks;

@@ -1,5 +1,8 @@
 #include "platform/url.h"
 
+#include "platform/text.h"
+#include "platform/utf8_repair.h"
+
 #include <cstdint>
 
 namespace plindo::platform {
@@ -24,6 +27,14 @@ int hexValue(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
+}
+
+void appendEscape(std::string& out, char c) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const auto b = static_cast<uint8_t>(c);
+    out += '%';
+    out += kHex[b >> 4];
+    out += kHex[b & 0x0F];
 }
 
 // True when every character is allowed by `ok` or is a complete percent escape.
@@ -81,90 +92,14 @@ bool validAuthority(std::string_view a) {
     return true;
 }
 
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Well-formed UTF-8 is copied; each maximal ill-formed subpart becomes one U+FFFD.
-std::string replaceInvalidUtf8(std::string_view in) {
-    std::string out;
-    out.reserve(in.size());
-    size_t i = 0;
-    while (i < in.size()) {
-        const auto b0 = static_cast<uint8_t>(in[i]);
-        if (b0 < 0x80) {
-            out += static_cast<char>(b0);
-            ++i;
-            continue;
-        }
-        int need = 0;
-        uint32_t cp = 0;
-        uint8_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            need = 1, cp = b0 & 0x1F;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            need = 2, cp = b0 & 0x0F;
-            if (b0 == 0xE0) lo = 0xA0;
-            if (b0 == 0xED) hi = 0x9F;  // no surrogates
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            need = 3, cp = b0 & 0x07;
-            if (b0 == 0xF0) lo = 0x90;
-            if (b0 == 0xF4) hi = 0x8F;
-        } else {
-            appendUtf8(out, 0xFFFD);
-            ++i;
-            continue;
-        }
-        size_t j = i + 1;
-        bool ok = true;
-        for (int k = 0; k < need; ++k, ++j) {
-            const uint8_t b = j < in.size() ? static_cast<uint8_t>(in[j]) : 0;
-            const uint8_t l = k == 0 ? lo : 0x80, h = k == 0 ? hi : 0xBF;
-            if (j >= in.size() || b < l || b > h) {
-                ok = false;
-                break;
-            }
-            cp = (cp << 6) | (b & 0x3F);
-        }
-        if (ok) {
-            out.append(in.substr(i, j - i));
-        } else {
-            appendUtf8(out, 0xFFFD);
-        }
-        i = j;
-    }
-    return out;
-}
-
 }  // namespace
 
 std::string percentEncodeQueryValue(std::string_view value) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(value.size() * 3);
     for (char c : value) {
-        if (isUnreserved(c)) {
-            out += c;
-        } else {
-            const auto b = static_cast<uint8_t>(c);
-            out += '%';
-            out += kHex[b >> 4];
-            out += kHex[b & 0x0F];
-        }
+        if (isUnreserved(c)) out += c;
+        else appendEscape(out, c);
     }
     return out;
 }
@@ -183,7 +118,41 @@ std::string formDecode(std::string_view text) {
             bytes += c;
         }
     }
-    return replaceInvalidUtf8(bytes);
+    return bytes;
+}
+
+std::string listedName(std::string_view bytes) {
+    if (text::isValidUtf8(bytes)) return std::string(bytes);
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t n = utf8SequenceLength(bytes, i);
+        if (n == 0 || bytes[i] == '%') {
+            appendEscape(out, bytes[i]);
+            ++i;
+        } else {
+            out.append(bytes.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> nameFromListing(std::string_view text) {
+    if (text.find('%') == std::string_view::npos) return std::nullopt;
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            bytes += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size() || hexValue(text[i + 1]) < 0 || hexValue(text[i + 2]) < 0) return std::nullopt;
+        bytes += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+        i += 2;
+    }
+    if (text::isValidUtf8(bytes)) return std::nullopt;
+    return bytes;
 }
 
 std::optional<std::string> queryValue(std::string_view name, std::string_view rawQuery) {

@@ -45,6 +45,11 @@ size_t wellFormedAt(std::string_view s, size_t i, size_t& bad) {
 
 }  // namespace
 
+size_t utf8SequenceLength(std::string_view bytes, size_t at) {
+    size_t bad = 1;
+    return at < bytes.size() ? wellFormedAt(bytes, at, bad) : 0;
+}
+
 std::string repairUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());

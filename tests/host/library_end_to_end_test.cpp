@@ -3,10 +3,13 @@
 // frames on the MIDI input reach a bridged deck's phone completed from its database.
 #include "library_rig.h"
 #include "link/raw_http.h"
+#include "platform/url.h"
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+
+#include <thread>
 
 namespace plindo::host {
 namespace {
@@ -97,6 +100,35 @@ TEST(LibraryEndToEnd, ControlRoutesAndBrowserFramesInOneProcess) {
     EXPECT_EQ(answer["cursor"], 1);
     EXPECT_EQ(answer["rows"][0]["path"], "/m/three.mp3");
     EXPECT_EQ(answer["rows"][1]["title"], "Four");
+}
+
+// A file whose name is no UTF-8 is listed so that it comes back, and the load of its listed path plays that
+// very file: the deck's player fetches it through this host's track server by its bytes.
+TEST(LibraryEndToEnd, ATrackNamedInBytesThatAreNotUtf8IsListedAndLoaded) {
+    LibraryRig rig;
+    const auto folder = rig.files / "Odd";
+    const std::string raw = (folder / "bad\xFF\xFE.wav").string();
+    library::testfiles::silentWav(raw, 0.5);
+    auto& host = rig.started();
+    const int port = host.fileServer->boundPort();
+    const auto get = [&](const std::string& target) {
+        return json::parse(link::testing::bodyOf(link::testing::roundTrip(port, link::testing::getRequest(target))), nullptr, false);
+    };
+
+    const std::string listed = folder.string() + "/bad%FF%FE.wav";
+    EXPECT_EQ(get("/library/tracks?src=folder&crate=Odd")["tracks"][0]["path"], listed);
+    EXPECT_EQ(get("/ctl?cmd=load&deck=1&path=" + platform::percentEncodeQueryValue(listed))["path"], listed);
+    double seconds = 0;
+    for (int i = 0; i < 300 && seconds <= 0; ++i) {
+        std::string path;
+        rig.onMain([&] {
+            path = host.deck(1).path;
+            seconds = host.deck(1).durationSec;
+        });
+        ASSERT_EQ(path, raw);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_NEAR(seconds, 0.5, 0.01) << "the track was fetched and decoded";
 }
 
 }  // namespace

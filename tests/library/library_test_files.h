@@ -41,6 +41,23 @@ inline void writeText(const std::filesystem::path& p, std::string_view text) {
     std::ofstream(p, std::ios::binary) << text;
 }
 
+// A WAV of `seconds` of silence in 16-bit samples, the samples a hole in a sparse file: hours cost no disk.
+inline void silentWav(const std::filesystem::path& p, double seconds, uint32_t rate = 44100, uint16_t channels = 2) {
+    const uint32_t frameBytes = 2u * channels;
+    const auto data = static_cast<uint32_t>(seconds * rate) * frameBytes;
+    std::string h = "RIFF";
+    const auto le = [&h](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) h.push_back(static_cast<char>(v >> (8 * i)));
+    };
+    le(36 + data, 4);
+    h += "WAVEfmt ";
+    le(16, 4), le(1, 2), le(channels, 2), le(rate, 4), le(rate * frameBytes, 4), le(frameBytes, 2), le(16, 2);
+    h += "data";
+    le(data, 4);
+    writeText(p, h);
+    std::filesystem::resize_file(p, h.size() + data);
+}
+
 inline std::vector<std::string> names(const std::vector<LibTrack>& rows) {
     std::vector<std::string> out;
     for (const auto& r : rows) out.push_back(r.name);

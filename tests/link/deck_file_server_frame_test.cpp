@@ -109,12 +109,20 @@ TEST(DeckFileServerFrame, AnswersOnlyGetWithATarget) {
         {"GET /deck_build HTTP/1.1\r\n\r\nPOST / HTTP/1.1\r\n\r\n", true},
         {"get /deck_build HTTP/1.1\r\n\r\n", false},  // other bad request lines: the head parser's table
         {"\r\n\r\n", false},
-        {"GET /deck%zz_build HTTP/1.1\r\n\r\n", false},
     };
     for (const auto& [request, ok] : cases) {
         const Reply r = roundTrip(s.port(), request);
         EXPECT_EQ(r.bytes, ok ? kBuildReply : kBadRequestReply) << request;
         EXPECT_TRUE(r.closed) << request;
+    }
+    // A GET whose target is no URL (a malformed percent escape, a raw byte) is refused in JSON, as every
+    // route refuses.
+    for (const char* target : {"/deck%zz_build", "/ctl?cmd=load&path=%2Fa%4", "/deck/stem?path=/a%ZZ.mp3", "/a\xC3\xA9"}) {
+        const Reply r = roundTrip(s.port(), getRequest(target));
+        EXPECT_EQ(r.bytes, "HTTP/1.1 400 Bad Request\r\nContent-Length: 36\r\nContent-Type: application/json; charset=utf-8\r\n"
+                           "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n{\"error\":\"malformed request target\"}")
+            << target;
+        EXPECT_TRUE(r.closed) << target;
     }
     EXPECT_EQ(statusLineOf(roundTrip(s.port(), getRequest("/deck%5Fbuild"))), "HTTP/1.1 200 OK");
     EXPECT_EQ(bodyOf(roundTrip(s.port(), getRequest("/deck_build/"))), R"({"error":"no route"})");
@@ -270,20 +278,22 @@ TEST(DeckFileServerFrame, DropsAClientThatTakesNothingButNotASlowReader) {
 }
 
 TEST(DeckFileServerFrame, KeepsASteadyReaderSlowerThanTheSocketBufferDrains) {
-    // The server's socket buffer holds far more than the reader takes within the limit, so the server
-    // itself writes nothing for longer than the limit while the reader takes bytes all along.
+    // The reader's small receive buffer keeps the answer queued at the server, whose send buffer (up to 4 MB)
+    // holds far more than the reader takes within the limit: the server itself writes nothing for longer
+    // than the limit while the reader takes bytes all along. The body is far larger than both buffers, so
+    // the server is still sending when a reader it wrongly took for stalled would be dropped.
     TempFolder tmp("plindo-steady");
     const std::string track = (tmp.dir / "t.mp3").string();
-    std::string bytes(3 << 20, '\0');
+    std::string bytes(8 << 20, '\0');
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + (i >> 13));
     writeFile(track, bytes);
     Server s(DeckFileServer::kHeadTimeoutSec, 0.25);
-    const int fd = connectTo("127.0.0.1", s.port());
+    const int fd = connectTo("127.0.0.1", s.port(), "", 64 << 10);
     ASSERT_TRUE(sendAll(fd, getRequest("/audio/stream?path=" + track)));
     std::string got;
     std::vector<char> buf(32768);
-    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20); std::chrono::steady_clock::now() < end;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60); std::chrono::steady_clock::now() < end;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 5000) <= 0) break;
         const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);

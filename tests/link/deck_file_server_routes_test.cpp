@@ -12,6 +12,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <future>
+#include <map>
 #include <mutex>
 #include <atomic>
 #include <thread>
@@ -204,6 +205,62 @@ TEST_F(DeckFileServerRoutes, ListsCratesAndTheirTracksBySource) {
         EXPECT_EQ(t["tracks"][0]["path"], firstPath) << query;
     }
     EXPECT_EQ(asked, (std::vector<std::string>{"serato:House", "serato:House", "folder:Mix", "serato:Mix"}));
+}
+
+// Linux names are bytes. A name that is no UTF-8 reaches the file system as sent, and listings give it in a
+// form that JSON can carry and that names the same bytes when sent back.
+TEST_F(DeckFileServerRoutes, NamesThatAreNotUtf8AreServedAndListedSoThatTheyComeBack) {
+    std::string cut;  // a long name cut at 255 bytes inside a character, its extension kept
+    for (int i = 0; i < 125; ++i) cut += "\xC3\xA9";
+    const struct {
+        std::string name, listed, shown;  // on disk, in a listing, the display name
+    } names[] = {
+        {"bad\xFF\xFE.mp3", "bad%FF%FE.mp3", "bad\uFFFD\uFFFD"},
+        {"over\xC0\xAF.flac", "over%C0%AF.flac", "over\uFFFD\uFFFD"},
+        {"sur\xED\xA0\x80 100%.wav", "sur%ED%A0%80 100%25.wav", "sur\uFFFD\uFFFD\uFFFD 100%"},
+        {cut + "\xC3.mp3", cut + "%C3.mp3", cut + "\uFFFD"},
+    };
+    std::vector<TrackEntry> entries;
+    for (const auto& n : names) {
+        writeFile(dir / n.name, "bytes of " + n.name);
+        entries.push_back({(dir / n.name).string(), n.name.substr(0, n.name.rfind('.'))});
+    }
+    writeFile(dir / "50%FF.mp3", "literal");  // UTF-8 that merely looks like a listed name
+    entries.push_back({(dir / "50%FF.mp3").string(), "50%FF"});
+    server.onFolderCrates = [&] { return std::vector<std::string>{"Odd\xFF"}; };
+    server.onFolderCrateTracks = [&](const std::string& c) { return c == "Odd\xFF" ? entries : std::vector<TrackEntry>{}; };
+    std::mutex pm;
+    std::vector<std::string> peaksPaths;
+    server.payloads.peaks = [&](const std::string& p, int, double, double, const auto&) {
+        std::lock_guard l(pm);
+        peaksPaths.push_back(p);
+        return PeaksAnswer{"200 OK", "{}"};
+    };
+    server.start(0);
+
+    EXPECT_EQ(askJson("/library/crates")["folderCrates"], json{"Odd%FF"});
+    const json t = askJson("/library/tracks?src=folder&crate=Odd%25FF");
+    ASSERT_EQ(t["count"], 5);
+    for (size_t i = 0; i < std::size(names); ++i) {
+        const auto& n = names[i];
+        const std::string raw = (dir / n.name).string(), listed = dir.string() + "/" + n.listed;
+        EXPECT_EQ(t["tracks"][i]["path"], listed);
+        EXPECT_EQ(t["tracks"][i]["name"], n.shown);
+        // The bytes themselves, percent-encoded, and the listed form, as a phone sends it back.
+        for (const std::string& asked : {raw, listed}) {
+            EXPECT_EQ(bodyOf(ask("/deck/stem" + q(asked))), "bytes of " + n.name) << listed;
+            EXPECT_EQ(askJson("/deck/meta" + q(asked))["path"], listed);
+            EXPECT_EQ(statusLineOf(ask("/wave/peaks" + q(asked))), "HTTP/1.1 200 OK") << listed;
+            EXPECT_EQ(askJson("/tags" + q(asked)), (json{{"path", listed}, {"artist", ""}, {"title", n.shown}}));
+            EXPECT_EQ(bodyOf(ask("/cover_art" + q(asked))), "no embedded art") << listed;
+        }
+        std::lock_guard l(pm);
+        EXPECT_EQ(peaksPaths, (std::vector<std::string>{raw, raw})) << listed;
+        peaksPaths.clear();
+    }
+    EXPECT_EQ(t["tracks"][4]["path"], (dir / "50%FF.mp3").string());
+    EXPECT_EQ(bodyOf(ask("/deck/stem" + q(dir / "50%FF.mp3"))), "literal");
+    EXPECT_EQ(askJson("/deck/stem" + q(dir / "gone\xFF.mp3"))["path"], dir.string() + "/gone%FF.mp3");
 }
 
 TEST_F(DeckFileServerRoutes, ControlRunsOnTheMainExecutor) {
@@ -479,6 +536,72 @@ TEST_F(DeckFileServerRoutes, PeaksWorkIsBoundedAndDroppedWhenEveryWaiterLeft) {
     ::close(next);
     std::lock_guard l(pm);
     EXPECT_EQ(calls, (std::vector<std::string>{"hold.wav", "next.wav"}));
+}
+
+// Each client address holds at most two of the eight places; a shorter track takes the place of a longer one
+// still waiting; a short track is answered while a long analysis runs, and the rest go shortest first.
+TEST_F(DeckFileServerRoutes, PeaksGiveEachClientItsShareAndShortTracksGoFirst) {
+    const std::map<std::string, double> seconds = {{"hold", 3600}, {"a2", 5400}, {"a3", 6000}, {"b1", 4000},
+                                                   {"b2", 7000},   {"c1", 4500}, {"c2", 8000}, {"d1", 5000},
+                                                   {"d2", 9000},   {"f1", 10000}, {"short", 20}, {"short2", 30}};
+    server.payloads.peaksSeconds = [&](const std::string& p) -> std::optional<double> {
+        return seconds.at(fs::path(p).stem().string());
+    };
+    std::mutex pm;
+    std::condition_variable pcv;
+    bool open = false, holding = false;
+    std::vector<std::string> calls;
+    server.payloads.peaks = [&](const std::string& p, int, double, double, const std::function<bool()>&) {
+        std::unique_lock l(pm);
+        calls.push_back(fs::path(p).stem().string());
+        holding = holding || calls.back() == "hold";
+        pcv.notify_all();
+        if (calls.back() == "hold") pcv.wait(l, [&] { return open; });
+        return PeaksAnswer{"200 OK", "{}"};
+    };
+    server.start(0);
+    std::map<std::string, int> fds;
+    const auto request = [&](const std::string& name, const std::string& from) {
+        writeFile(dir / (name + ".wav"), "x");
+        fds[name] = connectTo("127.0.0.1", server.boundPort(), from);
+        sendAll(fds[name], getRequest("/wave/peaks" + q(dir / (name + ".wav"))));
+        ASSERT_EQ(bodyOf(ask("/deck_build")), "orv");  // taken in before what comes next
+    };
+    const auto answer = [&](const std::string& name) { return statusLineOf(readAll(fds[name], 5.0)); };
+    const std::string busy = "HTTP/1.1 503 Service Unavailable", ok = "HTTP/1.1 200 OK";
+
+    request("hold", "127.0.0.2");
+    {
+        std::unique_lock l(pm);
+        ASSERT_TRUE(pcv.wait_for(l, std::chrono::seconds(5), [&] { return holding; }));
+    }
+    request("a2", "127.0.0.2");
+    request("a3", "127.0.0.2");  // its client holds two places, both tracks shorter
+    EXPECT_EQ(answer("a3"), busy);
+    for (const char* name : {"b1", "b2"}) request(name, "127.0.0.3");
+    for (const char* name : {"c1", "c2"}) request(name, "127.0.0.4");
+    for (const char* name : {"d1", "d2"}) request(name, "127.0.0.5");
+    request("f1", "127.0.0.6");  // a full server, and no waiting track longer
+    EXPECT_EQ(answer("f1"), busy);
+
+    // A short track from a client without a place takes that of the longest waiting track of a client
+    // holding two, and is answered beside the long analysis.
+    request("short", "127.0.0.7");
+    EXPECT_EQ(answer("d2"), busy);
+    EXPECT_EQ(answer("short"), ok);
+    // A client at its share gives up its own longest waiting track for a shorter one.
+    request("short2", "127.0.0.2");
+    EXPECT_EQ(answer("a2"), busy);
+    EXPECT_EQ(answer("short2"), ok);
+    {
+        std::lock_guard l(pm);
+        open = true;
+        pcv.notify_all();
+    }
+    for (const char* name : {"hold", "b1", "b2", "c1", "c2", "d1"}) EXPECT_EQ(answer(name), ok) << name;
+    for (const auto& [name, fd] : fds) ::close(fd);
+    std::lock_guard l(pm);
+    EXPECT_EQ(calls, (std::vector<std::string>{"hold", "short", "short2", "b1", "c1", "d1", "b2", "c2"}));
 }
 
 }  // namespace

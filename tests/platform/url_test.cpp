@@ -56,13 +56,28 @@ TEST(Url, QueryValueSplitsPairsTheServersWay) {
     for (const auto& c : cases) EXPECT_EQ(queryValue(c.name, c.query), c.want) << c.name << " in " << c.query;
 }
 
-TEST(Url, FormDecodeReplacesIllFormedUtf8) {
+// A file name is bytes: what a request percent-encodes reaches the file system unchanged, UTF-8 or not.
+TEST(Url, FormDecodeKeepsTheBytesAsSent) {
     EXPECT_EQ(formDecode("%C3%A9"), "é");
-    EXPECT_EQ(formDecode("%FF"), "\xEF\xBF\xBD");
-    EXPECT_EQ(formDecode("a%E2%82"), "a\xEF\xBF\xBD");      // truncated sequence: one replacement
-    EXPECT_EQ(formDecode("%C0%AF"), "\xEF\xBF\xBD\xEF\xBF\xBD");  // overlong form
-    EXPECT_EQ(formDecode("%ED%A0%80x"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDx");  // surrogate
+    EXPECT_EQ(formDecode("%FF"), "\xFF");
+    EXPECT_EQ(formDecode("a%E2%82"), "a\xE2\x82");              // truncated sequence
+    EXPECT_EQ(formDecode("%C0%AF"), "\xC0\xAF");                // overlong form
+    EXPECT_EQ(formDecode("%ED%A0%80x"), "\xED\xA0\x80x");       // surrogate
     EXPECT_EQ(formDecode("%F0%9F%8E%B5"), "\xF0\x9F\x8E\xB5");
+    EXPECT_EQ(queryValue("path", "path=%2Fm%2Fbad%FF%FE.mp3"), "/m/bad\xFF\xFE.mp3");
+}
+
+TEST(Url, ListedNamesCarryBytesThatAreNotUtf8AndComeBackAsThem) {
+    // "%" is escaped too, and good characters are kept.
+    const std::string bytes = "/m/100% \xC0\xAF\xC3\xA9\xE2\x82.wav", listed = "/m/100%25 %C0%AF\xC3\xA9%E2%82.wav";
+    EXPECT_EQ(listedName(bytes), listed);
+    EXPECT_EQ(nameFromListing(listed), bytes);
+    // Valid UTF-8 is listed as it is, "%" and all, and never read as a listed name; nor are malformed escapes.
+    for (const char* text : kAwkwardPaths) {
+        EXPECT_EQ(listedName(text), text);
+        EXPECT_EQ(nameFromListing(text), std::nullopt) << text;
+    }
+    for (const char* text : {"50%FF%", "%G0%FF", "%FF%4", "%C3%A9"}) EXPECT_EQ(nameFromListing(text), std::nullopt) << text;
 }
 
 TEST(Url, ParseAcceptsUrlComponentsAndRejectsBadCharacters) {

@@ -13,9 +13,9 @@ namespace {
 
 // The process-wide timer thread and the waits armed on it.
 struct TimerThread {
-    SerialQueue queue{"main-timers"};
     std::unordered_set<asio::steady_timer*> waiting;  // touched only on the queue
     bool closed = false;                              // touched only on the queue
+    SerialQueue queue{"main-timers"};                 // last: joined before the waits it ends are gone
 
     // At the process's end the thread is joined, and its io context runs until no wait is left: a call still
     // waiting would hold the exit up for as long as its timer has to go.

@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -137,21 +136,6 @@ public:
 
     int oscPort() const { return osc_; }
     const fs::path& dir() const { return dir_; }
-
-    // What its log file holds now.
-    std::string logFile() const {
-        std::ifstream in(dir_ / "state/plindo/plindo.log", std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    // Whether `text` is in the log file within `limitSec`.
-    bool logged(const std::string& text, double limitSec) const {
-        const auto until = Clock::now() + std::chrono::duration<double>(limitSec);
-        while (logFile().find(text) == std::string::npos) {
-            if (Clock::now() > until) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
-    }
 
     // Ends it at once, as a crash or a pulled cable would.
     void kill() {

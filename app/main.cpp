@@ -122,6 +122,7 @@ int runHeadless(int argc, char** argv, const host::LaunchOptions& o) {
     loadDeckPaths(*c->host, o);
     const int rc = app.exec();
     platform::logger("host").info("Plindo: stopping");
+    platform::flushLog();
     return rc;
 }
 
@@ -182,6 +183,7 @@ int runWindow(int argc, char** argv, const host::LaunchOptions& o) {
     }
     const int rc = app.exec();
     platform::logger("host").info("Plindo: stopping");
+    platform::flushLog();
     return rc != 0 ? rc : exitCode;
 }
 

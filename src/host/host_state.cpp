@@ -365,8 +365,8 @@ void HostState::postStatus(const std::string& line) {
 
 void HostState::setStatus(const std::string& line) {
     assignStatusLine(line);
-    log().info("{}", line);
-    if (onStatusLine) onStatusLine(line);
+    log().info("{}", statusLine());
+    if (onStatusLine) onStatusLine(statusLine());
 }
 
 }  // namespace plindo::host

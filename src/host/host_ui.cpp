@@ -1,5 +1,7 @@
 #include "host/host_ui.h"
 
+#include "platform/text.h"
+
 namespace plindo::host {
 
 namespace {
@@ -132,8 +134,10 @@ void HostUi::assignLibSync(bool on) {
 }
 
 void HostUi::assignStatusLine(const std::string& line) {
-    if (statusLine_ == line) return;
-    statusLine_ = line;
+    // Names and paths from phones and files are shown, never obeyed: one line, no terminal escapes.
+    std::string shown = platform::text::escapeControls(line);
+    if (statusLine_ == shown) return;
+    statusLine_ = std::move(shown);
     changed(pStatusLine);
 }
 

@@ -7,14 +7,19 @@
 
 namespace plindo::platform {
 
-// A call scheduled for later on the main thread. Cancelled on the main thread, it never runs afterwards.
+// A call scheduled for later on the main thread. Cancelled on the main thread, it never runs afterwards, and
+// its wait ends at once: a far timer holds nothing up, neither its captures nor the process's exit.
 class ScheduledCall {
 public:
-    void cancel() { cancelled_.store(true); }
+    void cancel() {
+        if (!cancelled_.exchange(true) && endWait_) endWait_();
+    }
     bool cancelled() const { return cancelled_.load(); }
 
 private:
+    friend class MainExecutor;
     std::atomic<bool> cancelled_{false};
+    std::function<void()> endWait_;  // set by the scheduler before the call is handed out
 };
 
 class MainExecutor {
@@ -25,7 +30,8 @@ public:
     // Runs `f` on the main thread and waits; inline when already there.
     virtual void invokeSync(const std::function<void()>& f) = 0;
     // Posts `f` to the main thread once `seconds` have passed, unless it was cancelled by then. The wait runs
-    // on one process-wide timer thread; cancel every pending call before the executor goes away.
+    // on one process-wide timer thread; cancel every pending call before the executor goes away. At the
+    // process's end, calls still waiting are dropped rather than waited for.
     virtual std::shared_ptr<ScheduledCall> schedule(double seconds, std::function<void()> f);
 
 protected:

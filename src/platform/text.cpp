@@ -6,6 +6,7 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -220,6 +221,43 @@ std::vector<std::string_view> splitLines(std::string_view s) {
     }
     emit(s.size());
     return lines;
+}
+
+std::string escapeControls(std::string_view s) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    const auto plain = [](uint8_t b) { return b >= 0x20 && b < 0x7F; };
+    if (std::all_of(s.begin(), s.end(), [&](char c) { return plain(static_cast<uint8_t>(c)); })) return std::string(s);
+    std::string out;
+    out.reserve(s.size() + 16);
+    const auto hexByte = [&](uint8_t b) {
+        out += "\\x";
+        out += kHex[b >> 4];
+        out += kHex[b & 0xF];
+    };
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const auto n = static_cast<int32_t>(s.size());
+    for (int32_t i = 0; i < n;) {
+        const int32_t at = i;
+        UChar32 c;
+        U8_NEXT(p, i, n, c);
+        if (c < 0) {
+            for (int32_t k = at; k < i; ++k) hexByte(p[k]);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            hexByte(static_cast<uint8_t>(c));
+        } else if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(c >> shift) & 0xF];
+        } else {
+            out.append(s.substr(static_cast<size_t>(at), static_cast<size_t>(i - at)));
+        }
+    }
+    return out;
 }
 
 }  // namespace plindo::platform::text

@@ -62,4 +62,10 @@ inline std::string asciiLower(std::string_view s) {
 // Splits at LF, CR, CR LF, VT, FF, U+0085, U+2028 and U+2029, dropping empty lines.
 std::vector<std::string_view> splitLines(std::string_view s);
 
+// Outside text made fit for one log or status line: control characters (C0, DEL, C1) and the line and
+// paragraph separators become escapes ("\n", "\r", "\t", "\x1b", "\u0085", "\u2028"), and so does each byte
+// that is not part of well-formed UTF-8 ("\xff"); every other character is kept. Applying it twice changes
+// nothing more.
+std::string escapeControls(std::string_view s);
+
 }  // namespace plindo::platform::text

@@ -51,6 +51,10 @@ TEST(HostUi, ManyWritesInOneTurnSignalOncePerProperty) {
     main.invokeSync([&] { ui.assignStatusLine("line 19"); });
     main.drain();
     EXPECT_EQ(status, 1);
+
+    // A name from outside is shown on one line and drives no terminal; letters stay as they are.
+    main.invokeSync([&] { ui.writeStatusLine("Deck 1: K\xC3\xB6ln.mp3\n2026-01-01 [host] error: X\x1B[2J"); });
+    EXPECT_EQ(ui.statusLine(), "Deck 1: K\xC3\xB6ln.mp3\\n2026-01-01 [host] error: X\\x1b[2J");
 }
 
 TEST(HostUi, InitialValuesAndOutOfRangeWrites) {

@@ -56,3 +56,15 @@ TEST(Text, ByteDecodingsAndLines) {
     const auto lines = splitLines("a\r\nb\rc\n\nd\ve\ff\xC2\x85g\xE2\x80\xA8h\xE2\x80\xA9i\r\n");
     EXPECT_EQ(lines, (std::vector<std::string_view>{"a", "b", "c", "d", "e", "f", "g", "h", "i"}));
 }
+
+TEST(Text, EscapeControlsKeepsTextButNotWhatBreaksLinesOrDrivesATerminal) {
+    const std::string kept = "Gr\xC3\xBC\xC3\x9F\x65 \xE6\x9D\xB1 \xF0\x9F\x8E\xB5 \xC2\xA0\\n";
+    EXPECT_EQ(escapeControls(kept), kept);
+    // C0 and DEL, the C1 CSI and NEL, the Unicode line breaks, and bytes that are not UTF-8 (a lone 0x9B is CSI
+    // to an 8-bit terminal; an overlong form, a surrogate, a cut sequence).
+    const char raw[] = "a\nb\r\t\x1B[2J\0\x7F\xC2\x9B\xC2\x85\xE2\x80\xA8\x9B\xFF\xC0\xAF\xED\xA0\x80\xE2\x82";
+    const std::string bad(raw, sizeof raw - 1);
+    const std::string escaped = "a\\nb\\r\\t\\x1b[2J\\x00\\x7f\\u009b\\u0085\\u2028\\x9b\\xff\\xc0\\xaf\\xed\\xa0\\x80\\xe2\\x82";
+    EXPECT_EQ(escapeControls(bad), escaped);
+    EXPECT_EQ(escapeControls(escaped), escaped);
+}

@@ -1,0 +1,299 @@
+#include "ui/kit/layer_painter.h"
+
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace plindo::ui {
+
+namespace {
+
+constexpr double kSane = 1e6;  // a layer farther out than this is garbage, not a drawing
+
+// Grows `image` to hold `size` (never shrinks it, so a shape that turns does not reallocate every frame) and,
+// when asked, clears its top-left `size` pixels.
+void prepare(QImage& image, QSize size, bool clear) {
+    if (image.width() < size.width() || image.height() < size.height()) {
+        const QSize grown = size.expandedTo(image.size()) + QSize(32, 32);
+        image = QImage(grown, QImage::Format_ARGB32_Premultiplied);
+    }
+    if (!clear) return;
+    uchar* bits = image.bits();
+    for (int y = 0; y < size.height(); ++y) std::memset(bits + y * image.bytesPerLine(), 0, size_t(size.width()) * 4);
+}
+
+uint32_t premultiplied(float r, float g, float b, float a) {
+    const auto byte = [](float v) { return uint32_t(std::clamp(v * 255.0f + 0.5f, 0.0f, 255.0f)); };
+    const uint32_t ab = byte(a);
+    // Rounding must keep each colour at or below the opacity.
+    return (ab << 24) | (std::min(byte(r), ab) << 16) | (std::min(byte(g), ab) << 8) | std::min(byte(b), ab);
+}
+
+// A premultiplied pixel times a coverage of 0...255, each channel rounded.
+uint32_t scaled(uint32_t pixel, uint32_t cover) {
+    uint32_t out = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const uint32_t c = (pixel >> shift & 0xff) * cover + 127;
+        out |= ((c + (c >> 8)) >> 8) << shift;
+    }
+    return out;
+}
+
+bool sane(const QRectF& r) {
+    return std::isfinite(r.left()) && std::isfinite(r.top()) && std::isfinite(r.right()) && std::isfinite(r.bottom()) &&
+           std::abs(r.left()) < kSane && std::abs(r.top()) < kSane && r.width() < kSane && r.height() < kSane;
+}
+
+// How far a blur by `sigma` spreads: three deviations, and a little more for rounding.
+double spread(double sigma) { return std::ceil(3 * sigma) + 2; }
+
+}  // namespace
+
+bool LayerPainter::place(QPainter& p, QSizeF canvas, QRectF bounds) {
+    dpr_ = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    bounds = bounds.intersected(QRectF(QPointF(0, 0), canvas));
+    if (!sane(bounds) || bounds.isEmpty()) return false;
+    device_ = QRectF(bounds.topLeft() * dpr_, bounds.size() * dpr_).toAlignedRect();
+    used_ = device_.size();
+    return !device_.isEmpty();
+}
+
+bool LayerPainter::begin(QPainter& p, QSizeF canvas, QRectF bounds) {
+    if (!place(p, canvas, bounds)) return false;
+    prepare(layer_, used_, true);
+    layerPainter_.begin(&layer_);
+    layerPainter_.setRenderHint(QPainter::Antialiasing, true);
+    layerPainter_.translate(-device_.x(), -device_.y());
+    layerPainter_.scale(dpr_, dpr_);
+    return true;
+}
+
+void LayerPainter::blit(QPainter& p) {
+    // Pixel for pixel: the untransformed draw that stays on this thread.
+    p.drawImage(QRectF(QPointF(device_.topLeft()) / dpr_, QSizeF(used_) / dpr_), layer_,
+                QRectF(QPointF(0, 0), QSizeF(used_)));
+}
+
+void LayerPainter::fillLinear(QPainter& p, QSizeF canvas, const QPainterPath& path, QPointF start, const QColor& c0,
+                              QPointF end, const QColor& c1) {
+    // One pixel around the path for the antialiased edge.
+    if (!begin(p, canvas, path.boundingRect().adjusted(-1, -1, 1, 1))) return;
+    // An opaque fill gives each pixel its coverage as its opacity; the gradient is laid in through it.
+    layerPainter_.setCompositionMode(QPainter::CompositionMode_Source);
+    layerPainter_.fillPath(path, Qt::white);
+    layerPainter_.end();
+
+    float from[4], to[4];
+    c0.getRgbF(&from[0], &from[1], &from[2], &from[3]);
+    c1.getRgbF(&to[0], &to[1], &to[2], &to[3]);
+    for (int c = 0; c < 3; ++c) {  // premultiplied, as the raster engine blends stops
+        from[c] *= from[3];
+        to[c] *= to[3];
+    }
+    // The gradient in steps of 1/256 of its length, as the raster engine keeps it in a table.
+    for (int i = 0; i < 256; ++i) {
+        const float t = float(i) / 255.0f;
+        const auto mix = [&](int c) { return from[c] + (to[c] - from[c]) * t; };
+        tinted_[size_t(i)] = premultiplied(mix(0), mix(1), mix(2), mix(3));
+    }
+    // The place t along the gradient grows by a fixed step per pixel either way.
+    const QPointF d = end - start;
+    const double len2 = QPointF::dotProduct(d, d);
+    const double stepX = len2 > 0 ? d.x() / dpr_ / len2 : 0, stepY = len2 > 0 ? d.y() / dpr_ / len2 : 0;
+    const QPointF first = QPointF(device_.x() + 0.5, device_.y() + 0.5) / dpr_ - start;
+    const double t00 = len2 > 0 ? QPointF::dotProduct(first, d) / len2 : 0;
+    uchar* bits = layer_.bits();
+    const qsizetype stride = layer_.bytesPerLine();
+    for (int y = 0; y < used_.height(); ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(bits + y * stride);
+        const double t0 = t00 + y * stepY;
+        for (int x = 0; x < used_.width(); ++x) {
+            const uint32_t cover = row[x] >> 24;
+            if (!cover) continue;
+            const uint32_t colour = tinted_[size_t(std::clamp(t0 + x * stepX, 0.0, 1.0) * 255.0 + 0.5)];
+            row[x] = cover == 255 ? colour : scaled(colour, cover);
+        }
+    }
+    blit(p);
+}
+
+void LayerPainter::blurOpacity(int w, int h, double sigma, std::vector<float>& out) {
+    const int radius = int(std::ceil(3 * sigma));
+    kernel_.resize(size_t(2 * radius + 1));
+    double sum = 0;
+    for (int i = -radius; i <= radius; ++i) sum += std::exp(-0.5 * i * i / (sigma * sigma));
+    for (int i = -radius; i <= radius; ++i)
+        kernel_[size_t(i + radius)] = float(std::exp(-0.5 * i * i / (sigma * sigma)) / sum);
+
+    // The mask is black: its opacity carries the whole shape, so only that is blurred, rows then columns. Both
+    // passes spread only what is there, so the empty stretches of a mask cost little.
+    rows_.assign(size_t(w) * size_t(h), 0.0f);
+    out.assign(size_t(w) * size_t(h), 0.0f);
+    const uchar* bits = mask_.constBits();
+    const qsizetype stride = mask_.bytesPerLine();
+    for (int y = 0; y < h; ++y) {
+        const auto* src = reinterpret_cast<const uint32_t*>(bits + y * stride);
+        float* dst = rows_.data() + size_t(y) * size_t(w);
+        for (int x = 0; x < w; ++x) {
+            const float a = float(src[x] >> 24);
+            if (a == 0) continue;
+            const int lo = std::max(0, x - radius), hi = std::min(w - 1, x + radius);
+            const float* k = kernel_.data() + (lo - x + radius);
+            for (int j = lo; j <= hi; ++j) dst[j] += a * *k++;
+        }
+    }
+    for (int y = 0; y < h; ++y) {
+        const float* src = rows_.data() + size_t(y) * size_t(w);
+        const int lo = std::max(0, y - radius), hi = std::min(h - 1, y + radius);
+        for (int from = 0; from < w;) {
+            // One run of the row that holds something.
+            while (from < w && src[from] == 0) ++from;
+            int to = from;
+            while (to < w && src[to] != 0) ++to;
+            for (int j = lo; j <= hi && from < to; ++j) {
+                const float k = kernel_[size_t(j - y + radius)];
+                float* dst = out.data() + size_t(j) * size_t(w);
+                for (int x = from; x < to; ++x) dst[x] += src[x] * k;
+            }
+            from = to;
+        }
+    }
+}
+
+void LayerPainter::writeTinted(const float* opacity, const QColor& tint, std::span<const QRect> parts) {
+    // The tint at each opacity step, premultiplied.
+    float tr, tg, tb, ta;
+    tint.getRgbF(&tr, &tg, &tb, &ta);
+    for (int i = 0; i < 256; ++i) {
+        const float a = float(i) / 255.0f * ta;
+        tinted_[size_t(i)] = premultiplied(tr * a, tg * a, tb * a, a);
+    }
+    prepare(layer_, used_, false);  // every pixel is written
+    uchar* bits = layer_.bits();
+    const qsizetype stride = layer_.bytesPerLine();
+    const auto write = [&](uint32_t* row, const float* src, int from, int to) {
+        for (int x = from; x < to; ++x) row[x] = src[x] < 0.5f ? 0u : tinted_[size_t(std::min(src[x] + 0.5f, 255.0f))];
+    };
+    const QRect all(QPoint(0, 0), used_);
+    for (int y = 0; y < used_.height(); ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(bits + y * stride);
+        const float* src = opacity + size_t(y) * size_t(used_.width());
+        if (parts.empty()) {
+            write(row, src, 0, used_.width());
+            continue;
+        }
+        // Only the parts hold anything; the rest of the row is clear.
+        std::memset(row, 0, size_t(used_.width()) * 4);
+        for (const QRect& part : parts) {
+            const QRect r = part.intersected(all);
+            if (y >= r.top() && y <= r.bottom()) write(row, src, r.left(), r.right() + 1);
+        }
+    }
+}
+
+bool LayerPainter::beginSoft(QPainter& p, QSizeF canvas, QRectF bounds, double sigma) {
+    if (!(sigma >= 0.5) || !std::isfinite(sigma)) return false;
+    const double pad = spread(sigma);
+    if (!place(p, canvas, bounds.adjusted(-pad, -pad, pad, pad))) return false;
+    prepare(mask_, QSize((used_.width() + 1) / 2, (used_.height() + 1) / 2), true);
+    softSigma_ = sigma * dpr_ / 2;
+    layerPainter_.begin(&mask_);
+    layerPainter_.setRenderHint(QPainter::Antialiasing, true);
+    layerPainter_.scale(0.5, 0.5);
+    layerPainter_.translate(-device_.x(), -device_.y());
+    layerPainter_.scale(dpr_, dpr_);
+    return true;
+}
+
+void LayerPainter::endSoft(QPainter& p, const QColor& tint) {
+    const int w = (used_.width() + 1) / 2, h = (used_.height() + 1) / 2;
+    blurOpacity(w, h, softSigma_, blurred_);
+    // Back to full resolution between the four nearest half-resolution pixels: the centre of full pixel x lies
+    // at (x + 0.5) / 2 - 0.5 in half pixels, a quarter past or before one. Each row is first mixed between its
+    // two half rows, with a blank pixel on either side.
+    full_.resize(size_t(used_.width()) * size_t(used_.height()));
+    rows_.assign(size_t(w) + 2, 0.0f);
+    const auto halfRow = [&](int y) { return y >= 0 && y < h ? blurred_.data() + size_t(y) * size_t(w) : nullptr; };
+    for (int y = 0; y < used_.height(); ++y) {
+        const int y0 = (y - 1) >> 1;
+        const float fy = (y & 1) ? 0.25f : 0.75f;
+        const float *above = halfRow(y0), *below = halfRow(y0 + 1);
+        for (int x = 0; x < w; ++x) {
+            const float a = above ? above[x] : 0.0f, b = below ? below[x] : 0.0f;
+            rows_[size_t(x) + 1] = a + (b - a) * fy;
+        }
+        float* row = full_.data() + size_t(y) * size_t(used_.width());
+        for (int x = 0; x < used_.width(); ++x) {
+            const float* pair = rows_.data() + ((x - 1) >> 1) + 1;  // the half pixels left and right of x
+            row[x] = pair[0] + (pair[1] - pair[0]) * ((x & 1) ? 0.25f : 0.75f);
+        }
+    }
+    writeTinted(full_.data(), tint, {});
+    blit(p);
+}
+
+bool LayerPainter::beginSprite(QPainter& p, QRectF shapeBounds, double sigma, double key) {
+    dpr_ = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    if (!sprite_.isEmpty() && key == spriteKey_ && sigma == spriteSigma_ && dpr_ == spriteDpr_ &&
+        shapeBounds == spriteShape_)
+        return false;
+    spriteKey_ = key;
+    spriteSigma_ = sigma;
+    spriteDpr_ = dpr_;
+    spriteShape_ = shapeBounds;
+    sprite_ = QRect();
+    if (!(sigma >= 0.5) || !std::isfinite(sigma) || !sane(shapeBounds) || shapeBounds.isEmpty()) return false;
+    const double pad = spread(sigma);
+    const QRectF padded = shapeBounds.adjusted(-pad, -pad, pad, pad);
+    sprite_ = QRectF(padded.topLeft() * dpr_, padded.size() * dpr_).toAlignedRect();
+    prepare(mask_, sprite_.size(), true);
+    layerPainter_.begin(&mask_);
+    layerPainter_.setRenderHint(QPainter::Antialiasing, true);
+    layerPainter_.translate(-sprite_.x(), -sprite_.y());
+    layerPainter_.scale(dpr_, dpr_);
+    return true;
+}
+
+void LayerPainter::laySprite(QPainter& p, QSizeF canvas, const QColor& tint, std::span<const QPointF> at) {
+    if (sprite_.isEmpty() || at.empty()) return;
+    QRectF bounds;
+    const QRectF around(QPointF(sprite_.topLeft()) / dpr_, QSizeF(sprite_.size()) / dpr_);
+    for (const QPointF& a : at) bounds |= around.translated(a);
+    if (!place(p, canvas, bounds.adjusted(-1, -1, 1, 1))) return;
+    const int w = used_.width(), h = used_.height(), sw = sprite_.width(), sh = sprite_.height();
+    full_.assign(size_t(w) * size_t(h), 0.0f);
+    parts_.clear();
+    for (const QPointF& a : at) {
+        // Where the sprite's first pixel lands, in layer pixels; a fraction of a pixel is split between the two
+        // pixels it falls between, which moves the sprite by exactly that fraction.
+        const double bx = a.x() * dpr_ - device_.x() + sprite_.x(), by = a.y() * dpr_ - device_.y() + sprite_.y();
+        if (!std::isfinite(bx) || !std::isfinite(by) || std::abs(bx) > kSane || std::abs(by) > kSane) continue;
+        const int ix = int(std::floor(bx)), iy = int(std::floor(by));
+        parts_.push_back(QRect(ix, iy, sw + 1, sh + 1));
+        const float fx = float(bx - ix), fy = float(by - iy);
+        const float weight[2][2] = {{(1 - fx) * (1 - fy), fx * (1 - fy)}, {(1 - fx) * fy, fx * fy}};
+        // Where both pixels a sprite pixel is split between lie in the layer; the two halves go in two passes
+        // over the row, each free of the other.
+        const int lo = std::max(0, -ix), hi = std::min(sw, w - ix - 1);
+        for (int j = 0; j < sh; ++j) {
+            const float* __restrict src = spriteBlur_.data() + size_t(j) * size_t(sw);
+            for (int dy = 0; dy < 2; ++dy) {
+                const int y = iy + j + dy;
+                if (y < 0 || y >= h) continue;
+                float* __restrict row = full_.data() + size_t(y) * size_t(w);
+                const float left = weight[dy][0], right = weight[dy][1];
+                for (int i = lo; i < hi; ++i) row[ix + i] += src[i] * left;
+                for (int i = lo; i < hi; ++i) row[ix + i + 1] += src[i] * right;
+                // At the layer's edges one of the two pixels lies outside.
+                if (lo > 0 && lo - 1 < sw) row[0] += src[lo - 1] * right;
+                if (hi >= lo && hi < sw) row[w - 1] += src[hi] * left;
+            }
+        }
+    }
+    writeTinted(full_.data(), tint, parts_);
+    blit(p);
+}
+
+}  // namespace plindo::ui

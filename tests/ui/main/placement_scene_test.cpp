@@ -152,6 +152,18 @@ TEST(PlacementScene, UnplacedPhoneIconSitsTopLeftOrangeAndDashedWhenLifted) {
     EXPECT_EQ(edge(scene(unknown, true, std::nan("")))[0], 0);
 }
 
+// A fresh record of a phone in the given state.
+Raw record(int flags, double offX, double offY, double planeDevDeg, double fieldAC, double rotorPhase = 0) {
+    Raw raw;
+    raw.placeFlags = flags;
+    raw.offX = offX;
+    raw.offY = offY;
+    raw.planeDevDeg = planeDevDeg;
+    raw.fieldAC = fieldAC;
+    raw.rotorPhase = rotorPhase;
+    return raw;
+}
+
 // The soft shadow and glow and the translucent parts of the phone are painted through kept layers now; the
 // picture stays within a few levels of the one drawn with a fresh full blur per frame (the images in data/
 // were drawn that way). The text boxes are left out: their pixels belong to the fonts, not to the drawing.
@@ -162,14 +174,7 @@ TEST(PlacementScene, LayersPaintWithinAFewLevelsOfAFreshBlurPerFrame) {
                           Case{"placed_tilted", 0x03, -3.0, 2.5, 6.0, 0.0, 0.0, 2.2},
                           Case{"lifted", 0x23, 2.0, 1.0, 0.0, 0.0, 0.0, -0.8},
                           Case{"unsettled_full_glow", 0x01, 0.5, 0.3, 0.4, 1.4, 4.0, 1.1}}) {
-        Raw raw;
-        raw.placeFlags = c.flags;
-        raw.offX = c.offX;
-        raw.offY = c.offY;
-        raw.planeDevDeg = c.dev;
-        raw.fieldAC = c.field;
-        raw.rotorPhase = c.phase;
-        const QImage now = scene(raw, true, c.theta, {467, 173});
+        const QImage now = scene(record(c.flags, c.offX, c.offY, c.dev, c.field, c.phase), true, c.theta, {467, 173});
         const QImage before = QImage(QStringLiteral(PLINDO_TEST_DATA "/placement_%1.png").arg(c.name))
                                   .convertToFormat(QImage::Format_ARGB32_Premultiplied);
         ASSERT_EQ(before.size(), now.size()) << c.name;
@@ -198,12 +203,7 @@ TEST(PlacementScene, FramesOfOneLookDifferOnlyWhereTheirMovingPartsLie) {
     for (const Case c : {Case{0x03, 1.2, -1.6, 1.3, 0.9}, Case{0x03, -9, 6, 8, 0}, Case{0x23, 2, 1, 0, 1.4},
                          Case{0x01, 0.5, 0.3, 0.4, 0.02}, Case{0x00, 0, 0, -1, 0.7}}) {
         for (const double turn : {0.06, 1.9}) {
-            Raw a;
-            a.placeFlags = c.flags;
-            a.offX = c.offX;
-            a.offY = c.offY;
-            a.planeDevDeg = c.dev;
-            a.fieldAC = c.field;
+            const Raw a = record(c.flags, c.offX, c.offY, c.dev, c.field);
             Raw b = a;
             b.offX += 0.7;
             b.rotorPhase = 5;
@@ -252,15 +252,9 @@ TEST(PlacementScene, FramesAtAPhonesRateLeaveTheRasterThreadPoolIdle) {
     const double before = pooledRunNs();
     for (const int flags : {0x03, 0x01, 0x23, 0x00, 0x20}) {
         for (int i = 0; i < 12; ++i) {
-            Raw raw;
-            raw.placeFlags = flags;
-            raw.offX = 1.2 - 0.3 * i;
-            raw.offY = -1.6;
-            raw.planeDevDeg = 1.3;
-            raw.fieldAC = 0.9;
-            raw.rotorPhase = i;
             QPainter p(&img);
-            drawPlacementForeground(p, raw, true, {}, {}, {467, 173}, 0.2 * i, keep);
+            drawPlacementForeground(p, record(flags, 1.2 - 0.3 * i, -1.6, 1.3, 0.9, i), true, {}, {}, {467, 173},
+                                    0.2 * i, keep);
         }
     }
     // A pool thread that ends its idle wait runs for microseconds; one that fills runs for milliseconds.

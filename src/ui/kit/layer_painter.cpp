@@ -13,9 +13,10 @@ namespace {
 constexpr double kSane = 1e6;  // a layer farther out than this is garbage, not a drawing
 
 // Grows `image` to hold `size` (never shrinks it, so a shape that turns does not reallocate every frame) and,
-// when asked, clears its top-left `size` pixels.
-void prepare(QImage& image, QSize size, bool clear) {
+// when asked, clears its top-left `size` pixels. A painter open on it is closed before it grows.
+void prepare(QImage& image, QSize size, bool clear, QPainter* painter = nullptr) {
     if (image.width() < size.width() || image.height() < size.height()) {
+        if (painter && painter->isActive()) painter->end();
         const QSize grown = size.expandedTo(image.size()) + QSize(32, 32);
         image = QImage(grown, QImage::Format_ARGB32_Premultiplied);
     }
@@ -60,13 +61,28 @@ bool LayerPainter::place(QPainter& p, QSizeF canvas, QRectF bounds) {
     return !device_.isEmpty();
 }
 
+QPainter& plainPainter(QPainter& painter, QImage& image) {
+    if (!painter.isActive()) {
+        painter.begin(&image);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+    }
+    painter.resetTransform();
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::NoBrush);
+    return painter;
+}
+
+QPainter& LayerPainter::ready(QPainter& painter, QImage& image, QSize size, bool clear) {
+    prepare(image, size, clear, &painter);
+    return plainPainter(painter, image);
+}
+
 bool LayerPainter::begin(QPainter& p, QSizeF canvas, QRectF bounds) {
     if (!place(p, canvas, bounds)) return false;
-    prepare(layer_, used_, true);
-    layerPainter_.begin(&layer_);
-    layerPainter_.setRenderHint(QPainter::Antialiasing, true);
-    layerPainter_.translate(-device_.x(), -device_.y());
-    layerPainter_.scale(dpr_, dpr_);
+    ready(onLayer_, layer_, used_, true);
+    onLayer_.translate(-device_.x(), -device_.y());
+    onLayer_.scale(dpr_, dpr_);
     return true;
 }
 
@@ -81,9 +97,8 @@ void LayerPainter::fillLinear(QPainter& p, QSizeF canvas, const QPainterPath& pa
     // One pixel around the path for the antialiased edge.
     if (!begin(p, canvas, path.boundingRect().adjusted(-1, -1, 1, 1))) return;
     // An opaque fill gives each pixel its coverage as its opacity; the gradient is laid in through it.
-    layerPainter_.setCompositionMode(QPainter::CompositionMode_Source);
-    layerPainter_.fillPath(path, Qt::white);
-    layerPainter_.end();
+    onLayer_.setCompositionMode(QPainter::CompositionMode_Source);
+    onLayer_.fillPath(path, Qt::white);
 
     float from[4], to[4];
     c0.getRgbF(&from[0], &from[1], &from[2], &from[3]);
@@ -162,33 +177,30 @@ void LayerPainter::blurOpacity(int w, int h, double sigma, std::vector<float>& o
     }
 }
 
-void LayerPainter::writeTinted(const float* opacity, const QColor& tint, std::span<const QRect> parts) {
-    // The tint at each opacity step, premultiplied.
+void LayerPainter::fillTints(const QColor& tint) {
     float tr, tg, tb, ta;
     tint.getRgbF(&tr, &tg, &tb, &ta);
     for (int i = 0; i < 256; ++i) {
         const float a = float(i) / 255.0f * ta;
         tinted_[size_t(i)] = premultiplied(tr * a, tg * a, tb * a, a);
     }
-    prepare(layer_, used_, false);  // every pixel is written
+}
+
+void LayerPainter::writeTinted(const float* opacity, const QColor& tint, std::span<const QRect> parts) {
+    fillTints(tint);
+    prepare(layer_, used_, false, &onLayer_);  // every pixel is written
     uchar* bits = layer_.bits();
     const qsizetype stride = layer_.bytesPerLine();
-    const auto write = [&](uint32_t* row, const float* src, int from, int to) {
-        for (int x = from; x < to; ++x) row[x] = src[x] < 0.5f ? 0u : tinted_[size_t(std::min(src[x] + 0.5f, 255.0f))];
-    };
     const QRect all(QPoint(0, 0), used_);
     for (int y = 0; y < used_.height(); ++y) {
         auto* row = reinterpret_cast<uint32_t*>(bits + y * stride);
         const float* src = opacity + size_t(y) * size_t(used_.width());
-        if (parts.empty()) {
-            write(row, src, 0, used_.width());
-            continue;
-        }
         // Only the parts hold anything; the rest of the row is clear.
         std::memset(row, 0, size_t(used_.width()) * 4);
         for (const QRect& part : parts) {
             const QRect r = part.intersected(all);
-            if (y >= r.top() && y <= r.bottom()) write(row, src, r.left(), r.right() + 1);
+            if (y < r.top() || y > r.bottom()) continue;
+            for (int x = r.left(); x <= r.right(); ++x) row[x] = tinted(src[x]);
         }
     }
 }
@@ -197,23 +209,24 @@ bool LayerPainter::beginSoft(QPainter& p, QSizeF canvas, QRectF bounds, double s
     if (!(sigma >= 0.5) || !std::isfinite(sigma)) return false;
     const double pad = spread(sigma);
     if (!place(p, canvas, bounds.adjusted(-pad, -pad, pad, pad))) return false;
-    prepare(mask_, QSize((used_.width() + 1) / 2, (used_.height() + 1) / 2), true);
+    ready(onMask_, mask_, QSize((used_.width() + 1) / 2, (used_.height() + 1) / 2), true);
     softSigma_ = sigma * dpr_ / 2;
-    layerPainter_.begin(&mask_);
-    layerPainter_.setRenderHint(QPainter::Antialiasing, true);
-    layerPainter_.scale(0.5, 0.5);
-    layerPainter_.translate(-device_.x(), -device_.y());
-    layerPainter_.scale(dpr_, dpr_);
+    onMask_.scale(0.5, 0.5);
+    onMask_.translate(-device_.x(), -device_.y());
+    onMask_.scale(dpr_, dpr_);
     return true;
 }
 
 void LayerPainter::endSoft(QPainter& p, const QColor& tint) {
     const int w = (used_.width() + 1) / 2, h = (used_.height() + 1) / 2;
     blurOpacity(w, h, softSigma_, blurred_);
+    fillTints(tint);
     // Back to full resolution between the four nearest half-resolution pixels: the centre of full pixel x lies
     // at (x + 0.5) / 2 - 0.5 in half pixels, a quarter past or before one. Each row is first mixed between its
     // two half rows, with a blank pixel on either side.
-    full_.resize(size_t(used_.width()) * size_t(used_.height()));
+    prepare(layer_, used_, false, &onLayer_);  // every pixel is written
+    uchar* bits = layer_.bits();
+    const qsizetype stride = layer_.bytesPerLine();
     rows_.assign(size_t(w) + 2, 0.0f);
     const auto halfRow = [&](int y) { return y >= 0 && y < h ? blurred_.data() + size_t(y) * size_t(w) : nullptr; };
     for (int y = 0; y < used_.height(); ++y) {
@@ -224,13 +237,12 @@ void LayerPainter::endSoft(QPainter& p, const QColor& tint) {
             const float a = above ? above[x] : 0.0f, b = below ? below[x] : 0.0f;
             rows_[size_t(x) + 1] = a + (b - a) * fy;
         }
-        float* row = full_.data() + size_t(y) * size_t(used_.width());
+        auto* row = reinterpret_cast<uint32_t*>(bits + y * stride);
         for (int x = 0; x < used_.width(); ++x) {
             const float* pair = rows_.data() + ((x - 1) >> 1) + 1;  // the half pixels left and right of x
-            row[x] = pair[0] + (pair[1] - pair[0]) * ((x & 1) ? 0.25f : 0.75f);
+            row[x] = tinted(pair[0] + (pair[1] - pair[0]) * ((x & 1) ? 0.25f : 0.75f));
         }
     }
-    writeTinted(full_.data(), tint, {});
     blit(p);
 }
 
@@ -248,11 +260,9 @@ bool LayerPainter::beginSprite(QPainter& p, QRectF shapeBounds, double sigma, do
     const double pad = spread(sigma);
     const QRectF padded = shapeBounds.adjusted(-pad, -pad, pad, pad);
     sprite_ = QRectF(padded.topLeft() * dpr_, padded.size() * dpr_).toAlignedRect();
-    prepare(mask_, sprite_.size(), true);
-    layerPainter_.begin(&mask_);
-    layerPainter_.setRenderHint(QPainter::Antialiasing, true);
-    layerPainter_.translate(-sprite_.x(), -sprite_.y());
-    layerPainter_.scale(dpr_, dpr_);
+    ready(onMask_, mask_, sprite_.size(), true);
+    onMask_.translate(-sprite_.x(), -sprite_.y());
+    onMask_.scale(dpr_, dpr_);
     return true;
 }
 
@@ -263,15 +273,26 @@ void LayerPainter::laySprite(QPainter& p, QSizeF canvas, const QColor& tint, std
     for (const QPointF& a : at) bounds |= around.translated(a);
     if (!place(p, canvas, bounds.adjusted(-1, -1, 1, 1))) return;
     const int w = used_.width(), h = used_.height(), sw = sprite_.width(), sh = sprite_.height();
-    full_.assign(size_t(w) * size_t(h), 0.0f);
+    // Where the sprites' first pixels land, in layer pixels. Only there is anything: only there is the sum
+    // cleared.
+    full_.resize(size_t(w) * size_t(h));
     parts_.clear();
+    const QRect layer(0, 0, w, h);
     for (const QPointF& a : at) {
-        // Where the sprite's first pixel lands, in layer pixels; a fraction of a pixel is split between the two
-        // pixels it falls between, which moves the sprite by exactly that fraction.
         const double bx = a.x() * dpr_ - device_.x() + sprite_.x(), by = a.y() * dpr_ - device_.y() + sprite_.y();
-        if (!std::isfinite(bx) || !std::isfinite(by) || std::abs(bx) > kSane || std::abs(by) > kSane) continue;
-        const int ix = int(std::floor(bx)), iy = int(std::floor(by));
-        parts_.push_back(QRect(ix, iy, sw + 1, sh + 1));
+        const bool fits = std::isfinite(bx) && std::isfinite(by) && std::abs(bx) < kSane && std::abs(by) < kSane;
+        parts_.push_back(fits ? QRect(int(std::floor(bx)), int(std::floor(by)), sw + 1, sh + 1) : QRect());
+        const QRect part = parts_.back().intersected(layer);
+        for (int y = part.top(); y <= part.bottom(); ++y)
+            std::fill_n(full_.data() + size_t(y) * size_t(w) + size_t(part.left()), size_t(part.width()), 0.0f);
+    }
+    for (size_t n = 0; n < at.size(); ++n) {
+        if (parts_[n].isNull()) continue;
+        // A fraction of a pixel is split between the two pixels it falls between, which moves the sprite by
+        // exactly that fraction.
+        const QPointF& a = at[n];
+        const double bx = a.x() * dpr_ - device_.x() + sprite_.x(), by = a.y() * dpr_ - device_.y() + sprite_.y();
+        const int ix = parts_[n].x(), iy = parts_[n].y();
         const float fx = float(bx - ix), fy = float(by - iy);
         const float weight[2][2] = {{(1 - fx) * (1 - fy), fx * (1 - fy)}, {(1 - fx) * fy, fx * fy}};
         // Where both pixels a sprite pixel is split between lie in the layer; the two halves go in two passes

@@ -25,6 +25,11 @@ class QPainterPath;
 
 namespace plindo::ui {
 
+// `painter` on `image`, opened unless it is open already and set to its plain state: no transform, Source Over,
+// antialiased, no pen and no brush. A painter kept open between frames saves its opening, which costs more than
+// most shapes painted with it.
+QPainter& plainPainter(QPainter& painter, QImage& image);
+
 class LayerPainter {
 public:
     // Paints `paint` into a clear layer over `bounds` with the Source mode and lays the layer over `p`. The
@@ -32,9 +37,8 @@ public:
     template <class Paint>
     void through(QPainter& p, QSizeF canvas, QRectF bounds, Paint&& paint) {
         if (!begin(p, canvas, bounds)) return;
-        layerPainter_.setCompositionMode(QPainter::CompositionMode_Source);
-        paint(layerPainter_);
-        layerPainter_.end();
+        onLayer_.setCompositionMode(QPainter::CompositionMode_Source);
+        paint(onLayer_);
         blit(p);
     }
 
@@ -49,8 +53,7 @@ public:
     template <class Paint>
     void soft(QPainter& p, QSizeF canvas, QRectF bounds, double sigma, const QColor& tint, Paint&& mask) {
         if (!beginSoft(p, canvas, bounds, sigma)) return;
-        mask(layerPainter_);
-        layerPainter_.end();
+        mask(onMask_);
         endSoft(p, tint);
     }
 
@@ -62,8 +65,7 @@ public:
     void softCopies(QPainter& p, QSizeF canvas, QRectF shapeBounds, double sigma, const QColor& tint, double key,
                     std::span<const QPointF> at, Paint&& shape) {
         if (beginSprite(p, shapeBounds, sigma, key)) {
-            shape(layerPainter_);
-            layerPainter_.end();
+            shape(onMask_);
             blurOpacity(sprite_.width(), sprite_.height(), sigma * dpr_, spriteBlur_);
         }
         laySprite(p, canvas, tint, at);
@@ -72,23 +74,29 @@ public:
 private:
     // Finds the device pixels of `bounds` on the canvas; false when there are none.
     bool place(QPainter& p, QSizeF canvas, QRectF bounds);
-    // Clears the full-resolution layer over the placed pixels and opens `layerPainter_` on it.
+    // Clears the full-resolution layer over the placed pixels and readies `onLayer_` to paint there.
     bool begin(QPainter& p, QSizeF canvas, QRectF bounds);
+    // Grows `image` to hold `size` and clears that much when asked, and readies `painter` on it, plain.
+    static QPainter& ready(QPainter& painter, QImage& image, QSize size, bool clear);
     bool beginSoft(QPainter& p, QSizeF canvas, QRectF bounds, double sigma);
     void endSoft(QPainter& p, const QColor& tint);
-    // Clears the sprite's mask and opens `layerPainter_` on it when the sprite must be made again.
+    // Clears the sprite's mask and readies `onMask_` on it when the sprite must be made again.
     bool beginSprite(QPainter& p, QRectF shapeBounds, double sigma, double key);
     void laySprite(QPainter& p, QSizeF canvas, const QColor& tint, std::span<const QPointF> at);
     // Blurs the opacity of `mask_`'s top-left w×h pixels by `sigma` pixels into `out`, w×h.
     void blurOpacity(int w, int h, double sigma, std::vector<float>& out);
-    // Writes `opacity` (0...255 a pixel, `used_`) into the layer in `tint`; with `parts`, only they hold
-    // anything.
+    // `tinted_` for each opacity step of `tint`, and the pixel of an opacity of 0...255.
+    void fillTints(const QColor& tint);
+    uint32_t tinted(float opacity) const {
+        return opacity < 0.5f ? 0u : tinted_[size_t(opacity < 254.5f ? opacity + 0.5f : 255.0f)];
+    }
+    // Writes `opacity` (0...255 a pixel, `used_`) in `tint` into the layer, where `parts` hold it; clear elsewhere.
     void writeTinted(const float* opacity, const QColor& tint, std::span<const QRect> parts);
     void blit(QPainter& p);
 
     QImage layer_;   // full resolution; only its top-left `used_` pixels are current
     QImage mask_;    // a soft shape's mask
-    QPainter layerPainter_;
+    QPainter onLayer_, onMask_;  // after the images, so they close before the images go
     QRect device_;   // what the layer covers, in the target's device pixels
     QSize used_;
     double dpr_ = 1;

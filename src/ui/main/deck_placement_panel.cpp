@@ -74,12 +74,13 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent* event) override {
         // A repaint of the window's own reads afresh.
         const PlacementInputs in = next_ ? std::move(*next_) : placementInputs(host_, deck_);
         next_.reset();
         QPainter p(this);
         p.drawImage(QPointF(0, 0), backdrop(in.snapshot.fresh));
+        keep_.setPaintRect(event->rect());
         drawPlacementForeground(p, in.snapshot.raw, in.snapshot.fresh, in.bigLabel, in.smallLabel, size(), in.theta,
                                 keep_);
     }
@@ -250,10 +251,14 @@ void DeckPlacementPanel::setShowRows(bool show) {
 }
 
 void DeckPlacementPanel::refresh(const host::PlaceSnapshot& snap) {
-    const PlacementVerdict v = placementStatus(snap);
-    setText(verdict_, QString::fromStdString(v.text));
-    setColour(verdict_, v.color);
-    noSignal_->setVisible(!snap.fresh);
+    // Per frame the header rarely changes: its labels are touched only when it does.
+    PlacementVerdict v = placementStatus(snap);
+    if (v.text != shownVerdict_.text || v.color != shownVerdict_.color) {
+        setText(verdict_, QString::fromStdString(v.text));
+        setColour(verdict_, v.color);
+        shownVerdict_ = std::move(v);
+    }
+    if (noSignal_->isHidden() == !snap.fresh) noSignal_->setVisible(!snap.fresh);
     // The numbers change with every record; they are written out only while the band shows them.
     if (showRows_) readouts_->setReadouts(placementReadouts(snap.raw), planeNote(snap.raw));
 }

@@ -82,6 +82,7 @@ private:
     QWidget* canvas_ = nullptr;
     ReadoutBand* readouts_ = nullptr;
     QLabel* verdict_ = nullptr;
+    PlacementVerdict shownVerdict_;
     QLabel* noSignal_ = nullptr;
     std::shared_ptr<const PlacementShownKey> shown_;  // what the tile last showed; none before the first frame
     FrameClock::Subscription frames_;

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <initializer_list>
 #include <numbers>
 
@@ -45,6 +46,20 @@ bool sane(const QRectF& r) { return sane(r.topLeft()) && sane(r.bottomRight()); 
 
 // A position bit over an offset that is no number is no known position.
 bool placedPhone(const Raw& raw) { return (raw.placeFlags & 1) && std::isfinite(raw.offX) && std::isfinite(raw.offY); }
+
+// All that the placed phone covers: its body, its marks and its shadow with the blur's reach (a wide outline's
+// miters reach less far).
+QRectF phoneReach(const View& v, const Raw& raw, bool lifted, double theta) {
+    const double h = restHeight(lifted), rise = tiltRise(raw.planeDevDeg, lifted);
+    QPolygonF points;
+    for (const Vec2& k : footprint()) {
+        const Vec2 w = phoneToWorld(k, raw.offX, raw.offY, theta);
+        points << v.project(w.x, w.y, underside(k.y, h, rise)) << v.project(w.x, w.y, topside(k.y, h, rise) + kDecal)
+               << v.project(w.x + 0.165 * h, w.y + 0.249 * h, 0);
+    }
+    const double reach = std::ceil(3 * (lifted ? 7 : 2.5)) + 4;
+    return points.boundingRect().adjusted(-reach, -reach, reach, reach);
+}
 
 QPainterPath closedPath(const QPolygonF& poly) {
     QPainterPath path;
@@ -218,7 +233,7 @@ void drawUnplaced(QPainter& p, PlacementKeep& keep, QSizeF canvas, bool lifted, 
               Qt::AlignVCenter);
 }
 
-void drawPhone(QPainter& p, PlacementKeep& keep, const View& v, const Raw& raw, bool lifted, double theta) {
+void drawPhoneBody(QPainter& p, PlacementKeep& keep, const View& v, const Raw& raw, bool lifted, double theta) {
     LayerPainter& layers = keep.layers;
     const QSizeF canvas(v.W, v.H);
     const auto& c = footprint();
@@ -300,6 +315,18 @@ void drawPhone(QPainter& p, PlacementKeep& keep, const View& v, const Raw& raw, 
         for (const QPointF& eye : eyes) lp.drawEllipse(eye, 1.6, 1.6);
         lp.strokePath(openPath(mouth), strokePen(at(q2, 0.85), 1.2));
     });
+}
+
+void drawPhone(QPainter& p, PlacementKeep& keep, const View& v, const Raw& raw, bool lifted, double theta) {
+    // The shadow, sides, top and marks lie over one another: they are put together in a kept layer and laid on
+    // the canvas in one blit, since the canvas (the window's backing store) is slow to write.
+    const QRectF reach = phoneReach(v, raw, lifted, theta).intersected(QRectF(0, 0, v.W, v.H));
+    if (sane(reach) && !reach.isEmpty()) {
+        const double dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+        QPainter& lp = keep.beginPhone(reach, QSizeF(v.W, v.H), dpr);
+        drawPhoneBody(lp, keep, v, raw, lifted, theta);
+        keep.endPhone(p);
+    }
 
     QString caption;
     QColor captionColour;
@@ -311,7 +338,8 @@ void drawPhone(QPainter& p, PlacementKeep& keep, const View& v, const Raw& raw, 
         captionColour = at(colors::yellow(), 0.85);
     } else {
         // The clearance between the resting phone and the 1 cm spindle top.
-        caption = QString::asprintf("%.1f cm über der Spindel", kRestCm - 1.0);
+        static const QString clearance = QString::asprintf("%.1f cm über der Spindel", kRestCm - 1.0);
+        caption = clearance;
         captionColour = colors::secondary();
     }
     keep.text(p, {v.W / 2, 11}, caption, monoSystemFont(9), captionColour, Qt::AlignTop);
@@ -379,9 +407,32 @@ void PlacementKeep::text(QPainter& p, QPointF anchor, const QString& s, const QF
     }
     const QSizeF box = it->laid.size();
     const double top = vertical == Qt::AlignTop ? anchor.y() : anchor.y() - box.height() / 2;
+    // A caption stays where it is while the phone moves: outside what the canvas repaints it is left alone.
+    if (!paintRect_.isNull() && !paintRect_.intersects(QRectF(anchor.x() - box.width() / 2 - 1, top - 1,
+                                                              box.width() + 2, box.height() + 2)))
+        return;
     p.setFont(font);
     p.setPen(colour);
     p.drawStaticText(QPointF(anchor.x() - box.width() / 2, top), it->laid);
+}
+
+QPainter& PlacementKeep::beginPhone(QRectF reach, QSizeF canvas, double dpr) {
+    const QSize pixels = (canvas * dpr).toSize().expandedTo({1, 1});
+    if (phone_.size() != pixels || phone_.devicePixelRatio() != dpr) {
+        if (phonePainter_.isActive()) phonePainter_.end();
+        phone_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        phone_.setDevicePixelRatio(dpr);
+    }
+    phoneReach_ = QRectF(reach.topLeft() * dpr, reach.size() * dpr).toAlignedRect().intersected(phone_.rect());
+    uchar* bits = phone_.bits();
+    for (int y = phoneReach_.top(); y <= phoneReach_.bottom(); ++y)
+        std::memset(bits + y * phone_.bytesPerLine() + phoneReach_.left() * 4, 0, size_t(phoneReach_.width()) * 4);
+    return plainPainter(phonePainter_, phone_);
+}
+
+void PlacementKeep::endPhone(QPainter& p) {
+    const double dpr = phone_.devicePixelRatio();
+    p.drawImage(QRectF(QPointF(phoneReach_.topLeft()) / dpr, QSizeF(phoneReach_.size()) / dpr), phone_, QRectF(phoneReach_));
 }
 
 const QImage& PlacementKeep::overlay(QSizeF size, double alpha, double dpr, QRectF& where) {
@@ -436,17 +487,7 @@ QRectF placementMovingRect(const Raw& raw, bool fresh, QSizeF size, double theta
     if (fresh && !placedPhone(raw)) {
         moving |= QRectF(0, 0, 100, 105);  // the icon and its caption
     } else if (fresh) {
-        const bool lifted = isLifted(raw.placeFlags, fresh);
-        const double h = restHeight(lifted), rise = tiltRise(raw.planeDevDeg, lifted);
-        QPolygonF points;
-        for (const Vec2& k : footprint()) {
-            const Vec2 w = phoneToWorld(k, raw.offX, raw.offY, theta);
-            points << v.project(w.x, w.y, underside(k.y, h, rise)) << v.project(w.x, w.y, topside(k.y, h, rise) + kDecal)
-                   << v.project(w.x + 0.165 * h, w.y + 0.249 * h, 0);
-        }
-        // The shadow's blur reaches farthest; a wide outline's miters less.
-        const double reach = std::ceil(3 * (lifted ? 7 : 2.5)) + 4;
-        moving |= points.boundingRect().adjusted(-reach, -reach, reach, reach);
+        moving |= phoneReach(v, raw, isLifted(raw.placeFlags, fresh), theta);
     }
     if (!sane(moving)) return all;
     return moving.intersected(all);

@@ -23,11 +23,17 @@ class PlacementKeep {
 public:
     LayerPainter layers;
 
+    // What the canvas repaints of this frame; a null rectangle (the start) is all of it.
+    void setPaintRect(QRectF rect) { paintRect_ = rect; }
     // `s` centred on the anchor's x, with its top (Qt::AlignTop) or middle at the anchor's y.
     void text(QPainter& p, QPointF anchor, const QString& s, const QFont& font, const QColor& colour,
               Qt::Alignment vertical);
     // The rim and cap for the view of `size` at `alpha`, drawn into `overlay()` when they are not there yet.
     const QImage& overlay(QSizeF size, double alpha, double dpr, QRectF& where);
+    // A painter on the kept phone layer, the size of the canvas and clear over `reach`; `endPhone` lays that part
+    // on the canvas.
+    QPainter& beginPhone(QRectF reach, QSizeF canvas, double dpr);
+    void endPhone(QPainter& p);
 
 private:
     struct Laid {
@@ -36,10 +42,13 @@ private:
         QStaticText laid;
     };
     std::vector<Laid> texts_;
+    QRectF paintRect_;
     QImage overlay_;
+    QImage phone_;
+    QPainter phonePainter_;  // after the image, so it closes before the image goes
+    QRect phoneReach_;  // device pixels
     QSizeF overlaySize_;
     double overlayAlpha_ = -1;
-    QRectF overlayWhere_;
 };
 
 // `theta` is the phone's yaw as the tile extrapolated it. A stale record (`fresh` false) dims the platter and

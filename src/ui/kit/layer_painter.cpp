@@ -186,25 +186,6 @@ void LayerPainter::fillTints(const QColor& tint) {
     }
 }
 
-void LayerPainter::writeTinted(const float* opacity, const QColor& tint, std::span<const QRect> parts) {
-    fillTints(tint);
-    prepare(layer_, used_, false, &onLayer_);  // every pixel is written
-    uchar* bits = layer_.bits();
-    const qsizetype stride = layer_.bytesPerLine();
-    const QRect all(QPoint(0, 0), used_);
-    for (int y = 0; y < used_.height(); ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(bits + y * stride);
-        const float* src = opacity + size_t(y) * size_t(used_.width());
-        // Only the parts hold anything; the rest of the row is clear.
-        std::memset(row, 0, size_t(used_.width()) * 4);
-        for (const QRect& part : parts) {
-            const QRect r = part.intersected(all);
-            if (y < r.top() || y > r.bottom()) continue;
-            for (int x = r.left(); x <= r.right(); ++x) row[x] = tinted(src[x]);
-        }
-    }
-}
-
 bool LayerPainter::beginSoft(QPainter& p, QSizeF canvas, QRectF bounds, double sigma) {
     if (!(sigma >= 0.5) || !std::isfinite(sigma)) return false;
     const double pad = spread(sigma);
@@ -273,47 +254,54 @@ void LayerPainter::laySprite(QPainter& p, QSizeF canvas, const QColor& tint, std
     for (const QPointF& a : at) bounds |= around.translated(a);
     if (!place(p, canvas, bounds.adjusted(-1, -1, 1, 1))) return;
     const int w = used_.width(), h = used_.height(), sw = sprite_.width(), sh = sprite_.height();
-    // Where the sprites' first pixels land, in layer pixels. Only there is anything: only there is the sum
-    // cleared.
-    full_.resize(size_t(w) * size_t(h));
-    parts_.clear();
-    const QRect layer(0, 0, w, h);
+
+    // Where each sprite's first pixel lands, in layer pixels, and the fraction of a pixel past it: that
+    // fraction is split between the two pixels it falls between, which moves the sprite by exactly that much.
+    copies_.clear();
     for (const QPointF& a : at) {
         const double bx = a.x() * dpr_ - device_.x() + sprite_.x(), by = a.y() * dpr_ - device_.y() + sprite_.y();
-        const bool fits = std::isfinite(bx) && std::isfinite(by) && std::abs(bx) < kSane && std::abs(by) < kSane;
-        parts_.push_back(fits ? QRect(int(std::floor(bx)), int(std::floor(by)), sw + 1, sh + 1) : QRect());
-        const QRect part = parts_.back().intersected(layer);
-        for (int y = part.top(); y <= part.bottom(); ++y)
-            std::fill_n(full_.data() + size_t(y) * size_t(w) + size_t(part.left()), size_t(part.width()), 0.0f);
+        if (!std::isfinite(bx) || !std::isfinite(by) || std::abs(bx) > kSane || std::abs(by) > kSane) continue;
+        const double ix = std::floor(bx), iy = std::floor(by);
+        copies_.push_back({int(ix), int(iy), float(bx - ix), float(by - iy)});
     }
-    for (size_t n = 0; n < at.size(); ++n) {
-        if (parts_[n].isNull()) continue;
-        // A fraction of a pixel is split between the two pixels it falls between, which moves the sprite by
-        // exactly that fraction.
-        const QPointF& a = at[n];
-        const double bx = a.x() * dpr_ - device_.x() + sprite_.x(), by = a.y() * dpr_ - device_.y() + sprite_.y();
-        const int ix = parts_[n].x(), iy = parts_[n].y();
-        const float fx = float(bx - ix), fy = float(by - iy);
-        const float weight[2][2] = {{(1 - fx) * (1 - fy), fx * (1 - fy)}, {(1 - fx) * fy, fx * fy}};
-        // Where both pixels a sprite pixel is split between lie in the layer; the two halves go in two passes
-        // over the row, each free of the other.
-        const int lo = std::max(0, -ix), hi = std::min(sw, w - ix - 1);
-        for (int j = 0; j < sh; ++j) {
-            const float* __restrict src = spriteBlur_.data() + size_t(j) * size_t(sw);
-            for (int dy = 0; dy < 2; ++dy) {
-                const int y = iy + j + dy;
-                if (y < 0 || y >= h) continue;
-                float* __restrict row = full_.data() + size_t(y) * size_t(w);
-                const float left = weight[dy][0], right = weight[dy][1];
-                for (int i = lo; i < hi; ++i) row[ix + i] += src[i] * left;
-                for (int i = lo; i < hi; ++i) row[ix + i + 1] += src[i] * right;
-                // At the layer's edges one of the two pixels lies outside.
-                if (lo > 0 && lo - 1 < sw) row[0] += src[lo - 1] * right;
-                if (hi >= lo && hi < sw) row[w - 1] += src[hi] * left;
+    fillTints(tint);
+    prepare(layer_, used_, false, &onLayer_);
+    uchar* bits = layer_.bits();
+    const qsizetype stride = layer_.bytesPerLine();
+    // Row by row, the copies over the row add up in one short sum, then go into the layer in the tint.
+    rows_.resize(size_t(w) + 1);
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(bits + y * stride);
+        std::memset(row, 0, size_t(w) * 4);
+        int from = w, to = 0;
+        for (const Copy& c : copies_) {
+            if (y >= c.y && y <= c.y + sh) {
+                from = std::min(from, std::max(0, c.x));
+                to = std::max(to, std::min(w, c.x + sw + 1));
             }
         }
+        if (from >= to) continue;
+        float* __restrict sum = rows_.data();
+        std::fill(sum + from, sum + to, 0.0f);
+        for (const Copy& c : copies_) {
+            // The sprite rows over this one: j with its share 1 - fy, and j - 1 with fy.
+            for (int dy = 0; dy < 2; ++dy) {
+                const int j = y - c.y - dy;
+                if (j < 0 || j >= sh) continue;
+                const float* __restrict src = spriteBlur_.data() + size_t(j) * size_t(sw);
+                const float share = dy ? c.fy : 1 - c.fy;
+                const float left = share * (1 - c.fx), right = share * c.fx;
+                // Where both pixels a sprite pixel is split between lie in the layer; the two halves go in two
+                // passes, each free of the other; at the layer's edges one of the two lies outside.
+                const int lo = std::max(0, -c.x), hi = std::min(sw, w - c.x - 1);
+                for (int i = lo; i < hi; ++i) sum[c.x + i] += src[i] * left;
+                for (int i = lo; i < hi; ++i) sum[c.x + i + 1] += src[i] * right;
+                if (lo > 0 && lo - 1 < sw) sum[0] += src[lo - 1] * right;
+                if (hi >= lo && hi < sw) sum[w - 1] += src[hi] * left;
+            }
+        }
+        for (int x = from; x < to; ++x) row[x] = tinted(sum[x]);
     }
-    writeTinted(full_.data(), tint, parts_);
     blit(p);
 }
 

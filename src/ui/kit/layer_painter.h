@@ -90,8 +90,6 @@ private:
     uint32_t tinted(float opacity) const {
         return opacity < 0.5f ? 0u : tinted_[size_t(opacity < 254.5f ? opacity + 0.5f : 255.0f)];
     }
-    // Writes `opacity` (0...255 a pixel, `used_`) in `tint` into the layer, where `parts` hold it; clear elsewhere.
-    void writeTinted(const float* opacity, const QColor& tint, std::span<const QRect> parts);
     void blit(QPainter& p);
 
     QImage layer_;   // full resolution; only its top-left `used_` pixels are current
@@ -101,13 +99,18 @@ private:
     QSize used_;
     double dpr_ = 1;
     double softSigma_ = 0;  // the soft shape's blur, in half-resolution pixels
-    std::vector<float> rows_, blurred_, full_, kernel_;  // blur passes, half and full resolution
+    std::vector<float> rows_, blurred_, kernel_;  // blur passes, a row's sum
     std::array<uint32_t, 256> tinted_{};  // a tint at each opacity, or a gradient at each step
 
     // The kept sprite: where its pixels lie around the origin, in device pixels, and what made it.
     QRect sprite_;
     std::vector<float> spriteBlur_;
-    std::vector<QRect> parts_;  // where the copies lie in the layer
+    // Where a copy's first pixel lands in the layer, and the fraction of a pixel past it.
+    struct Copy {
+        int x, y;
+        float fx, fy;
+    };
+    std::vector<Copy> copies_;
     double spriteKey_ = 0, spriteSigma_ = 0, spriteDpr_ = 0;
     QRectF spriteShape_;
 };

@@ -218,10 +218,13 @@ void LayerPainter::endSoft(QPainter& p, const QColor& tint) {
             const float a = above ? above[x] : 0.0f, b = below ? below[x] : 0.0f;
             rows_[size_t(x) + 1] = a + (b - a) * fy;
         }
+        // Full pixels 2k and 2k + 1 lie three quarters and a quarter of the way from half pixel k - 1 to k and
+        // from k to k + 1 (rows_ is shifted by the blank one).
         auto* row = reinterpret_cast<uint32_t*>(bits + y * stride);
-        for (int x = 0; x < used_.width(); ++x) {
-            const float* pair = rows_.data() + ((x - 1) >> 1) + 1;  // the half pixels left and right of x
-            row[x] = tinted(pair[0] + (pair[1] - pair[0]) * ((x & 1) ? 0.25f : 0.75f));
+        const float* r = rows_.data();
+        for (int x = 0, k = 0; x < used_.width(); x += 2, ++k) {
+            row[x] = tinted(r[k] + (r[k + 1] - r[k]) * 0.75f);
+            if (x + 1 < used_.width()) row[x + 1] = tinted(r[k + 1] + (r[k + 2] - r[k + 1]) * 0.25f);
         }
     }
     blit(p);

@@ -16,6 +16,7 @@
 #include <QRectF>
 #include <QSizeF>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -87,9 +88,7 @@ private:
     void blurOpacity(int w, int h, double sigma, std::vector<float>& out);
     // `tinted_` for each opacity step of `tint`, and the pixel of an opacity of 0...255.
     void fillTints(const QColor& tint);
-    uint32_t tinted(float opacity) const {
-        return opacity < 0.5f ? 0u : tinted_[size_t(opacity < 254.5f ? opacity + 0.5f : 255.0f)];
-    }
+    uint32_t tinted(float opacity) const { return tinted_[size_t(std::clamp(int(opacity + 0.5f), 0, 255))]; }
     void blit(QPainter& p);
 
     QImage layer_;   // full resolution; only its top-left `used_` pixels are current

@@ -27,7 +27,12 @@ void ElidedLabel::setAlignment(Qt::Alignment alignment) {
     update();
 }
 
-QString ElidedLabel::shownText() const { return fontMetrics().elidedText(text_, Qt::ElideRight, width()); }
+void ElidedLabel::setElideMode(Qt::TextElideMode mode) {
+    elide_ = mode;
+    update();
+}
+
+QString ElidedLabel::shownText() const { return fontMetrics().elidedText(text_, elide_, width()); }
 
 QSize ElidedLabel::sizeHint() const {
     const QFontMetrics fm = fontMetrics();

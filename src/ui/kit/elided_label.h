@@ -1,5 +1,6 @@
 #pragma once
-// One line of text that shortens itself with "…" when its space runs out, instead of asking for more.
+// One line of text that shortens itself with "…" when its space runs out, instead of asking for more (at its
+// end unless told otherwise).
 #include <QColor>
 #include <QString>
 #include <QWidget>
@@ -17,6 +18,7 @@ public:
     void setColor(const QColor& color);
     QColor color() const { return color_; }
     void setAlignment(Qt::Alignment alignment);
+    void setElideMode(Qt::TextElideMode mode);
     // The text as painted at the current width.
     QString shownText() const;
 
@@ -31,6 +33,7 @@ private:
     QString text_;
     QColor color_ = Qt::white;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignVCenter;
+    Qt::TextElideMode elide_ = Qt::ElideRight;
 };
 
 }  // namespace plindo::ui

@@ -9,6 +9,7 @@
 #include "ui/kit/text_styles.h"
 #include "ui/main/placement_geometry.h"
 #include "ui/main/placement_scene.h"
+#include "ui/main/readout_band.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
@@ -23,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <numbers>
+#include <optional>
 
 namespace plindo::ui {
 
@@ -57,12 +59,30 @@ public:
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
 
+    // Repaints with what the tile has just read for this frame: while the look stays, only where the phone and the
+    // glow were and are, since every pixel written costs at a phone's rate.
+    void showFrame(PlacementInputs in) {
+        const host::PlaceSnapshot& s = in.snapshot;
+        PlacementLook look = placementLook(s.raw, s.fresh, in.bigLabel, in.smallLabel);
+        const QRectF moving = placementMovingRect(s.raw, s.fresh, size(), in.theta);
+        if (look == look_ && shownSize_ == size()) update((moving | moving_).toAlignedRect().adjusted(-1, -1, 1, 1));
+        else update();
+        look_ = std::move(look);
+        moving_ = moving;
+        shownSize_ = size();
+        next_ = std::move(in);
+    }
+
 protected:
-    void paintEvent(QPaintEvent*) override {
-        const PlacementInputs in = placementInputs(host_, deck_);
+    void paintEvent(QPaintEvent* event) override {
+        // A repaint of the window's own reads afresh.
+        const PlacementInputs in = next_ ? std::move(*next_) : placementInputs(host_, deck_);
+        next_.reset();
         QPainter p(this);
         p.drawImage(QPointF(0, 0), backdrop(in.snapshot.fresh));
-        drawPlacementForeground(p, in.snapshot.raw, in.snapshot.fresh, in.bigLabel, in.smallLabel, size(), in.theta);
+        keep_.setPaintRect(event->rect());
+        drawPlacementForeground(p, in.snapshot.raw, in.snapshot.fresh, in.bigLabel, in.smallLabel, size(), in.theta,
+                                keep_);
     }
 
 private:
@@ -84,6 +104,11 @@ private:
 
     host::HostUi& host_;
     const int deck_;
+    std::optional<PlacementInputs> next_;
+    PlacementLook look_;
+    QRectF moving_;
+    QSize shownSize_;
+    PlacementKeep keep_;
     QImage backdrop_;
     bool backdropFresh_ = false;
     QSize backdropSize_;
@@ -195,36 +220,20 @@ DeckPlacementPanel::DeckPlacementPanel(host::HostUi& host, int deck, QWidget* pa
     canvas_ = new PlacementCanvas(host, deck, this);
     column->addWidget(canvas_, 1);
 
-    readouts_ = new QWidget(this);
-    auto* rrow = new QHBoxLayout(readouts_);
-    rrow->setContentsMargins(10, kBandInset, 10, kBandInset);
-    rrow->setSpacing(14);
-    const auto rows = placementReadouts({});
-    for (size_t i = 0; i < rows.size(); ++i) {
-        auto* pair = new QHBoxLayout;
-        pair->setSpacing(4);
-        auto* name = styledLabel(monoSystemFont(9), colors::secondary());
-        name->setText(QString::fromStdString(rows[i].first));
-        values_[i] = styledLabel(monoSystemFont(11, QFont::DemiBold), colors::primary());
-        pair->addWidget(name);
-        pair->addWidget(values_[i]);
-        rrow->addLayout(pair);
-    }
-    rrow->addStretch(1);
-    caption_ = styledLabel(monoSystemFont(9), colors::secondary());
-    rrow->addWidget(caption_);
+    readouts_ = new ReadoutBand(kBandInset, this);
     readouts_->setGraphicsEffect(new QGraphicsOpacityEffect(readouts_));
     column->addWidget(readouts_);
     setShowRows(false);
 
-    refresh();
+    refresh(host_.place(deck_));
     // A still phone (or none) costs no repaint: the tile follows only what it shows.
     frames_ = FrameClock::shared().subscribeFollow([this] {
-        auto now = std::make_shared<const PlacementShownKey>(shownKey(placementInputs(host_, deck_)));
+        PlacementInputs in = placementInputs(host_, deck_);
+        auto now = std::make_shared<const PlacementShownKey>(shownKey(in));
         if (shown_ && *shown_ == *now) return false;
         shown_ = std::move(now);
-        refresh();
-        canvas_->update();
+        refresh(in.snapshot);
+        static_cast<PlacementCanvas*>(canvas_)->showFrame(std::move(in));
         return true;
     });
 }
@@ -232,25 +241,35 @@ DeckPlacementPanel::DeckPlacementPanel(host::HostUi& host, int deck, QWidget* pa
 void DeckPlacementPanel::setShowRows(bool show) {
     showRows_ = show;
     static_cast<QGraphicsOpacityEffect*>(readouts_->graphicsEffect())->setOpacity(show ? 1.0 : 0.0);
+    readouts_->setShown(show);
+    if (show) {
+        const host::PlaceSnapshot snap = host_.place(deck_);
+        readouts_->setReadouts(placementReadouts(snap.raw), planeNote(snap.raw));
+    }
     // Hidden, the band keeps its place in the layout but lets clicks through.
     readouts_->setAttribute(Qt::WA_TransparentForMouseEvents, !show);
 }
 
-void DeckPlacementPanel::refresh() {
-    const host::PlaceSnapshot snap = host_.place(deck_);
-    const PlacementVerdict v = placementStatus(snap);
-    setText(verdict_, QString::fromStdString(v.text));
-    setColour(verdict_, v.color);
-    noSignal_->setVisible(!snap.fresh);
-    const auto rows = placementReadouts(snap.raw);
-    for (size_t i = 0; i < rows.size(); ++i) setText(values_[i], QString::fromStdString(rows[i].second));
-    setText(caption_, QString::fromStdString(planeNote(snap.raw)));
+void DeckPlacementPanel::refresh(const host::PlaceSnapshot& snap) {
+    // Per frame the header rarely changes: its labels are touched only when it does.
+    PlacementVerdict v = placementStatus(snap);
+    if (v.text != shownVerdict_.text || v.color != shownVerdict_.color) {
+        setText(verdict_, QString::fromStdString(v.text));
+        setColour(verdict_, v.color);
+        shownVerdict_ = std::move(v);
+    }
+    if (noSignal_->isHidden() == !snap.fresh) noSignal_->setVisible(!snap.fresh);
+    // The numbers change with every record; they are written out only while the band shows them.
+    if (showRows_) readouts_->setReadouts(placementReadouts(snap.raw), planeNote(snap.raw));
 }
 
 QString DeckPlacementPanel::verdictText() const { return verdict_->text(); }
 bool DeckPlacementPanel::signalLost() const { return !noSignal_->isHidden(); }
-QString DeckPlacementPanel::readoutValue(int row) const { return row >= 0 && row < 6 ? values_[size_t(row)]->text() : QString(); }
-QString DeckPlacementPanel::caption() const { return caption_->text(); }
+QString DeckPlacementPanel::readoutValue(int row) const {
+    if (row < 0 || row >= 6) return {};
+    return QString::fromStdString(placementReadouts(host_.place(deck_).raw)[size_t(row)].second);
+}
+QString DeckPlacementPanel::caption() const { return QString::fromStdString(planeNote(host_.place(deck_).raw)); }
 
 void DeckPlacementPanel::paintEvent(QPaintEvent* event) {
     // The readouts change with every phone frame; what lies under them is blitted, not filled again.

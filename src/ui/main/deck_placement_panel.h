@@ -46,6 +46,7 @@ struct PlacementInputs {
 PlacementInputs placementInputs(const host::HostUi& host, int deck);
 
 struct PlacementShownKey;
+class ReadoutBand;
 
 class DeckPlacementPanel : public QWidget {
     Q_OBJECT
@@ -62,9 +63,10 @@ public:
     bool showRows() const { return showRows_; }
 
     QWidget* canvas() const { return canvas_; }
-    QWidget* readouts() const { return readouts_; }
+    ReadoutBand* readouts() const { return readouts_; }
     QString verdictText() const;
     bool signalLost() const;  // "kein Signal" is shown
+    // The band's texts for the controller's record now, whole, however much of them the band has room for.
     QString readoutValue(int row) const;
     QString caption() const;
 
@@ -72,17 +74,16 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void refresh();
+    void refresh(const host::PlaceSnapshot& snapshot);
 
     host::HostUi& host_;
     const int deck_;
     bool showRows_ = false;
     QWidget* canvas_ = nullptr;
-    QWidget* readouts_ = nullptr;
+    ReadoutBand* readouts_ = nullptr;
     QLabel* verdict_ = nullptr;
+    PlacementVerdict shownVerdict_;
     QLabel* noSignal_ = nullptr;
-    std::array<QLabel*, 6> values_{};
-    QLabel* caption_ = nullptr;
     std::shared_ptr<const PlacementShownKey> shown_;  // what the tile last showed; none before the first frame
     FrameClock::Subscription frames_;
     QImage ground_;  // the tile's rounded ground and border, made once per size

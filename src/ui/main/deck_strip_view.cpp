@@ -19,6 +19,9 @@
 #include <QPainter>
 #include <QToolButton>
 
+#include <algorithm>
+#include <iterator>
+
 namespace plindo::ui {
 
 namespace {
@@ -29,6 +32,7 @@ constexpr int kDotSide = 6;
 constexpr int kSpindleSize = 20;
 constexpr int kJitterWidth = 70;
 constexpr int kMaxWidth = 56;
+constexpr int kSpacerWidth = 4;
 
 // Keeps its width: the name and the position give way first.
 QLabel* textLabel(const QFont& font, const QColor& color, QWidget* parent) {
@@ -49,8 +53,8 @@ DeckStripView::DeckStripView(host::HostUi& host, int deck, QWidget* parent)
     cover_ = new ImageTile(kCoverSide, 4, this);
     cover_->setFallback(colors::withOpacity(colors::gray(), 0.3), "opticaldisc", colors::secondary());
 
-    auto* label = textLabel(withWeight(ui::font(TextStyle::caption2), QFont::Bold), colors::secondary(), this);
-    label->setText(deckName);
+    label_ = textLabel(withWeight(ui::font(TextStyle::caption2), QFont::Bold), colors::secondary(), this);
+    label_->setText(deckName);
 
     group_ = new QToolButton(this);
     group_->setText(deckName);
@@ -105,10 +109,10 @@ DeckStripView::DeckStripView(host::HostUi& host, int deck, QWidget* parent)
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(8, 4, 8, 4);
     row->setSpacing(kSpacing);
-    for (QWidget* w : std::initializer_list<QWidget*>{cover_, label, group_, remoteDot_, transport_}) row->addWidget(w);
+    for (QWidget* w : std::initializer_list<QWidget*>{cover_, label_, group_, remoteDot_, transport_}) row->addWidget(w);
     row->addWidget(name_, 1);
     for (QWidget* w : std::initializer_list<QWidget*>{time_, jitterDot_, jitter_, max_, via_, wav_}) row->addWidget(w);
-    row->addSpacing(4);
+    row->addSpacing(kSpacerWidth);
     row->addWidget(spindle_);
 
     connect(&host_, &host::HostUi::decksChanged, this, &DeckStripView::refresh);
@@ -127,24 +131,70 @@ void DeckStripView::refresh() {
     group_->setToolTip(QString::fromStdString(deckGroupText(host_.slotSide(deck_), shared)));
     remoteDot_->setColor(look_.remoteDot);
     remoteDot_->setToolTip(QString::fromStdString(look_.remoteTip));
-    transport_->setIcon(systemIcon(look_.transportSymbol, 12, look_.transportTint));
+    // The symbol is drawn anew only when it changes, not with every change of the decks.
+    if (look_.transportSymbol != shownSymbol_ || look_.transportTint != shownTint_) {
+        shownSymbol_ = look_.transportSymbol;
+        shownTint_ = look_.transportTint;
+        transport_->setIcon(systemIcon(shownSymbol_, 12, shownTint_));
+    }
     transport_->setEnabled(look_.transportEnabled);
     transport_->setToolTip(QString::fromStdString(look_.transportTip));
     name_->setText(QString::fromStdString(d.name));
     time_->setText(QString::fromStdString(look_.timeLine));
     jitterDot_->setColor(look_.jitterDot);
     jitter_->setText(QString::fromStdString(look_.jitterText));
-    max_->setVisible(look_.feedShown);
     max_->setText(QString::fromStdString(look_.maxText));
     setTextColor(max_, look_.maxColor);
-    via_->setVisible(look_.feedShown);
     via_->setText(QString::fromStdString(look_.via));
     setTextColor(via_, look_.viaColor);
-    wav_->setVisible(look_.feedShown && look_.wavShown);
     setTextColor(wav_, look_.wavColor);
     wav_->setToolTip(QString::fromStdString(look_.wavTip));
     spindle_->setFresh(d.remoteFresh);
+    fitRow();
     update();
+}
+
+namespace {
+
+// The width a row item cannot go below, as the row's layout counts it.
+int leastWidth(const QWidget* w) {
+    const bool shrinks = w->sizePolicy().horizontalPolicy() & QSizePolicy::ShrinkFlag;
+    return std::max(w->minimumWidth(), shrinks ? std::max(0, w->minimumSizeHint().width()) : w->sizeHint().width());
+}
+
+}  // namespace
+
+void DeckStripView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitRow();
+}
+
+// In a narrow column the row's fixed parts alone are wider than the strip. Once the name and the position have
+// given way, the least needed items leave from the right: the feed details, then the deck label (the group
+// menu names the deck too), then the jitter text (its dot keeps the colour).
+void DeckStripView::fitRow() {
+    QWidget* const optional[] = {wav_, via_, max_, label_, jitter_};
+    bool want[] = {look_.feedShown && look_.wavShown, look_.feedShown, look_.feedShown, true, true};
+    // A strip no layout has sized yet shows what the look asks for.
+    if (testAttribute(Qt::WA_Resized)) {
+        const auto need = [&] {
+            const QMargins m = layout()->contentsMargins();
+            int width = m.left() + m.right() + kSpacerWidth, items = 1;
+            for (int i = 0; i < layout()->count(); ++i) {
+                QWidget* w = layout()->itemAt(i)->widget();
+                if (!w) continue;
+                const auto* k = std::find(std::begin(optional), std::end(optional), w);
+                if (k != std::end(optional) && !want[k - std::begin(optional)]) continue;
+                width += leastWidth(w);
+                ++items;
+            }
+            return width + kSpacing * (items - 1);
+        };
+        for (size_t k = 0; k < std::size(want) && need() > width(); ++k) want[k] = false;
+    }
+    for (size_t k = 0; k < std::size(want); ++k) {
+        if (optional[k]->isHidden() == want[k]) optional[k]->setVisible(want[k]);
+    }
 }
 
 void DeckStripView::paintEvent(QPaintEvent*) {

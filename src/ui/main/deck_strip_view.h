@@ -1,10 +1,14 @@
 #pragma once
 // One deck's readings in a row: cover, deck label, group menu with the share switch, phone feed health,
 // transport, track name, position, and a small spindle on the phone's platter angle. Plain text dropped on
-// it (a file path) is loaded on the deck through the host group. Rebuilt on every change of the decks.
+// it (a file path) is loaded on the deck through the host group. Rebuilt on every change of the decks. In a
+// narrow column its least needed items give way rather than lie over one another.
 #include "ui/main/deck_strip_look.h"
 
+#include <QColor>
 #include <QWidget>
+
+#include <string>
 
 class QAction;
 class QLabel;
@@ -43,21 +47,26 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
     void refresh();
+    void fitRow();
     void setTargeted(bool on);
 
     host::HostUi& host_;
     const int deck_;
     DeckStripLook look_;
+    std::string shownSymbol_;  // the transport symbol on show, and its tint
+    QColor shownTint_;
     bool targeted_ = false;
     int refreshes_ = 0;
 
     ImageTile* cover_ = nullptr;
+    QLabel* label_ = nullptr;
     QToolButton* group_ = nullptr;
     QAction* share_ = nullptr;
     ColorDot* remoteDot_ = nullptr;

@@ -30,7 +30,6 @@ int index(HostMainScreen::Slot s) { return static_cast<int>(s); }
 }  // namespace
 
 HostMainScreen::HostMainScreen(host::HostUi& state, QWidget* parent) : QWidget(parent), state_(state) {
-    setMinimumSize(kMinWidth, kMinHeight);
     setAcceptDrops(true);
     const char* names[] = {"deckColumn1", "deckColumn2", "wave1", "wave2", "rack", "bottom"};
     for (int i = 0; i < 6; ++i) slots_[i] = makeSlotWidget(names[i]);

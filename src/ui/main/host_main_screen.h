@@ -6,7 +6,8 @@
 //
 //   ┌──────────────┬──────── centre 322, black ────────┬──────────────┐
 //   │ deckColumn1  │ side switch (26 high)             │ deckColumn2  │   deck columns ≥ 340 wide,
-//   │              ├─ wave1 (≤160) ─┬2┬─ wave2 (≤160) ─┤              │   sharing what is left
+//   │              ├─ wave1 (≤160) ─┬2┬─ wave2 (≤160) ─┤              │   sharing what is left; a lower
+//   │              │                │ │                │              │   window takes from the libraries
 //   ├──────────────┴────────────────┴─┴────────────────┴──────────────┤
 //   │ bottom (under both layouts)                                     │
 //   └─────────────────────────────────────────────────────────────────┘
@@ -44,8 +45,10 @@ public:
     static constexpr int kDeckMinWidth = 340;
     static constexpr int kWaveMaxWidth = 160;
     static constexpr int kWaveSpacing = 2;
-    static constexpr int kMinWidth = 1280;
-    static constexpr int kMinHeight = 860;
+    // The window goes down to a laptop's screen; below that the columns' minimums would not fit. The screen
+    // itself asks only for what its views need.
+    static constexpr int kWindowMinWidth = 1024;
+    static constexpr int kWindowMinHeight = 640;
 
     enum class Slot { deckColumn1, deckColumn2, wave1, wave2, rack, bottom };
 

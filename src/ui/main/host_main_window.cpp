@@ -17,6 +17,7 @@ HostMainWindow::HostMainWindow(host::HostUi& state, FileDialogs& dialogs, QWidge
     setWindowTitle("Plindo");
     screen_ = new HostMainScreen(state_);
     setCentralWidget(screen_);
+    setMinimumSize(HostMainScreen::kWindowMinWidth, HostMainScreen::kWindowMinHeight);
     screen_->setSecretSheet([this](QWidget* parent) { return new HostSecretSheet(state_, parent); });
 
     QMenu* menu = menuBar()->addMenu("Plindo");

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <initializer_list>
 #include <numbers>
 
@@ -43,6 +44,23 @@ bool sane(QPointF q) { return std::isfinite(q.x()) && std::isfinite(q.y()) && st
 bool sane(const QPolygonF& poly) { return std::all_of(poly.begin(), poly.end(), [](QPointF q) { return sane(q); }); }
 bool sane(const QRectF& r) { return sane(r.topLeft()) && sane(r.bottomRight()); }
 
+// A position bit over an offset that is no number is no known position.
+bool placedPhone(const Raw& raw) { return (raw.placeFlags & 1) && std::isfinite(raw.offX) && std::isfinite(raw.offY); }
+
+// All that the placed phone covers: its body, its marks and its shadow with the blur's reach (a wide outline's
+// miters reach less far).
+QRectF phoneReach(const View& v, const Raw& raw, bool lifted, double theta) {
+    const double h = restHeight(lifted), rise = tiltRise(raw.planeDevDeg, lifted);
+    QPolygonF points;
+    for (const Vec2& k : footprint()) {
+        const Vec2 w = phoneToWorld(k, raw.offX, raw.offY, theta);
+        points << v.project(w.x, w.y, underside(k.y, h, rise)) << v.project(w.x, w.y, topside(k.y, h, rise) + kDecal)
+               << v.project(w.x + 0.165 * h, w.y + 0.249 * h, 0);
+    }
+    const double reach = std::ceil(3 * (lifted ? 7 : 2.5)) + 4;
+    return points.boundingRect().adjusted(-reach, -reach, reach, reach);
+}
+
 QPainterPath closedPath(const QPolygonF& poly) {
     QPainterPath path;
     path.addPolygon(poly);
@@ -53,6 +71,12 @@ QPainterPath openPath(const QPolygonF& poly) {
     QPainterPath path;
     path.addPolygon(poly);
     return path;
+}
+
+// What a stroke of `path` can touch: its miter joins reach out to the miter limit.
+QRectF strokeBounds(const QRectF& path, const QPen& pen) {
+    const double reach = 0.5 * pen.widthF() * std::max(1.0, pen.miterLimit()) + 1;
+    return path.adjusted(-reach, -reach, reach, reach);
 }
 
 void text(QPainter& p, QPointF anchor, const QString& s, const QFont& font, const QColor& c, Qt::Alignment vertical) {
@@ -155,26 +179,26 @@ void drawTwelve(QPainter& p, const View& v, double alpha) {
          white(1, 0.7 * alpha), Qt::AlignVCenter);
 }
 
-void drawFieldGlow(QPainter& p, const View& v, const Raw& raw, double alpha) {
+void drawFieldGlow(QPainter& p, LayerPainter& layers, const View& v, const Raw& raw, double alpha) {
     const double g = fieldGlow(raw.fieldAC);
     if (!(g > 0.02)) return;
     QPointF spots[12];
-    QRectF bounds;
     for (int i = 0; i < 12; ++i) {
         const double a = i * kPi / 6 + raw.rotorPhase / 12;
         spots[i] = v.project(0.62 * kPlatterCm * std::cos(a), 0.62 * kPlatterCm * std::sin(a), 0.02);
         if (!sane(spots[i])) return;
-        bounds |= QRectF(spots[i].x() - 8, spots[i].y() - 8, 16, 16);
     }
-    blurredLayer(p, bounds, 3, {v.W, v.H}, [&](QPainter& lp) {
-        lp.setPen(Qt::NoPen);
-        for (const QPointF& s : spots) {
-            lp.setBrush(at(colors::red(), 0.18 * g * alpha));
-            lp.drawEllipse(s, 8, 8 * 0.42);
-            lp.setBrush(at(colors::red(), 0.55 * g * alpha));
-            lp.drawEllipse(s, 3.2, 3.2 * 0.42);
-        }
-    });
+    // Twelve alike spots of one colour at two opacities, far enough apart that their blurs simply add up: one
+    // spot is blurred, as a mask tinted red, and laid twelve times. It is made again only when the field changes.
+    const double outer = 0.18 * g * alpha, inner = 0.55 * g * alpha;
+    layers.softCopies(p, {v.W, v.H}, QRectF(-8, -8, 16, 16), 3, colors::red(), g * alpha, spots,
+                      [&](QPainter& lp) {
+                          lp.setPen(Qt::NoPen);
+                          lp.setBrush(white(0, outer));
+                          lp.drawEllipse(QPointF(0, 0), 8, 8 * 0.42);
+                          lp.setBrush(white(0, inner));
+                          lp.drawEllipse(QPointF(0, 0), 3.2, 3.2 * 0.42);
+                      });
 }
 
 void drawSpindle(QPainter& p, const View& v, double alpha) {
@@ -185,7 +209,8 @@ void drawSpindle(QPainter& p, const View& v, double alpha) {
     p.fillRect(post, g);
 }
 
-void drawUnplaced(QPainter& p, bool lifted, double theta) {
+void drawUnplaced(QPainter& p, PlacementKeep& keep, QSizeF canvas, bool lifted, double theta) {
+    LayerPainter& layers = keep.layers;
     const QColor q = lifted ? colors::orange() : colors::secondary();
     const double c = std::cos(theta), s = std::sin(theta);
     auto map = [&](double x, double y) { return QPointF(kIconCentre.x() + x * c - y * s, kIconCentre.y() - (x * s + y * c)); };
@@ -195,18 +220,22 @@ void drawUnplaced(QPainter& p, bool lifted, double theta) {
     p.drawEllipse(QRectF(19, 29, 54, 54));
     const QPolygonF body{map(-5.5, -10.5), map(5.5, -10.5), map(5.5, 10.5), map(-5.5, 10.5)};
     if (sane(body)) {
-        p.strokePath(closedPath(body), lifted ? strokePen(at(q, 0.9), 1.2, {4, 3}) : strokePen(at(q, 0.9), 1.2));
+        const QPen outline = lifted ? strokePen(at(q, 0.9), 1.2, {4, 3}) : strokePen(at(q, 0.9), 1.2);
+        layers.through(p, canvas, strokeBounds(body.boundingRect(), outline),
+                       [&](QPainter& lp) { lp.strokePath(closedPath(body), outline); });
         p.setPen(Qt::NoPen);
         p.setBrush(at(q, 0.9));
         p.drawEllipse(map(-3.2, 4.5), 1.2, 1.2);
         p.setBrush(at(q, 0.7));
         p.drawEllipse(map(0, -3.5), 2.4, 1.0);
     }
-    text(p, {46, 93}, QStringLiteral("Position unbekannt"), monoSystemFont(8), at(colors::secondary(), 0.8),
-         Qt::AlignVCenter);
+    keep.text(p, {46, 93}, QStringLiteral("Position unbekannt"), monoSystemFont(8), at(colors::secondary(), 0.8),
+              Qt::AlignVCenter);
 }
 
-void drawPhone(QPainter& p, const View& v, const Raw& raw, bool lifted, double theta) {
+void drawPhoneBody(QPainter& p, PlacementKeep& keep, const View& v, const Raw& raw, bool lifted, double theta) {
+    LayerPainter& layers = keep.layers;
+    const QSizeF canvas(v.W, v.H);
     const auto& c = footprint();
     const double h = restHeight(lifted), rise = tiltRise(raw.planeDevDeg, lifted);
     auto at3 = [&](Vec2 local, double z) {
@@ -222,9 +251,8 @@ void drawPhone(QPainter& p, const View& v, const Raw& raw, bool lifted, double t
         shadow << v.project(w.x + 0.165 * h, w.y + 0.249 * h, 0);
     }
     if (!sane(shadow)) return;
-    blurredLayer(p, shadow.boundingRect(), lifted ? 7 : 2.5, {v.W, v.H}, [&](QPainter& lp) {
-        lp.fillPath(closedPath(shadow), white(0, lifted ? 0.2 : 0.42));
-    });
+    layers.soft(p, canvas, shadow.boundingRect(), lifted ? 7 : 2.5, white(0, lifted ? 0.2 : 0.42),
+                [&](QPainter& lp) { lp.fillPath(closedPath(shadow), Qt::black); });
 
     std::vector<int> edges{0, 1, 2, 3};
     sortEdgesByDepth(edges, theta, c);
@@ -241,18 +269,21 @@ void drawPhone(QPainter& p, const View& v, const Raw& raw, bool lifted, double t
     QPolygonF top;
     for (const Vec2& k : c) top << at3(k, topside(k.y, h, rise));
     const QRectF box = top.boundingRect();
-    QLinearGradient topFill(box.topLeft(), box.bottomRight());
-    topFill.setColorAt(0, white(0.30, 1));
-    topFill.setColorAt(1, white(0.09, 1));
     const QPainterPath topPath = closedPath(top);
-    p.fillPath(topPath, topFill);
-    if (lifted) p.strokePath(topPath, strokePen(at(colors::orange(), 0.8), 1.2, {4, 3}));
-    else if (!(raw.placeFlags & 2)) p.strokePath(topPath, strokePen(at(colors::yellow(), 0.55), 1, {3, 3}));
-    else p.strokePath(topPath, strokePen(white(1, 0.3), 1));
+    layers.fillLinear(p, canvas, topPath, box.topLeft(), white(0.30, 1), box.bottomRight(), white(0.09, 1));
+    const QPen outline = lifted                    ? strokePen(at(colors::orange(), 0.8), 1.2, {4, 3})
+                         : !(raw.placeFlags & 2) ? strokePen(at(colors::yellow(), 0.55), 1, {3, 3})
+                                                 : strokePen(white(1, 0.3), 1);
+    const bool thinSolid = outline.widthF() <= 1 && outline.style() == Qt::SolidLine;
+    if (outline.widthF() > 1) {
+        // A wide stroke is filled as one shape.
+        layers.through(p, canvas, strokeBounds(box, outline), [&](QPainter& lp) { lp.strokePath(topPath, outline); });
+    } else if (!thinSolid) {
+        // A thin dashed stroke goes out dash by dash, in runs short enough to stay on this thread.
+        p.strokePath(topPath, outline);
+    }
 
     const QPolygonF glint{onTop(-2.145, -5.2812), onTop(-0.858, -5.2812), onTop(2.145, 5.2812), onTop(0.858, 5.2812)};
-    p.fillPath(closedPath(glint), white(1, 0.05));
-
     const QColor q2 = lifted ? colors::orange() : colors::green();
     QPolygonF ring, mouth;
     for (int i = 0; i <= 24; ++i) ring << onTop(2.145 * std::cos(2 * kPi * i / 24), 2.145 * std::sin(2 * kPi * i / 24));
@@ -260,12 +291,42 @@ void drawPhone(QPainter& p, const View& v, const Raw& raw, bool lifted, double t
         const double a = (-(i / 12.0) * 0.5 - 0.25) * kPi;
         mouth << onTop(1.17975 * std::cos(a), 1.17975 * std::sin(a) - 0.1716);
     }
-    p.strokePath(openPath(ring), strokePen(at(q2, 0.75), 1.2));
-    p.setPen(Qt::NoPen);
-    p.setBrush(at(q2, 0.85));
-    p.drawEllipse(onTop(-0.8151, 0.75075), 1.6, 1.6);
-    p.drawEllipse(onTop(0.8151, 0.75075), 1.6, 1.6);
-    p.strokePath(openPath(mouth), strokePen(at(q2, 0.85), 1.2));
+    const QPointF eyes[2] = {onTop(-0.8151, 0.75075), onTop(0.8151, 0.75075)};
+
+    // The marks on the top go through two layers, each of shapes that lie apart. A thin solid outline is drawn
+    // side by side and the corner pixel where two sides meet takes both, so opposite sides share a layer and the
+    // meeting ones are laid over each other; the glint lies under the face symbol.
+    const auto sides = [&](QPainter& lp, int first) {
+        if (!thinSolid) return;
+        const QLineF pair[2] = {{top[first], top[first + 1]}, {top[first + 2], top[(first + 3) % 4]}};
+        lp.setPen(outline);
+        lp.drawLines(pair, 2);
+    };
+    const QRectF marks = strokeBounds(box, outline);
+    layers.through(p, canvas, marks, [&](QPainter& lp) {
+        sides(lp, 0);
+        lp.fillPath(closedPath(glint), white(1, 0.05));
+    });
+    layers.through(p, canvas, marks, [&](QPainter& lp) {
+        sides(lp, 1);
+        lp.strokePath(openPath(ring), strokePen(at(q2, 0.75), 1.2));
+        lp.setPen(Qt::NoPen);
+        lp.setBrush(at(q2, 0.85));
+        for (const QPointF& eye : eyes) lp.drawEllipse(eye, 1.6, 1.6);
+        lp.strokePath(openPath(mouth), strokePen(at(q2, 0.85), 1.2));
+    });
+}
+
+void drawPhone(QPainter& p, PlacementKeep& keep, const View& v, const Raw& raw, bool lifted, double theta) {
+    // The shadow, sides, top and marks lie over one another: they are put together in a kept layer and laid on
+    // the canvas in one blit, since the canvas (the window's backing store) is slow to write.
+    const QRectF reach = phoneReach(v, raw, lifted, theta).intersected(QRectF(0, 0, v.W, v.H));
+    if (sane(reach) && !reach.isEmpty()) {
+        const double dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+        QPainter& lp = keep.beginPhone(reach, QSizeF(v.W, v.H), dpr);
+        drawPhoneBody(lp, keep, v, raw, lifted, theta);
+        keep.endPhone(p);
+    }
 
     QString caption;
     QColor captionColour;
@@ -277,10 +338,11 @@ void drawPhone(QPainter& p, const View& v, const Raw& raw, bool lifted, double t
         captionColour = at(colors::yellow(), 0.85);
     } else {
         // The clearance between the resting phone and the 1 cm spindle top.
-        caption = QString::asprintf("%.1f cm über der Spindel", kRestCm - 1.0);
+        static const QString clearance = QString::asprintf("%.1f cm über der Spindel", kRestCm - 1.0);
+        caption = clearance;
         captionColour = colors::secondary();
     }
-    text(p, {v.W / 2, 11}, caption, monoSystemFont(9), captionColour, Qt::AlignTop);
+    keep.text(p, {v.W / 2, 11}, caption, monoSystemFont(9), captionColour, Qt::AlignTop);
 }
 
 }  // namespace
@@ -304,42 +366,138 @@ void drawPlacementBackdrop(QPainter& p, bool fresh, QSizeF size) {
 }
 
 void drawPlacementForeground(QPainter& p, const Raw& raw, bool fresh, const QString& bigLabel,
-                             const QString& smallLabel, QSizeF size, double theta) {
+                             const QString& smallLabel, QSizeF size, double theta, PlacementKeep& keep) {
     const View v = viewFor(size);
     const double alpha = fresh ? 1.0 : kStaleAlpha;
     const bool lifted = isLifted(raw.placeFlags, fresh);
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
 
-    drawFieldGlow(p, v, raw, alpha);
+    drawFieldGlow(p, keep.layers, v, raw, alpha);
 
     if (fresh) {
-        // A position bit over an offset that is no number is no known position.
-        const bool placed = (raw.placeFlags & 1) && std::isfinite(raw.offX) && std::isfinite(raw.offY);
-        if (placed) drawPhone(p, v, raw, lifted, theta);
-        else drawUnplaced(p, lifted, theta);
+        if (placedPhone(raw)) drawPhone(p, keep, v, raw, lifted, theta);
+        else drawUnplaced(p, keep, size, lifted, theta);
     }
 
+    QRectF where;
+    const QImage& overlay = keep.overlay(size, alpha, p.device() ? p.device()->devicePixelRatioF() : 1.0, where);
+    if (!overlay.isNull()) p.drawImage(where, overlay);
+
+    if (!bigLabel.isEmpty()) {
+        const QPointF label(v.cx, v.cy - 3.44 * v.k);  // 4 cm above the platter
+        keep.text(p, label, bigLabel, systemFont(24), colors::primary(), Qt::AlignVCenter);
+        if (!smallLabel.isEmpty())
+            keep.text(p, label + QPointF(0, 16), smallLabel, monoSystemFont(9), colors::secondary(), Qt::AlignTop);
+    }
+    p.restore();
+}
+
+void PlacementKeep::text(QPainter& p, QPointF anchor, const QString& s, const QFont& font, const QColor& colour,
+                         Qt::Alignment vertical) {
+    auto it = std::find_if(texts_.begin(), texts_.end(), [&](const Laid& l) { return l.text == s && l.font == font; });
+    if (it == texts_.end()) {
+        // A few captions and labels come and go; an unbounded number of names would not.
+        if (texts_.size() >= 16) texts_.erase(texts_.begin());
+        texts_.push_back({s, font, QStaticText(s)});
+        it = texts_.end() - 1;
+        it->laid.setTextFormat(Qt::PlainText);
+        it->laid.setPerformanceHint(QStaticText::AggressiveCaching);
+        it->laid.prepare(QTransform(), font);
+    }
+    const QSizeF box = it->laid.size();
+    const double top = vertical == Qt::AlignTop ? anchor.y() : anchor.y() - box.height() / 2;
+    // A caption stays where it is while the phone moves: outside what the canvas repaints it is left alone.
+    if (!paintRect_.isNull() && !paintRect_.intersects(QRectF(anchor.x() - box.width() / 2 - 1, top - 1,
+                                                              box.width() + 2, box.height() + 2)))
+        return;
+    p.setFont(font);
+    p.setPen(colour);
+    p.drawStaticText(QPointF(anchor.x() - box.width() / 2, top), it->laid);
+}
+
+QPainter& PlacementKeep::beginPhone(QRectF reach, QSizeF canvas, double dpr) {
+    const QSize pixels = (canvas * dpr).toSize().expandedTo({1, 1});
+    if (phone_.size() != pixels || phone_.devicePixelRatio() != dpr) {
+        if (phonePainter_.isActive()) phonePainter_.end();
+        phone_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        phone_.setDevicePixelRatio(dpr);
+    }
+    phoneReach_ = QRectF(reach.topLeft() * dpr, reach.size() * dpr).toAlignedRect().intersected(phone_.rect());
+    uchar* bits = phone_.bits();
+    for (int y = phoneReach_.top(); y <= phoneReach_.bottom(); ++y)
+        std::memset(bits + y * phone_.bytesPerLine() + phoneReach_.left() * 4, 0, size_t(phoneReach_.width()) * 4);
+    return plainPainter(phonePainter_, phone_);
+}
+
+void PlacementKeep::endPhone(QPainter& p) {
+    const double dpr = phone_.devicePixelRatio();
+    p.drawImage(QRectF(QPointF(phoneReach_.topLeft()) / dpr, QSizeF(phoneReach_.size()) / dpr), phone_, QRectF(phoneReach_));
+}
+
+const QImage& PlacementKeep::overlay(QSizeF size, double alpha, double dpr, QRectF& where) {
+    const View v = viewFor(size);
+    // The rim's ellipse and a pixel around it for its stroke hold the cap too.
+    where = v.ellipse(kPlatterCm, 0).adjusted(-1, -1, 1, 1).intersected(QRectF(QPointF(0, 0), size));
+    if (!sane(where) || where.isEmpty()) {
+        overlay_ = QImage();
+        return overlay_;
+    }
+    const QRect px = QRectF(where.topLeft() * dpr, where.size() * dpr).toAlignedRect();
+    where = QRectF(QPointF(px.topLeft()) / dpr, QSizeF(px.size()) / dpr);
+    if (overlaySize_ == size && overlayAlpha_ == alpha && overlay_.devicePixelRatio() == dpr && !overlay_.isNull())
+        return overlay_;
+    overlaySize_ = size;
+    overlayAlpha_ = alpha;
+    overlay_ = QImage(px.size(), QImage::Format_ARGB32_Premultiplied);
+    overlay_.setDevicePixelRatio(dpr);
+    overlay_.fill(Qt::transparent);
+    QPainter p(&overlay_);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.translate(-where.topLeft());
+    // They lie apart, so painted alone they give the pixels they give over the phone.
     p.setPen(Qt::NoPen);
     p.setBrush(white(1, 0.8 * alpha));
     p.drawEllipse(QRectF(v.cx - 3, v.cy - 0.86 * v.k - 2, 6, 4));
     p.setBrush(Qt::NoBrush);
     p.setPen(strokePen(white(1, 0.18 * alpha), 1));
     p.drawEllipse(v.ellipse(kPlatterCm, 0));
+    return overlay_;
+}
 
-    if (!bigLabel.isEmpty()) {
-        const QPointF label(v.cx, v.cy - 3.44 * v.k);  // 4 cm above the platter
-        text(p, label, bigLabel, systemFont(24), colors::primary(), Qt::AlignVCenter);
-        if (!smallLabel.isEmpty())
-            text(p, label + QPointF(0, 16), smallLabel, monoSystemFont(9), colors::secondary(), Qt::AlignTop);
+PlacementLook placementLook(const Raw& raw, bool fresh, const QString& bigLabel, const QString& smallLabel) {
+    PlacementLook look{fresh, 0, bigLabel, smallLabel};
+    if (fresh) {
+        const bool lifted = isLifted(raw.placeFlags, fresh);
+        look.state = !placedPhone(raw) ? 1 : lifted ? 2 : !(raw.placeFlags & 2) ? 3 : 4;
+        if (look.state == 1 && lifted) look.state = 5;  // the icon in orange
     }
-    p.restore();
+    return look;
+}
+
+QRectF placementMovingRect(const Raw& raw, bool fresh, QSizeF size, double theta) {
+    const View v = viewFor(size);
+    const QRectF all(QPointF(0, 0), size);
+    QRectF moving;
+    if (fieldGlow(raw.fieldAC) > 0.02) {
+        // The spots' ring, a spot and its blur around it.
+        const double reach = 8 + std::ceil(3 * 3.0) + 3;
+        moving |= v.ellipse(0.62 * kPlatterCm, 0.02).adjusted(-reach, -reach, reach, reach);
+    }
+    if (fresh && !placedPhone(raw)) {
+        moving |= QRectF(0, 0, 100, 105);  // the icon and its caption
+    } else if (fresh) {
+        moving |= phoneReach(v, raw, isLifted(raw.placeFlags, fresh), theta);
+    }
+    if (!sane(moving)) return all;
+    return moving.intersected(all);
 }
 
 void drawPlacementScene(QPainter& p, const Raw& raw, bool fresh, const QString& bigLabel, const QString& smallLabel,
                         QSizeF size, double theta) {
     drawPlacementBackdrop(p, fresh, size);
-    drawPlacementForeground(p, raw, fresh, bigLabel, smallLabel, size, theta);
+    PlacementKeep keep;
+    drawPlacementForeground(p, raw, fresh, bigLabel, smallLabel, size, theta, keep);
 }
 
 }  // namespace plindo::ui

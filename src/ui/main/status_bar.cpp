@@ -1,6 +1,7 @@
 #include "ui/main/status_bar.h"
 
 #include "ui/kit/colors.h"
+#include "ui/kit/elided_label.h"
 #include "ui/kit/text_styles.h"
 #include "ui/main/host_main_screen.h"
 
@@ -176,14 +177,34 @@ StatusBar::StatusBar(HostMainScreen& screen, FrameClock& clock, std::function<do
     cutKey_ = new QShortcut(QKeySequence(Qt::Key_M), this);
     cutKey_->setContext(Qt::WindowShortcut);
     connect(cutKey_, &QShortcut::activated, this, &StatusBar::toggleCut);
-    bar->addStretch(1);
+    // The status line takes the room between the buttons and the badge: one line, shortened in its middle so
+    // both the subject and the outcome stay readable; the whole text is its tooltip.
+    status_ = new ElidedLabel;
+    status_->setObjectName("statusLine");
+    status_->setFont(ui::font(TextStyle::caption));
+    status_->setColor(colors::secondary());
+    status_->setElideMode(Qt::ElideMiddle);
+    bar->addWidget(status_, 1);
     badge_ = new BuildBadge(state_, clock, std::move(dateNow));
     bar->addWidget(badge_);
     rows->addLayout(bar);
 
     connect(&state_, &host::HostUi::blinkColorChanged, dot_, qOverload<>(&QWidget::update));
     connect(&state_, &host::HostUi::groupMutedChanged, this, &StatusBar::refreshCut);
+    connect(&state_, &host::HostUi::statusLineChanged, this, &StatusBar::refreshStatusLine);
     refreshCut();
+    refreshStatusLine();
+}
+
+void StatusBar::refreshStatusLine() {
+    const QString full = QString::fromStdString(state_.statusLine());
+    // A line break or tab in a peer's text would break the bar's one line: each becomes a space.
+    QString line = full;
+    for (QChar& c : line) {
+        if (c.unicode() < 0x20 || c == QChar::LineSeparator || c == QChar::ParagraphSeparator) c = u' ';
+    }
+    status_->setText(line);
+    status_->setToolTip(full);
 }
 
 QColor StatusBar::dotColor() const { return blinkDotColor(state_.blinkColor()); }

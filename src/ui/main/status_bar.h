@@ -1,7 +1,8 @@
 #pragma once
 // The bottom of the main screen, under both layouts: the channel blink row (the colour a phone reports for its
-// channel blink) and the bar with "Decks…", the group cut ("Cut" / "CUT ●", also on the key "m") and the
-// build badge, which blinks after the hidden trigger and opens the diagnostics sheet when tapped then.
+// channel blink) and the bar with "Decks…", the group cut ("Cut" / "CUT ●", also on the key "m"), the
+// controller's status line in the room between them and the build badge, which blinks after the hidden trigger
+// and opens the diagnostics sheet when tapped then.
 #include "host/host_ui.h"
 #include "ui/kit/frame_clock.h"
 
@@ -15,6 +16,7 @@ class QShortcut;
 
 namespace plindo::ui {
 
+class ElidedLabel;
 class HostMainScreen;
 
 // The blink dot's colour for a reported colour number.
@@ -78,6 +80,7 @@ public:
 
 private:
     void refreshCut();
+    void refreshStatusLine();
     void toggleCut();
 
     HostMainScreen& screen_;
@@ -86,6 +89,7 @@ private:
     QPushButton* decks_;
     QPushButton* cut_;
     QShortcut* cutKey_;
+    ElidedLabel* status_;
     BuildBadge* badge_;
 };
 

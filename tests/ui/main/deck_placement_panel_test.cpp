@@ -2,7 +2,9 @@
 
 #include "../fake_host.h"
 #include "ui/kit/colors.h"
+#include "ui/kit/text_styles.h"
 #include "ui/main/deck_column.h"
+#include "ui/main/readout_band.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
@@ -70,6 +72,51 @@ TEST(DeckPlacementPanel, ReadoutsAndPlaneNote) {
         EXPECT_EQ(placementReadouts(raw)[4].second, c.row);
         EXPECT_EQ(planeNote(raw), c.note);
     }
+}
+
+TEST(DeckPlacementPanel, ReadoutBandKeepsEveryValueWholeAndShortensTheCaptionFirst) {
+    Raw raw;
+    raw.offX = -12.3;
+    raw.offY = 10.2;
+    raw.planeDevDeg = 1.5;
+    raw.fieldAC = 0.5;
+    const ReadoutRows rows = placementReadouts(raw);
+    const std::string note = planeNote(raw);  // "Kamerabuckel erklärt es (1.17° erwartet)"
+    const QFontMetrics label(monoSystemFont(9)), value(monoSystemFont(11, QFont::DemiBold));
+    const auto pair = [&](size_t i) {
+        return label.horizontalAdvance(QString::fromStdString(rows[i].first)) + 4 +
+               value.horizontalAdvance(QString::fromStdString(rows[i].second));
+    };
+    int six = 2 * 10 + 5 * 14;
+    for (size_t i = 0; i < 6; ++i) six += pair(i);
+    const int full = six + 2 * 14 + label.horizontalAdvance(QString::fromStdString(note));
+    const auto room = [&](const char* shown) { return six + 2 * 14 + label.horizontalAdvance(QString::fromUtf8(shown)); };
+
+    struct Case { int width; int rows; const char* caption; };  // caption: "whole", "short" or "none"
+    for (const Case c : {Case{full + 40, 6, "whole"}, {full, 6, "whole"}, {full - 1, 6, "short"},
+                         {room("Kamerabuckel\u2026"), 6, "short"}, {room("Kamerab\u2026"), 6, "none"},  // a word's start says nothing
+                         {six + 2 * 14 + 2, 6, "none"}, {six, 6, "none"}, {six - 1, 5, "none"},
+                         {20 + pair(0) + 14 + pair(1), 2, "none"}, {20 + pair(0), 1, "none"}, {20 + pair(0) - 1, 0, "none"},
+                         {0, 0, "none"}, {-5, 0, "none"}}) {
+        const ReadoutFit fit = fitReadouts(rows, note, c.width);
+        EXPECT_EQ(fit.rows, c.rows) << c.width;
+        const std::string caption = c.caption;
+        if (caption == "whole") EXPECT_EQ(fit.caption.toStdString(), note) << c.width;
+        if (caption == "none") EXPECT_TRUE(fit.caption.isEmpty()) << c.width;
+        if (caption == "short") {
+            EXPECT_TRUE(fit.caption.endsWith(QChar(0x2026))) << c.width;
+            EXPECT_TRUE(QString::fromStdString(note).startsWith(fit.caption.chopped(1))) << fit.caption.toStdString();
+            EXPECT_GT(fit.caption.size(), 8);
+        }
+        // What shows fits: whole pairs, then the caption after the spacer.
+        int used = 20 + std::max(0, fit.rows - 1) * 14;
+        for (int i = 0; i < fit.rows; ++i) used += pair(size_t(i));
+        if (!fit.caption.isEmpty()) used += 2 * 14 + label.horizontalAdvance(fit.caption);
+        if (fit.rows > 0) EXPECT_LE(used, c.width) << c.width;
+    }
+    // No caption at all, and a band as wide as a 1280-wide window's tile: the six values whole.
+    EXPECT_EQ(fitReadouts(rows, "", six).rows, 6);
+    EXPECT_EQ(fitReadouts(rows, "", six).caption, QString());
 }
 
 TEST(DeckPlacementPanel, CanvasInputsCarryTheYawAndNameTheFeedingMembers) {

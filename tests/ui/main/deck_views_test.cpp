@@ -91,6 +91,44 @@ TEST(DeckStripView, TransportGroupMenuAndShareSwitchActThroughTheController) {
     EXPECT_EQ(host.take(), (Calls{"setShareTracks(2,1)", "transportButton(2)"}));
 }
 
+TEST(DeckStripView, ANarrowStripLetsItsLeastNeededItemsGoFromTheRightInsteadOfOverlapping) {
+    FakeHost host;
+    host::DeckInfo d = freshDeck("Mr Fingers - Can You Feel It");
+    d.via = "AWDL";
+    d.wavOk = 1;
+    host.assignDeck(1, d);
+    DeckStripView strip(host, 1);
+    auto shown = [&] {
+        std::vector<QWidget*> out;
+        for (QObject* c : strip.children())
+            if (auto* w = qobject_cast<QWidget*>(c); w && w->isVisible()) out.push_back(w);
+        return out;
+    };
+    strip.resize(700, 34);
+    strip.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&strip));
+    const size_t all = shown().size();
+    EXPECT_TRUE(strip.wavBadge()->isVisible());
+    // A 1024-wide window's readings, then narrower still: the rest keeps apart, the spindle stays.
+    for (int width : {300, 240}) {
+        strip.resize(width, 34);
+        QCoreApplication::processEvents();
+        const auto now = shown();
+        EXPECT_LT(now.size(), all) << width;
+        EXPECT_FALSE(strip.wavBadge()->isVisible()) << width;
+        EXPECT_TRUE(strip.spindle()->isVisible()) << width;
+        for (size_t i = 0; i < now.size(); ++i) {
+            EXPECT_TRUE(strip.rect().contains(now[i]->geometry())) << width << " " << now[i]->metaObject()->className();
+            for (size_t j = i + 1; j < now.size(); ++j)
+                EXPECT_FALSE(now[i]->geometry().intersects(now[j]->geometry()))
+                    << width << " " << now[i]->metaObject()->className() << " over " << now[j]->metaObject()->className();
+        }
+    }
+    strip.resize(700, 34);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown().size(), all);
+}
+
 TEST(DeckStripView, RebuildsOncePerDecksChangeAndNotPerFrame) {
     FakeHost host;
     FrameClock::shared().setManual(true);

@@ -1,6 +1,8 @@
 #include "ui/main/placement_geometry.h"
 #include "ui/main/placement_scene.h"
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 
@@ -148,6 +150,115 @@ TEST(PlacementScene, UnplacedPhoneIconSitsTopLeftOrangeAndDashedWhenLifted) {
     EXPECT_EQ(edge(scene(broken, true))[0], 17);
     // And a yaw that is no number leaves the symbol out but draws the rest.
     EXPECT_EQ(edge(scene(unknown, true, std::nan("")))[0], 0);
+}
+
+// A fresh record of a phone in the given state.
+Raw record(int flags, double offX, double offY, double planeDevDeg, double fieldAC, double rotorPhase = 0) {
+    Raw raw;
+    raw.placeFlags = flags;
+    raw.offX = offX;
+    raw.offY = offY;
+    raw.planeDevDeg = planeDevDeg;
+    raw.fieldAC = fieldAC;
+    raw.rotorPhase = rotorPhase;
+    return raw;
+}
+
+// The soft shadow and glow and the translucent parts of the phone are painted through kept layers now; the
+// picture stays within a few levels of the one drawn with a fresh full blur per frame (the images in data/
+// were drawn that way). The text boxes are left out: their pixels belong to the fonts, not to the drawing.
+TEST(PlacementScene, LayersPaintWithinAFewLevelsOfAFreshBlurPerFrame) {
+    struct Case { const char* name; int flags; double offX, offY, dev, field, phase, theta; };
+    const QRect caption(0, 0, 467, 26), twelve(467 / 2 - 12, 30, 24, 20);
+    for (const Case& c : {Case{"placed_glow", 0x03, 1.2, -1.6, 1.3, 0.9, 1.0, 0.5},
+                          Case{"placed_tilted", 0x03, -3.0, 2.5, 6.0, 0.0, 0.0, 2.2},
+                          Case{"lifted", 0x23, 2.0, 1.0, 0.0, 0.0, 0.0, -0.8},
+                          Case{"unsettled_full_glow", 0x01, 0.5, 0.3, 0.4, 1.4, 4.0, 1.1}}) {
+        const QImage now = scene(record(c.flags, c.offX, c.offY, c.dev, c.field, c.phase), true, c.theta, {467, 173});
+        const QImage before = QImage(QStringLiteral(PLINDO_TEST_DATA "/placement_%1.png").arg(c.name))
+                                  .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        ASSERT_EQ(before.size(), now.size()) << c.name;
+        int worst = 0;
+        long total = 0;
+        for (int y = 0; y < now.height(); ++y) {
+            for (int x = 0; x < now.width(); ++x) {
+                if (caption.contains(x, y) || twelve.contains(x, y)) continue;
+                const QRgb a = now.pixel(x, y), b = before.pixel(x, y);
+                const int d = std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                        std::abs(qBlue(a) - qBlue(b))});
+                worst = std::max(worst, d);
+                total += d;
+            }
+        }
+        EXPECT_LE(worst, 3) << c.name;
+        EXPECT_LT(double(total) / (467.0 * 173.0), 0.03) << c.name;
+    }
+}
+
+// A canvas repaints, between two frames of one look, only the moving parts of both: every pixel that differs
+// between them lies there.
+TEST(PlacementScene, FramesOfOneLookDifferOnlyWhereTheirMovingPartsLie) {
+    const QSizeF size{467, 173};
+    struct Case { int flags; double offX, offY, dev, field; };
+    for (const Case c : {Case{0x03, 1.2, -1.6, 1.3, 0.9}, Case{0x03, -9, 6, 8, 0}, Case{0x23, 2, 1, 0, 1.4},
+                         Case{0x01, 0.5, 0.3, 0.4, 0.02}, Case{0x00, 0, 0, -1, 0.7}}) {
+        for (const double turn : {0.06, 1.9}) {
+            const Raw a = record(c.flags, c.offX, c.offY, c.dev, c.field);
+            Raw b = a;
+            b.offX += 0.7;
+            b.rotorPhase = 5;
+            b.fieldAC *= 1.3;
+            ASSERT_EQ(placementLook(a, true, {}, {}), placementLook(b, true, {}, {}));
+            const QImage before = scene(a, true, 0.3, size), after = scene(b, true, 0.3 + turn, size);
+            const QRect moving =
+                (placementMovingRect(a, true, size, 0.3) | placementMovingRect(b, true, size, 0.3 + turn)).toAlignedRect();
+            int outside = 0;
+            for (int y = 0; y < before.height(); ++y)
+                for (int x = 0; x < before.width(); ++x)
+                    outside += !moving.contains(x, y) && before.pixel(x, y) != after.pixel(x, y);
+            EXPECT_EQ(outside, 0) << c.flags << " turned " << turn;
+        }
+    }
+    // Freshness, the phone's state behind its caption and the labels make another look.
+    Raw settled;
+    settled.placeFlags = 0x03;
+    Raw measuring = settled;
+    measuring.placeFlags = 0x01;
+    EXPECT_NE(placementLook(settled, true, {}, {}), placementLook(measuring, true, {}, {}));
+    EXPECT_NE(placementLook(settled, true, {}, {}), placementLook(settled, false, {}, {}));
+    EXPECT_NE(placementLook(settled, true, {}, {}), placementLook(settled, true, QStringLiteral("🎧"), {}));
+    // A phone where no number is: the whole canvas.
+    settled.offY = 1e300;
+    EXPECT_EQ(placementMovingRect(settled, true, size, 0), QRectF(QPointF(0, 0), size));
+}
+
+// Nanoseconds the raster engine's pool threads have run so far (the threads this process has named so).
+double pooledRunNs() {
+    double ns = 0;
+    for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm("/proc/self/task/" + task + "/comm"), stat("/proc/self/task/" + task + "/schedstat");
+        if (!comm.open(QIODevice::ReadOnly) || !comm.readAll().startsWith("Thread (pooled)")) continue;
+        if (stat.open(QIODevice::ReadOnly)) ns += stat.readAll().split(' ').value(0).toDouble();
+    }
+    return ns;
+}
+
+// At a phone's rate the raster engine's hand-offs to its thread pool cost far more than the drawing: a frame of
+// the tile's moving parts stays on the painting thread, whatever the phone's state.
+TEST(PlacementScene, FramesAtAPhonesRateLeaveTheRasterThreadPoolIdle) {
+    QImage img(467, 173, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::black);
+    PlacementKeep keep;
+    const double before = pooledRunNs();
+    for (const int flags : {0x03, 0x01, 0x23, 0x00, 0x20}) {
+        for (int i = 0; i < 12; ++i) {
+            QPainter p(&img);
+            drawPlacementForeground(p, record(flags, 1.2 - 0.3 * i, -1.6, 1.3, 0.9, i), true, {}, {}, {467, 173},
+                                    0.2 * i, keep);
+        }
+    }
+    // A pool thread that ends its idle wait runs for microseconds; one that fills runs for milliseconds.
+    EXPECT_LT(pooledRunNs() - before, 1e6);
 }
 
 }  // namespace

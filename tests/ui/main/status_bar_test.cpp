@@ -2,6 +2,7 @@
 #include "../expect_color.h"
 #include "../fake_host.h"
 #include "ui/kit/colors.h"
+#include "ui/kit/elided_label.h"
 #include "ui/main/deck_inventory_editor.h"
 #include "ui/main/deck_seat_sheet.h"
 #include "ui/main/host_main_screen.h"
@@ -123,6 +124,48 @@ TEST(StatusBar, BadgeBlinksOnTheQuarterSecondTicksAndATapAlwaysReachesTheControl
     EXPECT_EQ(f.host.take(), (std::vector<std::string>{"blinkPanelTapped()", "blinkPanelTapped()"}));
     f.host.assignBlinkColor(2);
     EXPECT_EQ(f.bar->dotColor(), colors::green());
+}
+
+TEST(StatusBar, StatusLineShowsAsOneLineBetweenTheButtonsAndTheBadgeWithTheWholeTextInItsTooltip) {
+    BarFixture f;
+    f.screen->resize(1280, 720);
+    QCoreApplication::processEvents();
+    auto* line = f.bar->findChild<ui::ElidedLabel*>("statusLine");
+    ASSERT_TRUE(line) << "the status line has no place in the bar";
+    const int barHeight = f.bar->height();
+    const QRect badge = f.bar->badge()->geometry(), cut = f.bar->cutButton()->geometry();
+    EXPECT_EQ(line->text(), "");
+
+    const std::string refused = "Plindo: Kitchen iPhone refused \u2014 build unknown < 0958";
+    f.host.assignStatusLine(refused);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(line->shownText().toStdString(), refused);
+    EXPECT_EQ(line->toolTip().toStdString(), refused);
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_GE(line->x(), cut.right() + 1) << "right of Cut";
+    EXPECT_LE(line->geometry().right(), badge.left() - 1) << "left of the badge";
+
+    // Too long for the bar: shortened in the middle, so the deck and the outcome both stay; a line break in
+    // the text does not make a second line.
+    const std::string path(400, 'x');
+    const std::string stuck = "Plindo: deck 2 stuck at 0:00 \u2014 told the remote\n/music/" + path + "/last.flac: decode failed";
+    f.host.assignStatusLine(stuck);
+    QCoreApplication::processEvents();
+    const QString shown = line->shownText();
+    EXPECT_TRUE(shown.startsWith("Plindo: deck 2 stuck")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("decode failed")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026)));
+    EXPECT_FALSE(shown.contains('\n'));
+    EXPECT_LE(line->fontMetrics().horizontalAdvance(shown), line->width());
+    EXPECT_EQ(line->toolTip().toStdString(), stuck);
+
+    // The bar's other contents stay where they were.
+    EXPECT_EQ(f.bar->height(), barHeight);
+    EXPECT_EQ(f.bar->badge()->geometry(), badge);
+    EXPECT_EQ(f.bar->cutButton()->geometry(), cut);
+    EXPECT_EQ(f.bar->decksButton()->x(), 14);
+    EXPECT_EQ(f.bar->width() - 14 - 1, f.bar->badge()->geometry().right());
+    screenshot(*f.bar, "status_bar_status_line");
 }
 
 // The stored JSON as text.

@@ -19,10 +19,13 @@ namespace {
 
 using test::FakeHost;
 
-// Counts the paint events a widget gets.
+// Counts the paint events a widget and the views inside it get.
 class PaintCounter : public QObject {
 public:
-    explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
+    explicit PaintCounter(QWidget* w) {
+        w->installEventFilter(this);
+        for (QWidget* child : w->findChildren<QWidget*>()) child->installEventFilter(this);
+    }
     int paints = 0;
 
 protected:

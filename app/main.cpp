@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QScreen>
 #include <QTimer>
 
 #include <atomic>
@@ -170,8 +171,16 @@ int runWindow(int argc, char** argv, const host::LaunchOptions& o) {
     });
     watchSignals(app, [&] { quit(0); });
 
-    window.resize(kWindowWidth, kWindowHeight);
-    window.show();
+    const QScreen* screen = window.QWidget::screen();  // the window's own screen() is its main view
+    const QSize wanted(kWindowWidth, kWindowHeight);
+    const QSize size = ui::HostMainWindow::startSize(wanted, screen ? screen->availableSize() : QSize());
+    window.resize(size);
+    // On a screen smaller than the usual size (a laptop), the window takes the whole free area, frame included.
+    if (size != wanted) {
+        window.showMaximized();
+    } else {
+        window.show();
+    }
     loadDeckPaths(*c->host, o);
     if (o.screenshot) {
         QTimer::singleShot(kScreenshotDelayMs, &window, [&] {

@@ -12,6 +12,12 @@
 
 namespace plindo::ui {
 
+QSize HostMainWindow::startSize(QSize wanted, QSize available) {
+    const QSize least(HostMainScreen::kWindowMinWidth, HostMainScreen::kWindowMinHeight);
+    if (!available.isValid() || available.isEmpty()) return wanted;
+    return wanted.boundedTo(available).expandedTo(least);
+}
+
 HostMainWindow::HostMainWindow(host::HostUi& state, FileDialogs& dialogs, QWidget* parent)
     : QMainWindow(parent), state_(state), dialogs_(dialogs) {
     setWindowTitle("Plindo");

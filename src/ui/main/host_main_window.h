@@ -19,6 +19,10 @@ class HostMainWindow : public QMainWindow {
 public:
     HostMainWindow(host::HostUi& state, FileDialogs& dialogs, QWidget* parent = nullptr);
 
+    // The size the window opens at: `wanted`, kept within the screen's free area (a laptop's 1366×768 with a
+    // panel) but never below the window's minimum.
+    static QSize startSize(QSize wanted, QSize available);
+
     HostMainScreen* screen() const { return screen_; }
     // Opens (or raises) the settings window.
     void openSettings();

@@ -157,7 +157,9 @@ TEST(StatusBar, StatusLineShowsAsOneLineBetweenTheButtonsAndTheBadgeWithTheWhole
     EXPECT_TRUE(shown.contains(QChar(0x2026)));
     EXPECT_FALSE(shown.contains('\n'));
     EXPECT_LE(line->fontMetrics().horizontalAdvance(shown), line->width());
-    EXPECT_EQ(line->toolTip().toStdString(), stuck);
+    // Control characters arrive escaped: the tooltip shows the break as the two characters \n.
+    const std::string escaped = "Plindo: deck 2 stuck at 0:00 \u2014 told the remote\\n/music/" + path + "/last.flac: decode failed";
+    EXPECT_EQ(line->toolTip().toStdString(), escaped);
 
     // The bar's other contents stay where they were.
     EXPECT_EQ(f.bar->height(), barHeight);

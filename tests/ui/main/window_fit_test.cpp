@@ -149,3 +149,18 @@ TEST(WindowFit, ALaptopScreenShowsTheDeckCardsAndTheBottomBarWithNothingOverlapp
 
 }  // namespace
 }  // namespace plindo::test
+
+TEST(WindowFit, TheWindowOpensWithinTheScreensFreeAreaButNotBelowItsMinimum) {
+    struct Row { QSize wanted, available, expected; };
+    const Row rows[] = {
+        {{1400, 900}, {1920, 1050}, {1400, 900}},  // room enough: the usual size
+        {{1400, 900}, {1366, 736}, {1366, 736}},   // a laptop with a panel
+        {{1400, 900}, {1280, 800}, {1280, 800}},
+        {{1400, 900}, {800, 600}, {1024, 640}},    // never below the minimum
+        {{1400, 900}, {}, {1400, 900}},            // no screen known
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(plindo::ui::HostMainWindow::startSize(r.wanted, r.available), r.expected)
+            << r.available.width() << "x" << r.available.height();
+    }
+}

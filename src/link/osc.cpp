@@ -265,7 +265,6 @@ void OSCDecoder::decodeElement(const uint8_t* data, size_t size, Visitor visit, 
         a.i = 0;
         a.f = 0;
         a.s = {};
-        a.implied = false;
         switch (tags[k + 1]) {
             case 'i':
                 if (size - off < 4) return;
@@ -300,12 +299,10 @@ void OSCDecoder::decodeElement(const uint8_t* data, size_t size, Visitor visit, 
             case 'T':
                 a.kind = OSCValue::Kind::Int;
                 a.i = 1;
-                a.implied = true;
                 break;
             case 'F':
             case 'N':
                 a.kind = OSCValue::Kind::Int;
-                a.implied = true;
                 break;
             default: return;  // blobs, impulses, characters, colours, MIDI, arrays: not understood
         }

@@ -41,10 +41,7 @@ struct OSCArg {
     int64_t i = 0;
     double f = 0;
     std::string_view s;
-    bool implied = false;  // "T", "F" or "N": a value the type tag alone gives, not a number sent
 
-    // An integer the sender sent as one ("i" or "h"), not a float that happens to be whole or a boolean.
-    bool isInteger() const { return (kind == OSCValue::Kind::Int || kind == OSCValue::Kind::Int64) && !implied; }
     bool isNumber() const { return kind != OSCValue::Kind::String; }
     std::optional<double> doubleValue() const {
         switch (kind) {

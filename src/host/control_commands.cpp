@@ -248,7 +248,8 @@ json HostState::browserRowRecord(int row, const std::string& title, const std::s
     if (!title.empty()) {
         if (auto t = seratoLibrary_.track(title, artist, crate, durMs, key)) path = t->path;
     }
-    return json{{"title", title}, {"artist", artist}, {"durMs", durMs}, {"key", key}, {"path", path}};
+    return json{{"title", title}, {"artist", artist}, {"durMs", durMs}, {"key", key},
+                {"path", platform::listedName(path)}};
 }
 
 // --- Reports ---
@@ -259,7 +260,8 @@ json HostState::stateReport() const {
     for (int deck = 1; deck <= 2; ++deck) {
         const DeckInfo& d = this->deck(deck);
         json seratoPlay = d.seratoPlay ? json(*d.seratoPlay) : json(nullptr);
-        decksOut.push_back(json{{"path", d.path},
+        // A name that is not UTF-8 in the form that the track server and `cmd=load` take back.
+        decksOut.push_back(json{{"path", platform::listedName(d.path)},
                                 {"name", d.name},
                                 {"posSec", d.posSec},
                                 {"rate", d.rate},

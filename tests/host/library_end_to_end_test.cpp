@@ -129,6 +129,7 @@ TEST(LibraryEndToEnd, ATrackNamedInBytesThatAreNotUtf8IsListedAndLoaded) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_NEAR(seconds, 0.5, 0.01) << "the track was fetched and decoded";
+    EXPECT_EQ(get("/ctl?cmd=state")["decks"][0]["path"], listed) << "the state report names it so it comes back";
 }
 
 }  // namespace

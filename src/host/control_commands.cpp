@@ -154,6 +154,11 @@ double HostState::numberParam(const Params& params, const std::string& key, doub
     return readNumber(it->second).value_or(def);
 }
 
+bool HostState::hasNumber(const Params& params, const std::string& key) {
+    const auto it = params.find(key);
+    return it == params.end() || readNumber(it->second).has_value();
+}
+
 std::string HostState::hexDigits(const std::string& text) {
     std::string out;
     for (char c : text) {

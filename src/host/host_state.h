@@ -173,6 +173,8 @@ public:
                              const ControlLater& later = {});
     // Readers of command parameters.
     static double numberParam(const std::map<std::string, std::string>& params, const std::string& key, double def);
+    // False when `key` is given but does not read as a number: such a command is refused, not run on a default.
+    static bool hasNumber(const std::map<std::string, std::string>& params, const std::string& key);
     static std::string hexDigits(const std::string& text);
     static std::optional<int64_t> intItem(const std::string& item);
     // Records of the reports.

@@ -53,6 +53,8 @@ TEST(LibraryEndToEnd, ControlRoutesAndBrowserFramesInOneProcess) {
     answer = get("/ctl?cmd=crate&pane=1&key=Plindo%25%25Serato%25%25Peak");
     EXPECT_EQ(answer["status"], "Crate Peak: 2 tracks");
     EXPECT_EQ(get("/ctl?cmd=crate&pane=2&key=x")["error"], "pane out of range");
+    EXPECT_EQ(get("/ctl?cmd=crate&pane=abc&key=x")["error"], "pane is not a number");
+    EXPECT_EQ(get("/ctl?cmd=library&reload=abc")["error"], "reload is not a number");
 
     answer = get("/library/crates");
     EXPECT_EQ(answer["folderCrates"], json::array({"Set", "Playlists%%warm"}));

@@ -1,7 +1,6 @@
 // The control endpoint ("/ctl"): reports of the controller's inner state, and the run-time settings and
 // test senders of the MIDI output. Every command answers with its current values. Runs on main.
 #include "host/host_state.h"
-#include "host/library_reads.h"
 
 #include "host/serato_parts.h"
 
@@ -568,7 +567,7 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
         if (cmd == "load") {
             const auto it = params.find("path");
             if (it == params.end() || it->second.empty()) return {{"error", "path missing"}};
-            loadDeck(deck, LibraryReads::clientPath(it->second));
+            loadDeck(deck, link::DeckFileServer::namedPath(it->second));
             answer = {{"deck", deck}, {"path", platform::listedName(this->deck(deck).path)}};
         } else {
             const auto it = params.find("on");

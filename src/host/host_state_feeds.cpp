@@ -2,7 +2,6 @@
 // deck players or the MIDI output through the feed cells; the 2 ms tunnel pump keeps the tick and earbud
 // streams flowing between batches. Also the deck loader and the bridge to the DJ application.
 #include "host/host_state.h"
-#include "host/library_reads.h"
 
 #include "host/serato_parts.h"
 
@@ -305,7 +304,7 @@ void HostState::wireServer() {
         if (!alive.lock() || deck < 1 || deck > 2) return;
         serverLog.info("deck {}: phone loads \"{}\"", deck, path);
         lastRemotePath[deck - 1] = path;
-        loadDeck(deck, LibraryReads::clientPath(path));
+        loadDeck(deck, link::DeckFileServer::namedPath(path));
     };
     // Another host's logo, chunk by chunk; a complete one becomes ours without being shared on.
     s.onDJLogo = [this, alive](double generation, int index, int count, std::string_view chunk,
@@ -661,12 +660,7 @@ void HostState::loadDeck(int deck, const std::string& path) {
     if (player.loadGen != gen) {
         // A new track starts at its start: the followers, the player and the screen all go back to 0, so that
         // a running hold or a standalone start goes on from 0:00 of the new track, not from the old position.
-        feeds->integrators[i].seek(0);
-        {
-            std::lock_guard g(feeds->rawFollow[i]->lock);
-            feeds->rawFollow[i]->posSec = 0;
-        }
-        player.seek.request(0);
+        seekDeck(*feeds, deck, 0, clock_.now());
         player.posCell.setValue(0);
     }
     assignDeckEnv(deck, nullptr);

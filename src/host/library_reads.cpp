@@ -1,7 +1,6 @@
 #include "host/library_reads.h"
 
 #include "library/library_scan.h"
-#include "platform/url.h"
 
 #include <string_view>
 
@@ -122,13 +121,6 @@ std::vector<library::LibTrack> folderCrateTracks(const std::string& folder, cons
     if (std::string_view(id).starts_with(kPlaylistPrefix)) return library::readM3U(folder, id.substr(kPlaylistPrefix.size()));
     const auto at = folderOfId(folder, id);
     return at ? library::listAudioFiles(at->string()) : std::vector<library::LibTrack>{};
-}
-
-std::string clientPath(const std::string& path) {
-    std::error_code ec;
-    if (path.find('\0') != std::string::npos || fs::exists(path, ec)) return path;
-    const auto bytes = platform::nameFromListing(path);
-    return bytes && fs::exists(*bytes, ec) ? *bytes : path;
 }
 
 std::string libraryStatus(const std::string& folder, size_t files, size_t seratoTracks) {

@@ -49,11 +49,6 @@ std::vector<std::string> folderCrates(const std::string& folder);
 // One folder crate's tracks: a "Playlists%%<name>" playlist, else the audio files of the folder the id names.
 std::vector<library::LibTrack> folderCrateTracks(const std::string& folder, const std::string& id);
 
-// The file a path from a client names: the path itself when something is there, else the bytes its listed
-// form stands for (the track server lists a name that is no UTF-8 with its bytes escaped) when something is
-// there, else the path as it came.
-std::string clientPath(const std::string& path);
-
 // Status texts of a pane.
 extern const char* const kNotLoaded;    // "Library: not loaded yet"
 extern const char* const kLoading;      // "Library: loading …"

@@ -78,6 +78,9 @@ public:
     // The path itself, or its NFD or NFC form, that leads (through any links) to a regular file; none
     // otherwise (also for a path holding NUL, a folder, a FIFO or a device).
     static std::optional<std::string> existingPath(const std::string& path);
+    // The path a client names: as given, or, when nothing is there, the bytes its listed form stands for (a
+    // name that is no UTF-8 is listed with its bytes escaped) if something is there; else as given.
+    static std::string namedPath(const std::string& path);
 
     struct Impl;
 

@@ -57,14 +57,6 @@ std::vector<std::string> unicodeForms(const std::string& path) {
     return forms;
 }
 
-// The path a request names: as given, or, when nothing is there, the bytes its listed form stands for if
-// something is there.
-std::string namedPath(const std::string& path) {
-    if (kindOf(path) != Kind::Missing) return path;
-    auto bytes = platform::nameFromListing(path);
-    return bytes && kindOf(*bytes) != Kind::Missing ? std::move(*bytes) : path;
-}
-
 bool streamable(const std::string& path) {
     static const std::set<std::string> kExtensions = {"mp3", "flac", "m4a", "aiff", "aif", "wav",
                                                       "aac", "ogg",  "wma", "mp4",  "mov"};
@@ -159,6 +151,12 @@ std::optional<std::string> DeckFileServer::existingPath(const std::string& path)
         if (kindOf(form) == Kind::Regular) return form;
     }
     return std::nullopt;
+}
+
+std::string DeckFileServer::namedPath(const std::string& path) {
+    if (kindOf(path) != Kind::Missing) return path;
+    auto bytes = platform::nameFromListing(path);
+    return bytes && kindOf(*bytes) != Kind::Missing ? std::move(*bytes) : path;
 }
 
 void DeckFileServer::Impl::route(const ConnPtr& conn, const std::string& head) {

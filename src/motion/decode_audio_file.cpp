@@ -452,9 +452,7 @@ DecodeResult decodeWhole(const std::string& path, const std::function<bool()>& c
     const size_t silent = kept.silent;
     return {kept.take(rate), std::nullopt, silent};
 }
-}  // namespace
 
-namespace {
 // Bytes of a file read for its header: chunks that come before the audio (format, broadcast data, padding)
 // fit; a file whose audio starts later gives no promised length.
 constexpr size_t kHeaderBytes = size_t{1} << 18;

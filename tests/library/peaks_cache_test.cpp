@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <mutex>
 #include <thread>
 
 namespace plindo::library {
@@ -132,15 +133,25 @@ TEST(PeaksCacheLimits, TwoLanesServeDifferentTracksAtOnce) {
     for (int i = 0; i < 8; ++i) testfiles::silentWav(paths.emplace_back((dir.path / (std::to_string(i) + ".wav")).string()), 2);
     PeaksCache cache;
     std::atomic<int> served{0};
+    std::mutex refusedMutex;
+    std::string refused;  // what a failed answer said, to tell why
     const auto lane = [&](size_t first) {
-        for (size_t i = first; i < paths.size(); i += 2) served += cache.serve(paths[i], 100, 0, 0).status == "200 OK";
+        for (size_t i = first; i < paths.size(); i += 2) {
+            const auto answer = cache.serve(paths[i], 100, 0, 0);
+            if (answer.status == "200 OK") {
+                ++served;
+            } else {
+                std::lock_guard lock(refusedMutex);
+                refused += paths[i] + ": " + answer.status + " " + answer.body + "\n";
+            }
+        }
     };
     std::thread a(lane, 0), b(lane, 1);
     for (int round = 0; round < 20; ++round)
         for (const auto& p : paths) (void)cache.workSeconds(p);
     a.join();
     b.join();
-    EXPECT_EQ(served.load(), 8);
+    EXPECT_EQ(served.load(), 8) << refused;
     EXPECT_EQ(std::count_if(paths.begin(), paths.end(), [&](const auto& p) { return cache.workSeconds(p) == 0.0; }),
               static_cast<long>(PeaksCache::kMaxEnvelopes));
 }

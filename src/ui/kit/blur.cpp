@@ -8,19 +8,6 @@ namespace plindo::ui {
 
 namespace {
 
-std::vector<float> kernel(double sigma) {
-    const int half = int(std::ceil(3.0 * sigma));
-    std::vector<float> k(size_t(2 * half + 1));
-    double sum = 0;
-    for (int i = -half; i <= half; ++i) {
-        const double v = std::exp(-0.5 * (i * i) / (sigma * sigma));
-        k[size_t(i + half)] = float(v);
-        sum += v;
-    }
-    for (auto& v : k) v = float(v / sum);
-    return k;
-}
-
 // One pass along `n` samples spaced `stride` pixels apart, from `src` into `dst` (both premultiplied ARGB).
 void pass(const QRgb* src, QRgb* dst, int n, int stride, const std::vector<float>& kernel) {
     const int half = int(kernel.size() / 2);
@@ -48,10 +35,23 @@ void pass(const QRgb* src, QRgb* dst, int n, int stride, const std::vector<float
 
 }  // namespace
 
+void gaussianKernel(double sigma, std::vector<float>& k) {
+    const int half = int(std::ceil(3.0 * sigma));
+    k.resize(size_t(2 * half + 1));
+    double sum = 0;
+    for (int i = -half; i <= half; ++i) {
+        const double v = std::exp(-0.5 * (i * i) / (sigma * sigma));
+        k[size_t(i + half)] = float(v);
+        sum += v;
+    }
+    for (auto& v : k) v = float(v / sum);
+}
+
 QImage blurred(const QImage& image, double radius) {
     QImage src = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     if (radius <= 0 || src.isNull()) return src;
-    const auto k = kernel(radius);
+    std::vector<float> k;
+    gaussianKernel(radius, k);
     const int w = src.width(), h = src.height();
     QImage tmp(w, h, QImage::Format_ARGB32_Premultiplied);
     QImage out(w, h, QImage::Format_ARGB32_Premultiplied);

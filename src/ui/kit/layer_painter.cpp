@@ -1,5 +1,7 @@
 #include "ui/kit/layer_painter.h"
 
+#include "ui/kit/blur.h"
+
 #include <QPainterPath>
 
 #include <algorithm>
@@ -135,12 +137,8 @@ void LayerPainter::fillLinear(QPainter& p, QSizeF canvas, const QPainterPath& pa
 }
 
 void LayerPainter::blurOpacity(int w, int h, double sigma, std::vector<float>& out) {
-    const int radius = int(std::ceil(3 * sigma));
-    kernel_.resize(size_t(2 * radius + 1));
-    double sum = 0;
-    for (int i = -radius; i <= radius; ++i) sum += std::exp(-0.5 * i * i / (sigma * sigma));
-    for (int i = -radius; i <= radius; ++i)
-        kernel_[size_t(i + radius)] = float(std::exp(-0.5 * i * i / (sigma * sigma)) / sum);
+    gaussianKernel(sigma, kernel_);
+    const int radius = int(kernel_.size() / 2);
 
     // The mask is black: its opacity carries the whole shape, so only that is blurred, rows then columns. Both
     // passes spread only what is there, so the empty stretches of a mask cost little.

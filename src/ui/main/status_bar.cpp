@@ -197,14 +197,10 @@ StatusBar::StatusBar(HostMainScreen& screen, FrameClock& clock, std::function<do
 }
 
 void StatusBar::refreshStatusLine() {
-    const QString full = QString::fromStdString(state_.statusLine());
-    // A line break or tab in a peer's text would break the bar's one line: each becomes a space.
-    QString line = full;
-    for (QChar& c : line) {
-        if (c.unicode() < 0x20 || c == QChar::LineSeparator || c == QChar::ParagraphSeparator) c = u' ';
-    }
+    // The controller has escaped every line break in it: the text is one line as it stands.
+    const QString line = QString::fromStdString(state_.statusLine());
     status_->setText(line);
-    status_->setToolTip(full);
+    status_->setToolTip(line);
 }
 
 QColor StatusBar::dotColor() const { return blinkDotColor(state_.blinkColor()); }

@@ -101,8 +101,9 @@ public:
     // host), suggested file name, time limit. Blocks the background load that calls it.
     using PeerFetch = std::function<FetchedFile(const std::string& requestPath, const std::optional<std::string>& server,
                                                 const std::string& suggestedName, double timeoutSec)>;
-    // Where a track lies. A track of this host that its own track server cannot deliver is looked at on
-    // disk: gone, or changed since its load began, the load fails at once instead of asking other hosts.
+    // Where a track may lie. With ThisHost, a track that lies on this disk as its load starts and that its own
+    // track server cannot deliver is looked at again: gone, or changed since, the load fails at once instead
+    // of asking other hosts. A path that is not on this disk goes to the other hosts all the same.
     enum class TrackHome { OtherHost, ThisHost };
     void load(const std::string& path, const HostConfig& config, const std::optional<std::string>& base = std::nullopt,
               const std::optional<std::string>& server = std::nullopt, TrackHome home = TrackHome::OtherHost);

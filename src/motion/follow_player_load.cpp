@@ -55,8 +55,8 @@ struct Fetched {
 using OwnFileCheck = std::function<std::optional<std::string>()>;
 
 // This host's own or the given track server over HTTP first; any failure there falls back to the peer fetch,
-// whose error is the one the user sees. A track of this host that has gone or changed on disk is not asked
-// of other hosts: that is said at once.
+// whose error is the one the user sees. A track that lay on this disk as the load began and has gone or
+// changed since is not asked of other hosts: that is said at once.
 Fetched fetchTrackFile(const std::optional<std::string>& url, const std::string& path,
                        const std::optional<std::string>& server, const std::string& fileName,
                        const FollowPlayer::PeerFetch& peerFetch, const OwnFileCheck& ownFileGone) {
@@ -251,9 +251,12 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
             });
         };
 
+        // Only a track that lies on this disk as its load starts can go or change under it; a path that is
+        // not here is another host's and is asked of the others like any such track.
         OwnFileCheck ownFileGone;
-        if (home == TrackHome::ThisHost) {
-            ownFileGone = [path, before = stampOf(path)]() -> std::optional<std::string> {
+        const FileStamp before = home == TrackHome::ThisHost ? stampOf(path) : FileStamp{};
+        if (before.exists) {
+            ownFileGone = [path, before]() -> std::optional<std::string> {
                 const FileStamp now = stampOf(path);
                 if (!now.exists) return "file not found";
                 if (now != before) return "file changed while loading";

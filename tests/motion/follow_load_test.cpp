@@ -1,5 +1,5 @@
 // Loading a deck from real files made here: what a deck may hold in memory, tracks cut or damaged on disk,
-// and a track of this host that goes or changes while it loads.
+// a track of this host that goes or changes while it loads, and one that only another host holds.
 #include "motion/follow_player.h"
 #include "platform/settings.h"
 
@@ -162,26 +162,40 @@ TEST_F(FollowLoad, ACutOrDamagedTrackPlaysWhatItHoldsAndSaysSo) {
 
 TEST_F(FollowLoad, ATrackOfThisHostThatGoesOrChangesWhileLoadingSaysSoAtOnce) {
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(load("gone.wav", FollowPlayer::TrackHome::ThisHost), "Load failed: file not found");
-    EXPECT_EQ(peerAsks, 0) << "other hosts are not asked for a file this host lost";
-
-    // Cut while its own track server sends it: the transfer ends short, and the file is not what it was.
+    ffmpeg("-f lavfi -i 'sine=frequency=440:duration=2' -ar 48000 -ac 2", "removed.wav");
     ffmpeg("-f lavfi -i 'sine=frequency=440:duration=2' -ar 48000 -ac 2", "cut.wav");
-    plindo::testing::ScriptedHttpServer server([&](const std::string&) {
+    // Its own track server finds one gone, and sends the other short while it is cut on disk.
+    plindo::testing::ScriptedHttpServer server([&](const std::string& head) {
+        if (head.find("removed.wav") != std::string::npos) {
+            fs::remove(dir / "removed.wav");
+            return std::string("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+        }
         fs::resize_file(dir / "cut.wav", 1000);
         return std::string("HTTP/1.1 200 OK\r\nContent-Length: 384044\r\n\r\n") + std::string(1000, '\0');
     });
     const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+    EXPECT_EQ(load("removed.wav", FollowPlayer::TrackHome::ThisHost, base), "Load failed: file not found");
     EXPECT_EQ(load("cut.wav", FollowPlayer::TrackHome::ThisHost, base), "Load failed: file changed while loading");
-    EXPECT_EQ(peerAsks, 0);
+    EXPECT_EQ(peerAsks, 0) << "other hosts are not asked for a file this host lost";
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
 
-    // Unchanged, a track of this host its server cannot deliver is still asked of the others; so is a track
-    // of another host, whatever lies on this disk.
+TEST_F(FollowLoad, ATrackThisDiskDoesNotHoldOrItsServerCannotSendIsAskedOfTheOtherHosts) {
+    // This host's track server answers 404 for a path it does not hold; the fake peer holds the files of `dir`.
+    plindo::testing::ScriptedHttpServer server(
+        [](const std::string&) { return std::string("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"); });
+    const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+    ffmpeg("-f lavfi -i 'sine=frequency=440:duration=1' -ar 48000 -ac 2", "peer.wav");
+    EXPECT_EQ(load("away/peer.wav", FollowPlayer::TrackHome::ThisHost, base), "Deck ready: peer.wav (1 s @ 48 kHz)");
+    EXPECT_EQ(load("away/nowhere.wav", FollowPlayer::TrackHome::ThisHost, base),
+              "Load failed: no file service found (none advertised)");
+
+    // Unchanged on disk, a track of this host that its server cannot send is asked of the others too; so is a
+    // track of another host, whatever lies on this disk.
     ffmpeg("-f lavfi -i 'sine=frequency=440:duration=1' -ar 48000 -ac 2", "here.wav");
-    EXPECT_EQ(load("here.wav", FollowPlayer::TrackHome::ThisHost), "Deck ready: here.wav (1 s @ 48 kHz)");
+    EXPECT_EQ(load("here.wav", FollowPlayer::TrackHome::ThisHost, base), "Deck ready: here.wav (1 s @ 48 kHz)");
     EXPECT_EQ(load("elsewhere.wav"), "Load failed: no file service found (none advertised)");
-    EXPECT_EQ(peerAsks, 2);
+    EXPECT_EQ(peerAsks, 4);
 }
 
 }  // namespace

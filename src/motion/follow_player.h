@@ -39,6 +39,15 @@ struct FollowConfig {
     static FollowConfig from(const HostConfig& c) { return {c.followEase(), c.stillGate(), {}}; }
 };
 
+// Where the memory a process may use is read: the machine's physical memory and the memory limits of the
+// control groups the process belongs to. The defaults are this machine's own.
+struct MemorySources {
+    std::string unifiedRoot = "/sys/fs/cgroup";         // the unified hierarchy, a "memory.max" in each group
+    std::string legacyRoot = "/sys/fs/cgroup/memory";   // the older layout's memory controller, "memory.limit_in_bytes"
+    std::string selfCgroup = "/proc/self/cgroup";       // names the process' group in each hierarchy
+    std::optional<uint64_t> physicalBytes;              // none: the machine's
+};
+
 class FollowPlayer {
 public:
     // Output buffer size each player requests from its device.
@@ -101,8 +110,9 @@ public:
     // host), suggested file name, time limit. Blocks the background load that calls it.
     using PeerFetch = std::function<FetchedFile(const std::string& requestPath, const std::optional<std::string>& server,
                                                 const std::string& suggestedName, double timeoutSec)>;
-    // Where a track lies. A track of this host that its own track server cannot deliver is looked at on
-    // disk: gone, or changed since its load began, the load fails at once instead of asking other hosts.
+    // Where a track may lie. With ThisHost, a track that lies on this disk as its load starts and that its own
+    // track server cannot deliver is looked at again: gone, or changed since, the load fails at once instead
+    // of asking other hosts. A path that is not on this disk goes to the other hosts all the same.
     enum class TrackHome { OtherHost, ThisHost };
     void load(const std::string& path, const HostConfig& config, const std::optional<std::string>& base = std::nullopt,
               const std::optional<std::string>& server = std::nullopt, TrackHome home = TrackHome::OtherHost);
@@ -111,10 +121,11 @@ public:
     // under half: a larger one is refused before decoding, or stopped when the decode passes it.
     std::optional<uint64_t> memoryBytes;  // the memory the process may use; none reads it from the machine
     // Physical memory, or the process' cgroup limit when lower; 0 when neither can be read.
-    static uint64_t processMemoryBytes();
-    // The lowest cgroup v2 "memory.max" on the way from `cgroupRoot` (/sys/fs/cgroup) down to the group that
-    // the file `selfCgroup` (/proc/self/cgroup) names; none when no group on the way sets one.
-    static std::optional<uint64_t> cgroupMemoryMax(const std::string& cgroupRoot, const std::string& selfCgroup);
+    static uint64_t processMemoryBytes(const MemorySources& from = {});
+    // The lowest memory limit of the groups on the way from each hierarchy's root down to the process' group
+    // there, as `from.selfCgroup` names it: the unified hierarchy's "memory.max" and the older layout's
+    // "memory.limit_in_bytes"; none when no group on the way sets one.
+    static std::optional<uint64_t> cgroupMemoryMax(const MemorySources& from);
     int deckNumber = 0;  // names the deck in status lines; 0 when it has none
     platform::MainExecutor* loadMain = nullptr;  // the main thread; null runs those steps on the load's thread
     PeerFetch peerFetch;

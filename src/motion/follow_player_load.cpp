@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 namespace plindo::motion {
@@ -55,8 +56,8 @@ struct Fetched {
 using OwnFileCheck = std::function<std::optional<std::string>()>;
 
 // This host's own or the given track server over HTTP first; any failure there falls back to the peer fetch,
-// whose error is the one the user sees. A track of this host that has gone or changed on disk is not asked
-// of other hosts: that is said at once.
+// whose error is the one the user sees. A track that lay on this disk as the load began and has gone or
+// changed since is not asked of other hosts: that is said at once.
 Fetched fetchTrackFile(const std::optional<std::string>& url, const std::string& path,
                        const std::optional<std::string>& server, const std::string& fileName,
                        const FollowPlayer::PeerFetch& peerFetch, const OwnFileCheck& ownFileGone) {
@@ -80,25 +81,40 @@ struct FollowPlayer::LoadLink {
     std::atomic<bool> gone{false};  // the player was released: decodes in flight stop at their next block
 };
 
-std::optional<uint64_t> FollowPlayer::cgroupMemoryMax(const std::string& cgroupRoot, const std::string& selfCgroup) {
-    // The unified hierarchy's line is "0::/path".
-    std::ifstream self(selfCgroup);
-    std::string line, group;
-    bool found = false;
-    while (!found && std::getline(self, line)) {
-        found = line.rfind("0::", 0) == 0;
-        if (found) group = line.substr(3);
-    }
-    if (!found || group.find("..") != std::string::npos) return std::nullopt;
-    // Every group on the way down limits the ones below it: the lowest limit counts. "max" means none.
+namespace {
+
+// At most this much of a file under /proc or /sys is read: the files read here are a line or a few.
+constexpr std::streamsize kControlFileMax = 64 * 1024;
+
+std::string readControlFile(const std::string& path, std::streamsize max) {
+    std::ifstream file(path, std::ios::binary);
+    std::string text(static_cast<size_t>(max), '\0');
+    file.read(text.data(), max);
+    text.resize(static_cast<size_t>(std::max<std::streamsize>(file.gcount(), 0)));
+    return text;
+}
+
+// A memory limit file: one number of bytes and a line end. "max" (none), anything else, and 0 (no group
+// can hold a process with none) set nothing.
+std::optional<uint64_t> limitIn(const std::string& path) {
+    constexpr std::streamsize kLongest = 32;  // 2^64 has 20 digits
+    std::string text = readControlFile(path, kLongest);
+    if (text.size() >= static_cast<size_t>(kLongest)) return std::nullopt;
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    uint64_t bytes = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), bytes);
+    if (ec != std::errc() || end != text.data() + text.size() || bytes == 0) return std::nullopt;
+    return bytes;
+}
+
+// Every group on the way from the root down to `group` limits the ones below it: the lowest limit counts.
+// Inside a container the root is often the container's own group, so it is read too.
+std::optional<uint64_t> lowestLimitOnTheWay(const std::string& root, const std::string& group, const char* fileName) {
+    if (group.find("..") != std::string::npos) return std::nullopt;
     std::optional<uint64_t> lowest;
     const auto limitAt = [&](const std::string& dir) {
-        std::ifstream file(cgroupRoot + dir + "/memory.max");
-        std::string text;
-        if (!(file >> text)) return;
-        uint64_t bytes = 0;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), bytes);
-        if (ec == std::errc() && end == text.data() + text.size() && (!lowest || bytes < *lowest)) lowest = bytes;
+        const auto bytes = limitIn(root + dir + "/" + fileName);
+        if (bytes && (!lowest || *bytes < *lowest)) lowest = bytes;
     };
     limitAt("");
     std::string dir;
@@ -113,11 +129,57 @@ std::optional<uint64_t> FollowPlayer::cgroupMemoryMax(const std::string& cgroupR
     return lowest;
 }
 
-uint64_t FollowPlayer::processMemoryBytes() {
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long pageSize = ::sysconf(_SC_PAGE_SIZE);
-    const uint64_t physical = pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) : 0;
-    const auto limit = cgroupMemoryMax("/sys/fs/cgroup", "/proc/self/cgroup");
+bool listsMemory(std::string_view controllers) {
+    for (size_t at = 0; at <= controllers.size();) {
+        const size_t next = std::min(controllers.find(',', at), controllers.size());
+        if (controllers.substr(at, next - at) == "memory") return true;
+        at = next + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<uint64_t> FollowPlayer::cgroupMemoryMax(const MemorySources& from) {
+    // Lines are "id:controllers:path": "0::/path" in the unified hierarchy, "4:memory:/path" (or a comma
+    // list holding "memory") for the older layout's memory controller. A hybrid host has both.
+    std::optional<std::string> unified, legacy;
+    const std::string self = readControlFile(from.selfCgroup, kControlFileMax);
+    for (size_t at = 0; at < self.size();) {
+        const size_t end = std::min(self.find('\n', at), self.size());
+        const std::string_view line(self.data() + at, end - at);
+        at = end + 1;
+        const size_t first = line.find(':');
+        const size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+        if (second == std::string_view::npos) continue;
+        const std::string path(line.substr(second + 1));
+        const std::string_view controllers = line.substr(first + 1, second - first - 1);
+        if (line.substr(0, first) == "0" && controllers.empty()) {
+            if (!unified) unified = path;
+        } else if (listsMemory(controllers) && !legacy) {
+            legacy = path;
+        }
+    }
+    std::optional<uint64_t> lowest;
+    const auto take = [&](std::optional<uint64_t> bytes) {
+        if (bytes && (!lowest || *bytes < *lowest)) lowest = bytes;
+    };
+    if (unified) take(lowestLimitOnTheWay(from.unifiedRoot, *unified, "memory.max"));
+    if (legacy) take(lowestLimitOnTheWay(from.legacyRoot, *legacy, "memory.limit_in_bytes"));
+    return lowest;
+}
+
+uint64_t FollowPlayer::processMemoryBytes(const MemorySources& from) {
+    uint64_t physical = 0;
+    if (from.physicalBytes) {
+        physical = *from.physicalBytes;
+    } else {
+        const long pages = ::sysconf(_SC_PHYS_PAGES);
+        const long pageSize = ::sysconf(_SC_PAGE_SIZE);
+        if (pages > 0 && pageSize > 0) physical = static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+    }
+    // The older layout's "no limit" is a number near 2^63: physical memory is lower and counts.
+    const auto limit = cgroupMemoryMax(from);
     return limit && (physical == 0 || *limit < physical) ? *limit : physical;
 }
 
@@ -251,9 +313,12 @@ void FollowPlayer::load(const std::string& path, const HostConfig& config, const
             });
         };
 
+        // Only a track that lies on this disk as its load starts can go or change under it; a path that is
+        // not here is another host's and is asked of the others like any such track.
         OwnFileCheck ownFileGone;
-        if (home == TrackHome::ThisHost) {
-            ownFileGone = [path, before = stampOf(path)]() -> std::optional<std::string> {
+        const FileStamp before = home == TrackHome::ThisHost ? stampOf(path) : FileStamp{};
+        if (before.exists) {
+            ownFileGone = [path, before]() -> std::optional<std::string> {
                 const FileStamp now = stampOf(path);
                 if (!now.exists) return "file not found";
                 if (now != before) return "file changed while loading";

@@ -1,5 +1,5 @@
 // Loading a deck from real files made here: what a deck may hold in memory, tracks cut or damaged on disk,
-// and a track of this host that goes or changes while it loads.
+// a track of this host that goes or changes while it loads, and one that only another host holds.
 #include "motion/follow_player.h"
 #include "platform/settings.h"
 
@@ -98,38 +98,82 @@ TEST_F(FollowLoad, AskedForMoreThanAQuarterOfMemoryNamesTheSizeAndTheLimit) {
     EXPECT_EQ(load("three-hours.flac"), "Load failed: track too long: needs 4.1 GB, at most 2.0 GB per deck on this machine");
 }
 
-TEST(FollowMemory, TheLowestCgroupLimitOnTheWayDownCounts) {
+struct FollowMemory : ::testing::Test {
     const fs::path root = fs::temp_directory_path() / ("plindo-cgroup-" + std::to_string(::getpid()));
-    const auto put = [&](const fs::path& file, const std::string& text) {
+    // A unified hierarchy and an older-layout memory controller, each with groups of its own.
+    MemorySources from{(root / "unified").string(), (root / "memory").string(), (root / "self-cgroup").string(), {}};
+
+    void TearDown() override { fs::remove_all(root); }
+    void put(const fs::path& file, const std::string& text) {
         fs::create_directories(file.parent_path());
         std::ofstream(file) << text;
-    };
-    const fs::path self = root / "self-cgroup";
-    const fs::path tree = root / "fs";
-    put(tree / "user.slice/memory.max", "max\n");
-    put(tree / "user.slice/app.scope/memory.max", "2147483648\n");
-    put(tree / "capped.slice/memory.max", "1000000\n");
-    put(tree / "capped.slice/big.scope/memory.max", "9000000\n");
-    put(tree / "odd.slice/memory.max", "12abc\n");
+    }
+    void self(const std::string& text) { put(from.selfCgroup, text); }
+    void unified(const std::string& group, const std::string& text) { put(root / "unified" / group / "memory.max", text); }
+    void legacy(const std::string& group, const std::string& text) {
+        put(root / "memory" / group / "memory.limit_in_bytes", text);
+    }
+};
+
+TEST_F(FollowMemory, TheLowestCgroupLimitOnTheWayDownCounts) {
+    unified("user.slice", "max\n");
+    unified("user.slice/app.scope", "2147483648\n");
+    unified("capped.slice", "1000000\n");
+    unified("capped.slice/big.scope", "9000000\n");
+    unified("odd.slice", "12abc\n");
+    legacy(".", "9223372036854771712\n");  // the older layout's "no limit"
+    legacy("docker/abc", "1073741824\n");
+    legacy("docker/small", "536870912\n");
+    legacy("docker", "805306368\n");
+    legacy("odd/huge", "99999999999999999999999\n");
+    legacy("odd/zero", "0\n");
+    constexpr uint64_t none = 9223372036854771712;
     const struct {
         std::string self;
         std::optional<uint64_t> limit;
     } cases[] = {
         {"0::/user.slice/app.scope\n", 2147483648},
-        {"12:memory:/x\n0::/capped.slice/big.scope\n", 1000000},  // the parent's limit is lower
-        {"0::/user.slice\n", std::nullopt},                         // "max": none
-        {"0::/odd.slice\n", std::nullopt},                          // not a number: none
-        {"0::/\n", std::nullopt},                                   // the root sets none
-        {"4:memory:/user.slice/app.scope\n", std::nullopt},         // the old hierarchy only
+        {"0::/capped.slice/big.scope\n", 1000000},  // the parent's limit is lower
+        {"0::/user.slice\n", std::nullopt},          // "max": none
+        {"0::/odd.slice\n", std::nullopt},           // not a number: none
+        {"0::/\n", std::nullopt},                    // the root sets none
         {"0::/user.slice/../capped.slice\n", std::nullopt},
+        // The older layout: its root's "no limit" is a limit too, physical memory beats it.
+        {"4:memory:/\n", none},
+        {"4:memory:/docker/abc\n", 805306368},                                  // the parent's is lower
+        {"9:name=systemd:/\n5:cpu,memory,blkio:/docker/small\n", 536870912},   // a comma list holding it
+        {"4:memsw:/docker/small\n", std::nullopt},                              // not the memory controller
+        {"0::/user.slice/app.scope\n4:memory:/docker/small\n", 536870912},     // hybrid: the lower of both
+        {"4:memory:/odd/huge\n", none},
+        {"4:memory:/odd/zero\n", none},
+        {"4:memory:/docker/../../../etc\n", std::nullopt},
+        {"garbage\n::\n:\n4:memory\n\n", std::nullopt},
     };
     for (const auto& c : cases) {
-        put(self, c.self);
-        EXPECT_EQ(FollowPlayer::cgroupMemoryMax(tree.string(), self.string()), c.limit) << c.self;
+        self(c.self);
+        EXPECT_EQ(FollowPlayer::cgroupMemoryMax(from), c.limit) << c.self.substr(0, 80);
     }
-    EXPECT_EQ(FollowPlayer::cgroupMemoryMax(tree.string(), (root / "none").string()), std::nullopt);
+    fs::remove(from.selfCgroup);
+    EXPECT_EQ(FollowPlayer::cgroupMemoryMax(from), std::nullopt);
+    from.selfCgroup = "/dev/zero";  // endless: read only so far
+    EXPECT_EQ(FollowPlayer::cgroupMemoryMax(from), std::nullopt);
     EXPECT_GT(FollowPlayer::processMemoryBytes(), 0u);
-    fs::remove_all(root);
+}
+
+TEST_F(FollowMemory, TheProcessMayUseTheLowerOfPhysicalMemoryAndItsGroupsLimit) {
+    constexpr uint64_t GiB = 1ull << 30;
+    legacy(".", "9223372036854771712\n");
+    legacy("docker/abc", std::to_string(GiB) + "\n");
+    self("4:memory:/docker/abc\n");
+    from.physicalBytes = 16 * GiB;
+    EXPECT_EQ(FollowPlayer::processMemoryBytes(from), GiB);  // held to 1 GiB on a machine of 16
+    from.physicalBytes = GiB / 2;
+    EXPECT_EQ(FollowPlayer::processMemoryBytes(from), GiB / 2);
+    from.physicalBytes = 0;  // unknown: the group's limit
+    EXPECT_EQ(FollowPlayer::processMemoryBytes(from), GiB);
+    self("4:memory:/\n");  // no limit but the older layout's "none"
+    from.physicalBytes = 16 * GiB;
+    EXPECT_EQ(FollowPlayer::processMemoryBytes(from), 16 * GiB);
 }
 
 TEST_F(FollowLoad, ACutOrDamagedTrackPlaysWhatItHoldsAndSaysSo) {
@@ -162,26 +206,40 @@ TEST_F(FollowLoad, ACutOrDamagedTrackPlaysWhatItHoldsAndSaysSo) {
 
 TEST_F(FollowLoad, ATrackOfThisHostThatGoesOrChangesWhileLoadingSaysSoAtOnce) {
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(load("gone.wav", FollowPlayer::TrackHome::ThisHost), "Load failed: file not found");
-    EXPECT_EQ(peerAsks, 0) << "other hosts are not asked for a file this host lost";
-
-    // Cut while its own track server sends it: the transfer ends short, and the file is not what it was.
+    ffmpeg("-f lavfi -i 'sine=frequency=440:duration=2' -ar 48000 -ac 2", "removed.wav");
     ffmpeg("-f lavfi -i 'sine=frequency=440:duration=2' -ar 48000 -ac 2", "cut.wav");
-    plindo::testing::ScriptedHttpServer server([&](const std::string&) {
+    // Its own track server finds one gone, and sends the other short while it is cut on disk.
+    plindo::testing::ScriptedHttpServer server([&](const std::string& head) {
+        if (head.find("removed.wav") != std::string::npos) {
+            fs::remove(dir / "removed.wav");
+            return std::string("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+        }
         fs::resize_file(dir / "cut.wav", 1000);
         return std::string("HTTP/1.1 200 OK\r\nContent-Length: 384044\r\n\r\n") + std::string(1000, '\0');
     });
     const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+    EXPECT_EQ(load("removed.wav", FollowPlayer::TrackHome::ThisHost, base), "Load failed: file not found");
     EXPECT_EQ(load("cut.wav", FollowPlayer::TrackHome::ThisHost, base), "Load failed: file changed while loading");
-    EXPECT_EQ(peerAsks, 0);
+    EXPECT_EQ(peerAsks, 0) << "other hosts are not asked for a file this host lost";
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
 
-    // Unchanged, a track of this host its server cannot deliver is still asked of the others; so is a track
-    // of another host, whatever lies on this disk.
+TEST_F(FollowLoad, ATrackThisDiskDoesNotHoldOrItsServerCannotSendIsAskedOfTheOtherHosts) {
+    // This host's track server answers 404 for a path it does not hold; the fake peer holds the files of `dir`.
+    plindo::testing::ScriptedHttpServer server(
+        [](const std::string&) { return std::string("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"); });
+    const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+    ffmpeg("-f lavfi -i 'sine=frequency=440:duration=1' -ar 48000 -ac 2", "peer.wav");
+    EXPECT_EQ(load("away/peer.wav", FollowPlayer::TrackHome::ThisHost, base), "Deck ready: peer.wav (1 s @ 48 kHz)");
+    EXPECT_EQ(load("away/nowhere.wav", FollowPlayer::TrackHome::ThisHost, base),
+              "Load failed: no file service found (none advertised)");
+
+    // Unchanged on disk, a track of this host that its server cannot send is asked of the others too; so is a
+    // track of another host, whatever lies on this disk.
     ffmpeg("-f lavfi -i 'sine=frequency=440:duration=1' -ar 48000 -ac 2", "here.wav");
-    EXPECT_EQ(load("here.wav", FollowPlayer::TrackHome::ThisHost), "Deck ready: here.wav (1 s @ 48 kHz)");
+    EXPECT_EQ(load("here.wav", FollowPlayer::TrackHome::ThisHost, base), "Deck ready: here.wav (1 s @ 48 kHz)");
     EXPECT_EQ(load("elsewhere.wav"), "Load failed: no file service found (none advertised)");
-    EXPECT_EQ(peerAsks, 2);
+    EXPECT_EQ(peerAsks, 4);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "library/media_duration.h"
 
+#include "motion/ffmpeg_log.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -111,6 +113,7 @@ std::optional<double> reachedSeconds(AVFormatContext* ctx, int stream, int64_t d
 }  // namespace
 
 std::optional<double> mediaDurationSec(const std::string& path, double timeoutSec) {
+    motion::routeFFmpegLog();
     if (path.find('\0') != std::string::npos) return std::nullopt;
     Deadline deadline{std::chrono::steady_clock::now() +
                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(timeoutSec))};

@@ -1,6 +1,7 @@
 #include "motion/decode_audio_file.h"
 
 #include "motion/async_wait.h"
+#include "motion/ffmpeg_log.h"
 
 #include <sndfile.h>
 
@@ -563,6 +564,7 @@ std::optional<double> pcmFileHeaderSeconds(const std::string& path) {
 }
 
 std::optional<double> audioFileSeconds(const std::string& path) {
+    routeFFmpegLog();
     // Uncompressed: the header's frame count, but never more than the file's bytes hold. Compressed: the
     // container's own length (libsndfile gives what it could read of a cut FLAC, not what it promised).
     std::optional<double> sndfileSec;
@@ -591,12 +593,14 @@ std::optional<double> audioFileSeconds(const std::string& path) {
 }
 
 DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate) {
+    routeFFmpegLog();
     if (!(sampleRate >= 1 && sampleRate <= 1e6)) return fail(1, "converter setup failed");
     return decodeWhole(path, cancelled, sampleRate, SIZE_MAX);
 }
 
 DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate,
                              double maxSeconds) {
+    routeFFmpegLog();
     if (!(sampleRate >= 1 && sampleRate <= 1e6)) return fail(1, "converter setup failed");
     if (!(maxSeconds >= 0)) return tooLong();
     return decodeWhole(path, cancelled, sampleRate, framesFor(maxSeconds, sampleRate));
@@ -604,6 +608,7 @@ DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()
 
 StreamResult measureAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate,
                               double maxSeconds) {
+    routeFFmpegLog();
     if (!(sampleRate >= 1 && sampleRate <= 1e6)) return {0, DecodeRoad::Sndfile, fail(1, "converter setup failed").error};
     if (!(maxSeconds >= 0)) return {0, DecodeRoad::Sndfile, tooLong().error};
     const BlockSink discard = [](std::span<const float>, std::span<const float>) {};
@@ -616,6 +621,7 @@ StreamResult measureAudioFile(const std::string& path, const std::function<bool(
 
 StreamResult streamAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate,
                              double maxSeconds, DecodeRoad road, const BlockSink& onBlock) {
+    routeFFmpegLog();
     if (!(sampleRate >= 1 && sampleRate <= 1e6)) return {0, road, fail(1, "converter setup failed").error};
     if (!(maxSeconds >= 0)) return {0, road, tooLong().error};
     Sink sink;

@@ -1,6 +1,7 @@
 #include "motion/decode_audio_file.h"
 
 #include "motion/async_wait.h"
+#include "motion/ffmpeg_log.h"
 
 #include <sndfile.h>
 
@@ -150,6 +151,32 @@ SwrPtr makeConverter(AVChannelLayout* inLayout, AVSampleFormat inFmt, int inRate
     return swr;
 }
 
+struct FormatClose {
+    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+};
+
+// The length FFmpeg's container reader gives without decoding, and whether it only guessed it from the bit
+// rate of the first frames (an MP3 or ADTS stream without a frame count; for PCM that rate is exact).
+struct ProbedLength {
+    std::optional<double> seconds;
+    bool guessed = false;
+};
+ProbedLength probeLength(const std::string& path) {
+    auto probed = AsyncWait::wait(kOpenTimeoutSec, [path]() -> ProbedLength {
+        AVFormatContext* raw = nullptr;
+        if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return {};
+        std::unique_ptr<AVFormatContext, FormatClose> fmt(raw);
+        if (avformat_find_stream_info(raw, nullptr) < 0) return {};
+        if (raw->duration == AV_NOPTS_VALUE || raw->duration <= 0) return {};
+        const double seconds = static_cast<double>(raw->duration) / AV_TIME_BASE;
+        if (!std::isfinite(seconds)) return {};
+        const int stream = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        const bool pcm = stream >= 0 && av_get_bits_per_sample(raw->streams[stream]->codecpar->codec_id) > 0;
+        return {seconds, raw->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE && !pcm};
+    });
+    return probed.value_or(ProbedLength{});
+}
+
 // Bytes per frame of an uncompressed libsndfile subformat, or 0 when the format is compressed.
 int pcmBytesPerSample(int format) {
     switch (format & SF_FORMAT_SUBMASK) {
@@ -168,7 +195,7 @@ int pcmBytesPerSample(int format) {
 struct RoadResult {
     std::optional<StemError> error;
     bool opened = true;    // false: this road cannot read the file at all
-    bool damaged = false;  // a read error, or fewer frames than the header promised
+    bool damaged = false;  // a read error, fewer frames than the header promised, or a read stopped at a guess
 };
 RoadResult roadError(DecodeResult r) { return {std::move(r.error)}; }
 
@@ -264,12 +291,14 @@ RoadResult runSndfile(const std::string& path, const std::function<bool()>& canc
     if (early) return roadError(*early);
     if (!sink.flush(swr.get())) return roadError(sink.overLimit ? tooLong() : fail(2, "convert failed"));
     const bool shortfall = static_cast<double>(framesRead) < kShortfallKeep * static_cast<double>(info.frames);
-    return {std::nullopt, true, readError || shortfall};
+    // libsndfile never reads past the frame count it was told, and for an MP3 without a frame count in its
+    // first frame that count is a guess from the first frame's bit rate: the rest of a track whose opening
+    // is quieter than its average would be lost.
+    const bool stoppedAtGuess = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG && framesRead >= info.frames &&
+                                probeLength(path).guessed;
+    return {std::nullopt, true, readError || shortfall || stoppedAtGuess};
 }
 
-struct FormatClose {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
 struct CodecFree {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
@@ -535,6 +564,7 @@ std::optional<double> pcmFileHeaderSeconds(const std::string& path) {
 }
 
 std::optional<double> audioFileSeconds(const std::string& path) {
+    routeFFmpegLog();
     // Uncompressed: the header's frame count, but never more than the file's bytes hold. Compressed: the
     // container's own length (libsndfile gives what it could read of a cut FLAC, not what it promised).
     std::optional<double> sndfileSec;
@@ -555,25 +585,22 @@ std::optional<double> audioFileSeconds(const std::string& path) {
             sndfileSec = frames / info.samplerate;
         }
     }
-    auto seconds = AsyncWait::wait(kOpenTimeoutSec, [path]() -> std::optional<double> {
-        AVFormatContext* raw = nullptr;
-        if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return std::nullopt;
-        std::unique_ptr<AVFormatContext, FormatClose> fmt(raw);
-        if (avformat_find_stream_info(raw, nullptr) < 0) return std::nullopt;
-        if (raw->duration == AV_NOPTS_VALUE || raw->duration <= 0) return std::nullopt;
-        return static_cast<double>(raw->duration) / AV_TIME_BASE;
-    });
-    if (!seconds || !*seconds || !std::isfinite(**seconds)) return sndfileSec;
-    return *seconds;
+    const ProbedLength probed = probeLength(path);
+    // A length guessed from the first frames' bit rate is no length a header tells, and libsndfile's for
+    // such a file is the same guess.
+    if (probed.guessed) return std::nullopt;
+    return probed.seconds ? probed.seconds : sndfileSec;
 }
 
 DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate) {
+    routeFFmpegLog();
     if (!(sampleRate >= 1 && sampleRate <= 1e6)) return fail(1, "converter setup failed");
     return decodeWhole(path, cancelled, sampleRate, SIZE_MAX);
 }
 
 DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate,
                              double maxSeconds) {
+    routeFFmpegLog();
     if (!(sampleRate >= 1 && sampleRate <= 1e6)) return fail(1, "converter setup failed");
     if (!(maxSeconds >= 0)) return tooLong();
     return decodeWhole(path, cancelled, sampleRate, framesFor(maxSeconds, sampleRate));
@@ -581,6 +608,7 @@ DecodeResult decodeAudioFile(const std::string& path, const std::function<bool()
 
 StreamResult measureAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate,
                               double maxSeconds) {
+    routeFFmpegLog();
     if (!(sampleRate >= 1 && sampleRate <= 1e6)) return {0, DecodeRoad::Sndfile, fail(1, "converter setup failed").error};
     if (!(maxSeconds >= 0)) return {0, DecodeRoad::Sndfile, tooLong().error};
     const BlockSink discard = [](std::span<const float>, std::span<const float>) {};
@@ -593,6 +621,7 @@ StreamResult measureAudioFile(const std::string& path, const std::function<bool(
 
 StreamResult streamAudioFile(const std::string& path, const std::function<bool()>& cancelled, double sampleRate,
                              double maxSeconds, DecodeRoad road, const BlockSink& onBlock) {
+    routeFFmpegLog();
     if (!(sampleRate >= 1 && sampleRate <= 1e6)) return {0, road, fail(1, "converter setup failed").error};
     if (!(maxSeconds >= 0)) return {0, road, tooLong().error};
     Sink sink;

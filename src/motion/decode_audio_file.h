@@ -42,7 +42,8 @@ inline DecodeResult decodeAudioFile(const std::string& path, double sampleRate) 
 }
 
 // The length the file's header gives, in seconds, without decoding: none when neither road can open it or
-// it tells no length. A header may lie; a decode with a limit catches that.
+// it tells no length (an MP3 without a frame count, whose length would be a guess from its first frames). A
+// header may lie; a decode with a limit catches that.
 std::optional<double> audioFileSeconds(const std::string& path);
 
 // The length an uncompressed file's header promises (the WAV "data" chunk, the AIFF frame count), from its

@@ -373,6 +373,7 @@ void HostState::setZoom(int deck, double step) {
     deckZoom_[i] = v;
     zoomPendingUntil_[i] = clock_.now() + kZoomPendingSec;
     server->sendZoom(deck, v);
+    noteZoomChanged();
 }
 
 bool HostState::zoomAuto(int deck) const {
@@ -394,6 +395,7 @@ void HostState::setZoomAuto(int deck, bool on) {
     deckZoomAuto_[deck - 1] = on;
     zoomModePendingUntil_[deck - 1] = clock_.now() + kZoomPendingSec;
     server->sendZoomMode(deck, on);
+    noteZoomChanged();
 }
 
 // --- The control endpoint: "library", "crate", "browser" ---

@@ -213,6 +213,8 @@ void HostUi::noteConfigChanged() {
     });
 }
 
+void HostUi::noteZoomChanged() { changed(pZoom); }
+
 void HostUi::changed(uint32_t prop) {
     const bool scheduled = dirty_ != 0;
     dirty_ |= prop;
@@ -245,6 +247,7 @@ void HostUi::flush() {
     if (d & pSelectedUID) Q_EMIT selectedUIDChanged();
     if (d & pSelectedChan) Q_EMIT selectedChanChanged();
     if (d & pConfig) Q_EMIT configChanged();
+    if (d & pZoom) Q_EMIT zoomChanged();
 }
 
 }  // namespace plindo::host

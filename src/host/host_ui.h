@@ -143,6 +143,8 @@ Q_SIGNALS:
     void selectedChanChanged();
     // The settings object's change notice, re-emitted on the main thread.
     void configChanged();
+    // A deck's zoom step or mode was set here; `zoom` and `zoomAuto` may answer differently.
+    void zoomChanged();
 
 protected:
     // The controller's own writes of published state: store, and signal once this main turn when changed.
@@ -166,6 +168,8 @@ protected:
     void assignSelectedChan(int deckIndex, int start);
     // Call from any thread on a settings change: re-emitted as `configChanged` on main.
     void noteConfigChanged();
+    // The controller took a zoom step or mode (main thread): `zoomChanged` once this turn.
+    void noteZoomChanged();
 
     platform::MainExecutor& mainExecutor() { return main_; }
 
@@ -175,7 +179,7 @@ private:
         pLibSync = 1u << 5, pStatusLine = 1u << 6, pBlinkColor = 1u << 7, pSecretBlinkUntil = 1u << 8,
         pShowSecret = 1u << 9, pDynamoUnlocked = 1u << 10, pDJLogo = 1u << 11, pSeratoBrowserRev = 1u << 12,
         pGroupMuted = 1u << 13, pMappingOffer = 1u << 14, pDevices = 1u << 15, pSelectedUID = 1u << 16,
-        pSelectedChan = 1u << 17, pConfig = 1u << 18,
+        pSelectedChan = 1u << 17, pConfig = 1u << 18, pZoom = 1u << 19,
     };
     void changed(uint32_t prop);
     void flush();

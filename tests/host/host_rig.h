@@ -49,9 +49,11 @@ struct HostRig {
     }
     ~HostRig() { destroy(); }
 
-    HostState::Deps deps() {
+    HostState::Deps deps() { return deps(main); }
+    // With another main actor, such as the window's thread.
+    HostState::Deps deps(platform::MainExecutor& on) {
         return HostState::Deps{.settings = settings,
-                               .main = main,
+                               .main = on,
                                .clock = clock ? *clock : platform::systemClock(),
                                .interfaces = [] { return std::vector<platform::NetInterface>{}; },
                                .deviceSource =

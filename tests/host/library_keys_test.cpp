@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -152,13 +153,15 @@ TEST(LibraryKeys, AnEmptyPaneUsesTheArrowsWithoutMoving) {
     EXPECT_EQ(rig.pane(0).selectedTrackIdx, 0);
 }
 
-TEST(Zoom, RoundsClampsAndSendsOnlyChanges) {
+TEST(Zoom, RoundsClampsAndSendsAndPublishesOnlyChanges) {
     platform::FakeClock clock(5000);  // outlives the rig: the players read it
     LibraryRig rig;
     rig.clock = &clock;
     auto& host = rig.started();
     rig.bindPhone(1);
     rig.sink.take();
+    std::atomic<int> published{0};
+    QObject::connect(&host, &HostUi::zoomChanged, [&] { ++published; });
 
     struct Case {
         double asked;
@@ -171,11 +174,13 @@ TEST(Zoom, RoundsClampsAndSendsOnlyChanges) {
         {std::nan(""), 0, false}, {-INFINITY, 0, false},
     };
     for (const auto& c : cases) {
+        published = 0;
         rig.onMain([&] { host.setZoom(1, c.asked); });
         const auto sent = rig.sentTo("/orv/zoom");
         EXPECT_EQ(host.zoom(1), c.step) << c.asked;
         ASSERT_EQ(sent.size(), c.sent ? 1u : 0u) << c.asked;
         if (c.sent) EXPECT_EQ(sent[0].args[1].f, c.step);
+        EXPECT_EQ(published, c.sent ? 1 : 0) << c.asked;
         clock.advance(2);
     }
     EXPECT_EQ(host.zoom(3), 0);

@@ -120,6 +120,8 @@ DeckTitleCard::DeckTitleCard(host::HostUi& host, int deckIndex, QWidget* parent)
     connect(&host_, &host::HostUi::decksChanged, this, &DeckTitleCard::refresh);
     connect(&host_, &host::HostUi::djLogoChanged, this, &DeckTitleCard::refresh);
     connect(&host_, &host::HostUi::configChanged, this, &DeckTitleCard::refresh);
+    // A stopped deck without a phone publishes no other change: the zoom control follows the user by itself.
+    connect(&host_, &host::HostUi::zoomChanged, this, &DeckTitleCard::showZoom);
     refresh();
 }
 
@@ -143,7 +145,10 @@ void DeckTitleCard::refresh() {
     double left = d.durationSec - d.posSec;
     if (!(left >= 0)) left = 0;
     remaining_->setText(QStringLiteral("\u2212") + QString::fromStdString(formatMinSec(left)));
+    showZoom();
+}
 
+void DeckTitleCard::showZoom() {
     autoShown_ = host_.zoomAuto(deck_);
     const double step = host_.zoom(deck_);
     mode_->setText(autoShown_ ? QStringLiteral("Auto") : QStringLiteral("Manual"));

@@ -1,7 +1,8 @@
 #pragma once
 // A deck's title card: cover or logo tile, title and artist, elapsed and remaining time, the waveform zoom
 // control (mode button, slider −23…0, label) and the gear that swaps the card for the platter readings.
-// Rebuilt on every change of the decks, the logo or the settings; it keeps no data.
+// Rebuilt on every change of the decks, the logo or the settings, its zoom control also on every zoom change;
+// it keeps no data.
 #include <QWidget>
 
 class QLabel;
@@ -50,6 +51,7 @@ protected:
 
 private:
     void refresh();
+    void showZoom();
 
     host::HostUi& host_;
     const int deck_;

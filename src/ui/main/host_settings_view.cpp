@@ -7,10 +7,12 @@
 #include "ui/kit/text_styles.h"
 #include "ui/main/file_dialogs.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -160,6 +162,17 @@ HostSettingsView::HostSettingsView(host::HostUi& state, FileDialogs& dialogs, QW
     build->setFont(monoFont(TextStyle::caption2));
     form->addRow(build);
 
+    // Where the desktop draws no frame there is no close button: Ctrl+W and the platform's other close keys
+    // close the window, as Esc does (keyPressEvent).
+    auto* close = new QAction("Close", this);
+    QList<QKeySequence> closeKeys{QKeySequence(Qt::CTRL | Qt::Key_W)};
+    for (const QKeySequence& k : QKeySequence::keyBindings(QKeySequence::Close))
+        if (!closeKeys.contains(k)) closeKeys.append(k);
+    close->setShortcuts(closeKeys);
+    close->setShortcutContext(Qt::WindowShortcut);
+    connect(close, &QAction::triggered, this, &QWidget::close);
+    addAction(close);
+
     for (auto sig : {&host::HostUi::devicesChanged, &host::HostUi::selectedUIDChanged, &host::HostUi::selectedChanChanged,
                      &host::HostUi::djLogoChanged, &host::HostUi::configChanged, &host::HostUi::panesChanged,
                      &host::HostUi::activePaneChanged})
@@ -247,6 +260,16 @@ void HostSettingsView::refresh() {
     // Rows come and go: the window takes the height of what it shows.
     layout()->activate();
     resize(kWidth, heightForWidth(kWidth) > 0 ? heightForWidth(kWidth) : sizeHint().height());
+}
+
+void HostSettingsView::keyPressEvent(QKeyEvent* event) {
+    // As a dialog does: an Esc that no control took closes the window. An open list is a popup of its own and
+    // takes its Esc first; a text field leaves it, and every edit there is stored already.
+    if (event->matches(QKeySequence::Cancel)) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void HostSettingsView::showEvent(QShowEvent* event) {

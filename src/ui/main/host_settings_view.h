@@ -2,7 +2,7 @@
 // The settings window: per deck the output device and channel pair, the Files folder, follow ease, the
 // external OSC playhead, the DJ logo and the mapping export. Every control writes through at once; there is
 // no Apply. It acts only on the user's own signals (activated, clicked, textEdited) and redraws under
-// signal blockers, so a redraw never writes anything back.
+// signal blockers, so a redraw never writes anything back. Esc and Ctrl+W close it.
 #include "host/host_ui.h"
 
 #include <QWidget>
@@ -48,6 +48,7 @@ public:
         "\"radian\" load no file and bind the decks with Serato's own MIDI learn.";
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:

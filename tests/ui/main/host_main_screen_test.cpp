@@ -5,11 +5,16 @@
 #include "ui/main/side_switch.h"
 #include "ui_main_test_util.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPointer>
 #include <QTest>
 #include <QUrl>
 
@@ -196,6 +201,52 @@ TEST(HostMainWindow, StartsTheControllerOnEveryShowAndQuitsThroughOneRoad) {
     EXPECT_EQ(quits, 1);
     window.close();
     EXPECT_EQ(quits, 2);
+}
+
+// A key as the user types it: to the focused widget of the active window, its shortcuts first.
+void type(int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QWidget* to = QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow();
+    ASSERT_TRUE(to);
+    QTest::keyClick(to, Qt::Key(key), mods);
+}
+
+TEST(HostMainWindow, EscAndCtrlWCloseTheSettingsAndLeaveTheWindowRunning) {
+    FakeHost host;
+    host.assignDevices({{1, "null", "null", 2}, {2, "file", "file", 2}});
+    ScriptedDialogs dialogs;
+    ui::HostMainWindow window(host, dialogs);
+    int quits = 0;
+    QObject::connect(&window, &ui::HostMainWindow::quitRequested, [&] { ++quits; });
+    window.show();
+    const auto open = [&]() -> QPointer<ui::HostSettingsView> {
+        window.activateWindow();  // as the desktop does when the settings close
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+        type(Qt::Key_Comma, Qt::ControlModifier);
+        QPointer<ui::HostSettingsView> s = window.settingsView();
+        EXPECT_TRUE(s && QTest::qWaitForWindowActive(s));
+        return s;
+    };
+    const auto closed = [](const QPointer<ui::HostSettingsView>& s) { return !s || !s->isVisible(); };
+
+    // Esc in an open list closes the list only; the next Esc, also in the folder field, closes the window.
+    auto settings = open();
+    ASSERT_TRUE(settings);
+    auto* device = settings->findChild<QComboBox*>("device0");
+    device->setFocus();
+    device->showPopup();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(device->view()->window()));
+    type(Qt::Key_Escape);
+    EXPECT_FALSE(device->view()->isVisible());
+    EXPECT_FALSE(closed(settings));
+    settings->findChild<QLineEdit*>("folder")->setFocus();
+    type(Qt::Key_Escape);
+    EXPECT_TRUE(closed(settings));
+
+    settings = open();
+    type(Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(closed(settings));
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(quits, 0);
 }
 
 TEST(HostMainWindow, MappingOfferIsAskedOnceAndEitherAnswerLowersIt) {

@@ -162,8 +162,7 @@ std::string DeckFileServer::namedPath(const std::string& path) {
 void DeckFileServer::Impl::route(const ConnPtr& conn, const std::string& head) {
     log().info("req {} {}", conn->peer, http_head::logTarget(head));
     const auto req = http_head::parse(head);
-    if (!req && http_head::isGetWithTarget(head))
-        return respondJson(conn, "400 Bad Request", {{"error", "malformed request target"}});
+    // A target with a malformed escape is never routed: decoded some other way it could name another file.
     if (!req) return respond(conn, "400 Bad Request", {}, kOctets);
     const std::string& p = req->path;
     const std::string& q = req->rawQuery;

@@ -1,12 +1,17 @@
+#include "library/deck_file_payloads.h"
 #include "library/peaks_cache.h"
 #include "library_test_files.h"
+#include "link/deck_file_server.h"
+#include "link/raw_http.h"
 #include "motion/decode_audio_file.h"
+#include "platform/url.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -154,6 +159,79 @@ TEST(PeaksCacheLimits, TwoLanesServeDifferentTracksAtOnce) {
     EXPECT_EQ(served.load(), 8) << refused;
     EXPECT_EQ(std::count_if(paths.begin(), paths.end(), [&](const auto& p) { return cache.workSeconds(p) == 0.0; }),
               static_cast<long>(PeaksCache::kMaxEnvelopes));
+}
+
+// A client whose two places both run long analyses still gets the peaks of a track it had analysed before:
+// at once, and the very answer the analysis gave.
+TEST(PeaksCacheRoute, ACachedTrackIsAnsweredWhileTheClientsPlacesRunLongAnalyses) {
+    testfiles::TempDir dir;
+    const fs::path cached = dir.path / "cached.flac";
+    const std::string cmd = "ffmpeg -nostdin -loglevel error -y -f lavfi -i 'sine=frequency=220:duration=180' -ar 8000 "
+                            "-ac 1 '" + cached.string() + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    testfiles::silentWav(dir.path / "long-9min.wav", 9 * 60, 8000, 1);
+    testfiles::silentWav(dir.path / "long-7min.wav", 7 * 60, 8000, 1);
+
+    // The long tracks' analyses run until the test lets them end.
+    struct Gate {
+        std::mutex m;
+        std::condition_variable cv;
+        bool open = false;
+        int inside = 0;
+        void release() {
+            std::lock_guard l(m);
+            open = true;
+            cv.notify_all();
+        }
+    } gate;
+    PeaksCache cache(platform::systemClock(), [&gate](const std::string& p, double rate) -> motion::StemRef {
+        if (p.find("long") == std::string::npos) return motion::decodeAudioFile(p, rate).stem;
+        std::unique_lock l(gate.m);
+        ++gate.inside;
+        gate.cv.notify_all();
+        gate.cv.wait_for(l, std::chrono::seconds(20), [&gate] { return gate.open; });
+        auto s = std::make_shared<motion::StemBuf>();
+        s->sampleRate = rate;
+        s->left.assign(static_cast<size_t>(rate), 0.0f);
+        s->right = s->left;
+        return s;
+    }, 3 * 3600.0, 8000);
+    SeratoLibrary library(dir.path / "no-library");
+    link::DeckFileServer server(nullptr, "peaks", nullptr);
+    server.payloads = deckFilePayloads(library, cache);
+    server.start(0);
+    struct Release {
+        Gate& g;
+        ~Release() { g.release(); }  // before the server waits for its lanes
+    } release{gate};
+
+    const auto send = [&](const fs::path& p) {
+        const int fd = link::testing::connectTo("127.0.0.1", server.boundPort(), "127.0.0.2");
+        link::testing::sendAll(fd, link::testing::getRequest("/wave/peaks?path=" + platform::percentEncodeQueryValue(p.string()) +
+                                                             "&center=90&window=30&columns=1400"));
+        return fd;
+    };
+    const auto answer = [](int fd) {
+        const auto r = link::testing::readAll(fd, 5.0);
+        ::close(fd);
+        return r;
+    };
+    const auto analysed = answer(send(cached));
+    ASSERT_EQ(link::testing::statusLineOf(analysed), "HTTP/1.1 200 OK") << analysed.bytes.substr(0, 300);
+
+    const int first = send(dir.path / "long-9min.wav");
+    const int second = send(dir.path / "long-7min.wav");
+    {
+        std::unique_lock l(gate.m);
+        ASSERT_TRUE(gate.cv.wait_for(l, std::chrono::seconds(5), [&] { return gate.inside == 2; }));
+    }
+    const auto fromCache = answer(send(cached));  // the gate is still closed
+    EXPECT_EQ(link::testing::statusLineOf(fromCache), "HTTP/1.1 200 OK");
+    EXPECT_TRUE(link::testing::bodyOf(fromCache) == link::testing::bodyOf(analysed)) << "not the analysed answer";
+
+    gate.release();
+    EXPECT_EQ(link::testing::statusLineOf(answer(first)), "HTTP/1.1 200 OK");
+    EXPECT_EQ(link::testing::statusLineOf(answer(second)), "HTTP/1.1 200 OK");
 }
 
 }  // namespace

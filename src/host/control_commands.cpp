@@ -55,7 +55,8 @@ std::optional<bool> readFlag(const std::string& text) {
     return std::nullopt;
 }
 
-// Collects a command's changes, checks them all, and applies them only when every one is in range.
+// Collects a command's changes, checks them all, and applies them only when every one is in range. A value
+// that does not read as a number or a flag counts as not given: the current setting stays.
 class Changes {
 public:
     explicit Changes(const Params& p) : p_(p) {}
@@ -64,7 +65,7 @@ public:
         const auto it = p_.find(key);
         if (it == p_.end()) return;
         const auto v = readNumber(it->second);
-        if (!v) return fail(key, "is not a number");
+        if (!v) return;
         if (*v < lo || *v > hi || (loOpen && *v <= lo)) return fail(key);
         apply_.push_back([apply, x = *v] { apply(x); });
     }
@@ -72,16 +73,14 @@ public:
         const auto it = p_.find(key);
         if (it == p_.end()) return;
         const auto v = readNumber(it->second);
-        if (!v) return fail(key, "is not a number");
+        if (!v) return;
         if (*v != std::floor(*v) || *v < static_cast<double>(lo) || *v > static_cast<double>(hi)) return fail(key);
         apply_.push_back([apply, x = static_cast<int64_t>(*v)] { apply(x); });
     }
     void flag(const std::string& key, std::function<void(bool)> apply) {
         const auto it = p_.find(key);
         if (it == p_.end()) return;
-        const auto v = readFlag(it->second);
-        if (!v) return fail(key, "is not a flag");
-        apply_.push_back([apply, x = *v] { apply(x); });
+        if (const auto v = readFlag(it->second)) apply_.push_back([apply, x = *v] { apply(x); });
     }
     void text(const std::string& key, std::function<void(const std::string&)> apply) {
         const auto it = p_.find(key);
@@ -103,8 +102,8 @@ public:
     }
 
 private:
-    void fail(const std::string& key, const char* why = "out of range") {
-        if (!error_) error_ = key + " " + why;
+    void fail(const std::string& key) {
+        if (!error_) error_ = key + " out of range";
     }
     const Params& p_;
     std::optional<std::string> error_;
@@ -151,11 +150,6 @@ double HostState::numberParam(const Params& params, const std::string& key, doub
     const auto it = params.find(key);
     if (it == params.end()) return def;
     return readNumber(it->second).value_or(def);
-}
-
-bool HostState::hasNumber(const Params& params, const std::string& key) {
-    const auto it = params.find(key);
-    return it == params.end() || readNumber(it->second).has_value();
 }
 
 std::string HostState::hexDigits(const std::string& text) {
@@ -503,10 +497,7 @@ json HostState::onControl(const std::string& cmd, const Params& params, bool loo
         }
         p.hz = numberParam(params, "hz", 0);
         p.dwell = numberParam(params, "dwell", 0);
-        for (const char* key : {"raw", "time", "twelve", "pb", "abs", "nine", "cctime"}) {
-            if (params.count(key) && !readFlag(params.at(key))) return {{"error", std::string(key) + " is not a flag"}};
-        }
-        const auto on = [&](const char* key) { return params.count(key) && *readFlag(params.at(key)); };
+        const auto on = [&](const char* key) { return params.count(key) && readFlag(params.at(key)).value_or(false); };
         p.raw = on("raw");
         p.withTime = on("time");
         p.twelve = on("twelve");

@@ -171,10 +171,8 @@ public:
     // answers through it, returning a discarded value; without, it answers with the panes as they stand.
     nlohmann::json onControl(const std::string& cmd, const std::map<std::string, std::string>& params, bool loopback,
                              const ControlLater& later = {});
-    // Readers of command parameters.
+    // Readers of command parameters. A value that does not read as a number counts as not given.
     static double numberParam(const std::map<std::string, std::string>& params, const std::string& key, double def);
-    // False when `key` is given but does not read as a number: such a command is refused, not run on a default.
-    static bool hasNumber(const std::map<std::string, std::string>& params, const std::string& key);
     static std::string hexDigits(const std::string& text);
     static std::optional<int64_t> intItem(const std::string& item);
     // Records of the reports.

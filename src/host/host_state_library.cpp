@@ -433,7 +433,6 @@ nlohmann::json HostState::libraryCommandAnswer(const std::string& cmd, const std
                 {"rows", rows}};
     }
     if (cmd == "crate") {
-        if (!hasNumber(params, "pane")) return {{"error", "pane is not a number"}};
         const double pane = numberParam(params, "pane", activePane());
         if (pane != 0 && pane != 1) return {{"error", "pane out of range"}};
         const auto key = params.find("key");
@@ -459,7 +458,6 @@ nlohmann::json HostState::libraryCommandAnswer(const std::string& cmd, const std
                     {"libSync", libSync()},
                     {"panes", json::array({paneRecord(panes()[0]), paneRecord(panes()[1])})}};
     };
-    if (!hasNumber(params, "reload")) return {{"error", "reload is not a number"}};
     if (numberParam(params, "reload", 0) != 1) return report();
     if (!later) {
         startLibraryChain(0, true, 0, {});

@@ -33,6 +33,9 @@ link::TrackPayloads deckFilePayloads(SeratoLibrary& library, PeaksCache& peaks) 
         return std::string(art->begin(), art->end());
     };
     p.deckMeta = [](const std::string& path) { return deckMetaJSON(path); };
+    p.cachedPeaks = [&peaks](const std::string& path, int columns, double center, double window) {
+        return peaks.cachedAnswer(path, columns, center, window);
+    };
     p.peaksSeconds = [&peaks](const std::string& path) { return peaks.workSeconds(path); };
     p.peaks = [&peaks](const std::string& path, int columns, double center, double window,
                        const std::function<bool()>& cancelled) {

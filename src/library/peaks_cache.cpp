@@ -54,7 +54,7 @@ std::optional<double> PeaksCache::workSeconds(const std::string& path) {
     return mediaDurationSec(path, kProbeTimeoutSec);
 }
 
-std::optional<PeakEnvelope> PeaksCache::cachedEnvelope(const std::string& path, const Cancelled& cancelled) {
+std::shared_ptr<const PeakEnvelope> PeaksCache::cachedEnvelope(const std::string& path, const Cancelled& cancelled) {
     {
         std::lock_guard lock(mutex_);
         if (auto it = cache_.find(path); it != cache_.end()) return it->second;
@@ -63,29 +63,30 @@ std::optional<PeakEnvelope> PeaksCache::cachedEnvelope(const std::string& path, 
     {
         std::lock_guard lock(mutex_);
         if (auto it = failures_.find(path); it != failures_.end()) {
-            if (sameStamp(it->second.stamp, stamp) && clock_.now() - it->second.at < kFailureMemorySec) return std::nullopt;
+            if (sameStamp(it->second.stamp, stamp) && clock_.now() - it->second.at < kFailureMemorySec) return nullptr;
         }
     }
     // The length the header gives picks how the track is analysed.
     const auto seconds = mediaDurationSec(path);
-    std::optional<PeakEnvelope> env =
+    std::optional<PeakEnvelope> analysed =
         seconds && *seconds > streamFromSec_ ? analyzeStreaming(path, cancelled) : analyzeWhole(path, cancelled);
     // The decoded audio is gone again; hand its pages back rather than keep them for the next analysis.
     ::malloc_trim(0);
-    if (!env && cancelled && cancelled()) return std::nullopt;  // nobody waits: not the file's fault
+    if (!analysed && cancelled && cancelled()) return nullptr;  // nobody waits: not the file's fault
     std::lock_guard lock(mutex_);
-    if (!env) {
+    if (!analysed) {
         failures_[path] = Failure{stamp, clock_.now()};
         if (failures_.size() > kMaxFailures) failures_.clear();
-        return std::nullopt;
+        return nullptr;
     }
     failures_.erase(path);
-    remember(path, *env);
+    auto env = std::make_shared<const PeakEnvelope>(std::move(*analysed));
+    remember(path, env);
     return env;
 }
 
-void PeaksCache::remember(const std::string& path, const PeakEnvelope& env) {
-    if (cache_.insert_or_assign(path, env).second) order_.push_back(path);
+void PeaksCache::remember(const std::string& path, std::shared_ptr<const PeakEnvelope> env) {
+    if (cache_.insert_or_assign(path, std::move(env)).second) order_.push_back(path);
     while (order_.size() > kMaxEnvelopes) {
         cache_.erase(order_.front());
         order_.erase(order_.begin());
@@ -126,7 +127,23 @@ link::PeaksAnswer PeaksCache::serve(const std::string& path, int columns, double
         return {"500 Internal Server Error",
                 link::json_body::encode({{"error", "decode failed"}, {"path", path}}).value_or(std::string())};
     }
-    if (auto body = env->windowed(columns, center, window).toJson()) return {"200 OK", std::move(*body)};
+    return answer(*env, columns, center, window);
+}
+
+std::optional<link::PeaksAnswer> PeaksCache::cachedAnswer(const std::string& path, int columns, double center,
+                                                          double window) {
+    std::shared_ptr<const PeakEnvelope> env;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = cache_.find(path);
+        if (it == cache_.end()) return std::nullopt;
+        env = it->second;
+    }
+    return answer(*env, columns, center, window);
+}
+
+link::PeaksAnswer PeaksCache::answer(const PeakEnvelope& env, int columns, double center, double window) {
+    if (auto body = env.windowed(columns, center, window).toJson()) return {"200 OK", std::move(*body)};
     return {"500 Internal Server Error", R"({"error":"encode failed"})"};
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The "/wave/peaks" work: full-track envelopes of the last six tracks analysed, and the memory of files that
 // failed to decode so that they are not decoded again within 60 s unless they changed. One instance serves
-// the whole process; the track server's peaks lanes use it at once, for different tracks.
+// the whole process; the track server's peaks lanes use it at once, for different tracks, and its queue
+// answers from the cached envelopes meanwhile.
 #include "library/peak_envelope.h"
 #include "link/track_payloads.h"
 #include "motion/cells.h"
@@ -10,6 +11,7 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -48,8 +50,12 @@ public:
     link::PeaksAnswer serve(const std::string& path, int columns, double center, double window,
                             const Cancelled& cancelled = {});
 
-    // The full-track envelope of `path`, from the cache or decoded now; none when the file cannot be decoded.
-    std::optional<PeakEnvelope> cachedEnvelope(const std::string& path, const Cancelled& cancelled = {});
+    // The same answer when the envelope of `path` is cached; none when it would take an analysis. Never
+    // waits for one: the cache's lock is held only to take the envelope.
+    std::optional<link::PeaksAnswer> cachedAnswer(const std::string& path, int columns, double center, double window);
+
+    // The full-track envelope of `path`, from the cache or decoded now; null when the file cannot be decoded.
+    std::shared_ptr<const PeakEnvelope> cachedEnvelope(const std::string& path, const Cancelled& cancelled = {});
 
     // What the answer for `path` costs, for putting requests in order: 0 when its envelope is cached, else
     // the track's length by its header; none when unknown.
@@ -70,14 +76,16 @@ private:
     std::optional<PeakEnvelope> analyzeWhole(const std::string& path, const Cancelled& cancelled);
     std::optional<PeakEnvelope> analyzeStreaming(const std::string& path, const Cancelled& cancelled);
 
-    void remember(const std::string& path, const PeakEnvelope& env);
+    void remember(const std::string& path, std::shared_ptr<const PeakEnvelope> env);
+    static link::PeaksAnswer answer(const PeakEnvelope& env, int columns, double center, double window);
 
     const platform::Clock& clock_;
     Decoder decode_;
     double streamFromSec_;
     double decodeRate_;
     std::mutex mutex_;  // guards the three fields below, never held across an analysis
-    std::map<std::string, PeakEnvelope> cache_;
+    // Shared, so that a lookup under the lock copies a pointer, not an envelope of megabytes.
+    std::map<std::string, std::shared_ptr<const PeakEnvelope>> cache_;
     std::vector<std::string> order_;  // oldest insertion first
     std::map<std::string, Failure> failures_;
 };

@@ -34,7 +34,7 @@ public:
     // Tracks whose waveform peaks are waited for at once, and of them the ones one client address may have
     // asked for. A request for another track beyond either answers 503 {"error": "busy"}, unless a longer
     // track still waiting gives its place up to it (its own client's, or, on a full server, that of a
-    // client holding more places): shorter tracks go first.
+    // client holding more places): shorter tracks go first. A track whose peaks are at hand takes no place.
     static constexpr size_t kMaxPeaksPaths = 8;
     static constexpr size_t kMaxPeaksPathsPerPeer = 2;
     // Peaks are worked off shortest track first on one lane; tracks up to this long also have a lane of

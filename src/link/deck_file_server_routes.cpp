@@ -162,8 +162,7 @@ std::string DeckFileServer::namedPath(const std::string& path) {
 void DeckFileServer::Impl::route(const ConnPtr& conn, const std::string& head) {
     log().info("req {} {}", conn->peer, http_head::logTarget(head));
     const auto req = http_head::parse(head);
-    if (!req && http_head::isGetWithTarget(head))
-        return respondJson(conn, "400 Bad Request", {{"error", "malformed request target"}});
+    // A target with a malformed escape is never routed: decoded some other way it could name another file.
     if (!req) return respond(conn, "400 Bad Request", {}, kOctets);
     const std::string& p = req->path;
     const std::string& q = req->rawQuery;
@@ -346,6 +345,12 @@ void DeckFileServer::Impl::peaks(const ConnPtr& conn, const std::string& q) {
     PeaksWaiter waiter{conn, columnsOr1400(http_head::queryValue("columns", q)),
                        decimalOrZero(http_head::queryValue("center", q)),
                        decimalOrZero(http_head::queryValue("window", q))};
+    // A zoom or scroll over a track already analysed is answered at once: it takes no place and waits for no
+    // analysis.
+    if (owner && owner->payloads.cachedPeaks) {
+        if (auto a = owner->payloads.cachedPeaks(*resolved, waiter.columns, waiter.center, waiter.window))
+            return respond(conn, a->status, std::move(a->body), kJson);
+    }
     std::optional<double> cost;
     if (owner && owner->payloads.peaksSeconds) cost = owner->payloads.peaksSeconds(*resolved);
     const double seconds = cost && *cost >= 0 ? *cost : std::numeric_limits<double>::infinity();

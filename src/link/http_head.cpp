@@ -116,14 +116,9 @@ std::string logTarget(std::string_view head) {
     return platform::repairUtf8(requestLine(head).substr(0, 120));
 }
 
-bool isGetWithTarget(std::string_view head) {
-    const auto parts = splitNonEmpty(requestLine(head), ' ', 3);
-    return parts.size() >= 2 && parts[0] == "GET";
-}
-
 std::optional<Request> parse(std::string_view head) {
-    if (!isGetWithTarget(head)) return std::nullopt;
     const auto parts = splitNonEmpty(requestLine(head), ' ', 3);
+    if (parts.size() < 2 || parts[0] != "GET") return std::nullopt;
 
     Request r;
     r.method = std::string(parts[0]);

@@ -39,10 +39,6 @@ std::string headText(std::string_view headBytes);
 // request line, a method other than "GET", or a target that is not a valid URI reference.
 std::optional<Request> parse(std::string_view head);
 
-// True when the request line is a GET with a target: a head that parse() refuses is then refused for its
-// target (a malformed percent escape, a character no URL holds).
-bool isGetWithTarget(std::string_view head);
-
 // What the request log line shows of a head: the target, or the start of a malformed request line.
 std::string logTarget(std::string_view head);
 

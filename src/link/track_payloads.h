@@ -36,6 +36,10 @@ struct TrackPayloads {
     std::function<std::optional<std::string>(const std::string& path)> embeddedArtwork;
     // The "/deck/meta" document of a regular file.
     std::function<nlohmann::json(const std::string& path)> deckMeta;
+    // The "/wave/peaks" answer when it takes no work (the track's envelope is at hand), none otherwise. Runs
+    // on the server's queue, before any place is taken: it must never wait for an analysis.
+    std::function<std::optional<PeaksAnswer>(const std::string& path, int columns, double center, double window)>
+        cachedPeaks;
     // What a "/wave/peaks" answer costs, in seconds of track: 0 when it is ready at once, none when unknown.
     // Puts the peaks work in order (shorter tracks first); runs on the server's queue.
     std::function<std::optional<double>(const std::string& path)> peaksSeconds;

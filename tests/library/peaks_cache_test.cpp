@@ -1,12 +1,17 @@
+#include "library/deck_file_payloads.h"
 #include "library/peaks_cache.h"
 #include "library_test_files.h"
+#include "link/deck_file_server.h"
+#include "link/raw_http.h"
 #include "motion/decode_audio_file.h"
+#include "platform/url.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -154,6 +159,72 @@ TEST(PeaksCacheLimits, TwoLanesServeDifferentTracksAtOnce) {
     EXPECT_EQ(served.load(), 8) << refused;
     EXPECT_EQ(std::count_if(paths.begin(), paths.end(), [&](const auto& p) { return cache.workSeconds(p) == 0.0; }),
               static_cast<long>(PeaksCache::kMaxEnvelopes));
+}
+
+// A client whose two places both run long analyses still gets the peaks of a track it had analysed before:
+// at once, and the very answer the analysis gave.
+TEST(PeaksCacheRoute, ACachedTrackIsAnsweredWhileTheClientsPlacesRunLongAnalyses) {
+    namespace lt = link::testing;
+    testfiles::TempDir dir;
+    const fs::path cached = dir.path / "cached.flac";
+    const std::string cmd = "ffmpeg -nostdin -loglevel error -y -f lavfi -i 'sine=frequency=220:duration=180' -ar 8000 "
+                            "-ac 1 '" + cached.string() + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    testfiles::silentWav(dir.path / "long-9min.wav", 9 * 60, 8000, 1);
+    testfiles::silentWav(dir.path / "long-7min.wav", 7 * 60, 8000, 1);
+
+    // The analyses of the long tracks last until the test opens the gate.
+    std::mutex m;
+    std::condition_variable cv;
+    bool open = false;
+    int inside = 0;
+    const auto release = [&] {
+        std::lock_guard l(m);
+        open = true;
+        cv.notify_all();
+    };
+    PeaksCache cache(platform::systemClock(), [&](const std::string& p, double rate) -> motion::StemRef {
+        if (p.find("long") == std::string::npos) return motion::decodeAudioFile(p, rate).stem;
+        std::unique_lock l(m);
+        ++inside;
+        cv.notify_all();
+        cv.wait_for(l, std::chrono::seconds(20), [&] { return open; });
+        auto s = std::make_shared<motion::StemBuf>();
+        s->sampleRate = rate;
+        s->left.assign(static_cast<size_t>(rate), 0.0f);
+        s->right = s->left;
+        return s;
+    }, 3 * 3600.0, 8000);
+    SeratoLibrary library(dir.path / "no-library");
+    link::DeckFileServer server(nullptr, "peaks", nullptr);
+    server.payloads = deckFilePayloads(library, cache);
+    server.start(0);
+    const std::shared_ptr<void> opened(nullptr, [&](void*) { release(); });  // before the server waits for its lanes
+
+    const auto send = [&](const fs::path& p) {
+        const int fd = lt::connectTo("127.0.0.1", server.boundPort(), "127.0.0.2");
+        lt::sendAll(fd, lt::getRequest("/wave/peaks?path=" + platform::percentEncodeQueryValue(p.string()) +
+                                       "&center=90&window=30&columns=1400"));
+        return fd;
+    };
+    const auto answer = [](int fd) {
+        const auto r = lt::readAll(fd, 5.0);
+        ::close(fd);
+        return r;
+    };
+    const auto analysed = answer(send(cached));
+    ASSERT_EQ(lt::statusLineOf(analysed), "HTTP/1.1 200 OK") << analysed.bytes.substr(0, 300);
+    const int first = send(dir.path / "long-9min.wav"), second = send(dir.path / "long-7min.wav");
+    {
+        std::unique_lock l(m);
+        ASSERT_TRUE(cv.wait_for(l, std::chrono::seconds(5), [&] { return inside == 2; }));
+    }
+    const auto fromCache = answer(send(cached));  // the gate is still closed
+    EXPECT_EQ(lt::statusLineOf(fromCache), "HTTP/1.1 200 OK");
+    EXPECT_TRUE(lt::bodyOf(fromCache) == lt::bodyOf(analysed)) << "not the analysed answer";
+    release();
+    EXPECT_EQ(lt::statusLineOf(answer(first)), "HTTP/1.1 200 OK");
+    EXPECT_EQ(lt::statusLineOf(answer(second)), "HTTP/1.1 200 OK");
 }
 
 }  // namespace

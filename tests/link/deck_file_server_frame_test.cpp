@@ -109,20 +109,16 @@ TEST(DeckFileServerFrame, AnswersOnlyGetWithATarget) {
         {"GET /deck_build HTTP/1.1\r\n\r\nPOST / HTTP/1.1\r\n\r\n", true},
         {"get /deck_build HTTP/1.1\r\n\r\n", false},  // other bad request lines: the head parser's table
         {"\r\n\r\n", false},
+        // A GET whose target is no URL (a malformed percent escape, a raw byte) is not routed either.
+        {getRequest("/deck%zz_build"), false},
+        {getRequest("/ctl?cmd=load&path=%2Fa%4"), false},
+        {getRequest("/deck/stem?path=/a%ZZ.mp3"), false},
+        {getRequest("/a\xC3\xA9"), false},
     };
     for (const auto& [request, ok] : cases) {
         const Reply r = roundTrip(s.port(), request);
         EXPECT_EQ(r.bytes, ok ? kBuildReply : kBadRequestReply) << request;
         EXPECT_TRUE(r.closed) << request;
-    }
-    // A GET whose target is no URL (a malformed percent escape, a raw byte) is refused in JSON, as every
-    // route refuses.
-    for (const char* target : {"/deck%zz_build", "/ctl?cmd=load&path=%2Fa%4", "/deck/stem?path=/a%ZZ.mp3", "/a\xC3\xA9"}) {
-        const Reply r = roundTrip(s.port(), getRequest(target));
-        EXPECT_EQ(r.bytes, "HTTP/1.1 400 Bad Request\r\nContent-Length: 36\r\nContent-Type: application/json; charset=utf-8\r\n"
-                           "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n{\"error\":\"malformed request target\"}")
-            << target;
-        EXPECT_TRUE(r.closed) << target;
     }
     EXPECT_EQ(statusLineOf(roundTrip(s.port(), getRequest("/deck%5Fbuild"))), "HTTP/1.1 200 OK");
     EXPECT_EQ(bodyOf(roundTrip(s.port(), getRequest("/deck_build/"))), R"({"error":"no route"})");

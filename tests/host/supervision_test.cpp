@@ -957,6 +957,30 @@ TEST(SpinnerHold, GoesOnAtTheHeldRateWithoutASpeedBurst) {
     }
 }
 
+// A phone back on its platter drives the deck from its first frame after the hold ends: the deck never steps
+// back, snaps at most once onto the platter and from then on plays where the platter is.
+TEST(SpinnerHold, APhoneComingBackDrivesTheDeckFromItsFirstFrame) {
+    for (const auto& [phase, latency] : kHoldCases) {
+        SCOPED_TRACE(::testing::Message() << "tick phase " << phase << " s, output latency " << latency << " s");
+        const auto r = runHolds(phase, latency);
+        ASSERT_FALSE(r.holdEnds.empty());
+        const double back = r.holdEnds[0];
+        EXPECT_EQ(r.framesTaken, r.framesBack) << "frames after the hold's end that the deck's anchor took";
+        int snaps = 0;
+        double worst = 0;
+        for (size_t k = 1; k < r.played.size(); ++k) {
+            const auto [t, pos] = r.played[k];
+            if (t < back - 0.2 || t > back + 1.5) continue;
+            const double jump = pos - r.played[k - 1].second - (t - r.played[k - 1].first);
+            EXPECT_GT(jump, -0.005) << "the deck stepped back at " << t - r.start << " s";
+            snaps += jump > 0.005 ? 1 : 0;
+            if (t >= back + 0.1) worst = std::max(worst, std::abs(pos - latency - (60 + t - r.start)));
+        }
+        EXPECT_LE(snaps, 1);
+        EXPECT_LT(worst, 0.005) << "how far the deck played from the platter, from 0.1 s after the hold's end";
+    }
+}
+
 // Phones that drive a bridged deck with tick batches and no frames keep it: one bound by its hello, one that
 // never said hello. Neither deck is withdrawn while the batches come; each is, once, when they stop.
 TEST(Supervision, TickBatchesKeepABridgedDeckAliveUntilTheyStop) {

@@ -415,6 +415,8 @@ private:
     void endHoldOffTrack(int deck, double duration);
     // Forgets whether and how fast the platter last turned (the hold and the transport's stop).
     void forgetPlatter(int deck);
+    // The position the deck's player plays now, in the anchor's terms (never negative).
+    double playingAt(int deck) const;
     void wireSeratoFeedback();  // host_state_feedback.cpp
 
     // Library panes and the browser (host_state_library.cpp, host_state_browser.cpp).

@@ -64,12 +64,13 @@ std::string slotKey(const char* prefix, int deck) { return prefix + std::to_stri
 std::string stem(const std::string& path) { return std::filesystem::path(path).stem().string(); }
 
 // The raw follower's position step from the core's last published sample: the angle moved since the last
-// step turns into track seconds (a decreasing angle plays forward), and the rate into a playback speed.
+// step turns into track seconds (a decreasing angle plays forward), and the rate into a playback speed. Raw
+// records and synthesis steps both move it; only a raw record says the phone's raw stream is live.
 struct RawStep {
     double pos = 0;
     double speed = 0;
 };
-RawStep rawAdvance(DeckFeeds& f, int i, double now) {
+RawStep rawAdvance(DeckFeeds& f, int i) {
     const auto sample = f.rawRate[i]->cell.read();
     const double speed = sample.rate * (-kSecPerRev / kTwoPi);
     const double angle = sample.angle;
@@ -81,7 +82,6 @@ RawStep rawAdvance(DeckFeeds& f, int i, double now) {
         std::lock_guard g(f.rawFollow[i]->lock);
         auto& rf = *f.rawFollow[i];
         if (std::isfinite(moved)) rf.posSec = std::max(0.0, rf.posSec + moved);
-        rf.lastWall = now;
         pos = rf.posSec;
     });
     return {pos, speed};
@@ -202,7 +202,7 @@ void HostState::wireServer() {
                 const double ts = t.lastWall > 0 ? t.lastTs + (now - t.lastWall) : now;
                 follow.core.update(true, follow.core.synthOmega, ts);
             }
-            const auto step = rawAdvance(*f, i, now);
+            const auto step = rawAdvance(*f, i);
             if (!bridged(*f, i + 1)) anchorTo(*f, i + 1, step.pos, now, step.speed);
         };
     }
@@ -407,10 +407,7 @@ void HostState::routeFrame(DeckFeeds& f, int deck, std::span<const link::OrvServ
         st.rate = rate;
         st.platterPlay = std::abs(rate) > kPlayingRate;
     });
-    {
-        std::lock_guard g(f.rawFollow[i]->lock);
-        if (now - f.rawFollow[i]->lastWall < kFreshSec && f.rawFollow[i]->lastWall > 0) return;  // raw drives
-    }
+    if (f.rawFollow[i]->drives(now)) return;
     auto player = f.playerOf(deck);
     if (!player) return;
     const auto r = f.integrators[i].cell.update([&](motion::AngleIntegrator::State& st) {
@@ -562,12 +559,13 @@ void HostState::routeRaw(DeckFeeds& f, int deck, const link::OrvRemoteLink::RawM
         t.lastWall = now;
     });
     if (!take) return;
-    if (idle) {
-        // A stream that starts again picks the deck up where it plays.
-        if (auto p = f.playerOf(deck)) {
-            std::lock_guard g(rf.lock);
-            rf.posSec = std::max(0.0, p->posCell.value());
-        }
+    // A stream that starts again picks the deck up where it plays.
+    const auto player = idle ? f.playerOf(deck) : nullptr;
+    const double playing = player ? std::max(0.0, player->posCell.value()) : 0.0;
+    {
+        std::lock_guard g(rf.lock);
+        rf.lastWall = now;
+        if (player) rf.posSec = playing;
     }
     const bool synth = raw.synthOn && std::isfinite(raw.synthOmega);
     {
@@ -581,7 +579,7 @@ void HostState::routeRaw(DeckFeeds& f, int deck, const link::OrvRemoteLink::RawM
         std::lock_guard g(rf.core.lock);
         if (rf.core.synthSpinOn) rf.core.update(true, rf.core.synthOmega, raw.ts);
     }
-    const auto step = rawAdvance(f, i, now);
+    const auto step = rawAdvance(f, i);
     if (!bridged(f, deck)) anchorTo(f, deck, step.pos, now, step.speed);
 }
 

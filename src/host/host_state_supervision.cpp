@@ -345,23 +345,38 @@ void HostState::withdrawDeck(int deck) {
 }
 
 void HostState::startSpinnerHold(int deck, double rate, double angle) {
-    (void)angle;  // the glide goes on from the shown position, not from the platter's angle
+    (void)angle;  // the glide goes on from where the deck plays, not from the platter's angle
     if (deck < 1 || deck > 2 || !std::isfinite(rate) || seratoOut->isActive(deck)) return;
     const int i = deck - 1;
     // The hold carries the platter's last motion on; read again later, it would start the hold once more.
     forgetPlatter(deck);
-    const double shown = this->deck(deck).posSec;
+    const double from = playingAt(deck);
     auto& rf = *feeds->rawFollow[i];
-    {
+    feeds->rawTrack[i].update([&](RawTrack& t) {
+        // The glide's first step measures from here, not from the last step of an earlier glide.
+        t.angleKnown = false;
         std::lock_guard g(rf.lock);
-        rf.posSec = std::isfinite(shown) ? std::max(0.0, shown) : 0.0;
-    }
+        rf.posSec = from;
+    });
     const double omega = -rate * 2 * std::numbers::pi / kSecPerTurn;
     rf.setRawSynth(omega, false);
     armLeaveTimer(deck, omega);
     char line[96];
     std::snprintf(line, sizeof line, "Deck %d: spinner gone \u2014 holding %.2fx", deck, rate);
     setStatus(line);
+}
+
+// Where the deck's player stands now, as an anchor position: the player plays the anchor its output latency
+// ahead. The card's position is a tick old; without a player it is all there is.
+double HostState::playingAt(int deck) const {
+    const int i = deck - 1;
+    double pos = this->deck(deck).posSec;
+    if (i < static_cast<int>(players.size()) && players[i]) {
+        const auto& p = *players[i];
+        const double latency = p.out ? p.out->outLatency.value() : 0.0;
+        pos = p.posCell.value() - (std::isfinite(latency) ? latency : 0.0);
+    }
+    return std::isfinite(pos) ? std::max(0.0, pos) : 0.0;
 }
 
 void HostState::armLeaveTimer(int deck, double omega) {

@@ -61,6 +61,11 @@ void RawFollow::setRawSynth(double omega, bool stop) {
     }
 }
 
+bool RawFollow::drives(double now) {
+    std::lock_guard g(lock);
+    return (lastWall > 0 && now - lastWall < kFreshSec) || synthTimer_ != nullptr;
+}
+
 bool RawFollow::synthTimerRunning() {
     std::lock_guard g(lock);
     return synthTimer_ != nullptr;

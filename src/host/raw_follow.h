@@ -36,6 +36,9 @@ public:
     // and the creation of the timer happen under the follower's lock, so two callers never make two timers.
     void setRawSynth(double omega, bool stop);
     bool synthTimerRunning();
+    // Fresh raw samples or the running synthesis move the deck: the phone's frames then wait. The moment the
+    // synthesis stops, frames drive again.
+    bool drives(double now);
     // Timers alive now (at most one).
     int liveTimers() const { return liveTimers_.load(); }
 

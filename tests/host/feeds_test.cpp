@@ -88,21 +88,25 @@ std::vector<Tick> ticks(int64_t from, int64_t to, int64_t cumBase = 0) {
 // --- Frames: which road drives the deck ---
 
 TEST(FeedHandlers, AFrameGoesToTheRoadThatOwnsTheDeck) {
+    enum class Synth { none, running, stopped };  // stopped: it stepped, then stopped, 0.1 s ago
     struct Row {
         const char* name;
         bool bridged;
         double imuAge;  // below 0: none
         double rawAge;  // below 0: none
+        Synth synth;
         bool integrated;
         bool fed;
     };
     const Row rows[] = {
-        {"own player", false, -1, -1, true, false},
-        {"own player, raw record 0.1 s old", false, -1, 0.1, false, false},
-        {"own player, raw record 0.6 s old", false, -1, 0.6, true, false},
-        {"bridged", true, -1, -1, false, true},
-        {"bridged, IMU 0.1 s old", true, 0.1, -1, false, false},
-        {"bridged, IMU 0.6 s old", true, 0.6, -1, false, true},
+        {"own player", false, -1, -1, Synth::none, true, false},
+        {"own player, raw record 0.1 s old", false, -1, 0.1, Synth::none, false, false},
+        {"own player, raw record 0.6 s old", false, -1, 0.6, Synth::none, true, false},
+        {"own player, synthesis running", false, -1, -1, Synth::running, false, false},
+        {"own player, synthesis just stopped", false, -1, -1, Synth::stopped, true, false},
+        {"bridged", true, -1, -1, Synth::none, false, true},
+        {"bridged, IMU 0.1 s old", true, 0.1, -1, Synth::none, false, false},
+        {"bridged, IMU 0.6 s old", true, 0.6, -1, Synth::none, false, true},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
@@ -115,6 +119,13 @@ TEST(FeedHandlers, AFrameGoesToTheRoadThatOwnsTheDeck) {
         if (r.rawAge >= 0) {
             rig.raw(1, 0, 0, 0.5);
             rig.fake.advance(r.rawAge);
+        }
+        if (r.synth != Synth::none) {
+            auto& rf = *rig.h->feeds->rawFollow[0];
+            rf.setRawSynth(-3.5, false);
+            rf.onSynthStep(rf);
+            rig.fake.advance(0.1);
+            if (r.synth == Synth::stopped) rf.setRawSynth(0, true);
         }
         rig.frame(1, -0.1, 1.0);
         rig.frame(1, -0.2, 1.01);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -866,6 +867,118 @@ TEST(Transport, PlayTwiceStopsADeckAPhoneLeftTurningAndAHoldRestsAtTheTracksEnd)
     EXPECT_EQ(s.status(), "Deck 1: spinner hold reached the end of the track \u2014 stopped");
     staysAtRest();
     EXPECT_EQ(s.linesWith("spinner gone \u2014 holding 1.00x"), 2u);
+}
+
+// --- The hold as the deck plays it ---
+
+namespace {
+// What deck 1 played while a phone streamed its platter at 1.0x through the frame road, fell silent, came back
+// and fell silent again, 3 s each, with the tick, the hold's 10 ms glide steps and the player's render run on
+// the fake clock. The platter never stops: at time t it stands at 60 s + (t - start).
+struct HoldRun {
+    double start = 0;
+    std::vector<std::pair<double, double>> played;  // (time, the player's position) after each block
+    std::vector<double> holdStarts, holdEnds;
+    int framesBack = 0, framesTaken = 0;  // frames after a hold's end, and those the deck's anchor took
+    double posAt(double t) const {
+        const auto it = std::lower_bound(played.begin(), played.end(), std::make_pair(t, -1e300));
+        return it == played.end() ? played.back().second : it->second;
+    }
+};
+
+HoldRun runHolds(double tickPhase, double latency) {
+    constexpr double kOutRate = 48000, kBlockSec = 128 / kOutRate;
+    Supervised s;
+    auto& player = *s.h().players[0];
+    player.out->stop();  // the deck renders here
+    player.out->outLatency.setValue(latency);
+    auto track = std::make_shared<motion::StemBuf>();
+    track->left.assign(static_cast<size_t>(180 * kOutRate), 0.1f);  // three minutes
+    track->right = track->left;
+    player.install(track, 1);
+    HoldRun r;
+    r.start = s.clock.now();
+    s.hello(1, 1);
+    s.recv(1, "/orv/seek", {I(1), D(60.0)});
+    auto& rf = *s.h().feeds->rawFollow[0];
+    std::vector<float> left(128), right(128);
+    double nextTick = r.start + tickPhase, nextStep = 0;
+    bool holding = false;
+    for (int part = 0; part < 4; ++part) {
+        double nextFrame = s.clock.now();
+        for (const double until = nextFrame + 3.0; s.clock.now() < until; s.clock.advance(kBlockSec)) {
+            const double now = s.clock.now();
+            if (part % 2 == 0 && now >= nextFrame) {
+                const double ts = 100 + (now - r.start);  // the phone's clock
+                s.recv(1, "/orv/frame", {I(1), S(""), D(0), D(1.0), D(kOmega33 * ts), D(ts)});
+                if (!holding && !r.holdEnds.empty()) {
+                    ++r.framesBack;
+                    r.framesTaken += player.anchor.cell.read().wall == now ? 1 : 0;
+                }
+                nextFrame += 0.01;
+            }
+            if (now >= nextTick) {
+                s.rig.onMain([&] { s.h().uiTick(); });
+                nextTick += 0.1;
+                const bool held = s.h().leaveTimer[0] != nullptr;
+                if (held && !holding) {
+                    r.holdStarts.push_back(now);
+                    nextStep = now;  // the glide's timer fires at once
+                }
+                if (!held && holding) r.holdEnds.push_back(now);
+                holding = held;
+            }
+            if (rf.synthTimerRunning() && now >= nextStep) {
+                rf.onSynthStep(rf);
+                nextStep += 0.01;
+            }
+            player.render(now, kOutRate, left.data(), right.data(), 128);
+            r.played.emplace_back(now + kBlockSec, player.posCell.value());
+        }
+    }
+    return r;
+}
+
+// The tick just after a frame, between two, just before one; and an output that plays 30 ms late.
+const std::pair<double, double> kHoldCases[] = {{0.003, 0}, {0.05, 0}, {0.097, 0}, {0.05, 0.03}};
+}  // namespace
+
+// The first hold of a host and a later one go on at the platter's last rate from where the deck plays: in the
+// hold's first second the deck plays one second of track, not more, not less.
+TEST(SpinnerHold, GoesOnAtTheHeldRateWithoutASpeedBurst) {
+    for (const auto& [phase, latency] : kHoldCases) {
+        SCOPED_TRACE(::testing::Message() << "tick phase " << phase << " s, output latency " << latency << " s");
+        const auto r = runHolds(phase, latency);
+        ASSERT_EQ(r.holdStarts.size(), 2u);
+        for (size_t k = 0; k < 2; ++k) {
+            const double t0 = r.holdStarts[k];
+            EXPECT_NEAR(r.posAt(t0 + 1) - r.posAt(t0), 1.0, 0.02) << "track seconds in hold " << k + 1 << "'s first second";
+        }
+    }
+}
+
+// A phone back on its platter drives the deck from its first frame after the hold ends: the deck never steps
+// back, snaps at most once onto the platter and from then on plays where the platter is.
+TEST(SpinnerHold, APhoneComingBackDrivesTheDeckFromItsFirstFrame) {
+    for (const auto& [phase, latency] : kHoldCases) {
+        SCOPED_TRACE(::testing::Message() << "tick phase " << phase << " s, output latency " << latency << " s");
+        const auto r = runHolds(phase, latency);
+        ASSERT_FALSE(r.holdEnds.empty());
+        const double back = r.holdEnds[0];
+        EXPECT_EQ(r.framesTaken, r.framesBack) << "frames after the hold's end that the deck's anchor took";
+        int snaps = 0;
+        double worst = 0;
+        for (size_t k = 1; k < r.played.size(); ++k) {
+            const auto [t, pos] = r.played[k];
+            if (t < back - 0.2 || t > back + 1.5) continue;
+            const double jump = pos - r.played[k - 1].second - (t - r.played[k - 1].first);
+            EXPECT_GT(jump, -0.005) << "the deck stepped back at " << t - r.start << " s";
+            snaps += jump > 0.005 ? 1 : 0;
+            if (t >= back + 0.1) worst = std::max(worst, std::abs(pos - latency - (60 + t - r.start)));
+        }
+        EXPECT_LE(snaps, 1);
+        EXPECT_LT(worst, 0.005) << "how far the deck played from the platter, from 0.1 s after the hold's end";
+    }
 }
 
 // Phones that drive a bridged deck with tick batches and no frames keep it: one bound by its hello, one that

@@ -675,8 +675,8 @@ TEST(WholeRoad, PhonesFallingSilentWithdrawTheBridgedDeckOnceAndLeaveThePlayingD
     // 0.6 s of freshness and a tick; a loaded machine may run the tick a little late.
     EXPECT_LT((gone->first - silent) / 1e9, 0.85);
     EXPECT_GE((gone->first - silent) / 1e9, 0.55);
-    // The glide, and ticks that must not repeat the withdraw. The glide starts from the position the deck
-    // showed at the last tick and settles onto its pace within a second or two; its last 1.5 s are measured.
+    // The glide, and ticks that must not repeat the withdraw. The glide starts where the deck plays, after the
+    // deck stood for up to a tick with its phone gone; its last 1.5 s are measured.
     std::this_thread::sleep_for(std::chrono::milliseconds(4000));
     EXPECT_EQ(restMessages(r.rig->midi, 1, silent), 1u);
     {

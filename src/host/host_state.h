@@ -417,6 +417,8 @@ private:
     void forgetPlatter(int deck);
     // The position the deck's player plays now, in the anchor's terms (never negative).
     double playingAt(int deck) const;
+    // Seeds a hold's or standalone play's glide where the deck plays now.
+    void startGlide(int deck);
     void wireSeratoFeedback();  // host_state_feedback.cpp
 
     // Library panes and the browser (host_state_library.cpp, host_state_browser.cpp).

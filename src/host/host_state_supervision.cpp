@@ -309,13 +309,8 @@ void HostState::transportButton(int deck) {
 void HostState::startStandalone(int deck) {
     if (deck < 1 || deck > 2 || hostStandalone[deck - 1] || isSeratoDeck(deck)) return;
     const int i = deck - 1;
-    const double shown = this->deck(deck).posSec;
-    auto& rf = *feeds->rawFollow[i];
-    {
-        std::lock_guard g(rf.lock);
-        rf.posSec = std::isfinite(shown) ? std::max(0.0, shown) : 0.0;
-    }
-    rf.setRawSynth(kStandaloneOmega, false);
+    startGlide(deck);
+    feeds->rawFollow[i]->setRawSynth(kStandaloneOmega, false);
     hostStandalone[i] = true;
     setStatus(deckText(deck) + ": standalone 33\u2153");
 }
@@ -350,20 +345,26 @@ void HostState::startSpinnerHold(int deck, double rate, double angle) {
     const int i = deck - 1;
     // The hold carries the platter's last motion on; read again later, it would start the hold once more.
     forgetPlatter(deck);
-    const double from = playingAt(deck);
-    auto& rf = *feeds->rawFollow[i];
-    feeds->rawTrack[i].update([&](RawTrack& t) {
-        // The glide's first step measures from here, not from the last step of an earlier glide.
-        t.angleKnown = false;
-        std::lock_guard g(rf.lock);
-        rf.posSec = from;
-    });
+    startGlide(deck);
     const double omega = -rate * 2 * std::numbers::pi / kSecPerTurn;
-    rf.setRawSynth(omega, false);
+    feeds->rawFollow[i]->setRawSynth(omega, false);
     armLeaveTimer(deck, omega);
     char line[96];
     std::snprintf(line, sizeof line, "Deck %d: spinner gone \u2014 holding %.2fx", deck, rate);
     setStatus(line);
+}
+
+// A glide (a hold, or standalone play) starts where the deck plays now, and its first synthetic step measures
+// from here, not from the last step of an earlier glide.
+void HostState::startGlide(int deck) {
+    const int i = deck - 1;
+    const double from = playingAt(deck);
+    auto& rf = *feeds->rawFollow[i];
+    feeds->rawTrack[i].update([&](RawTrack& t) {
+        t.angleKnown = false;
+        std::lock_guard g(rf.lock);
+        rf.posSec = from;
+    });
 }
 
 // Where the deck's player stands now, as an anchor position: the player plays the anchor its output latency

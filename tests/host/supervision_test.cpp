@@ -981,6 +981,51 @@ TEST(SpinnerHold, APhoneComingBackDrivesTheDeckFromItsFirstFrame) {
     }
 }
 
+// Standalone play started again after an earlier one plays one second of track in its first second: it starts
+// where the deck stands, and its first step does not make up for the time since the last one.
+TEST(SpinnerHold, StandalonePlayStartedAgainGoesOnAtItsRate) {
+    constexpr double kOutRate = 48000, kBlockSec = 128 / kOutRate;
+    Supervised s;
+    auto& player = *s.h().players[0];
+    player.out->stop();  // the deck renders here
+    auto track = std::make_shared<motion::StemBuf>();
+    track->left.assign(static_cast<size_t>(180 * kOutRate), 0.1f);
+    track->right = track->left;
+    player.install(track, 1);
+    auto& rf = *s.h().feeds->rawFollow[0];
+    std::vector<std::pair<double, double>> played;
+    std::vector<float> left(128), right(128);
+    double nextTick = s.clock.now(), nextStep = s.clock.now();
+    const auto run = [&](double seconds) {
+        for (const double until = s.clock.now() + seconds; s.clock.now() < until; s.clock.advance(kBlockSec)) {
+            const double now = s.clock.now();
+            if (now >= nextTick) {
+                s.rig.onMain([&] { s.h().uiTick(); });
+                nextTick += 0.1;
+            }
+            if (rf.synthTimerRunning() && now >= nextStep) {
+                rf.onSynthStep(rf);
+                nextStep += 0.01;
+            }
+            player.render(now, kOutRate, left.data(), right.data(), 128);
+            played.emplace_back(now + kBlockSec, player.posCell.value());
+        }
+    };
+    const auto posAt = [&](double t) {
+        return std::lower_bound(played.begin(), played.end(), std::make_pair(t, -1e300))->second;
+    };
+    for (int round = 0; round < 2; ++round) {
+        const double t0 = s.clock.now();
+        s.rig.onMain([&] { s.h().transportButton(1); });
+        ASSERT_TRUE(s.h().hostStandalone[0]);
+        nextStep = t0;
+        run(1.05);
+        EXPECT_NEAR(posAt(t0 + 1) - posAt(t0), 1.0, 0.02) << "track seconds in the first second of round " << round + 1;
+        s.rig.onMain([&] { s.h().transportButton(1); });
+        run(2.0);
+    }
+}
+
 // Phones that drive a bridged deck with tick batches and no frames keep it: one bound by its hello, one that
 // never said hello. Neither deck is withdrawn while the batches come; each is, once, when they stop.
 TEST(Supervision, TickBatchesKeepABridgedDeckAliveUntilTheyStop) {

@@ -62,9 +62,7 @@ std::shared_ptr<const PeakEnvelope> PeaksCache::cachedEnvelope(const std::string
     const FileStamp stamp = fileStamp(path);
     {
         std::lock_guard lock(mutex_);
-        if (auto it = failures_.find(path); it != failures_.end()) {
-            if (sameStamp(it->second.stamp, stamp) && clock_.now() - it->second.at < kFailureMemorySec) return nullptr;
-        }
+        if (failedLately(path, stamp)) return nullptr;
     }
     // The length the header gives picks how the track is analysed.
     const auto seconds = mediaDurationSec(path);
@@ -123,10 +121,7 @@ std::optional<PeakEnvelope> PeaksCache::analyzeStreaming(const std::string& path
 link::PeaksAnswer PeaksCache::serve(const std::string& path, int columns, double center, double window,
                                     const Cancelled& cancelled) {
     const auto env = cachedEnvelope(path, cancelled);
-    if (!env) {
-        return {"500 Internal Server Error",
-                link::json_body::encode({{"error", "decode failed"}, {"path", path}}).value_or(std::string())};
-    }
+    if (!env) return decodeFailed(path);
     return answer(*env, columns, center, window);
 }
 
@@ -135,11 +130,24 @@ std::optional<link::PeaksAnswer> PeaksCache::cachedAnswer(const std::string& pat
     std::shared_ptr<const PeakEnvelope> env;
     {
         std::lock_guard lock(mutex_);
-        const auto it = cache_.find(path);
-        if (it == cache_.end()) return std::nullopt;
-        env = it->second;
+        if (const auto it = cache_.find(path); it != cache_.end()) env = it->second;
     }
-    return answer(*env, columns, center, window);
+    if (env) return answer(*env, columns, center, window);
+    // A file that failed a moment ago and has not changed since fails again without being decoded.
+    const FileStamp stamp = fileStamp(path);
+    std::lock_guard lock(mutex_);
+    if (failedLately(path, stamp)) return decodeFailed(path);
+    return std::nullopt;
+}
+
+bool PeaksCache::failedLately(const std::string& path, const FileStamp& stamp) const {
+    const auto it = failures_.find(path);
+    return it != failures_.end() && sameStamp(it->second.stamp, stamp) && clock_.now() - it->second.at < kFailureMemorySec;
+}
+
+link::PeaksAnswer PeaksCache::decodeFailed(const std::string& path) {
+    return {"500 Internal Server Error",
+            link::json_body::encode({{"error", "decode failed"}, {"path", path}}).value_or(std::string())};
 }
 
 link::PeaksAnswer PeaksCache::answer(const PeakEnvelope& env, int columns, double center, double window) {

@@ -50,8 +50,8 @@ public:
     link::PeaksAnswer serve(const std::string& path, int columns, double center, double window,
                             const Cancelled& cancelled = {});
 
-    // The same answer when the envelope of `path` is cached; none when it would take an analysis. Never
-    // waits for one: the cache's lock is held only to take the envelope.
+    // The same answer when the envelope of `path` is cached or the unchanged file failed lately; none when it
+    // would take an analysis. Never waits for one: the cache's lock is held only to take the envelope.
     std::optional<link::PeaksAnswer> cachedAnswer(const std::string& path, int columns, double center, double window);
 
     // The full-track envelope of `path`, from the cache or decoded now; null when the file cannot be decoded.
@@ -77,6 +77,9 @@ private:
     std::optional<PeakEnvelope> analyzeStreaming(const std::string& path, const Cancelled& cancelled);
 
     void remember(const std::string& path, std::shared_ptr<const PeakEnvelope> env);
+    // Whether `path`, as `stamp` finds it, failed within the failure memory; the lock is held.
+    bool failedLately(const std::string& path, const FileStamp& stamp) const;
+    static link::PeaksAnswer decodeFailed(const std::string& path);
     static link::PeaksAnswer answer(const PeakEnvelope& env, int columns, double center, double window);
 
     const platform::Clock& clock_;

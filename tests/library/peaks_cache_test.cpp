@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -162,7 +163,7 @@ TEST(PeaksCacheLimits, TwoLanesServeDifferentTracksAtOnce) {
 }
 
 // A client whose two places both run long analyses still gets the peaks of a track it had analysed before:
-// at once, and the very answer the analysis gave.
+// at once, and the very answer the analysis gave; and a track that failed a moment ago fails again at once.
 TEST(PeaksCacheRoute, ACachedTrackIsAnsweredWhileTheClientsPlacesRunLongAnalyses) {
     namespace lt = link::testing;
     testfiles::TempDir dir;
@@ -172,6 +173,8 @@ TEST(PeaksCacheRoute, ACachedTrackIsAnsweredWhileTheClientsPlacesRunLongAnalyses
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     testfiles::silentWav(dir.path / "long-9min.wav", 9 * 60, 8000, 1);
     testfiles::silentWav(dir.path / "long-7min.wav", 7 * 60, 8000, 1);
+    const fs::path broken = dir.path / "broken.flac";
+    std::ofstream(broken) << std::string(4096, 'x');
 
     // The analyses of the long tracks last until the test opens the gate.
     std::mutex m;
@@ -214,6 +217,8 @@ TEST(PeaksCacheRoute, ACachedTrackIsAnsweredWhileTheClientsPlacesRunLongAnalyses
     };
     const auto analysed = answer(send(cached));
     ASSERT_EQ(lt::statusLineOf(analysed), "HTTP/1.1 200 OK") << analysed.bytes.substr(0, 300);
+    const auto failed = answer(send(broken));
+    ASSERT_EQ(lt::statusLineOf(failed), "HTTP/1.1 500 Internal Server Error") << failed.bytes.substr(0, 300);
     const int first = send(dir.path / "long-9min.wav"), second = send(dir.path / "long-7min.wav");
     {
         std::unique_lock l(m);
@@ -222,6 +227,9 @@ TEST(PeaksCacheRoute, ACachedTrackIsAnsweredWhileTheClientsPlacesRunLongAnalyses
     const auto fromCache = answer(send(cached));  // the gate is still closed
     EXPECT_EQ(lt::statusLineOf(fromCache), "HTTP/1.1 200 OK");
     EXPECT_TRUE(lt::bodyOf(fromCache) == lt::bodyOf(analysed)) << "not the analysed answer";
+    const auto failedAgain = answer(send(broken));
+    EXPECT_EQ(lt::statusLineOf(failedAgain), "HTTP/1.1 500 Internal Server Error");
+    EXPECT_EQ(lt::bodyOf(failedAgain), lt::bodyOf(failed));
     release();
     EXPECT_EQ(lt::statusLineOf(answer(first)), "HTTP/1.1 200 OK");
     EXPECT_EQ(lt::statusLineOf(answer(second)), "HTTP/1.1 200 OK");

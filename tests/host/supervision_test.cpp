@@ -886,6 +886,14 @@ struct HoldRun {
     }
 };
 
+// The glide's steps run where the test runs them, on the fake clock: the follower's own timer, which fires on
+// real time, steps nothing, so a slow or loaded machine cannot add steps of its own between the test's.
+void stepOnlyHere(RawFollow& rf) {
+    rf.onSynthStep = [step = rf.onSynthStep, here = std::this_thread::get_id()](RawFollow& f) {
+        if (std::this_thread::get_id() == here) step(f);
+    };
+}
+
 HoldRun runHolds(double tickPhase, double latency) {
     constexpr double kOutRate = 48000, kBlockSec = 128 / kOutRate;
     Supervised s;
@@ -901,6 +909,7 @@ HoldRun runHolds(double tickPhase, double latency) {
     s.hello(1, 1);
     s.recv(1, "/orv/seek", {I(1), D(60.0)});
     auto& rf = *s.h().feeds->rawFollow[0];
+    stepOnlyHere(rf);
     std::vector<float> left(128), right(128);
     double nextTick = r.start + tickPhase, nextStep = 0;
     bool holding = false;
@@ -993,6 +1002,7 @@ TEST(SpinnerHold, StandalonePlayStartedAgainGoesOnAtItsRate) {
     track->right = track->left;
     player.install(track, 1);
     auto& rf = *s.h().feeds->rawFollow[0];
+    stepOnlyHere(rf);
     std::vector<std::pair<double, double>> played;
     std::vector<float> left(128), right(128);
     double nextTick = s.clock.now(), nextStep = s.clock.now();

@@ -872,19 +872,11 @@ TEST(Transport, PlayTwiceStopsADeckAPhoneLeftTurningAndAHoldRestsAtTheTracksEnd)
 // --- The hold as the deck plays it ---
 
 namespace {
-// What deck 1 played while a phone streamed its platter at 1.0x through the frame road, fell silent, came back
-// and fell silent again, 3 s each, with the tick, the hold's 10 ms glide steps and the player's render run on
-// the fake clock. The platter never stops: at time t it stands at 60 s + (t - start).
-struct HoldRun {
-    double start = 0;
-    std::vector<std::pair<double, double>> played;  // (time, the player's position) after each block
-    std::vector<double> holdStarts, holdEnds;
-    int framesBack = 0, framesTaken = 0;  // frames after a hold's end, and those the deck's anchor took
-    double posAt(double t) const {
-        const auto it = std::lower_bound(played.begin(), played.end(), std::make_pair(t, -1e300));
-        return it == played.end() ? played.back().second : it->second;
-    }
-};
+// The position after the first block that ends at `t` or later, in (time, position) pairs.
+double positionAt(const std::vector<std::pair<double, double>>& played, double t) {
+    const auto it = std::lower_bound(played.begin(), played.end(), std::make_pair(t, -1e300));
+    return it == played.end() ? played.back().second : it->second;
+}
 
 // The glide's steps run where the test runs them, on the fake clock: the follower's own timer, which fires on
 // real time, steps nothing, so a slow or loaded machine cannot add steps of its own between the test's.
@@ -894,57 +886,93 @@ void stepOnlyHere(RawFollow& rf) {
     };
 }
 
-HoldRun runHolds(double tickPhase, double latency) {
-    constexpr double kOutRate = 48000, kBlockSec = 128 / kOutRate;
+// Deck 1 of a started host with a three-minute track, rendered here block by block on the fake clock, with the
+// tick every 0.1 s and the glide's 10 ms steps while its synthesis runs.
+struct RenderedDeck {
+    static constexpr double kOutRate = 48000, kBlockSec = 128 / kOutRate;
     Supervised s;
-    auto& player = *s.h().players[0];
-    player.out->stop();  // the deck renders here
-    player.out->outLatency.setValue(latency);
-    auto track = std::make_shared<motion::StemBuf>();
-    track->left.assign(static_cast<size_t>(180 * kOutRate), 0.1f);  // three minutes
-    track->right = track->left;
-    player.install(track, 1);
-    HoldRun r;
-    r.start = s.clock.now();
-    s.hello(1, 1);
-    s.recv(1, "/orv/seek", {I(1), D(60.0)});
-    auto& rf = *s.h().feeds->rawFollow[0];
-    stepOnlyHere(rf);
-    std::vector<float> left(128), right(128);
-    double nextTick = r.start + tickPhase, nextStep = 0;
-    bool holding = false;
-    for (int part = 0; part < 4; ++part) {
-        double nextFrame = s.clock.now();
-        for (const double until = nextFrame + 3.0; s.clock.now() < until; s.clock.advance(kBlockSec)) {
+    motion::FollowPlayer& player = *s.h().players[0];
+    RawFollow& rf = *s.h().feeds->rawFollow[0];
+    double start = s.clock.now(), nextTick, nextStep = 0;
+    std::vector<std::pair<double, double>> played;  // (time, the player's position) after each block
+    std::vector<float> left = std::vector<float>(128), right = left;
+
+    RenderedDeck(double tickPhase, double latency) : nextTick(start + tickPhase) {
+        player.out->stop();
+        player.out->outLatency.setValue(latency);
+        auto track = std::make_shared<motion::StemBuf>();
+        track->left.assign(static_cast<size_t>(180 * kOutRate), 0.1f);
+        track->right = track->left;
+        player.install(track, 1);
+        stepOnlyHere(rf);
+    }
+    // Runs for `seconds`: `beforeTick(now)` at each block, `afterTick(now)` after each tick.
+    template <typename Before, typename After>
+    void run(double seconds, Before&& beforeTick, After&& afterTick) {
+        for (const double until = s.clock.now() + seconds; s.clock.now() < until; s.clock.advance(kBlockSec)) {
             const double now = s.clock.now();
-            if (part % 2 == 0 && now >= nextFrame) {
-                const double ts = 100 + (now - r.start);  // the phone's clock
-                s.recv(1, "/orv/frame", {I(1), S(""), D(0), D(1.0), D(kOmega33 * ts), D(ts)});
-                if (!holding && !r.holdEnds.empty()) {
-                    ++r.framesBack;
-                    r.framesTaken += player.anchor.cell.read().wall == now ? 1 : 0;
-                }
-                nextFrame += 0.01;
-            }
+            beforeTick(now);
             if (now >= nextTick) {
                 s.rig.onMain([&] { s.h().uiTick(); });
                 nextTick += 0.1;
-                const bool held = s.h().leaveTimer[0] != nullptr;
-                if (held && !holding) {
-                    r.holdStarts.push_back(now);
-                    nextStep = now;  // the glide's timer fires at once
-                }
-                if (!held && holding) r.holdEnds.push_back(now);
-                holding = held;
+                afterTick(now);
             }
             if (rf.synthTimerRunning() && now >= nextStep) {
                 rf.onSynthStep(rf);
                 nextStep += 0.01;
             }
             player.render(now, kOutRate, left.data(), right.data(), 128);
-            r.played.emplace_back(now + kBlockSec, player.posCell.value());
+            played.emplace_back(now + kBlockSec, player.posCell.value());
         }
     }
+    void run(double seconds) {
+        run(seconds, [](double) {}, [](double) {});
+    }
+    double posAt(double t) const { return positionAt(played, t); }
+};
+
+// What deck 1 played while a phone streamed its platter at 1.0x through the frame road, fell silent, came back
+// and fell silent again, 3 s each. The platter never stops: at time t it stands at 60 s + (t - start).
+struct HoldRun {
+    double start = 0;
+    std::vector<std::pair<double, double>> played;
+    std::vector<double> holdStarts, holdEnds;
+    int framesBack = 0, framesTaken = 0;  // frames after a hold's end, and those the deck's anchor took
+    double posAt(double t) const { return positionAt(played, t); }
+};
+
+HoldRun runHolds(double tickPhase, double latency) {
+    RenderedDeck d(tickPhase, latency);
+    auto& s = d.s;
+    HoldRun r;
+    r.start = d.start;
+    s.hello(1, 1);
+    s.recv(1, "/orv/seek", {I(1), D(60.0)});
+    bool holding = false;
+    for (int part = 0; part < 4; ++part) {
+        double nextFrame = s.clock.now();
+        const auto frames = [&](double now) {
+            if (part % 2 != 0 || now < nextFrame) return;
+            const double ts = 100 + (now - r.start);  // the phone's clock
+            s.recv(1, "/orv/frame", {I(1), S(""), D(0), D(1.0), D(kOmega33 * ts), D(ts)});
+            if (!holding && !r.holdEnds.empty()) {
+                ++r.framesBack;
+                r.framesTaken += d.player.anchor.cell.read().wall == now ? 1 : 0;
+            }
+            nextFrame += 0.01;
+        };
+        const auto watch = [&](double now) {
+            const bool held = s.h().leaveTimer[0] != nullptr;
+            if (held && !holding) {
+                r.holdStarts.push_back(now);
+                d.nextStep = now;  // the glide's timer fires at once
+            }
+            if (!held && holding) r.holdEnds.push_back(now);
+            holding = held;
+        };
+        d.run(3.0, frames, watch);
+    }
+    r.played = std::move(d.played);
     return r;
 }
 
@@ -993,46 +1021,16 @@ TEST(SpinnerHold, APhoneComingBackDrivesTheDeckFromItsFirstFrame) {
 // Standalone play started again after an earlier one plays one second of track in its first second: it starts
 // where the deck stands, and its first step does not make up for the time since the last one.
 TEST(SpinnerHold, StandalonePlayStartedAgainGoesOnAtItsRate) {
-    constexpr double kOutRate = 48000, kBlockSec = 128 / kOutRate;
-    Supervised s;
-    auto& player = *s.h().players[0];
-    player.out->stop();  // the deck renders here
-    auto track = std::make_shared<motion::StemBuf>();
-    track->left.assign(static_cast<size_t>(180 * kOutRate), 0.1f);
-    track->right = track->left;
-    player.install(track, 1);
-    auto& rf = *s.h().feeds->rawFollow[0];
-    stepOnlyHere(rf);
-    std::vector<std::pair<double, double>> played;
-    std::vector<float> left(128), right(128);
-    double nextTick = s.clock.now(), nextStep = s.clock.now();
-    const auto run = [&](double seconds) {
-        for (const double until = s.clock.now() + seconds; s.clock.now() < until; s.clock.advance(kBlockSec)) {
-            const double now = s.clock.now();
-            if (now >= nextTick) {
-                s.rig.onMain([&] { s.h().uiTick(); });
-                nextTick += 0.1;
-            }
-            if (rf.synthTimerRunning() && now >= nextStep) {
-                rf.onSynthStep(rf);
-                nextStep += 0.01;
-            }
-            player.render(now, kOutRate, left.data(), right.data(), 128);
-            played.emplace_back(now + kBlockSec, player.posCell.value());
-        }
-    };
-    const auto posAt = [&](double t) {
-        return std::lower_bound(played.begin(), played.end(), std::make_pair(t, -1e300))->second;
-    };
+    RenderedDeck d(0, 0);
     for (int round = 0; round < 2; ++round) {
-        const double t0 = s.clock.now();
-        s.rig.onMain([&] { s.h().transportButton(1); });
-        ASSERT_TRUE(s.h().hostStandalone[0]);
-        nextStep = t0;
-        run(1.05);
-        EXPECT_NEAR(posAt(t0 + 1) - posAt(t0), 1.0, 0.02) << "track seconds in the first second of round " << round + 1;
-        s.rig.onMain([&] { s.h().transportButton(1); });
-        run(2.0);
+        const double t0 = d.s.clock.now();
+        d.s.rig.onMain([&] { d.s.h().transportButton(1); });
+        ASSERT_TRUE(d.s.h().hostStandalone[0]);
+        d.nextStep = t0;
+        d.run(1.05);
+        EXPECT_NEAR(d.posAt(t0 + 1) - d.posAt(t0), 1.0, 0.02) << "track seconds in the first second of round " << round + 1;
+        d.s.rig.onMain([&] { d.s.h().transportButton(1); });
+        d.run(2.0);
     }
 }
 
